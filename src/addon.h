@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+// What a Godot project holds of the editor addon, against the copy shipped beside the executable.
+struct AddonStatus
+{
+    bool installed = false;
+    QString installedVersion;
+    QString bundledVersion;
+    bool updateAvailable = false;
+};
+
+// Installs, updates and removes the editor addon in a Godot project. Synchronous file work on the
+// calling thread; cheap to create, so worker threads make their own instance.
+class Addon : public QObject
+{
+    Q_OBJECT
+public:
+    explicit Addon(QObject *parent = nullptr);
+
+    bool install(const QString &projectPath);
+    bool uninstall(const QString &projectPath);
+    [[nodiscard]] AddonStatus status(const QString &projectPath) const;
+    [[nodiscard]] QString bundledVersion() const;
+    [[nodiscard]] QString lastError() const { return m_lastError; }
+
+    [[nodiscard]] static QString bundledAddonDir();
+    [[nodiscard]] static QString readVersionFromCfg(const QString &dirPath);
+    bool copyDir(const QString &sourceDir, const QString &targetDir);
+    static bool removeDir(const QString &path);
+
+signals:
+    void installFinished(bool success);
+    void uninstallFinished(bool success);
+
+private:
+    QString m_lastError;
+};

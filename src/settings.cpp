@@ -1,0 +1,153 @@
+#include "settings.h"
+
+#include "jsonfile.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QStandardPaths>
+
+namespace {
+
+const QString s_permissionMode = QStringLiteral("permission_mode");
+const QString s_checkUpdates = QStringLiteral("check_updates");
+const QString s_recentProjects = QStringLiteral("recent_projects");
+const QString s_activeProject = QStringLiteral("active_project");
+const QString s_firstRunDone = QStringLiteral("first_run_done");
+constexpr int s_maxRecent = 10;
+
+QJsonArray withoutPath(QJsonArray list, const QString &path)
+{
+    for (int i = list.size() - 1; i >= 0; --i) {
+        if (list.at(i).toObject().value(QLatin1String("path")).toString() == path)
+            list.removeAt(i);
+    }
+    return list;
+}
+
+} // namespace
+
+Settings::Settings(QObject *parent) : QObject(parent)
+{
+    load();
+}
+
+QString Settings::filePath()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+           QLatin1String("/Tavrin/settings.json");
+}
+
+void Settings::load()
+{
+    const JsonFile::ReadResult read = JsonFile::read(filePath());
+    switch (read.status) {
+    case JsonFile::ReadStatus::Ok:
+        m_data = read.object;
+        break;
+    case JsonFile::ReadStatus::NotObject:
+        m_data = QJsonObject();
+        m_keepDamagedFile = true;
+        break;
+    case JsonFile::ReadStatus::Missing:
+    case JsonFile::ReadStatus::Unreadable:
+        break;
+    }
+    if (!m_data.contains(s_permissionMode))
+        m_data.insert(s_permissionMode, QStringLiteral("safe_edit"));
+    if (!m_data.contains(s_checkUpdates))
+        m_data.insert(s_checkUpdates, true);
+    if (!m_data.contains(s_recentProjects))
+        m_data.insert(s_recentProjects, QJsonArray());
+}
+
+void Settings::save()
+{
+    const QString path = filePath();
+    if (m_keepDamagedFile) {
+        // The user may still recover their recent projects from it by hand.
+        const QString backup = path + QLatin1String(".bad");
+        QFile::remove(backup);
+        if (QFile::copy(path, backup) || !QFile::exists(path))
+            m_keepDamagedFile = false;
+        else
+            return; // never destroy the only copy
+    }
+    // Failures stay silent: the change lives on in memory until the next save.
+    (void)JsonFile::write(path, m_data);
+}
+
+QString Settings::permissionMode() const
+{
+    const QJsonValue value = m_data.value(s_permissionMode);
+    return value.isString() ? value.toString() : QStringLiteral("safe_edit");
+}
+
+bool Settings::checkUpdates() const
+{
+    const QJsonValue value = m_data.value(s_checkUpdates);
+    return value.isBool() ? value.toBool() : true;
+}
+
+QJsonArray Settings::recentProjects() const
+{
+    return m_data.value(s_recentProjects).toArray();
+}
+
+QString Settings::activeProject() const
+{
+    return m_data.value(s_activeProject).toString();
+}
+
+bool Settings::isFirstRun() const
+{
+    return !m_data.contains(s_firstRunDone);
+}
+
+void Settings::setPermissionMode(const QString &mode)
+{
+    m_data.insert(s_permissionMode, mode);
+    save();
+    emit changed();
+}
+
+void Settings::setCheckUpdates(bool enabled)
+{
+    m_data.insert(s_checkUpdates, enabled);
+    save();
+    emit changed();
+}
+
+void Settings::addRecentProject(const QString &path, const QString &name)
+{
+    QJsonArray list = withoutPath(recentProjects(), path);
+    QJsonObject entry;
+    entry.insert(QLatin1String("path"), path);
+    entry.insert(QLatin1String("name"), name);
+    entry.insert(QLatin1String("last_opened"), QDateTime::currentDateTime().toString(Qt::ISODate));
+    list.prepend(entry);
+    while (list.size() > s_maxRecent)
+        list.removeLast();
+    m_data.insert(s_recentProjects, list);
+    save();
+    emit changed();
+}
+
+void Settings::removeRecentProject(const QString &path)
+{
+    m_data.insert(s_recentProjects, withoutPath(recentProjects(), path));
+    save();
+    emit changed();
+}
+
+void Settings::setActiveProject(const QString &path)
+{
+    m_data.insert(s_activeProject, path);
+    save();
+    emit changed();
+}
+
+void Settings::markFirstRunDone()
+{
+    m_data.insert(s_firstRunDone, true);
+    save();
+}

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QObject>
+#include <QString>
+
+// The application's only persistent state: one JSON document in the user's data folder,
+// rewritten (atomically) on every change.
+class Settings : public QObject
+{
+    Q_OBJECT
+public:
+    explicit Settings(QObject *parent = nullptr);
+
+    [[nodiscard]] static QString filePath();
+    void load();
+    void save();
+    [[nodiscard]] QJsonObject toJson() const { return m_data; }
+
+    [[nodiscard]] QString permissionMode() const;
+    [[nodiscard]] bool checkUpdates() const;
+    [[nodiscard]] QJsonArray recentProjects() const;
+    [[nodiscard]] QString activeProject() const;
+    [[nodiscard]] bool isFirstRun() const;
+
+    void setPermissionMode(const QString &mode);
+    void setCheckUpdates(bool enabled);
+    void addRecentProject(const QString &path, const QString &name);
+    void removeRecentProject(const QString &path);
+    void setActiveProject(const QString &path);
+    void markFirstRunDone();
+
+signals:
+    void changed();
+
+private:
+    QJsonObject m_data;
+    // The file on disk was not a JSON object; it is kept as ".bad" before the first save replaces it.
+    bool m_keepDamagedFile = false;
+};

@@ -1,0 +1,108 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QString>
+#include <QTemporaryDir>
+#include <QtTest>
+
+// Keeps every test away from the real home: HOME, the XDG folders and PATH point into one
+// temporary folder for the whole process, set before the application object exists.
+namespace TestEnv {
+
+inline QTemporaryDir &root()
+{
+    static QTemporaryDir dir;
+    return dir;
+}
+
+inline QString home() { return root().path() + QLatin1String("/home"); }
+inline QString binDir() { return root().path() + QLatin1String("/bin"); }
+inline QString dataHome() { return root().path() + QLatin1String("/data"); }
+inline QString configHome() { return root().path() + QLatin1String("/config"); }
+
+inline void isolate(bool gui)
+{
+    QDir().mkpath(home());
+    QDir().mkpath(binDir());
+    QDir().mkpath(dataHome());
+    QDir().mkpath(configHome());
+    QDir().mkpath(root().path() + QLatin1String("/cache"));
+    QDir().mkpath(root().path() + QLatin1String("/runtime"));
+    QFile::setPermissions(root().path() + QLatin1String("/runtime"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    qputenv("HOME", home().toUtf8());
+    qputenv("XDG_DATA_HOME", dataHome().toUtf8());
+    qputenv("XDG_CONFIG_HOME", configHome().toUtf8());
+    qputenv("XDG_CACHE_HOME", (root().path() + QLatin1String("/cache")).toUtf8());
+    qputenv("XDG_RUNTIME_DIR", (root().path() + QLatin1String("/runtime")).toUtf8());
+    qputenv("XDG_DOWNLOAD_DIR", (home() + QLatin1String("/Downloads")).toUtf8());
+    qputenv("PATH", binDir().toUtf8());
+    qunsetenv("CLAUDE_CONFIG_DIR");
+    qunsetenv("CODEX_HOME");
+    if (gui)
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+}
+
+// Writes an executable shell script onto the temporary PATH. The script sees the system's tool
+// folders on its own PATH, so it may call sleep, cat and the like.
+inline QString writeTool(const QString &name, const QByteArray &body, const QString &folder = binDir())
+{
+    const QString path = folder + QLatin1Char('/') + name;
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return {};
+    file.write("#!/bin/sh\nPATH=/usr/local/bin:/usr/bin:/bin\n");
+    file.write(body);
+    file.write("\n");
+    file.close();
+    file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup |
+                        QFile::ExeGroup);
+    return path;
+}
+
+inline bool removeTool(const QString &name, const QString &folder = binDir())
+{
+    return QFile::remove(folder + QLatin1Char('/') + name);
+}
+
+inline bool writeFile(const QString &path, const QByteArray &content)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    return file.write(content) == content.size();
+}
+
+inline QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return file.readAll();
+}
+
+} // namespace TestEnv
+
+// QTEST_MAIN / QTEST_GUILESS_MAIN with the environment isolated first.
+#define TAVRIN_TEST_MAIN(TestObject)                                                                                  \
+    int main(int argc, char *argv[])                                                                                  \
+    {                                                                                                                 \
+        TestEnv::isolate(true);                                                                                       \
+        QApplication app(argc, argv);                                                                                 \
+        app.setAttribute(Qt::AA_Use96Dpi, true);                                                                      \
+        TestObject tc;                                                                                                \
+        QTEST_SET_MAIN_SOURCE_PATH                                                                                    \
+        return QTest::qExec(&tc, argc, argv);                                                                         \
+    }
+
+#define TAVRIN_TEST_GUILESS_MAIN(TestObject)                                                                          \
+    int main(int argc, char *argv[])                                                                                  \
+    {                                                                                                                 \
+        TestEnv::isolate(false);                                                                                      \
+        QCoreApplication app(argc, argv);                                                                             \
+        TestObject tc;                                                                                                \
+        QTEST_SET_MAIN_SOURCE_PATH                                                                                    \
+        return QTest::qExec(&tc, argc, argv);                                                                         \
+    }
