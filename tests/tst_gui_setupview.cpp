@@ -219,44 +219,49 @@ void TestSetupView::initTestCase()
 
     const QByteArray st = m_state.toUtf8();
     // hold <name>: waits while the marker file exists (bounded below the callers' time limits).
-    const QByteArray common = "S=" + st + "\nL=$S/calls.log\n"
-                              "hold() { i=0; while [ -e \"$S/$1\" ] && [ $i -lt 200 ]; do sleep 0.05; i=$((i+1)); done; }\n"
-                              "busy() { ls $S/*-running >/dev/null 2>&1 && echo busy || echo idle; }\n";
+    const QByteArray common =
+        "S=" + st +
+        "\nL=$S/calls.log\n"
+        "hold() { i=0; while [ -e \"$S/$1\" ] && [ $i -lt 200 ]; do sleep 0.05; i=$((i+1)); done; }\n"
+        "busy() { ls $S/*-running >/dev/null 2>&1 && echo busy || echo idle; }\n";
     // The n-th client detection can be held with hold-get-<n>; codex runs last in a detection.
     QVERIFY(!TestEnv::writeTool(
                  QStringLiteral("codex"),
-                 common + "case \"$1 $2\" in\n"
-                          "'mcp get') echo \"get $(busy)\" >> $L; n=$(grep -c '^get' $L); hold hold-get-$n\n"
-                          "  if [ -e $S/codex-configured ]; then echo '{\"name\":\"tavrin\",\"transport\":{}}'; exit 0; fi\n"
-                          "  echo \"No MCP server named 'tavrin' found.\"; exit 1;;\n"
-                          "'mcp add') echo \"codex-add $*\" >> $L; touch $S/codex-add-running; hold hold-codex-add\n"
-                          "  rm -f $S/codex-add-running\n"
-                          "  if [ -e $S/codex-fail ]; then echo '  codex: boom  '; exit 1; fi\n"
-                          "  touch $S/codex-configured; exit 0;;\n"
-                          "'mcp remove') echo codex-remove >> $L; touch $S/codex-remove-running; hold hold-codex-remove\n"
-                          "  rm -f $S/codex-remove-running\n"
-                          "  if [ -e $S/codex-fail ]; then echo 'codex: cannot remove'; exit 1; fi\n"
-                          "  rm -f $S/codex-configured; exit 0;;\n"
-                          "esac\nexit 2")
+                 common +
+                     "case \"$1 $2\" in\n"
+                     "'mcp get') echo \"get $(busy)\" >> $L; n=$(grep -c '^get' $L); hold hold-get-$n\n"
+                     "  if [ -e $S/codex-configured ]; then echo '{\"name\":\"tavrin\",\"transport\":{}}'; exit 0; fi\n"
+                     "  echo \"No MCP server named 'tavrin' found.\"; exit 1;;\n"
+                     "'mcp add') echo \"codex-add $*\" >> $L; touch $S/codex-add-running; hold hold-codex-add\n"
+                     "  rm -f $S/codex-add-running\n"
+                     "  if [ -e $S/codex-fail ]; then echo '  codex: boom  '; exit 1; fi\n"
+                     "  touch $S/codex-configured; exit 0;;\n"
+                     "'mcp remove') echo codex-remove >> $L; touch $S/codex-remove-running; hold hold-codex-remove\n"
+                     "  rm -f $S/codex-remove-running\n"
+                     "  if [ -e $S/codex-fail ]; then echo 'codex: cannot remove'; exit 1; fi\n"
+                     "  rm -f $S/codex-configured; exit 0;;\n"
+                     "esac\nexit 2")
                  .isEmpty());
     // Keeps both a query answer and ~/.claude.json in step, whichever detection reads.
     QVERIFY(!TestEnv::writeTool(
                  QStringLiteral("claude"),
-                 common + "case \"$1 $2\" in\n"
-                          "'mcp get') echo \"claude-get $(busy)\" >> $L\n"
-                          "  if [ -e $S/claude-configured ]; then printf 'tavrin:\\n  Scope: User config (available in all "
-                          "your projects)\\n  Type: stdio\\n  Command: uvx\\n'; exit 0; fi\n"
-                          "  echo 'No MCP server found with name: tavrin'; exit 1;;\n"
-                          "'mcp add') echo \"claude-add $*\" >> $L; touch $S/claude-add-running; hold hold-claude-add\n"
-                          "  rm -f $S/claude-add-running; touch $S/claude-configured\n"
-                          "  echo '{\"mcpServers\":{\"tavrin\":{\"type\":\"stdio\",\"command\":\"uvx\",\"args\":[\"tavrin\"]}}}' "
-                          "> \"$HOME/.claude.json\"; exit 0;;\n"
-                          "'mcp remove') echo claude-remove >> $L; rm -f $S/claude-configured\n"
-                          "  echo '{\"mcpServers\":{}}' > \"$HOME/.claude.json\"; exit 0;;\n"
-                          "esac\nexit 2")
+                 common +
+                     "case \"$1 $2\" in\n"
+                     "'mcp get') echo \"claude-get $(busy)\" >> $L\n"
+                     "  if [ -e $S/claude-configured ]; then printf 'tavrin:\\n  Scope: User config (available in all "
+                     "your projects)\\n  Type: stdio\\n  Command: uvx\\n'; exit 0; fi\n"
+                     "  echo 'No MCP server found with name: tavrin'; exit 1;;\n"
+                     "'mcp add') echo \"claude-add $*\" >> $L; touch $S/claude-add-running; hold hold-claude-add\n"
+                     "  rm -f $S/claude-add-running; touch $S/claude-configured\n"
+                     "  echo "
+                     "'{\"mcpServers\":{\"tavrin\":{\"type\":\"stdio\",\"command\":\"uvx\",\"args\":[\"tavrin\"]}}}' "
+                     "> \"$HOME/.claude.json\"; exit 0;;\n"
+                     "'mcp remove') echo claude-remove >> $L; rm -f $S/claude-configured\n"
+                     "  echo '{\"mcpServers\":{}}' > \"$HOME/.claude.json\"; exit 0;;\n"
+                     "esac\nexit 2")
                  .isEmpty());
-    QVERIFY(!TestEnv::writeTool(QStringLiteral("python"), "echo \"python $*\" >> " + st +
-                                                              "/calls.log\necho 'Python 3.12.1'")
+    QVERIFY(!TestEnv::writeTool(QStringLiteral("python"),
+                                "echo \"python $*\" >> " + st + "/calls.log\necho 'Python 3.12.1'")
                  .isEmpty());
     QVERIFY(!TestEnv::writeTool(QStringLiteral("uv"), "echo 'uv 0.5.1'").isEmpty());
 }
@@ -267,8 +272,9 @@ void TestSetupView::init()
     QVERIFY(QDir().mkpath(m_state));
     QDir(m_project).removeRecursively();
     QVERIFY(TestEnv::writeFile(m_project + QLatin1String("/project.godot"), "config_version=5\n"));
-    for (const QString &dir : {TestEnv::home() + QLatin1String("/.cursor"), TestEnv::home() + QLatin1String("/.codeium"),
-                               TestEnv::dataHome() + QLatin1String("/Claude"), TestEnv::dataHome() + QLatin1String("/Code")})
+    for (const QString &dir :
+         {TestEnv::home() + QLatin1String("/.cursor"), TestEnv::home() + QLatin1String("/.codeium"),
+          TestEnv::dataHome() + QLatin1String("/Claude"), TestEnv::dataHome() + QLatin1String("/Code")})
         QDir(dir).removeRecursively();
     QFile::remove(TestEnv::home() + QLatin1String("/.claude.json"));
     QFile::remove(Settings::filePath());
@@ -394,9 +400,11 @@ void TestSetupView::clientCardsAndPrereqRows()
     const QStringList texts = labelTexts(f.view.get());
     const int at = int(texts.indexOf(QStringLiteral("PREREQUISITES")));
     QVERIFY(at > 0);
-    QCOMPARE(texts.mid(at), (QStringList{"PREREQUISITES", "Python", "Python 3.12.1", "uv", "0.5.1", "uvx", "Comes with uv"}));
+    QCOMPARE(texts.mid(at),
+             (QStringList{"PREREQUISITES", "Python", "Python 3.12.1", "uv", "0.5.1", "uvx", "Comes with uv"}));
     QCOMPARE(label(f.view.get(), QStringLiteral("Python 3.12.1"))->property("class").toString(), QStringLiteral("dim"));
-    QCOMPARE(label(f.view.get(), QStringLiteral("Comes with uv"))->property("class").toString(), QStringLiteral("faint"));
+    QCOMPARE(label(f.view.get(), QStringLiteral("Comes with uv"))->property("class").toString(),
+             QStringLiteral("faint"));
     const QImage found = Icons::icon(Icons::CHECK_CIRCLE, QStringLiteral("#2dbe78"), 18).toImage();
     const QImage missing = Icons::icon(Icons::X_CIRCLE, QStringLiteral("#e5534b"), 18).toImage();
     QList<QImage> rowIcons;
@@ -422,16 +430,14 @@ void TestSetupView::refreshWithinAMinuteDoesNotRescan()
 void TestSetupView::noProjectShowsOnlyTheHint()
 {
     Fixture f;
-    QCOMPARE(labelTexts(f.view.get()),
-             (QStringList{"Setup", "Select a project first from the Projects tab."}));
+    QCOMPARE(labelTexts(f.view.get()), (QStringList{"Setup", "Select a project first from the Projects tab."}));
     QCOMPARE(label(f.view.get(), QStringLiteral("Setup"))->property("class").toString(), QStringLiteral("title"));
     QVERIFY(content(f.view.get())->findChildren<QPushButton *>().isEmpty());
 
     // The scan runs without a project and its result is kept for later.
     f.view->refresh();
     waitForScans(1);
-    QCOMPARE(labelTexts(f.view.get()),
-             (QStringList{"Setup", "Select a project first from the Projects tab."}));
+    QCOMPARE(labelTexts(f.view.get()), (QStringList{"Setup", "Select a project first from the Projects tab."}));
     f.settings.setActiveProject(m_project);
     f.view->refresh();
     QVERIFY(clientCard(f.view.get(), QStringLiteral("Cursor")));
@@ -465,8 +471,8 @@ void TestSetupView::addonInstallUpdateUninstall()
     // An older copy in the project: "Update" then "Uninstall", in this order.
     QVERIFY(TestEnv::writeFile(target + QLatin1String("/plugin.cfg"), "[plugin]\nversion=\"0.0.1\"\n"));
     f.view->refresh();
-    QVERIFY(label(f.view.get(), QStringLiteral("Installed v0.0.1 (update available: v") + m_bundledVersion +
-                                    QLatin1Char(')')));
+    QVERIFY(label(f.view.get(),
+                  QStringLiteral("Installed v0.0.1 (update available: v") + m_bundledVersion + QLatin1Char(')')));
     const QList<QPushButton *> buttons = addonButtons(f.view.get());
     QCOMPARE(buttons.size(), 2);
     QCOMPARE(buttons.at(0)->text(), QStringLiteral("Update"));
