@@ -44,10 +44,22 @@ QLabel *classLabel(const QString &text, const char *cls)
     return label;
 }
 
+// The page is rebuilt often and shows the same ten drawings each time; render each once.
+QPixmap cachedIcon(const QByteArray &svg, const QString &colour, int size)
+{
+    static QHash<QString, QPixmap> s_icons;
+    const QString key = QString::number(quintptr(svg.constData())) + QLatin1Char('|') + colour + QLatin1Char('|') +
+                        QString::number(size);
+    auto it = s_icons.constFind(key);
+    if (it == s_icons.constEnd())
+        it = s_icons.insert(key, Icons::icon(svg, colour, size));
+    return *it;
+}
+
 QLabel *iconLabel(const QByteArray &svg, const QString &colour, int iconSize, int labelSize)
 {
     auto *label = new QLabel;
-    label->setPixmap(Icons::icon(svg, colour, iconSize));
+    label->setPixmap(cachedIcon(svg, colour, iconSize));
     label->setFixedSize(labelSize, labelSize);
     label->setStyleSheet(QStringLiteral("background: transparent;"));
     return label;
@@ -265,6 +277,10 @@ void SetupView::rebuildAll()
     auto *layout = new QVBoxLayout(content);
     layout->setContentsMargins(40, 32, 40, 32);
     layout->setSpacing(24);
+    // Attached before it is filled: with an application style sheet every reparenting of a
+    // populated tree re-resolves the style of the whole subtree, which costs more than the build.
+    area->setWidget(content);
+    m_rootLayout->addWidget(area);
 
     layout->addWidget(classLabel(tr("Setup"), "title"));
 
@@ -279,8 +295,6 @@ void SetupView::rebuildAll()
     }
     layout->addStretch(0);
 
-    area->setWidget(content);
-    m_rootLayout->addWidget(area);
     restoreScroll(area->verticalScrollBar(), scrollValue);
 }
 
@@ -290,6 +304,7 @@ void SetupView::buildAddonSection(QVBoxLayout *layout)
 
     auto *card = new QFrame;
     setClass(card, "card");
+    layout->addWidget(card);
     auto *row = new QHBoxLayout(card);
 
     row->addWidget(iconLabel(Icons::PUZZLE, s_accent, 24, 32));
@@ -297,6 +312,7 @@ void SetupView::buildAddonSection(QVBoxLayout *layout)
     const AddonStatus status = m_addon->status(m_settings->activeProject());
     auto *column = new QVBoxLayout;
     column->setSpacing(2);
+    row->addLayout(column, 1);
     auto *name = new QLabel(tr("Tavrin Addon"));
     name->setStyleSheet(QStringLiteral("font-weight: 600; font-size: 14px; background: transparent;"));
     column->addWidget(name);
@@ -309,7 +325,6 @@ void SetupView::buildAddonSection(QVBoxLayout *layout)
         statusText = tr("Not installed");
     }
     column->addWidget(classLabel(statusText, "dim"));
-    row->addLayout(column, 1);
 
     const auto addButton = [this, row](const QString &text, const char *cls, bool uninstall) {
         auto *button = new QPushButton(text);
@@ -327,8 +342,6 @@ void SetupView::buildAddonSection(QVBoxLayout *layout)
     } else {
         addButton(tr("Install"), "primary", false);
     }
-
-    layout->addWidget(card);
 }
 
 void SetupView::buildClientsSection(QVBoxLayout *layout)
@@ -343,6 +356,7 @@ void SetupView::buildClientsSection(QVBoxLayout *layout)
     grid->setSpacing(12);
     for (int column = 0; column < 3; ++column)
         grid->setColumnStretch(column, 1);
+    layout->addLayout(grid, 0);
 
     int index = 0;
     for (const ClientInfo &info : std::as_const(m_clientInfos)) {
@@ -350,6 +364,8 @@ void SetupView::buildClientsSection(QVBoxLayout *layout)
         setClass(card, "client-card");
         card->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
         card->setMinimumHeight(158);
+        grid->addWidget(card, index / 3, index % 3);
+        ++index;
         if (info.id == QLatin1String("claude-code"))
             card->setToolTip(tr("Registered with: %1").arg(QStringLiteral("claude mcp add tavrin --scope user")));
         else if (info.id == QLatin1String("codex"))
@@ -405,11 +421,7 @@ void SetupView::buildClientsSection(QVBoxLayout *layout)
             hint->setMinimumHeight(32);
             cardLayout->addWidget(hint);
         }
-
-        grid->addWidget(card, index / 3, index % 3);
-        ++index;
     }
-    layout->addLayout(grid, 0);
 }
 
 void SetupView::buildPrereqsSection(QVBoxLayout *layout)
@@ -422,6 +434,7 @@ void SetupView::buildPrereqsSection(QVBoxLayout *layout)
     for (const PrereqResult &prereq : std::as_const(m_prereqResults)) {
         auto *item = new QFrame;
         setClass(item, "prereq-item");
+        layout->addWidget(item);
         auto *row = new QHBoxLayout(item);
         row->addWidget(prereq.found ? iconLabel(Icons::CHECK_CIRCLE, QStringLiteral("#2dbe78"), 18, 22)
                                     : iconLabel(Icons::X_CIRCLE, QStringLiteral("#e5534b"), 18, 22));
@@ -430,6 +443,5 @@ void SetupView::buildPrereqsSection(QVBoxLayout *layout)
         row->addWidget(name);
         row->addWidget(prereq.found ? classLabel(prereq.version, "dim") : classLabel(prereq.hint, "faint"));
         row->addStretch(0);
-        layout->addWidget(item);
     }
 }
