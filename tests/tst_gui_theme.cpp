@@ -27,11 +27,20 @@ void collectWarnings(QtMsgType type, const QMessageLogContext &, const QString &
 const QList<QPair<const char *, QByteArray>> &allIcons()
 {
     static const QList<QPair<const char *, QByteArray>> icons = {
-        {"FOLDER", Icons::FOLDER},   {"FOLDER_PLUS", Icons::FOLDER_PLUS}, {"CHECK_CIRCLE", Icons::CHECK_CIRCLE},
-        {"X_CIRCLE", Icons::X_CIRCLE}, {"BOX", Icons::BOX},               {"CODE", Icons::CODE},
-        {"MONITOR", Icons::MONITOR}, {"TERMINAL", Icons::TERMINAL},       {"WIND", Icons::WIND},
-        {"ZAP", Icons::ZAP},         {"PUZZLE", Icons::PUZZLE},           {"GEAR", Icons::GEAR},
-        {"WRENCH", Icons::WRENCH},   {"CLOSE", Icons::CLOSE},
+        {"FOLDER", Icons::FOLDER},
+        {"FOLDER_PLUS", Icons::FOLDER_PLUS},
+        {"CHECK_CIRCLE", Icons::CHECK_CIRCLE},
+        {"X_CIRCLE", Icons::X_CIRCLE},
+        {"BOX", Icons::BOX},
+        {"CODE", Icons::CODE},
+        {"MONITOR", Icons::MONITOR},
+        {"TERMINAL", Icons::TERMINAL},
+        {"WIND", Icons::WIND},
+        {"ZAP", Icons::ZAP},
+        {"PUZZLE", Icons::PUZZLE},
+        {"GEAR", Icons::GEAR},
+        {"WRENCH", Icons::WRENCH},
+        {"CLOSE", Icons::CLOSE},
     };
     return icons;
 }
@@ -58,9 +67,9 @@ private slots:
             b->setProperty("active", QStringLiteral("true"));
             layout->addWidget(b);
         }
-        const char *labelClasses[] = {"title",    "subtitle",  "section-title",       "dim",         "faint",
-                                      "mono",     "badge-ok",  "badge-neutral-muted", "badge-error", "badge-neutral",
-                                      "badge-warn"};
+        const char *labelClasses[] = {"title",       "subtitle",      "section-title", "dim",
+                                      "faint",       "mono",          "badge-ok",      "badge-neutral-muted",
+                                      "badge-error", "badge-neutral", "badge-warn"};
         for (const char *cls : labelClasses) {
             auto *l = new QLabel(QStringLiteral("l"));
             l->setProperty("class", QString::fromLatin1(cls));

@@ -11,8 +11,8 @@
 
 namespace {
 
-const QRegularExpression s_lineShape(
-    QStringLiteral(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3} \[(DEBUG|INFO |WARN |ERROR|FATAL)\] .*$)"));
+const QRegularExpression
+    s_lineShape(QStringLiteral(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3} \[(DEBUG|INFO |WARN |ERROR|FATAL)\] .*$)"));
 
 // Sends standard error to a file for the lifetime of the object.
 class StderrCapture
@@ -134,7 +134,8 @@ private slots:
             for (int t = 0; t < threads; ++t) {
                 workers << QThread::create([t] {
                     for (int i = 0; i < perThread; ++i)
-                        QMessageLogger(nullptr, 0, nullptr).info("thread %d line %d %s", t, i, "padding-padding-padding");
+                        QMessageLogger(nullptr, 0, nullptr)
+                            .info("thread %d line %d %s", t, i, "padding-padding-padding");
                 });
                 workers.last()->start();
             }

@@ -12,7 +12,10 @@ class TestSettings : public QObject
     Q_OBJECT
 
 private:
-    static QJsonObject fileObject() { return QJsonDocument::fromJson(TestEnv::readFile(Settings::filePath())).object(); }
+    static QJsonObject fileObject()
+    {
+        return QJsonDocument::fromJson(TestEnv::readFile(Settings::filePath())).object();
+    }
     static QStringList recentPaths(const Settings &s)
     {
         QStringList paths;
@@ -22,10 +25,7 @@ private:
     }
 
 private slots:
-    void init()
-    {
-        QDir(QFileInfo(Settings::filePath()).absolutePath()).removeRecursively();
-    }
+    void init() { QDir(QFileInfo(Settings::filePath()).absolutePath()).removeRecursively(); }
 
     void livesInTheDataFolder()
     {
@@ -49,10 +49,11 @@ private slots:
         QTest::addColumn<QString>("mode");
         QTest::addColumn<bool>("checkUpdates");
         QTest::addColumn<bool>("firstRun");
-        QTest::newRow("string check_updates") << QByteArray(R"({"check_updates": "no"})") << "safe_edit" << true << true;
+        QTest::newRow("string check_updates")
+            << QByteArray(R"({"check_updates": "no"})") << "safe_edit" << true << true;
         QTest::newRow("numeric mode") << QByteArray(R"({"permission_mode": 3})") << "safe_edit" << true << true;
-        QTest::newRow("first_run_done false") << QByteArray(R"({"first_run_done": false})") << "safe_edit" << true
-                                              << false;
+        QTest::newRow("first_run_done false")
+            << QByteArray(R"({"first_run_done": false})") << "safe_edit" << true << false;
         QTest::newRow("values kept") << QByteArray(R"({"permission_mode": "full_control", "check_updates": false})")
                                      << "full_control" << false << true;
     }
@@ -104,7 +105,8 @@ private slots:
         QJsonArray list;
         for (int i = 0; i < 13; ++i)
             list.append(QJsonObject{{"path", QStringLiteral("/old/%1").arg(i)}, {"name", "n"}, {"last_opened", "x"}});
-        QVERIFY(TestEnv::writeFile(Settings::filePath(), QJsonDocument(QJsonObject{{"recent_projects", list}}).toJson()));
+        QVERIFY(
+            TestEnv::writeFile(Settings::filePath(), QJsonDocument(QJsonObject{{"recent_projects", list}}).toJson()));
         Settings s;
         QCOMPARE(s.recentProjects().size(), 13);
         s.addRecentProject(QStringLiteral("/new"), QStringLiteral("new"));
