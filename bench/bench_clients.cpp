@@ -3,6 +3,7 @@
 #include "clients.h"
 #include "prereqs.h"
 #include "testenv.h"
+#include "toolprocess.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -25,7 +26,7 @@ void measure(const char *label, int runs, const std::function<void()> &work)
         ms << timer.nsecsElapsed() / 1e6;
     }
     std::sort(ms.begin(), ms.end());
-    std::printf("%-58s runs %2d  median %8.1f ms  min %8.1f ms  max %8.1f ms\n", label, runs, ms.at(ms.size() / 2),
+    std::printf("%-60s runs %2d  median %8.1f ms  min %8.1f ms  max %8.1f ms\n", label, runs, ms.at(ms.size() / 2),
                 ms.first(), ms.last());
 }
 
@@ -98,6 +99,13 @@ int main(int argc, char *argv[])
     });
     QFile::remove(TestEnv::home() + QLatin1String("/.claude.json"));
     QFile::rename(TestEnv::home() + QLatin1String("/saved.json"), TestEnv::home() + QLatin1String("/.claude.json"));
+    // What detection avoids by reading .claude.json: the query starts the server as a health check.
+    measure("real CLIs: claude mcp get tavrin, entry present", realRuns, [&] {
+        const ToolResult r = ToolProcess::run(bin + QLatin1String("/claude"),
+                                              {QStringLiteral("mcp"), QStringLiteral("get"), QStringLiteral("tavrin")},
+                                              ToolProcess::NoStartWait, 30000);
+        Q_UNUSED(r)
+    });
     measure("real CLIs: writeConfig claude-code (remove + add)", realRuns,
             [&] { clients.writeConfig(QStringLiteral("claude-code"), QStringLiteral("full_control")); });
     measure("real CLIs: writeConfig codex", realRuns,
