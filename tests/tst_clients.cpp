@@ -283,6 +283,7 @@ private slots:
         QTest::addColumn<int>("platform");
         QTest::addColumn<QString>("id");
         QTest::addColumn<QStringList>("expected");
+        QTest::addColumn<bool>("env"); // false: LOCALAPPDATA and APPDATA unset, so derived from home
         const int win = int(Clients::Platform::Windows);
         const int mac = int(Clients::Platform::MacOS);
         const int linux = int(Clients::Platform::Linux);
@@ -294,44 +295,57 @@ private slots:
             << win << "claude-desktop"
             << QStringList{"C:/Users/u/AppData/Local/Claude-Data/claude*" + desktop,
                            "C:/Users/u/AppData/Local/Packages/Claude_*/LocalCache/Roaming/Claude" + desktop,
-                           "C:/Users/u/AppData/Roaming/Claude" + desktop, "C:/Users/u/AppData/Local/Claude" + desktop};
+                           "C:/Users/u/AppData/Roaming/Claude" + desktop, "C:/Users/u/AppData/Local/Claude" + desktop}
+            << true;
         QTest::newRow("win cline") << win << "cline"
                                    << QStringList{"C:/Users/u/.cline/data/settings/cline_mcp_settings.json",
                                                   "C:/Users/u/AppData/Roaming" + cline,
-                                                  "C:/Users/u/AppData/Local" + cline};
-        QTest::newRow("win cursor") << win << "cursor" << QStringList{"C:/Users/u/.cursor/mcp.json"};
+                                                  "C:/Users/u/AppData/Local" + cline}
+                                   << true;
+        QTest::newRow("win claude-desktop, no environment")
+            << win << "claude-desktop"
+            << QStringList{"C:/Users/u/AppData/Local/Claude-Data/claude*" + desktop,
+                           "C:/Users/u/AppData/Local/Packages/Claude_*/LocalCache/Roaming/Claude" + desktop,
+                           "C:/Users/u/AppData/Roaming/Claude" + desktop, "C:/Users/u/AppData/Local/Claude" + desktop}
+            << false;
+        QTest::newRow("win cursor") << win << "cursor" << QStringList{"C:/Users/u/.cursor/mcp.json"} << true;
         QTest::newRow("win windsurf") << win << "windsurf"
-                                      << QStringList{"C:/Users/u/.codeium/windsurf/mcp_config.json"};
+                                      << QStringList{"C:/Users/u/.codeium/windsurf/mcp_config.json"} << true;
         QTest::newRow("mac claude-desktop")
-            << mac << "claude-desktop" << QStringList{"/Users/u/Library/Application Support/Claude" + desktop};
+            << mac << "claude-desktop" << QStringList{"/Users/u/Library/Application Support/Claude" + desktop} << true;
         QTest::newRow("mac cline") << mac << "cline"
                                    << QStringList{"/Users/u/.cline/data/settings/cline_mcp_settings.json",
-                                                  "/Users/u/Library/Application Support" + cline};
-        QTest::newRow("mac cursor") << mac << "cursor" << QStringList{"/Users/u/.cursor/mcp.json"};
+                                                  "/Users/u/Library/Application Support" + cline}
+                                   << true;
+        QTest::newRow("mac cursor") << mac << "cursor" << QStringList{"/Users/u/.cursor/mcp.json"} << true;
         QTest::newRow("linux claude-desktop")
             << linux << "claude-desktop"
-            << QStringList{"/home/u/.config/Claude" + desktop, "/home/u/.local/share/Claude" + desktop};
+            << QStringList{"/home/u/.config/Claude" + desktop, "/home/u/.local/share/Claude" + desktop} << true;
         QTest::newRow("linux cline") << linux << "cline"
                                      << QStringList{"/home/u/.cline/data/settings/cline_mcp_settings.json",
-                                                    "/home/u/.config" + cline, "/home/u/.local/share" + cline};
+                                                    "/home/u/.config" + cline, "/home/u/.local/share" + cline}
+                                     << true;
         QTest::newRow("linux windsurf") << linux << "windsurf"
-                                        << QStringList{"/home/u/.codeium/windsurf/mcp_config.json"};
+                                        << QStringList{"/home/u/.codeium/windsurf/mcp_config.json"} << true;
         for (const char *id : {"claude-code", "codex", "Cursor", ""})
             QTest::newRow(qPrintable(QStringLiteral("none for '%1'").arg(QLatin1String(id))))
-                << linux << id << QStringList();
+                << linux << id << QStringList() << true;
     }
     void candidates()
     {
         QFETCH(int, platform);
         QFETCH(QString, id);
         QFETCH(QStringList, expected);
+        QFETCH(bool, env);
         const auto p = Clients::Platform(platform);
-        QProcessEnvironment env;
+        QProcessEnvironment environment;
         QString home, data, config;
         switch (p) {
         case Clients::Platform::Windows:
-            env.insert(QStringLiteral("LOCALAPPDATA"), QStringLiteral("C:\\Users\\u\\AppData\\Local"));
-            env.insert(QStringLiteral("APPDATA"), QStringLiteral("C:\\Users\\u\\AppData\\Roaming\\"));
+            if (env) {
+                environment.insert(QStringLiteral("LOCALAPPDATA"), QStringLiteral("C:\\Users\\u\\AppData\\Local"));
+                environment.insert(QStringLiteral("APPDATA"), QStringLiteral("C:\\Users\\u\\AppData\\Roaming\\"));
+            }
             home = QStringLiteral("C:/Users/u");
             data = config = QStringLiteral("C:/Users/u/AppData/Local");
             break;
@@ -346,18 +360,7 @@ private slots:
             config = QStringLiteral("/home/u/.config");
             break;
         }
-        QCOMPARE(Clients::configCandidates(id, p, env, home, data, config), expected);
-    }
-
-    void windowsFoldersFallBackOnHome()
-    {
-        const QStringList list = Clients::configCandidates(QStringLiteral("claude-desktop"), Clients::Platform::Windows,
-                                                           QProcessEnvironment(), QStringLiteral("C:/Users/u"),
-                                                           QStringLiteral("D:/data"), QStringLiteral("D:/data"));
-        QCOMPARE(list.value(0),
-                 QStringLiteral("C:/Users/u/AppData/Local/Claude-Data/claude*/claude_desktop_config.json"));
-        QCOMPARE(list.value(2), QStringLiteral("C:/Users/u/AppData/Roaming/Claude/claude_desktop_config.json"));
-        QCOMPARE(list.value(3), QStringLiteral("D:/data/Claude/claude_desktop_config.json"));
+        QCOMPARE(Clients::configCandidates(id, p, environment, home, data, config), expected);
     }
 
     void resolutionTakesFirstExistingFolder()
@@ -462,16 +465,6 @@ private slots:
         servers.remove(QLatin1String("tavrin"));
         stored.insert(QLatin1String("mcpServers"), servers);
         QCOMPARE(stored, parse(after));
-    }
-
-    void mcpEntryShape()
-    {
-        const QJsonObject entry = Clients::mcpEntry(QStringLiteral("full_control"));
-        QCOMPARE(entry.keys(), (QStringList{"args", "command", "env"}));
-        QCOMPARE(entry.value(QLatin1String("command")).toString(), QStringLiteral("uvx"));
-        QCOMPARE(entry.value(QLatin1String("args")).toArray(), QJsonArray{QStringLiteral("tavrin")});
-        QCOMPARE(entry.value(QLatin1String("env")).toObject(),
-                 (QJsonObject{{"GODOT_MCP_PERMISSION_MODE", QStringLiteral("full_control")}}));
     }
 
     void unusableFileIsNotOverwritten_data()
