@@ -36,7 +36,7 @@ public:
     [[nodiscard]] static QString findExecutable(const QString &name);
     [[nodiscard]] QString lastError() const { return m_lastError; }
 
-    // Where a JSON client may keep its file, most specific first; a folder component may hold a
+    // Where a JSON client may keep its file, in order of preference; a folder component may hold a
     // '*' wildcard. Pure: depends only on the arguments, so every platform's list can be checked
     // anywhere. Empty for the CLI clients and unknown identifiers.
     [[nodiscard]] static QStringList configCandidates(const QString &clientId, Platform platform,
