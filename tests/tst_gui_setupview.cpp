@@ -272,9 +272,13 @@ void TestSetupView::init()
     QVERIFY(QDir().mkpath(m_state));
     QDir(m_project).removeRecursively();
     QVERIFY(TestEnv::writeFile(m_project + QLatin1String("/project.godot"), "config_version=5\n"));
-    for (const QString &dir :
-         {TestEnv::home() + QLatin1String("/.cursor"), TestEnv::home() + QLatin1String("/.codeium"),
-          TestEnv::dataHome() + QLatin1String("/Claude"), TestEnv::dataHome() + QLatin1String("/Code")})
+    // Every place a JSON-file client may keep its configuration, so that each test starts bare.
+    const QStringList clientFolders = {
+        TestEnv::home() + QLatin1String("/.cursor"),   TestEnv::home() + QLatin1String("/.codeium"),
+        TestEnv::home() + QLatin1String("/.cline"),    TestEnv::dataHome() + QLatin1String("/Claude"),
+        TestEnv::dataHome() + QLatin1String("/Code"),  TestEnv::configHome() + QLatin1String("/Claude"),
+        TestEnv::configHome() + QLatin1String("/Code")};
+    for (const QString &dir : clientFolders)
         QDir(dir).removeRecursively();
     QFile::remove(TestEnv::home() + QLatin1String("/.claude.json"));
     QFile::remove(Settings::filePath());
