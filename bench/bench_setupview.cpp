@@ -100,9 +100,21 @@ int main(int argc, char *argv[])
     for (const char *id : {"claude-desktop", "cursor", "windsurf", "cline"})
         QDir().mkpath(QFileInfo(Clients::configPathFor(QLatin1String(id))).absolutePath());
 
+    // The shipped addon beside the benchmark and installed in the project, so that the addon card
+    // reads both plugin.cfg files as it does in the application.
+    const QString bundled = QCoreApplication::applicationDirPath() + QLatin1String("/bundled_addon");
+    const QString source = qEnvironmentVariable("TAVRIN_ADDON_SOURCE");
+    if (!source.isEmpty()) {
+        QDir(bundled).removeRecursively();
+        QDir().mkpath(bundled);
+        QFile::copy(source + QLatin1String("/plugin.cfg"), bundled + QLatin1String("/plugin.cfg"));
+    }
+
     Settings settings;
     settings.setActiveProject(project);
     Addon addon;
+    if (!source.isEmpty() && !addon.install(project))
+        std::printf("  addon install failed: %s\n", qPrintable(addon.lastError()));
 
     std::printf("Setup page (%s build)\n", QT_VERSION_STR);
 
