@@ -88,6 +88,22 @@ Outcome runDownload(Updater &updater, const QString &url)
     return outcome;
 }
 
+// A manager that would follow any redirect, downgrades included: the download request's own
+// policy must be what refuses them.
+class PermissiveManager : public QNetworkAccessManager
+{
+public:
+    PermissiveManager() { setRedirectPolicy(QNetworkRequest::UserVerifiedRedirectPolicy); }
+
+protected:
+    QNetworkReply *createRequest(Operation op, const QNetworkRequest &request, QIODevice *data) override
+    {
+        QNetworkReply *reply = QNetworkAccessManager::createRequest(op, request, data);
+        connect(reply, &QNetworkReply::redirected, reply, &QNetworkReply::redirectAllowed);
+        return reply;
+    }
+};
+
 } // namespace
 
 class TestUpdater : public QObject
@@ -466,7 +482,8 @@ private slots:
         tls.route("/secure-win64.exe", ok("secure bytes"));
         tls.route("/downgrade", LocalHttp::redirect(url("/plain-win64.exe").toUtf8()));
 
-        Updater updater(&m_nam, s_running);
+        PermissiveManager permissive;
+        Updater updater(&permissive, s_running);
         const Outcome secure = runDownload(updater, tls.url("/secure-win64.exe").toString());
         QCOMPARE(secure.failed, QString());
         QCOMPARE(TestEnv::readFile(secure.finished), QByteArray("secure bytes"));
