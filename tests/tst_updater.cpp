@@ -420,6 +420,9 @@ private slots:
         QTest::newRow("mismatch") << ok(sha256Hex("something else").toLatin1()) << false << "does not match";
         QTest::newRow("not a digest") << ok("<html>oops</html>") << false << "holds no SHA-256";
         QTest::newRow("fetch fails") << status(500) << false << "Cannot fetch the checksum";
+        Response huge;
+        huge.generatedSize = 8 * 1024 * 1024;
+        QTest::newRow("too large to be a checksum") << huge << false << "too large";
     }
 
     void checksum()
