@@ -1,5 +1,7 @@
 #pragma once
 
+#include <algorithm>
+
 #include <QByteArray>
 #include <QHash>
 #include <QList>
@@ -93,6 +95,13 @@ public:
                 socket->abort();
         }
         m_sockets.clear();
+    }
+
+    // Connections not yet closed and released.
+    int openConnections() const
+    {
+        return int(std::count_if(m_sockets.cbegin(), m_sockets.cend(),
+                                 [](const QPointer<QTcpSocket> &socket) { return !socket.isNull(); }));
     }
 
     QList<Request> requests;
