@@ -9,6 +9,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPixmapCache>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -44,16 +45,18 @@ QLabel *classLabel(const QString &text, const char *cls)
     return label;
 }
 
-// The page is rebuilt often and shows the same ten drawings each time; render each once.
+// The page is rebuilt on every change and shows the same few drawings each time; render each
+// once. Qt's pixmap cache owns them and is emptied with the application.
 QPixmap cachedIcon(const QByteArray &svg, const QString &colour, int size)
 {
-    static QHash<QString, QPixmap> s_icons;
-    const QString key = QString::number(quintptr(svg.constData())) + QLatin1Char('|') + colour + QLatin1Char('|') +
-                        QString::number(size);
-    auto it = s_icons.constFind(key);
-    if (it == s_icons.constEnd())
-        it = s_icons.insert(key, Icons::icon(svg, colour, size));
-    return *it;
+    const QString key = QLatin1String("setupview|") + QString::number(quintptr(svg.constData())) + QLatin1Char('|') +
+                        colour + QLatin1Char('|') + QString::number(size);
+    QPixmap pixmap;
+    if (!QPixmapCache::find(key, &pixmap)) {
+        pixmap = Icons::icon(svg, colour, size);
+        QPixmapCache::insert(key, pixmap);
+    }
+    return pixmap;
 }
 
 QLabel *iconLabel(const QByteArray &svg, const QString &colour, int iconSize, int labelSize)
