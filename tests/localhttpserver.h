@@ -8,8 +8,9 @@
 
 #include <memory>
 
-// A small HTTP/1.1 server on 127.0.0.1 for tests and benchmarks: canned responses per path, large
-// bodies produced while sending, and a record of the requests. One response per connection.
+// A small HTTP/1.1 server on 127.0.0.1 for tests and benchmarks: canned responses per path ("*": any
+// other path), large bodies produced while sending, a record of the requests, one response per
+// connection. It stops listening after its lifetime, so a forgotten server does not linger.
 namespace LocalHttp {
 
 struct Response
@@ -23,8 +24,7 @@ struct Response
 
 struct Request
 {
-    QByteArray path;
-    QByteArray head; // request line and headers as received
+    QByteArray path, head; // head: the request line and headers as received
 };
 
 // Bytes [offset, offset + size) of a generated body; lets a reader check content without holding it.
@@ -39,15 +39,11 @@ inline QByteArray pattern(qint64 offset, qint64 size)
 class Server : public QTcpServer
 {
 public:
-    // Stops listening after its lifetime, so a forgotten server does not linger.
     explicit Server(int lifetimeMs = 120000) { QTimer::singleShot(lifetimeMs, this, &QTcpServer::close); }
 
     bool start() { return listen(QHostAddress::LocalHost, 0); }
     void route(const QByteArray &path, const Response &response) { m_routes.insert(path, response); }
-    QUrl url(const QByteArray &path) const
-    {
-        return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(serverPort()) + QLatin1String(path));
-    }
+    QUrl url(const QByteArray &path) const { return QUrl("http://127.0.0.1:" + QString::number(serverPort()) + path); }
 
     QList<Request> requests;
 
@@ -60,38 +56,33 @@ protected:
         // Clients send only GET requests: the head is complete once the data ends in a blank line.
         connect(socket, &QTcpSocket::readyRead, socket, [this, socket, head = QByteArray()]() mutable {
             head += socket->readAll();
-            if (head.endsWith("\r\n\r\n"))
-                answer(socket, head);
+            if (!head.endsWith("\r\n\r\n"))
+                return;
+            requests.append({head.split(' ').value(1), head});
+            const Response response = m_routes.value(requests.last().path, m_routes.value("*", {404, {}, "not found"}));
+            const qint64 length = response.generatedSize >= 0 ? response.generatedSize : response.body.size();
+            QByteArray reply = "HTTP/1.1 " + QByteArray::number(response.status) + " Canned\r\nConnection: close\r\n";
+            for (const auto &header : response.headers)
+                reply += header.first + ": " + header.second + "\r\n";
+            socket->write(reply + "Content-Length: " + QByteArray::number(length) + "\r\n\r\n");
+
+            // Produce the body as the socket drains, so a large one is never held in memory.
+            const qint64 limit = response.dropAfter >= 0 ? qMin(response.dropAfter, length) : length;
+            auto sent = std::make_shared<qint64>(0);
+            auto pump = [socket, sent, limit, response] {
+                for (qint64 size = 0; *sent < limit && socket->bytesToWrite() < (256 << 10); *sent += size) {
+                    size = qMin<qint64>(64 << 10, limit - *sent);
+                    socket->write(response.generatedSize >= 0 ? pattern(*sent, size) : response.body.mid(*sent, size));
+                }
+                if (*sent >= limit && socket->state() == QAbstractSocket::ConnectedState)
+                    socket->disconnectFromHost();
+            };
+            connect(socket, &QTcpSocket::bytesWritten, socket, pump);
+            pump();
         });
     }
 
 private:
-    void answer(QTcpSocket *socket, const QByteArray &head)
-    {
-        requests.append({head.split(' ').value(1), head});
-        const Response response = m_routes.value(requests.last().path, Response{404, {}, "not found"});
-        const qint64 length = response.generatedSize >= 0 ? response.generatedSize : response.body.size();
-        QByteArray reply = "HTTP/1.1 " + QByteArray::number(response.status) +
-                           " Canned\r\nConnection: close\r\nContent-Length: " + QByteArray::number(length);
-        for (const auto &header : response.headers)
-            reply += "\r\n" + header.first + ": " + header.second;
-        socket->write(reply + "\r\n\r\n");
-
-        // Produce the body as the socket drains, so a large one is never held in memory.
-        const qint64 limit = response.dropAfter >= 0 ? qMin(response.dropAfter, length) : length;
-        auto sent = std::make_shared<qint64>(0);
-        auto pump = [socket, sent, limit, response] {
-            for (qint64 size = 0; *sent < limit && socket->bytesToWrite() < (256 << 10); *sent += size) {
-                size = qMin<qint64>(64 << 10, limit - *sent);
-                socket->write(response.generatedSize >= 0 ? pattern(*sent, size) : response.body.mid(*sent, size));
-            }
-            if (*sent >= limit && socket->state() == QAbstractSocket::ConnectedState)
-                socket->disconnectFromHost();
-        };
-        connect(socket, &QTcpSocket::bytesWritten, socket, pump);
-        pump();
-    }
-
     QHash<QByteArray, Response> m_routes;
 };
 
