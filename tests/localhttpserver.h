@@ -8,9 +8,8 @@
 
 #include <memory>
 
-// A small HTTP/1.1 server on 127.0.0.1 for tests and benchmarks: canned responses per path ("*": any
-// other path), large bodies produced while sending, a record of the requests, one response per
-// connection. It stops listening after its lifetime, so a forgotten server does not linger.
+// An HTTP/1.1 server on 127.0.0.1 for tests and benchmarks: canned responses per path ("*": any other), large
+// bodies produced while sending, one response per connection. It stops listening after its lifetime.
 namespace LocalHttp {
 
 struct Response
@@ -52,7 +51,6 @@ protected:
     {
         auto *socket = new QTcpSocket(this);
         socket->setSocketDescriptor(descriptor);
-        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
         // Clients send only GET requests: the head is complete once the data ends in a blank line.
         connect(socket, &QTcpSocket::readyRead, socket, [this, socket, head = QByteArray()]() mutable {
             head += socket->readAll();
