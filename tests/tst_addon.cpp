@@ -18,8 +18,7 @@ class TestAddon : public QObject
     static QStringList tree(const QString &dir)
     {
         QStringList entries;
-        QDirIterator it(dir, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
-                        QDirIterator::Subdirectories);
+        QDirIterator it(dir, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDirIterator::Subdirectories);
         while (it.hasNext())
             entries << QDir(dir).relativeFilePath(it.next());
         entries.sort();
@@ -35,13 +34,11 @@ private slots:
         QTest::addColumn<QByteArray>("before"); // installed version; null: no addon folder, empty: no plugin.cfg
         QTest::addColumn<QByteArray>("shipped");
         QTest::addColumn<bool>("update");
-        const QString direct = bundledRoot(), sub = bundledRoot() + "/tavrin_mcp";
-        QTest::newRow("1.2.0 directly in bundled_addon over 1.10.0")
-            << direct << QByteArray("1.10.0") << QByteArray("1.2.0") << true;
-        QTest::newRow("1.10.0 in bundled_addon/tavrin_mcp over 1.2.0")
-            << sub << QByteArray("1.2.0") << QByteArray("1.10.0") << true;
-        QTest::newRow("over a copy without plugin.cfg") << direct << QByteArray("") << QByteArray("1.0.1") << false;
-        QTest::newRow("fresh") << sub << QByteArray() << QByteArray("1.0.1") << false;
+        QTest::newRow("direct, 1.2.0 over 1.10.0")
+            << bundledRoot() << QByteArray("1.10.0") << QByteArray("1.2.0") << true;
+        QTest::newRow("in tavrin_mcp, 1.10.0 over 1.2.0")
+            << bundledRoot() + "/tavrin_mcp" << QByteArray("1.2.0") << QByteArray("1.10.0") << true;
+        QTest::newRow("over a copy without plugin.cfg") << bundledRoot() << QByteArray("") << QByteArray("1") << false;
         QTest::newRow("nothing shipped") << QString() << QByteArray() << QByteArray() << false;
     }
     void install()
@@ -50,10 +47,10 @@ private slots:
         QFETCH(QByteArray, before);
         QFETCH(QByteArray, shipped);
         QFETCH(bool, update);
-        if (!source.isNull()) {
+        if (!source.isNull()) { // hidden entries of the shipped copy stay behind
             QVERIFY(TestEnv::writeFile(source + "/plugin.cfg", cfg(shipped)));
-            QVERIFY(QFile::setPermissions(source + "/plugin.cfg",
-                                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther));
+            QVERIFY(
+                QFile::setPermissions(source + "/plugin.cfg", QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther));
             QVERIFY(TestEnv::writeFile(source + "/ui/icons/bridge.svg", "<svg/>"));
             QVERIFY(TestEnv::writeFile(source + "/.git/HEAD", "x") && TestEnv::writeFile(source + "/ui/.cache", "x"));
         }
@@ -62,29 +59,20 @@ private slots:
         QVERIFY(before.isNull() || TestEnv::writeFile(target + "/user_only.gd", "kept"));
         QVERIFY(before.isEmpty() || TestEnv::writeFile(target + "/plugin.cfg", cfg(before) + "; a longer old file"));
         Addon addon;
-        AddonStatus status = addon.status(project);
-        QCOMPARE(status.installed, !before.isNull());
-        QCOMPARE(status.installedVersion, QString(before));
-        QCOMPARE(status.bundledVersion, QString(shipped));
-        QCOMPARE(status.updateAvailable, update);
-
+        const AddonStatus s = addon.status(project);
+        QCOMPARE((QVariantList{s.installed, s.installedVersion, s.bundledVersion, s.updateAvailable}),
+                 (QVariantList{!before.isNull(), QString(before), QString(shipped), update}));
         QSignalSpy finished(&addon, &Addon::installFinished);
         QCOMPARE(addon.install(project), !source.isNull());
-        QCOMPARE(finished.takeFirst().at(0).toBool(), !source.isNull());
-        if (source.isNull()) {
-            QCOMPARE(addon.lastError(), "Bundled addon directory not found: " + bundledRoot() + "/tavrin_mcp");
-            QVERIFY(!QDir(project).exists("addons"));
+        QCOMPARE(QList<QVariantList>(finished), QList<QVariantList>{{!source.isNull()}});
+        QCOMPARE(addon.lastError(),
+                 source.isNull() ? "Bundled addon directory not found: " + bundledRoot() + "/tavrin_mcp" : QString());
+        QCOMPARE(QDir(project).exists("addons"), !source.isNull());
+        if (source.isNull())
             return;
-        }
-        QCOMPARE(addon.lastError(), QString());
-        QStringList expected{"plugin.cfg", "ui", "ui/icons", "ui/icons/bridge.svg"};
-        QCOMPARE(tree(target), before.isNull() ? expected : expected << "user_only.gd");
+        QCOMPARE(tree(target), QStringList({"plugin.cfg", "ui", "ui/icons", "ui/icons/bridge.svg", "user_only.gd"}));
         QCOMPARE(TestEnv::readFile(target + "/plugin.cfg"), cfg(shipped));
-        QCOMPARE(TestEnv::readFile(target + "/ui/icons/bridge.svg"), QByteArray("<svg/>"));
         QCOMPARE(QFileInfo(target + "/plugin.cfg").permissions(), QFileInfo(source + "/plugin.cfg").permissions());
-        status = addon.status(project);
-        QCOMPARE(status.installedVersion, QString(shipped));
-        QVERIFY(!status.updateAvailable);
     }
 
     void readVersionFromCfg_data()
@@ -92,12 +80,9 @@ private slots:
         QTest::addColumn<QByteArray>("content"); // null: no plugin.cfg at all
         QTest::addColumn<QString>("expected");
         QTest::newRow("quoted") << QByteArray("[plugin]\nversion=\"1.4.2\"\n") << "1.4.2";
-        QTest::newRow("space both sides") << QByteArray("version = \"1.4.2\"\n") << "1.4.2";
-        QTest::newRow("blanks around, CRLF") << QByteArray("[plugin]\r\n \tversion=\"1.4.2\"  \r\n") << "1.4.2";
-        QTest::newRow("unquoted") << QByteArray("version=1.4.2-beta\n") << "1.4.2-beta";
-        QTest::newRow("value with = inside") << QByteArray("version=a=b\n") << "a=b";
+        QTest::newRow("blanks around, CRLF") << QByteArray("[plugin]\r\n \tversion = \"1.4.2\"  \r\n") << "1.4.2";
+        QTest::newRow("unquoted, = inside") << QByteArray("version=1.4.2=b\n") << "1.4.2=b";
         QTest::newRow("longer key skipped") << QByteArray("versions=\"9\"\nversion=\"2.0\"\n") << "2.0";
-        QTest::newRow("unclosed quote") << QByteArray("version=\"1.4.2\n") << "\"1.4.2";
         QTest::newRow("empty quotes") << QByteArray("version=\"\"\n") << QString();
         QTest::newRow("no file") << QByteArray() << QString();
         QTest::newRow("shipped addon matches the application")
@@ -112,14 +97,12 @@ private slots:
         QCOMPARE(Addon::readVersionFromCfg(dir), expected);
     }
 
-    // One folder: refused while it is no project, then a copy that cannot be written, then removed
-    // twice, then removed once more as a link.
+    // Refused while no project; a copy that cannot be written; removed as folder, as link, then nothing.
     void lifecycle()
     {
         QVERIFY(TestEnv::writeFile(bundledRoot() + "/tavrin_mcp/big.res", QByteArray(256 * 1024, 'n')));
         const QString project = m_work.path() + "/life", target = project + "/addons/tavrin_mcp";
-        QVERIFY(TestEnv::writeFile(target + "/big.res", "old"));
-        QVERIFY(TestEnv::writeFile(project + "/addons/other/plugin.cfg", "x"));
+        QVERIFY(TestEnv::writeFile(target + "/big.res", "old") && TestEnv::writeFile(project + "/addons/other", "x"));
         const QStringList before = tree(project);
         Addon addon;
         QVERIFY(!addon.install(project));
@@ -127,7 +110,6 @@ private slots:
         QVERIFY(!addon.uninstall(project));
         QCOMPARE(addon.lastError(), "Godot project not found: " + project);
         QCOMPARE(tree(project), before);
-        QCOMPARE(TestEnv::readFile(target + "/big.res"), QByteArray("old"));
         QVERIFY(TestEnv::writeFile(project + "/project.godot", "x"));
 #ifdef Q_OS_UNIX
         // A file size limit makes writing the new copy fail, even for root.
@@ -135,28 +117,25 @@ private slots:
         QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
         const rlimit limited{64 * 1024, saved.rlim_max};
         std::signal(SIGXFSZ, SIG_IGN);
-        QCOMPARE(setrlimit(RLIMIT_FSIZE, &limited), 0);
-        const bool ok = addon.install(project);
+        const bool failed = setrlimit(RLIMIT_FSIZE, &limited) == 0 && !addon.install(project);
         setrlimit(RLIMIT_FSIZE, &saved);
-        QVERIFY(!ok);
+        QVERIFY(failed);
         QVERIFY2(addon.lastError().startsWith("Cannot copy addon file to " + target + "/big.res: "),
                  qPrintable(addon.lastError()));
+#endif
         QCOMPARE(tree(target), QStringList{"big.res"}); // no temporary copy left behind
         QCOMPARE(TestEnv::readFile(target + "/big.res"), QByteArray("old"));
-#endif
+
         QSignalSpy finished(&addon, &Addon::uninstallFinished);
         QVERIFY2(addon.uninstall(project), qPrintable(addon.lastError()));
-        QCOMPARE(finished.takeFirst().at(0).toBool(), true);
-        QCOMPARE(tree(project + "/addons"), QStringList({"other", "other/plugin.cfg"}));
-        QVERIFY(!addon.install(m_work.path() + "/missing")); // leaves a message behind
-        QVERIFY(addon.uninstall(project));                   // nothing left to remove is still a success
+        QCOMPARE(addon.lastError(), QString()); // the failed copy's message is gone
+        QVERIFY(TestEnv::writeFile(m_work.path() + "/checkout/work.gd", "unsaved work"));
+        QVERIFY(QFile::link(m_work.path() + "/checkout", target));
+        QVERIFY(addon.uninstall(project) && addon.uninstall(project));
         QCOMPARE(addon.lastError(), QString());
-        const QString checkout = m_work.path() + "/checkout"; // a linked addon goes as a link; its target stays
-        QVERIFY(TestEnv::writeFile(checkout + "/sub/work.gd", "unsaved work"));
-        QVERIFY(QFile::link(checkout, target));
-        QVERIFY2(addon.uninstall(project), qPrintable(addon.lastError()));
-        QCOMPARE(tree(project + "/addons"), QStringList({"other", "other/plugin.cfg"}));
-        QCOMPARE(tree(checkout), QStringList({"sub", "sub/work.gd"}));
+        QCOMPARE(QList<QVariantList>(finished), QList<QVariantList>(3, {true}));
+        QCOMPARE(tree(project + "/addons"), QStringList{"other"});
+        QCOMPARE(tree(m_work.path() + "/checkout"), QStringList{"work.gd"});
     }
 };
 
