@@ -14,6 +14,7 @@ class TestAddon : public QObject
 
     static QString bundledRoot() { return QCoreApplication::applicationDirPath() + "/bundled_addon"; }
     static QByteArray cfg(const QByteArray &version) { return "[plugin]\nname=\"x\"\nversion=\"" + version + "\"\n"; }
+    static bool put(const QString &path, const QByteArray &content = "x") { return TestEnv::writeFile(path, content); }
     // Every entry below `dir`, hidden ones included, as sorted relative paths.
     static QStringList tree(const QString &dir)
     {
@@ -30,59 +31,55 @@ private slots:
 
     void install_data()
     {
-        QTest::addColumn<QString>("source");    // null: nothing shipped
-        QTest::addColumn<QByteArray>("before"); // installed version; null: no addon folder, empty: no plugin.cfg
+        QTest::addColumn<QString>("src"); // null: nothing shipped
+        // Installed before: null: no addon folder, empty: no plugin.cfg, else a version unlike the shipped one.
+        QTest::addColumn<QByteArray>("before");
         QTest::addColumn<QByteArray>("shipped");
-        QTest::addColumn<bool>("update");
-        QTest::newRow("direct, 1.2.0 over 1.10.0")
-            << bundledRoot() << QByteArray("1.10.0") << QByteArray("1.2.0") << true;
-        QTest::newRow("in tavrin_mcp, 1.10.0 over 1.2.0")
-            << bundledRoot() + "/tavrin_mcp" << QByteArray("1.2.0") << QByteArray("1.10.0") << true;
-        QTest::newRow("over a copy without plugin.cfg") << bundledRoot() << QByteArray("") << QByteArray("1") << false;
-        QTest::newRow("nothing shipped") << QString() << QByteArray() << QByteArray() << false;
+        QTest::newRow("1.2.0 over 1.10.0") << bundledRoot() << QByteArray("1.10.0") << QByteArray("1.2.0");
+        QTest::newRow("sub-folder, 1.10.0 over 1.2.0")
+            << bundledRoot() + "/tavrin_mcp" << QByteArray("1.2.0") << QByteArray("1.10.0");
+        QTest::newRow("over a copy without plugin.cfg") << bundledRoot() << QByteArray("") << QByteArray("1");
+        QTest::newRow("nothing shipped") << QString() << QByteArray() << QByteArray();
     }
     void install()
     {
-        QFETCH(QString, source);
+        QFETCH(QString, src);
         QFETCH(QByteArray, before);
         QFETCH(QByteArray, shipped);
-        QFETCH(bool, update);
-        if (!source.isNull()) { // hidden entries of the shipped copy stay behind
-            QVERIFY(TestEnv::writeFile(source + "/plugin.cfg", cfg(shipped)));
+        if (!src.isNull()) { // hidden entries of the shipped copy stay behind
+            QVERIFY(put(src + "/plugin.cfg", cfg(shipped)) && put(src + "/ui/a.svg", "<svg/>") &&
+                    put(src + "/ui/.cache") && put(src + "/.git/HEAD"));
             QVERIFY(
-                QFile::setPermissions(source + "/plugin.cfg", QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther));
-            QVERIFY(TestEnv::writeFile(source + "/ui/icons/bridge.svg", "<svg/>"));
-            QVERIFY(TestEnv::writeFile(source + "/.git/HEAD", "x") && TestEnv::writeFile(source + "/ui/.cache", "x"));
+                QFile::setPermissions(src + "/plugin.cfg", QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther));
         }
         const QString project = m_work.path() + '/' + QTest::currentDataTag(), target = project + "/addons/tavrin_mcp";
-        QVERIFY(TestEnv::writeFile(project + "/project.godot", "x"));
-        QVERIFY(before.isNull() || TestEnv::writeFile(target + "/user_only.gd", "kept"));
-        QVERIFY(before.isEmpty() || TestEnv::writeFile(target + "/plugin.cfg", cfg(before) + "; a longer old file"));
+        QVERIFY(put(project + "/project.godot"));
+        QVERIFY(before.isNull() || put(target + "/user_only.gd", "kept"));
+        QVERIFY(before.isEmpty() || put(target + "/plugin.cfg", cfg(before) + "; a longer old file"));
         Addon addon;
         const AddonStatus s = addon.status(project);
         QCOMPARE((QVariantList{s.installed, s.installedVersion, s.bundledVersion, s.updateAvailable}),
-                 (QVariantList{!before.isNull(), QString(before), QString(shipped), update}));
+                 (QVariantList{!before.isNull(), QString(before), QString(shipped), !before.isEmpty()}));
         QSignalSpy finished(&addon, &Addon::installFinished);
-        QCOMPARE(addon.install(project), !source.isNull());
-        QCOMPARE(QList<QVariantList>(finished), QList<QVariantList>{{!source.isNull()}});
+        QCOMPARE(addon.install(project), !src.isNull());
+        QCOMPARE(QList<QVariantList>(finished), QList<QVariantList>{{!src.isNull()}});
         QCOMPARE(addon.lastError(),
-                 source.isNull() ? "Bundled addon directory not found: " + bundledRoot() + "/tavrin_mcp" : QString());
-        QCOMPARE(QDir(project).exists("addons"), !source.isNull());
-        if (source.isNull())
+                 src.isNull() ? "Bundled addon directory not found: " + bundledRoot() + "/tavrin_mcp" : QString());
+        QCOMPARE(QDir(project).exists("addons"), !src.isNull());
+        if (src.isNull())
             return;
-        QCOMPARE(tree(target), QStringList({"plugin.cfg", "ui", "ui/icons", "ui/icons/bridge.svg", "user_only.gd"}));
+        QCOMPARE(tree(target), QStringList({"plugin.cfg", "ui", "ui/a.svg", "user_only.gd"}));
         QCOMPARE(TestEnv::readFile(target + "/plugin.cfg"), cfg(shipped));
-        QCOMPARE(QFileInfo(target + "/plugin.cfg").permissions(), QFileInfo(source + "/plugin.cfg").permissions());
+        QCOMPARE(QFileInfo(target + "/plugin.cfg").permissions(), QFileInfo(src + "/plugin.cfg").permissions());
     }
 
     void readVersionFromCfg_data()
     {
         QTest::addColumn<QByteArray>("content"); // null: no plugin.cfg at all
         QTest::addColumn<QString>("expected");
-        QTest::newRow("quoted") << QByteArray("[plugin]\nversion=\"1.4.2\"\n") << "1.4.2";
+        QTest::newRow("quoted, after a longer key") << QByteArray("versions=\"9\"\nversion=\"1.4.2\"\n") << "1.4.2";
         QTest::newRow("blanks around, CRLF") << QByteArray("[plugin]\r\n \tversion = \"1.4.2\"  \r\n") << "1.4.2";
         QTest::newRow("unquoted, = inside") << QByteArray("version=1.4.2=b\n") << "1.4.2=b";
-        QTest::newRow("longer key skipped") << QByteArray("versions=\"9\"\nversion=\"2.0\"\n") << "2.0";
         QTest::newRow("empty quotes") << QByteArray("version=\"\"\n") << QString();
         QTest::newRow("no file") << QByteArray() << QString();
         QTest::newRow("shipped addon matches the application")
@@ -93,16 +90,16 @@ private slots:
         QFETCH(QByteArray, content);
         QFETCH(QString, expected);
         const QString dir = m_work.path() + "/cfg/" + QTest::currentDataTag();
-        QVERIFY(content.isNull() || TestEnv::writeFile(dir + "/plugin.cfg", content));
+        QVERIFY(content.isNull() || put(dir + "/plugin.cfg", content));
         QCOMPARE(Addon::readVersionFromCfg(dir), expected);
     }
 
     // Refused while no project; a copy that cannot be written; removed as folder, as link, then nothing.
     void lifecycle()
     {
-        QVERIFY(TestEnv::writeFile(bundledRoot() + "/tavrin_mcp/big.res", QByteArray(256 * 1024, 'n')));
+        QVERIFY(put(bundledRoot() + "/tavrin_mcp/big.res", QByteArray(256 * 1024, 'n')));
         const QString project = m_work.path() + "/life", target = project + "/addons/tavrin_mcp";
-        QVERIFY(TestEnv::writeFile(target + "/big.res", "old") && TestEnv::writeFile(project + "/addons/other", "x"));
+        QVERIFY(put(target + "/big.res", "old") && put(project + "/addons/other"));
         const QStringList before = tree(project);
         Addon addon;
         QVERIFY(!addon.install(project));
@@ -110,7 +107,7 @@ private slots:
         QVERIFY(!addon.uninstall(project));
         QCOMPARE(addon.lastError(), "Godot project not found: " + project);
         QCOMPARE(tree(project), before);
-        QVERIFY(TestEnv::writeFile(project + "/project.godot", "x"));
+        QVERIFY(put(project + "/project.godot"));
 #ifdef Q_OS_UNIX
         // A file size limit makes writing the new copy fail, even for root.
         rlimit saved{};
@@ -120,8 +117,7 @@ private slots:
         const bool failed = setrlimit(RLIMIT_FSIZE, &limited) == 0 && !addon.install(project);
         setrlimit(RLIMIT_FSIZE, &saved);
         QVERIFY(failed);
-        QVERIFY2(addon.lastError().startsWith("Cannot copy addon file to " + target + "/big.res: "),
-                 qPrintable(addon.lastError()));
+        QVERIFY(addon.lastError().startsWith("Cannot copy addon file to " + target + "/big.res: "));
 #endif
         QCOMPARE(tree(target), QStringList{"big.res"}); // no temporary copy left behind
         QCOMPARE(TestEnv::readFile(target + "/big.res"), QByteArray("old"));
@@ -129,7 +125,7 @@ private slots:
         QSignalSpy finished(&addon, &Addon::uninstallFinished);
         QVERIFY2(addon.uninstall(project), qPrintable(addon.lastError()));
         QCOMPARE(addon.lastError(), QString()); // the failed copy's message is gone
-        QVERIFY(TestEnv::writeFile(m_work.path() + "/checkout/work.gd", "unsaved work"));
+        QVERIFY(put(m_work.path() + "/checkout/work.gd", "unsaved work"));
         QVERIFY(QFile::link(m_work.path() + "/checkout", target));
         QVERIFY(addon.uninstall(project) && addon.uninstall(project));
         QCOMPARE(addon.lastError(), QString());
