@@ -77,8 +77,6 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     auto *sidebar = new QWidget;
     sidebar->setObjectName(QStringLiteral("sidebar"));
     sidebar->setFixedWidth(220);
-    // A plain QWidget paints style-sheet backgrounds and borders only with this attribute.
-    sidebar->setAttribute(Qt::WA_StyledBackground, true);
     buildSidebar(sidebar);
     centralLayout->addWidget(sidebar);
 
