@@ -17,8 +17,8 @@ enum class ReadStatus {
 struct ReadResult
 {
     ReadStatus status = ReadStatus::Missing;
-    QJsonObject object;   // the document when status is Ok, empty otherwise
-    QString errorDetail;  // parse error or file error text, for messages
+    QJsonObject object;  // the document when status is Ok, empty otherwise
+    QString errorDetail; // parse error or file error text, for messages
 };
 
 [[nodiscard]] ReadResult read(const QString &path);

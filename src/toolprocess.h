@@ -11,8 +11,8 @@ struct ToolResult
     bool finished = false; // it ended on its own within the finish limit
     bool crashed = false;  // it ended, but not through a normal exit
     int exitCode = -1;
-    QByteArray output;     // standard output and standard error, merged
-    QString errorString;   // the process layer's text when it did not start
+    QByteArray output;   // standard output and standard error, merged
+    QString errorString; // the process layer's text when it did not start
 };
 
 // One place for running tools with time limits: start, wait, kill on time-out.

@@ -17,10 +17,22 @@ inline QTemporaryDir &root()
     return dir;
 }
 
-inline QString home() { return root().path() + QLatin1String("/home"); }
-inline QString binDir() { return root().path() + QLatin1String("/bin"); }
-inline QString dataHome() { return root().path() + QLatin1String("/data"); }
-inline QString configHome() { return root().path() + QLatin1String("/config"); }
+inline QString home()
+{
+    return root().path() + QLatin1String("/home");
+}
+inline QString binDir()
+{
+    return root().path() + QLatin1String("/bin");
+}
+inline QString dataHome()
+{
+    return root().path() + QLatin1String("/data");
+}
+inline QString configHome()
+{
+    return root().path() + QLatin1String("/config");
+}
 
 inline void isolate(bool gui)
 {
@@ -30,7 +42,8 @@ inline void isolate(bool gui)
     QDir().mkpath(configHome());
     QDir().mkpath(root().path() + QLatin1String("/cache"));
     QDir().mkpath(root().path() + QLatin1String("/runtime"));
-    QFile::setPermissions(root().path() + QLatin1String("/runtime"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QFile::setPermissions(root().path() + QLatin1String("/runtime"),
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     qputenv("HOME", home().toUtf8());
     qputenv("XDG_DATA_HOME", dataHome().toUtf8());
     qputenv("XDG_CONFIG_HOME", configHome().toUtf8());
@@ -56,8 +69,7 @@ inline QString writeTool(const QString &name, const QByteArray &body, const QStr
     file.write(body);
     file.write("\n");
     file.close();
-    file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup |
-                        QFile::ExeGroup);
+    file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup | QFile::ExeGroup);
     return path;
 }
 
@@ -86,23 +98,23 @@ inline QByteArray readFile(const QString &path)
 } // namespace TestEnv
 
 // QTEST_MAIN / QTEST_GUILESS_MAIN with the environment isolated first.
-#define TAVRIN_TEST_MAIN(TestObject)                                                                                  \
-    int main(int argc, char *argv[])                                                                                  \
-    {                                                                                                                 \
-        TestEnv::isolate(true);                                                                                       \
-        QApplication app(argc, argv);                                                                                 \
-        app.setAttribute(Qt::AA_Use96Dpi, true);                                                                      \
-        TestObject tc;                                                                                                \
-        QTEST_SET_MAIN_SOURCE_PATH                                                                                    \
-        return QTest::qExec(&tc, argc, argv);                                                                         \
+#define TAVRIN_TEST_MAIN(TestObject)                                                                                   \
+    int main(int argc, char *argv[])                                                                                   \
+    {                                                                                                                  \
+        TestEnv::isolate(true);                                                                                        \
+        QApplication app(argc, argv);                                                                                  \
+        app.setAttribute(Qt::AA_Use96Dpi, true);                                                                       \
+        TestObject tc;                                                                                                 \
+        QTEST_SET_MAIN_SOURCE_PATH                                                                                     \
+        return QTest::qExec(&tc, argc, argv);                                                                          \
     }
 
-#define TAVRIN_TEST_GUILESS_MAIN(TestObject)                                                                          \
-    int main(int argc, char *argv[])                                                                                  \
-    {                                                                                                                 \
-        TestEnv::isolate(false);                                                                                      \
-        QCoreApplication app(argc, argv);                                                                             \
-        TestObject tc;                                                                                                \
-        QTEST_SET_MAIN_SOURCE_PATH                                                                                    \
-        return QTest::qExec(&tc, argc, argv);                                                                         \
+#define TAVRIN_TEST_GUILESS_MAIN(TestObject)                                                                           \
+    int main(int argc, char *argv[])                                                                                   \
+    {                                                                                                                  \
+        TestEnv::isolate(false);                                                                                       \
+        QCoreApplication app(argc, argv);                                                                              \
+        TestObject tc;                                                                                                 \
+        QTEST_SET_MAIN_SOURCE_PATH                                                                                     \
+        return QTest::qExec(&tc, argc, argv);                                                                          \
     }

@@ -64,8 +64,8 @@ int main(int argc, char **argv)
     quint32 offset = 6 + 16 * images.size();
     for (int i = 0; i < images.size(); ++i) {
         const quint8 edge = sizes[i] >= 256 ? 0 : quint8(sizes[i]); // 0 means 256
-        out << edge << edge << quint8(0) << quint8(0) << quint16(1) << quint16(32)
-            << quint32(images[i].size()) << offset;
+        out << edge << edge << quint8(0) << quint8(0) << quint16(1) << quint16(32) << quint32(images[i].size())
+            << offset;
         offset += images[i].size();
     }
     for (const QByteArray &image : images)

@@ -1,0 +1,33 @@
+# Shared by run.sh and test.sh: Debian packages the build, the tests and the screenshots need.
+# shellcheck shell=sh
+
+TAVRIN_PACKAGES="cmake g++ make qt6-base-dev qt6-svg-dev libgl-dev fonts-inter fonts-jetbrains-mono"
+TAVRIN_DISPLAY_PACKAGES="xvfb xauth x11-utils xdotool imagemagick"
+
+# Installs the packages that are missing (as root), or prints the apt-get line and stops.
+ensure_packages()
+{
+    missing=""
+    for package in "$@"; do
+        if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+            missing="$missing $package"
+        fi
+    done
+    [ -z "$missing" ] && return 0
+    if [ "$(id -u)" -eq 0 ]; then
+        echo "Installing:$missing"
+        apt-get update -qq
+        DEBIAN_FRONTEND=noninteractive apt-get install -y -qq$missing >/dev/null
+    else
+        echo "These Debian packages are missing. Install them as root, then run this command again:"
+        echo "  sudo apt-get install -y$missing"
+        exit 1
+    fi
+}
+
+# Configures and builds one preset (default, debug, asan, tsan).
+build_preset()
+{
+    cmake --preset "$1" >/dev/null
+    cmake --build --preset "$1" -j"$(nproc)"
+}

@@ -1,0 +1,205 @@
+#include "icons.h"
+#include "testenv.h"
+#include "theme.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QFrame>
+#include <QIcon>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QStyle>
+#include <QVBoxLayout>
+
+namespace {
+
+QStringList s_warnings;
+void collectWarnings(QtMsgType type, const QMessageLogContext &, const QString &message)
+{
+    // The offscreen platform has its own chatter; only style sheet trouble counts here.
+    if (type != QtDebugMsg && type != QtInfoMsg && !message.contains(QLatin1String("propagateSizeHints")))
+        s_warnings << message;
+}
+
+const QList<QPair<const char *, QByteArray>> &allIcons()
+{
+    static const QList<QPair<const char *, QByteArray>> icons = {
+        {"FOLDER", Icons::FOLDER},
+        {"FOLDER_PLUS", Icons::FOLDER_PLUS},
+        {"CHECK_CIRCLE", Icons::CHECK_CIRCLE},
+        {"X_CIRCLE", Icons::X_CIRCLE},
+        {"BOX", Icons::BOX},
+        {"CODE", Icons::CODE},
+        {"MONITOR", Icons::MONITOR},
+        {"TERMINAL", Icons::TERMINAL},
+        {"WIND", Icons::WIND},
+        {"ZAP", Icons::ZAP},
+        {"PUZZLE", Icons::PUZZLE},
+        {"GEAR", Icons::GEAR},
+        {"WRENCH", Icons::WRENCH},
+        {"CLOSE", Icons::CLOSE},
+    };
+    return icons;
+}
+
+} // namespace
+
+class TestTheme : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void styleSheetParsesWithoutWarnings()
+    {
+        s_warnings.clear();
+        QtMessageHandler previous = qInstallMessageHandler(collectWarnings);
+        qApp->setStyleSheet(Theme::STYLE_SHEET);
+        // Parsing happens when widgets are polished: build one of every styled kind.
+        QWidget root;
+        auto *layout = new QVBoxLayout(&root);
+        const char *buttonClasses[] = {"nav", "primary", "secondary", "ghost", "icon-button", "danger", "toggle"};
+        for (const char *cls : buttonClasses) {
+            auto *b = new QPushButton(QStringLiteral("b"));
+            b->setProperty("class", QString::fromLatin1(cls));
+            b->setProperty("active", QStringLiteral("true"));
+            layout->addWidget(b);
+        }
+        const char *labelClasses[] = {"title",       "subtitle",      "section-title", "dim",
+                                      "faint",       "mono",          "badge-ok",      "badge-neutral-muted",
+                                      "badge-error", "badge-neutral", "badge-warn"};
+        for (const char *cls : labelClasses) {
+            auto *l = new QLabel(QStringLiteral("l"));
+            l->setProperty("class", QString::fromLatin1(cls));
+            layout->addWidget(l);
+        }
+        for (const char *cls : {"card", "project-card", "client-card", "prereq-item"}) {
+            auto *f = new QFrame;
+            f->setProperty("class", QString::fromLatin1(cls));
+            layout->addWidget(f);
+        }
+        layout->addWidget(new QLineEdit);
+        layout->addWidget(new QCheckBox(QStringLiteral("c")));
+        layout->addWidget(new QScrollArea);
+        root.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&root));
+        qInstallMessageHandler(previous);
+        QVERIFY2(s_warnings.isEmpty(), qPrintable(s_warnings.join(QLatin1Char('\n'))));
+        QVERIFY(Theme::STYLE_SHEET.startsWith(QLatin1Char('\n')));
+    }
+
+    void rulesReachTheWidgets()
+    {
+        qApp->setStyleSheet(Theme::STYLE_SHEET);
+        QWidget sidebar;
+        sidebar.setObjectName(QStringLiteral("sidebar"));
+        sidebar.ensurePolished();
+        // min-width and max-width pin the content width; the 1 px right border comes on top.
+        QCOMPARE(sidebar.minimumWidth(), sidebar.maximumWidth());
+        QVERIFY(sidebar.minimumWidth() >= 220 && sidebar.minimumWidth() <= 221);
+
+        QLabel badge(QStringLiteral("Configured"));
+        badge.setProperty("class", QStringLiteral("badge-ok"));
+        badge.ensurePolished();
+        QCOMPARE(badge.palette().color(QPalette::WindowText), QColor(QStringLiteral("#2dbe78")));
+        QCOMPARE(badge.font().pixelSize(), 11);
+        QVERIFY(badge.font().bold());
+    }
+
+    void activeNavNeedsRepolish()
+    {
+        qApp->setStyleSheet(Theme::STYLE_SHEET);
+        QPushButton nav(QStringLiteral("  Projects"));
+        nav.setProperty("class", QStringLiteral("nav"));
+        nav.setProperty("active", QStringLiteral("false"));
+        nav.resize(180, 36);
+        nav.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&nav));
+        const QColor inactive = nav.grab().toImage().pixelColor(4, 18);
+        nav.setProperty("active", QStringLiteral("true"));
+        const QColor stale = nav.grab().toImage().pixelColor(4, 18);
+        nav.style()->unpolish(&nav);
+        nav.style()->polish(&nav);
+        const QColor active = nav.grab().toImage().pixelColor(4, 18);
+        QCOMPARE(stale, inactive);
+        QVERIFY(active != inactive);
+        QVERIFY(active.blue() > active.red()); // the accent tint
+    }
+
+    void everyIconIsValidSvg()
+    {
+        for (const auto &[name, svg] : allIcons()) {
+            QVERIFY2(QSvgRenderer(svg).isValid(), name);
+            QVERIFY2(svg.startsWith("<svg viewBox=\"0 0 24 24\" fill=\"none\" stroke=\"currentColor\""), name);
+            QVERIFY2(!svg.contains('\n'), name);
+            QVERIFY2(svg.endsWith("</svg>"), name);
+            QCOMPARE(svg.contains("stroke-linejoin"), qstrcmp(name, "CLOSE") != 0);
+        }
+    }
+
+    void iconIsRecolouredOnTransparent_data()
+    {
+        QTest::addColumn<QByteArray>("svg");
+        QTest::addColumn<QString>("colour");
+        QTest::addColumn<int>("size");
+        QTest::newRow("folder accent 18") << Icons::FOLDER << "#6ba3e0" << 18;
+        QTest::newRow("check green 18") << Icons::CHECK_CIRCLE << "#2dbe78" << 18;
+        QTest::newRow("puzzle 24") << Icons::PUZZLE << "#4d8fd1" << 24;
+        QTest::newRow("close white 64") << Icons::CLOSE << "#ffffff" << 64;
+    }
+    void iconIsRecolouredOnTransparent()
+    {
+        QFETCH(QByteArray, svg);
+        QFETCH(QString, colour);
+        QFETCH(int, size);
+        const QImage image = Icons::icon(svg, colour, size).toImage().convertToFormat(QImage::Format_ARGB32);
+        QCOMPARE(image.size(), QSize(size, size));
+        const QColor wanted(colour);
+        int opaque = 0;
+        int clear = 0;
+        for (int y = 0; y < size; ++y) {
+            for (int x = 0; x < size; ++x) {
+                const QColor c = image.pixelColor(x, y);
+                if (c.alpha() == 0) {
+                    ++clear;
+                    continue;
+                }
+                // Anti-aliased edges only lose alpha; the hue is the requested colour (unpremultiplying a
+                // nearly clear pixel is too coarse to compare).
+                if (c.alpha() < 128)
+                    continue;
+                QVERIFY2(qAbs(c.red() - wanted.red()) <= 3 && qAbs(c.green() - wanted.green()) <= 3 &&
+                             qAbs(c.blue() - wanted.blue()) <= 3,
+                         qPrintable(QStringLiteral("%1,%2 is %3").arg(x).arg(y).arg(c.name(QColor::HexArgb))));
+                if (c.alpha() == 255)
+                    ++opaque;
+            }
+        }
+        QVERIFY(opaque > 0);
+        QVERIFY(clear > size * size / 4);
+        QCOMPARE(image.pixelColor(0, 0).alpha(), 0);
+    }
+
+    void brandingResources()
+    {
+        const QIcon icon(QStringLiteral(":/branding/tavrin.ico"));
+        QList<int> edges;
+        for (const QSize &s : icon.availableSizes())
+            edges << s.width();
+        std::sort(edges.begin(), edges.end());
+        QCOMPARE(edges, QList<int>({16, 24, 32, 48, 64, 128, 256}));
+        const QPixmap logo = icon.pixmap(QSize(30, 30), 2.0);
+        QCOMPARE(logo.deviceIndependentSize().toSize(), QSize(30, 30));
+        QVERIFY(logo.width() >= 60);
+
+        const QImage png(QStringLiteral(":/branding/tavrin.png"));
+        QCOMPARE(png.size(), QSize(1254, 1254));
+        QVERIFY(png.hasAlphaChannel());
+        QCOMPARE(png.pixelColor(0, 0).alpha(), 0);
+    }
+};
+
+TAVRIN_TEST_MAIN(TestTheme)
+#include "tst_gui_theme.moc"
