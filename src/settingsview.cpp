@@ -114,7 +114,7 @@ void SettingsView::buildUI()
         emit showToast(tr("Checking for updates..."), 0);
         m_updater->checkForUpdates();
     });
-    updatesLayout->addWidget(checkNow);
+    updatesLayout->addWidget(checkNow, 0, Qt::AlignLeft); // natural width, like the buttons beside it
 
     // About
     layout->addWidget(classedLabel(tr("ABOUT"), "section-title"));
@@ -142,7 +142,7 @@ void SettingsView::buildUI()
         const QFileInfo log(Logger::logFilePath());
         QDesktopServices::openUrl(QUrl::fromLocalFile(log.exists() ? log.absoluteFilePath() : log.absolutePath()));
     });
-    aboutLayout->addWidget(openLog);
+    aboutLayout->addWidget(openLog, 0, Qt::AlignLeft);
 
     layout->addStretch();
     m_scroll->setWidget(content);
