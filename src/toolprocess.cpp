@@ -2,30 +2,56 @@
 
 #include <QProcess>
 
+#include <atomic>
+
 namespace ToolProcess {
 
-ToolResult run(const QString &exe, const QStringList &args, int startTimeoutMs, int finishTimeoutMs, int killWaitMs)
+namespace {
+std::atomic<double> s_finishTimeScale{1.0};
+
+int scaledFinishLimit(int ms)
+{
+    const double scale = s_finishTimeScale.load();
+    if (scale == 1.0 || ms < 0)
+        return ms;
+    return qMax(1, static_cast<int>(ms * scale));
+}
+} // namespace
+
+void setFinishTimeScale(double factor)
+{
+    s_finishTimeScale.store(factor > 0 ? factor : 1.0);
+}
+
+ToolResult run(const QString &exe, const QStringList &args, int startTimeoutMs, int finishTimeoutMs, int killWaitMs,
+               Channels channels)
 {
     ToolResult result;
     QProcess process;
-    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.setProcessChannelMode(channels == Channels::Merged ? QProcess::MergedChannels : QProcess::SeparateChannels);
     process.start(exe, args, QIODevice::ReadWrite);
 
     if (startTimeoutMs != NoStartWait) {
         if (!process.waitForStarted(startTimeoutMs)) {
             result.errorString = process.errorString();
+            if (process.state() != QProcess::NotRunning) {
+                process.kill();
+                process.waitForFinished(killWaitMs);
+            }
             return result;
         }
         result.started = true;
     }
 
-    const bool finished = process.waitForFinished(finishTimeoutMs);
+    const bool finished = process.waitForFinished(scaledFinishLimit(finishTimeoutMs));
     result.started = result.started || process.error() != QProcess::FailedToStart;
     if (finished) {
         result.finished = true;
         result.crashed = process.exitStatus() != QProcess::NormalExit;
         result.exitCode = process.exitCode();
-        result.output = process.readAll();
+        result.output = process.readAllStandardOutput();
+        if (channels == Channels::Separate)
+            result.errorOutput = process.readAllStandardError();
     } else {
         if (process.error() == QProcess::FailedToStart)
             result.errorString = process.errorString();

@@ -11,8 +11,9 @@ struct ToolResult
     bool finished = false; // it ended on its own within the finish limit
     bool crashed = false;  // it ended, but not through a normal exit
     int exitCode = -1;
-    QByteArray output;   // standard output and standard error, merged
-    QString errorString; // the process layer's text when it did not start
+    QByteArray output;      // standard output and standard error merged, or standard output alone
+    QByteArray errorOutput; // standard error, when the channels were kept apart
+    QString errorString;    // the process layer's text when it did not start
 };
 
 // One place for running tools with time limits: start, wait, kill on time-out.
@@ -21,10 +22,19 @@ namespace ToolProcess {
 
 inline constexpr int NoStartWait = -1;
 
-// Runs exe with args, standard output and error merged, standard input left open.
+enum class Channels {
+    Merged,   // output holds standard output and standard error interleaved
+    Separate, // output holds standard output, errorOutput standard error
+};
+
+// Runs exe with args, standard input left open.
 // startTimeoutMs: NoStartWait waits for the finish only (a failed start counts as not finished).
 // A process still running after finishTimeoutMs is killed, with up to killWaitMs to end.
 [[nodiscard]] ToolResult run(const QString &exe, const QStringList &args, int startTimeoutMs, int finishTimeoutMs,
-                             int killWaitMs = 3000);
+                             int killWaitMs = 3000, Channels channels = Channels::Merged);
+
+// Test seam: multiplies every finish limit by factor (1.0 in the application), so that a hanging
+// tool can be exercised in milliseconds. Safe to call from any thread.
+void setFinishTimeScale(double factor);
 
 } // namespace ToolProcess
