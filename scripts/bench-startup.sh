@@ -13,7 +13,7 @@ if [ -z "${TAVRIN_BENCH_UNDER_XVFB:-}" ]; then
     ensure_packages $TAVRIN_PACKAGES $TAVRIN_DISPLAY_PACKAGES libx11-dev
     cmake --preset default >/dev/null
     cmake --build --preset default --target tavrin floor_window startup_probe -j"$(nproc)" >/dev/null
-    TAVRIN_BENCH_UNDER_XVFB=1 exec xvfb-run -a -s "-screen 0 1280x800x24" "$0" "$@"
+    TAVRIN_BENCH_UNDER_XVFB=1 exec xvfb-run -n "$((100 + $$ % 800))" -s "-screen 0 1280x800x24" "$0" "$@"
 fi
 
 tmp=$(mktemp -d)
@@ -45,7 +45,7 @@ probe="$root/build/default/bench/startup/startup_probe"
 run()
 {
     HOME="$home" XDG_DATA_HOME="$data" XDG_CONFIG_HOME="$tmp/config" XDG_CACHE_HOME="$tmp/cache" \
-        PATH="$tmp/bin:/usr/bin:/bin" "$probe" 1500 "$@"
+        PATH="$tmp/bin:/usr/bin:/bin" "$probe" 1500 "$@" 2>>"$tmp/stderr.log"
 }
 
 # One untimed start of each warms the page cache; then they alternate.

@@ -12,7 +12,7 @@ if [ -z "${TAVRIN_SCREENSHOTS_UNDER_XVFB:-}" ]; then
     ensure_packages $TAVRIN_PACKAGES $TAVRIN_DISPLAY_PACKAGES
     cmake --preset default >/dev/null
     cmake --build --preset default --target tavrin -j"$(nproc)" >/dev/null
-    TAVRIN_SCREENSHOTS_UNDER_XVFB=1 exec xvfb-run -a -s "-screen 0 1280x800x24" "$0" "$@"
+    TAVRIN_SCREENSHOTS_UNDER_XVFB=1 exec xvfb-run -n "$((100 + $$ % 800))" -s "-screen 0 1280x800x24" "$0" "$@"
 fi
 
 out="$root/docs/screenshots"

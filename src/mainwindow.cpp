@@ -68,23 +68,25 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     m_prereqs = new Prereqs(this);
     m_updater = new Updater(m_nam, QLatin1String(Tavrin::Version), this);
 
-    auto *central = new QWidget;
+    // Parented from the start, so that the pages' widgets get their final style once instead of
+    // again at every move of the tree they sit in.
+    auto *central = new QWidget(this);
     central->setObjectName(QStringLiteral("central"));
     auto *centralLayout = new QHBoxLayout(central);
     centralLayout->setContentsMargins(0, 0, 0, 0);
     centralLayout->setSpacing(0);
 
-    auto *sidebar = new QWidget;
+    auto *sidebar = new QWidget(central);
     sidebar->setObjectName(QStringLiteral("sidebar"));
     sidebar->setFixedWidth(220);
     buildSidebar(sidebar);
     centralLayout->addWidget(sidebar);
 
-    auto *content = new QWidget;
+    auto *content = new QWidget(central);
     content->setObjectName(QStringLiteral("content"));
     auto *contentLayout = new QVBoxLayout(content);
     contentLayout->setContentsMargins(0, 0, 0, 0);
-    m_stack = new QStackedWidget;
+    m_stack = new QStackedWidget(content);
     contentLayout->addWidget(m_stack);
 
     m_projectView = new ProjectView(m_settings);
