@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QByteArray>
+#include <QHash>
 #include <QMetaType>
 #include <QObject>
 #include <QString>
@@ -38,7 +40,11 @@ signals:
     void downloadFailed(const QString &error);
 
 private:
+    void startDownload(const QUrl &url, const QByteArray &expectedSha256);
+
     QNetworkAccessManager *m_nam;
     QString m_currentVersion;
     QUrl m_releaseUrl;
+    // Installer address -> address of its published SHA-256, as listed by the checks so far.
+    QHash<QString, QUrl> m_checksumUrls;
 };
