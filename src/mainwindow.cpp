@@ -202,6 +202,7 @@ void MainWindow::onUpdateChecked(const UpdateInfo &info)
                                     .arg(info.latestVersion, info.currentVersion),
                                 QMessageBox::Yes | QMessageBox::No, this);
     box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::NonModal); // a message box is application-modal by default
     connect(box, &QMessageBox::finished, this, [this, info](int result) {
         if (result != QMessageBox::Yes || info.downloadUrl.isEmpty())
             return;
