@@ -1,6 +1,6 @@
 #include "addon.h"
 #include "icons.h"
-#include "localhttp.h"
+#include "localhttpserver.h"
 #include "mainwindow.h"
 #include "projectview.h"
 #include "settings.h"
@@ -15,7 +15,6 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QDialog>
-#include <QDirIterator>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
@@ -58,18 +57,6 @@ namespace {
 
 const QByteArray s_returningUser = R"({"check_updates":false,"first_run_done":true})";
 
-bool copyTree(const QString &from, const QString &to)
-{
-    QDirIterator it(from, QDir::Files | QDir::NoDotAndDotDot | QDir::Hidden, QDirIterator::Subdirectories);
-    bool ok = QDir().mkpath(to);
-    while (it.hasNext()) {
-        const QString file = it.next();
-        const QString target = to + QLatin1Char('/') + QDir(from).relativeFilePath(file);
-        ok = QDir().mkpath(QFileInfo(target).absolutePath()) && QFile::copy(file, target) && ok;
-    }
-    return ok;
-}
-
 QList<QPushButton *> navButtons(MainWindow *window)
 {
     QList<QPushButton *> result;
@@ -91,11 +78,9 @@ QStringList toastTexts(MainWindow *window)
 
 Toast *toastWithText(MainWindow *window, const QString &text)
 {
-    for (Toast *toast : window->centralWidget()->findChildren<Toast *>()) {
-        if (toast->text() == text)
-            return toast;
-    }
-    return nullptr;
+    const QList<Toast *> toasts = window->centralWidget()->findChildren<Toast *>();
+    const auto found = std::find_if(toasts.begin(), toasts.end(), [&](Toast *t) { return t->text() == text; });
+    return found == toasts.end() ? nullptr : *found;
 }
 
 template<typename T> T *visibleTopLevel(const QString &title)
@@ -119,12 +104,6 @@ bool near(QRgb actual, QRgb expected)
            qAbs(qBlue(actual) - qBlue(expected)) <= 3;
 }
 
-QString releaseJson(const QString &tag, const QString &assetName, const QUrl &assetUrl)
-{
-    return QStringLiteral(R"({"tag_name":"%1","body":"notes","assets":[{"name":"%2","browser_download_url":"%3"}]})")
-        .arg(tag, assetName, assetUrl.toString());
-}
-
 } // namespace
 
 class TestMainWindow : public QObject
@@ -141,7 +120,7 @@ private slots:
         QVERIFY2(!source.isEmpty(), "TAVRIN_ADDON_SOURCE names the addon to ship beside the test");
         const QString bundled = QCoreApplication::applicationDirPath() + QLatin1String("/bundled_addon");
         QDir(bundled).removeRecursively();
-        QVERIFY(copyTree(source, bundled));
+        QVERIFY(Addon().copyDir(source, bundled));
     }
     void cleanupTestCase() { QDesktopServices::unsetUrlHandler(QStringLiteral("file")); }
     void init() { m_files.urls.clear(); }
@@ -194,35 +173,21 @@ private slots:
         }
     }
 
-    void sidebarAndGeometry()
+    // Offscreen offers no tray: no icon, and closing the window ends a running event loop.
+    void closeWithoutTrayEnds()
     {
         makeWindow(s_returningUser);
-        QCOMPARE(m_window->windowTitle(), QStringLiteral("Tavrin"));
-        QCOMPARE(m_window->minimumSize(), QSize(960, 640));
-        QCOMPARE(m_window->size(), QSize(1060, 720));
-        QCOMPARE(m_window->centralWidget()->objectName(), QStringLiteral("central"));
-        // The theme's min/max width of 220 px is the content box; its 1 px right border comes on top.
-        QWidget *sidebar = m_window->findChild<QWidget *>(QStringLiteral("sidebar"));
-        QCOMPARE(sidebar->width(), 221);
-        m_window->resize(1400, 900);
-        QTRY_COMPARE(m_window->centralWidget()->width(), 1400);
-        QCOMPARE(sidebar->width(), 221);
-        auto *footer = m_window->findChild<QLabel *>(QStringLiteral("sidebarFooter"));
-        QCOMPARE(footer->text(), QLatin1Char('v') + QLatin1String(Tavrin::Version));
-        QCOMPARE(m_window->findChild<QLabel *>(QStringLiteral("sidebarBrand"))->text(), QStringLiteral("Tavrin"));
-        // Offscreen offers no tray: no icon, and the window's close ends the application.
+        QCOMPARE(m_window->findChild<QLabel *>(QStringLiteral("sidebarFooter"))->text(),
+                 QLatin1Char('v') + QLatin1String(Tavrin::Version));
         QVERIFY(!QSystemTrayIcon::isSystemTrayAvailable());
         QVERIFY(!m_window->findChild<QSystemTrayIcon *>());
-        // Closing must end a running event loop; the guard only fires if it does not.
         bool closed = false;
         QTimer::singleShot(0, m_window.get(), [&] { closed = m_window->close(); });
-        QTimer guard;
-        guard.setSingleShot(true);
+        QTimer guard; // fires only when closing did not end the loop
         connect(&guard, &QTimer::timeout, qApp, [] { QCoreApplication::exit(1); });
         guard.start(10000);
         QCOMPARE(QApplication::exec(), 0);
         QVERIFY(closed);
-        QVERIFY(!m_window->isVisible());
     }
 
     // Choosing a page again runs its refresh again: each rebuild adds fresh widgets to the page.
@@ -273,22 +238,13 @@ private slots:
         }
         QVERIFY(dialog);
         QPointer<QDialog> guard(dialog);
-        QCOMPARE(dialog->parentWidget(), m_window.get());
         QCOMPARE(dialog->windowModality(), Qt::WindowModal);
-        QCOMPARE(dialog->size(), QSize(480, 340));
-        QCOMPARE(dialog->styleSheet(), Theme::STYLE_SHEET);
         QPushButton *start = nullptr;
         for (QPushButton *button : dialog->findChildren<QPushButton *>()) {
             if (button->text() == QLatin1String("Get Started"))
                 start = button;
         }
         QVERIFY(start);
-        QCOMPARE(start->property("class").toString(), QStringLiteral("primary"));
-        QStringList texts;
-        for (QLabel *label : dialog->findChildren<QLabel *>())
-            texts.append(label->text());
-        QVERIFY(texts.contains(QStringLiteral("Install the addon and configure your AI clients")));
-
         if (dismiss == QLatin1String("button"))
             QTest::mouseClick(start, Qt::LeftButton);
         else if (dismiss == QLatin1String("escape"))
@@ -297,9 +253,7 @@ private slots:
             dialog->close();
         QTRY_VERIFY(guard.isNull()); // deleted once closed
         const QJsonObject stored = QJsonDocument::fromJson(TestEnv::readFile(Settings::filePath())).object();
-        QCOMPARE(stored.contains(QLatin1String("first_run_done")), marked);
-        if (marked)
-            QCOMPARE(stored.value(QLatin1String("first_run_done")).toBool(), true);
+        QCOMPARE(stored.value(QLatin1String("first_run_done")).toBool(), marked);
     }
 
     // Opening a project toasts only when its addon differs from the shipped one, and always lands
@@ -438,13 +392,15 @@ private slots:
         QFETCH(int, answer);
         QFETCH(QString, outcome);
         const QByteArray installer = "MZ fake installer bytes";
-        LocalHttp server;
-        server.setResponse("/dl/Tavrin-9.9.9-win64.exe", {200, installer, "application/octet-stream"});
-        server.setResponse("/latest",
-                           {200, releaseJson(tag, asset, server.url(QString::fromLatin1(assetPath))).toUtf8()});
+        LocalHttp::Server server;
+        QVERIFY(server.start());
+        server.route("/dl/Tavrin-9.9.9-win64.exe", {200, {}, installer});
+        const QString release =
+            QStringLiteral(R"({"tag_name":"%1","assets":[{"name":"%2","browser_download_url":"%3"}]})");
+        server.route("/latest", {200, {}, release.arg(tag, asset, server.url(assetPath).toString()).toUtf8()});
         makeWindow(s_returningUser);
         auto *updater = m_window->findChild<Updater *>();
-        updater->setReleaseUrl(server.url(QStringLiteral("/latest")));
+        updater->setReleaseUrl(server.url("/latest"));
         updater->checkForUpdates();
 
         if (answer == 0) {
@@ -457,9 +413,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT((box = visibleTopLevel<QMessageBox>(QStringLiteral("Update Available"))), 10000);
         QCOMPARE(box->text(), QStringLiteral("A new version (v9.9.9) is available.\nCurrent version: v") +
                                   QLatin1String(Tavrin::Version) + QLatin1String("\n\nWould you like to download it?"));
-        QCOMPARE(box->icon(), QMessageBox::Information);
         QCOMPARE(box->windowModality(), Qt::NonModal); // the window stays usable
-        QCOMPARE(box->parentWidget(), m_window.get());
         QPointer<QMessageBox> guard(box);
         box->button(QMessageBox::StandardButton(answer))->click();
         QTRY_VERIFY(guard.isNull());
@@ -467,7 +421,7 @@ private slots:
         const bool downloads = answer == QMessageBox::Yes && asset.contains(QLatin1String("-win64.exe"));
         QCOMPARE(toastTexts(m_window.get()).contains(QStringLiteral("Downloading update...")), downloads);
         if (!downloads) {
-            QCOMPARE(server.requests(), QList<QByteArray>({"/latest"}));
+            QCOMPARE(server.requests.size(), 1);
             return;
         }
         QTRY_VERIFY_WITH_TIMEOUT(
@@ -479,7 +433,8 @@ private slots:
                 return false;
             }(),
             10000);
-        QCOMPARE(server.requests(), QList<QByteArray>({"/latest", assetPath}));
+        QCOMPARE(server.requests.size(), 2);
+        QCOMPARE(server.requests.last().path, assetPath);
         if (outcome == QLatin1String("Download failed: ")) {
             QVERIFY(m_files.urls.isEmpty());
             return;
