@@ -21,7 +21,8 @@ asan)
     export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
     ;;
 tsan)
-    export TSAN_OPTIONS="suppressions=$PWD/tests/tsan.supp:halt_on_error=1:second_deadlock_stack=1"
+    # Tools are started from pool threads: fork in a multi-threaded process must not be fatal.
+    export TSAN_OPTIONS="suppressions=$PWD/tests/tsan.supp:halt_on_error=1:second_deadlock_stack=1:die_after_fork=0"
     ;;
 esac
 ctest --preset "$preset" -j"$(nproc)"

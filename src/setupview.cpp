@@ -1,17 +1,450 @@
 #include "setupview.h"
 
-// Placeholder until the Setup page lands.
+#include "addon.h"
+#include "icons.h"
+#include "settings.h"
+
+#include <QFutureWatcher>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPixmapCache>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QVBoxLayout>
+#include <QtConcurrent/QtConcurrentRun>
+
+namespace {
+
+struct ScanResult
+{
+    QList<ClientInfo> clients;
+    QList<PrereqResult> prereqs;
+    QHash<QString, QString> configPaths;
+};
+
+struct OperationResult
+{
+    bool ok = false;
+    QString error;
+};
+
+const QString s_accent = QStringLiteral("#4d8fd1");
+
+void setClass(QWidget *widget, const char *cls)
+{
+    widget->setProperty("class", QString::fromLatin1(cls));
+}
+
+QLabel *classLabel(const QString &text, const char *cls)
+{
+    auto *label = new QLabel(text);
+    setClass(label, cls);
+    return label;
+}
+
+// The page is rebuilt on every change and shows the same few drawings each time; render each
+// once. Qt's pixmap cache owns them and is emptied with the application.
+QPixmap cachedIcon(const QByteArray &svg, const QString &colour, int size)
+{
+    const QString key = QLatin1String("setupview|") + QString::number(quintptr(svg.constData())) + QLatin1Char('|') +
+                        colour + QLatin1Char('|') + QString::number(size);
+    QPixmap pixmap;
+    if (!QPixmapCache::find(key, &pixmap)) {
+        pixmap = Icons::icon(svg, colour, size);
+        QPixmapCache::insert(key, pixmap);
+    }
+    return pixmap;
+}
+
+QLabel *iconLabel(const QByteArray &svg, const QString &colour, int iconSize, int labelSize)
+{
+    auto *label = new QLabel;
+    label->setPixmap(cachedIcon(svg, colour, iconSize));
+    label->setFixedSize(labelSize, labelSize);
+    label->setStyleSheet(QStringLiteral("background: transparent;"));
+    return label;
+}
+
+const QByteArray &clientIcon(const QString &id)
+{
+    if (id == QLatin1String("claude-code"))
+        return Icons::TERMINAL;
+    if (id == QLatin1String("claude-desktop"))
+        return Icons::MONITOR;
+    if (id == QLatin1String("cursor"))
+        return Icons::CODE;
+    if (id == QLatin1String("windsurf"))
+        return Icons::WIND;
+    if (id == QLatin1String("cline"))
+        return Icons::ZAP;
+    if (id == QLatin1String("codex"))
+        return Icons::BOX;
+    return Icons::CODE;
+}
+
+// Keeps the scroll position across a rebuild. The new scroll area has no range until its layout
+// has run, so the value is applied again as the range grows, until it fits or the user scrolls.
+void restoreScroll(QScrollBar *bar, int value)
+{
+    bar->setValue(value);
+    if (value <= 0 || bar->value() == value)
+        return;
+    // The guard's lifetime bounds both connections.
+    auto *guard = new QObject(bar);
+    QObject::connect(bar, &QScrollBar::rangeChanged, guard, [bar, value, guard](int, int max) {
+        bar->setValue(value);
+        if (max >= value)
+            guard->deleteLater();
+    });
+    QObject::connect(bar, &QScrollBar::actionTriggered, guard, [guard](int) { guard->deleteLater(); });
+}
+
+} // namespace
+
 SetupView::SetupView(Settings *settings, Addon *addon, Clients *clients, Prereqs *prereqs, QWidget *parent)
     : QWidget(parent), m_settings(settings), m_addon(addon), m_clients(clients), m_prereqs(prereqs)
 {
+    m_rootLayout = new QVBoxLayout(this);
+    m_rootLayout->setContentsMargins(0, 0, 0, 0);
+    rebuildAll();
 }
+
+// Watchers are children of the page and go with it; their finished connections use the page as
+// context, so a worker still running afterwards ends without reaching the page.
 SetupView::~SetupView() = default;
-void SetupView::refresh() {}
-void SetupView::syncPermissionMode(const QString &) {}
-void SetupView::scanStatus() {}
-void SetupView::changeAddon(bool) {}
-void SetupView::changeClient(const QString &, bool) {}
-void SetupView::rebuildAll() {}
-void SetupView::buildAddonSection(QVBoxLayout *) {}
-void SetupView::buildClientsSection(QVBoxLayout *) {}
-void SetupView::buildPrereqsSection(QVBoxLayout *) {}
+
+void SetupView::refresh()
+{
+    rebuildAll();
+    if (!m_hasScan || !m_lastScan.isValid() || m_lastScan.elapsed() > 60000)
+        scanStatus();
+}
+
+void SetupView::syncPermissionMode(const QString &mode)
+{
+    // The settings store already holds the new mode; changeClient reads it from there.
+    Q_UNUSED(mode)
+    if (!m_hasScan)
+        return;
+    QStringList configured;
+    for (const ClientInfo &info : std::as_const(m_clientInfos)) {
+        if (info.configured)
+            configured.append(info.id);
+    }
+    for (const QString &id : std::as_const(configured))
+        changeClient(id, false);
+}
+
+void SetupView::scanStatus()
+{
+    if (m_scanning)
+        return;
+    if (!m_busyClients.isEmpty())
+        return; // the last client operation to complete starts it
+    m_scanning = true;
+    const qint64 generation = m_scanGeneration;
+    const QString mode = m_settings->permissionMode();
+
+    auto *watcher = new QFutureWatcher<ScanResult>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, generation] {
+        m_scanning = false;
+        const ScanResult result = watcher->result();
+        watcher->deleteLater();
+        if (generation != m_scanGeneration) {
+            // A client operation started meanwhile: this result may predate its change.
+            scanStatus();
+            return;
+        }
+        m_clientInfos = result.clients;
+        m_prereqResults = result.prereqs;
+        m_configPaths = result.configPaths;
+        m_hasScan = true;
+        m_lastScan.restart();
+        rebuildAll();
+    });
+    watcher->setFuture(QtConcurrent::run([mode] {
+        ScanResult result;
+        {
+            Clients clients;
+            result.clients = clients.detect(mode);
+        }
+        {
+            Prereqs prereqs;
+            result.prereqs = prereqs.check();
+        }
+        for (const ClientInfo &info : std::as_const(result.clients)) {
+            if (!info.usesCli)
+                result.configPaths.insert(info.id, Clients::configPathFor(info.id));
+        }
+        return result;
+    }));
+}
+
+void SetupView::changeAddon(bool uninstall)
+{
+    if (m_addonBusy)
+        return;
+    m_addonBusy = true;
+    const QString projectPath = m_settings->activeProject();
+    rebuildAll();
+
+    auto *watcher = new QFutureWatcher<OperationResult>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, uninstall] {
+        const OperationResult result = watcher->result();
+        watcher->deleteLater();
+        m_addonBusy = false;
+        if (result.ok) {
+            emit showToast(uninstall ? tr("Addon uninstalled") : tr("Addon installed / updated"), 1);
+        } else {
+            showFailure(tr("Addon operation failed"), result.error);
+            emit showToast(tr("Addon operation failed"), 2);
+        }
+        rebuildAll();
+    });
+    watcher->setFuture(QtConcurrent::run([projectPath, uninstall] {
+        Addon addon;
+        OperationResult result;
+        result.ok = uninstall ? addon.uninstall(projectPath) : addon.install(projectPath);
+        result.error = addon.lastError();
+        return result;
+    }));
+}
+
+void SetupView::changeClient(const QString &clientId, bool remove)
+{
+    if (m_busyClients.contains(clientId))
+        return;
+    m_busyClients.insert(clientId);
+    ++m_scanGeneration;
+    const QString mode = m_settings->permissionMode();
+    rebuildAll();
+
+    auto *watcher = new QFutureWatcher<OperationResult>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, clientId, remove] {
+        const OperationResult result = watcher->result();
+        watcher->deleteLater();
+        m_busyClients.remove(clientId);
+        if (result.ok) {
+            for (ClientInfo &info : m_clientInfos) {
+                if (info.id == clientId)
+                    info.configured = !remove;
+            }
+            if (remove)
+                emit showToast(tr("Removed"), 0);
+            else
+                emit showToast(tr("Configured!"), 1);
+        } else {
+            showFailure(remove ? tr("Remove configuration failed") : tr("Configuration failed"), result.error);
+            emit showToast(remove ? tr("Remove failed") : tr("Configuration failed"), 2);
+        }
+        rebuildAll();
+        scanStatus();
+    });
+    watcher->setFuture(QtConcurrent::run([clientId, mode, remove] {
+        Clients clients;
+        OperationResult result;
+        result.ok = remove ? clients.removeConfig(clientId) : clients.writeConfig(clientId, mode);
+        result.error = clients.lastError();
+        return result;
+    }));
+}
+
+void SetupView::showFailure(const QString &title, const QString &error)
+{
+    // Non-modal: the toast, the rebuild and the rescan go on while the box is open.
+    auto *box = new QMessageBox(QMessageBox::Warning, title, error, QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::NonModal);
+    box->show();
+}
+
+void SetupView::rebuildAll()
+{
+    int scrollValue = 0;
+    if (auto *oldArea = qobject_cast<QScrollArea *>(m_scroll))
+        scrollValue = oldArea->verticalScrollBar()->value();
+    if (m_scroll) {
+        m_rootLayout->removeWidget(m_scroll);
+        m_scroll->deleteLater();
+        m_scroll = nullptr;
+    }
+
+    auto *area = new QScrollArea;
+    area->setWidgetResizable(true);
+    m_scroll = area;
+
+    auto *content = new QWidget;
+    auto *layout = new QVBoxLayout(content);
+    layout->setContentsMargins(40, 32, 40, 32);
+    layout->setSpacing(24);
+    // Attached before it is filled: with an application style sheet every reparenting of a
+    // populated tree re-resolves the style of the whole subtree, which costs more than the build.
+    area->setWidget(content);
+    m_rootLayout->addWidget(area);
+
+    layout->addWidget(classLabel(tr("Setup"), "title"));
+
+    const QString project = m_settings->activeProject();
+    if (!project.isEmpty()) {
+        layout->addWidget(classLabel(tr("Project: ") + project, "mono"));
+        buildAddonSection(layout);
+        buildClientsSection(layout);
+        buildPrereqsSection(layout);
+    } else {
+        layout->addWidget(classLabel(tr("Select a project first from the Projects tab."), "dim"));
+    }
+    layout->addStretch(0);
+
+    restoreScroll(area->verticalScrollBar(), scrollValue);
+}
+
+void SetupView::buildAddonSection(QVBoxLayout *layout)
+{
+    layout->addWidget(classLabel(tr("ADDON"), "section-title"));
+
+    auto *card = new QFrame;
+    setClass(card, "card");
+    layout->addWidget(card);
+    auto *row = new QHBoxLayout(card);
+
+    row->addWidget(iconLabel(Icons::PUZZLE, s_accent, 24, 32));
+
+    const AddonStatus status = m_addon->status(m_settings->activeProject());
+    auto *column = new QVBoxLayout;
+    column->setSpacing(2);
+    row->addLayout(column, 1);
+    auto *name = new QLabel(tr("Tavrin Addon"));
+    name->setStyleSheet(QStringLiteral("font-weight: 600; font-size: 14px; background: transparent;"));
+    column->addWidget(name);
+    QString statusText;
+    if (status.installed) {
+        statusText = tr("Installed v") + status.installedVersion;
+        if (status.updateAvailable)
+            statusText += tr(" (update available: v") + status.bundledVersion + QLatin1Char(')');
+    } else {
+        statusText = tr("Not installed");
+    }
+    column->addWidget(classLabel(statusText, "dim"));
+
+    const auto addButton = [this, row](const QString &text, const char *cls, bool uninstall) {
+        auto *button = new QPushButton(text);
+        setClass(button, cls);
+        button->setCursor(Qt::PointingHandCursor);
+        connect(button, &QAbstractButton::clicked, this, [this, uninstall] { changeAddon(uninstall); });
+        row->addWidget(button);
+    };
+    if (m_addonBusy) {
+        row->addWidget(classLabel(tr("Working..."), "dim"));
+    } else if (status.installed) {
+        if (status.updateAvailable)
+            addButton(tr("Update"), "primary", false);
+        addButton(tr("Uninstall"), "danger", true);
+    } else {
+        addButton(tr("Install"), "primary", false);
+    }
+}
+
+void SetupView::buildClientsSection(QVBoxLayout *layout)
+{
+    layout->addWidget(classLabel(tr("AI CLIENTS"), "section-title"));
+    if (!m_hasScan) {
+        layout->addWidget(classLabel(tr("Checking AI clients..."), "dim"));
+        return;
+    }
+
+    auto *grid = new QGridLayout;
+    grid->setSpacing(12);
+    for (int column = 0; column < 3; ++column)
+        grid->setColumnStretch(column, 1);
+    layout->addLayout(grid, 0);
+
+    int index = 0;
+    for (const ClientInfo &info : std::as_const(m_clientInfos)) {
+        auto *card = new QFrame;
+        setClass(card, "client-card");
+        card->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+        card->setMinimumHeight(158);
+        grid->addWidget(card, index / 3, index % 3);
+        ++index;
+        if (info.id == QLatin1String("claude-code"))
+            card->setToolTip(tr("Registered with: %1").arg(QStringLiteral("claude mcp add tavrin --scope user")));
+        else if (info.id == QLatin1String("codex"))
+            card->setToolTip(tr("Registered with: %1").arg(QStringLiteral("codex mcp add tavrin")));
+        else if (!m_configPaths.value(info.id).isEmpty())
+            card->setToolTip(tr("Configuration file: %1").arg(m_configPaths.value(info.id)));
+
+        auto *cardLayout = new QVBoxLayout(card);
+        cardLayout->setContentsMargins(16, 16, 16, 16);
+        cardLayout->setSpacing(12);
+
+        auto *header = new QHBoxLayout;
+        header->setSpacing(10);
+        cardLayout->addLayout(header);
+        QLabel *icon = iconLabel(clientIcon(info.id), s_accent, 20, 24);
+        icon->setAlignment(Qt::AlignCenter);
+        header->addWidget(icon);
+        auto *name = new QLabel(info.name);
+        name->setStyleSheet(QStringLiteral("font-weight: 600; font-size: 13px; background: transparent;"));
+        name->setWordWrap(true);
+        header->addWidget(name, 1);
+
+        QLabel *badge = nullptr;
+        if (info.configured)
+            badge = classLabel(tr("Configured"), "badge-ok");
+        else if (info.installed)
+            badge = classLabel(tr("Detected"), "badge-neutral");
+        else
+            badge = classLabel(tr("Not installed"), "badge-neutral-muted");
+        badge->setAlignment(Qt::AlignCenter);
+        badge->setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Fixed);
+        cardLayout->addWidget(badge, 0, Qt::AlignLeft);
+
+        cardLayout->addStretch(0);
+
+        if (info.installed || info.configured) {
+            const QString id = info.id;
+            const bool configured = info.configured;
+            auto *button = new QPushButton(configured ? tr("Remove") : tr("Configure"));
+            setClass(button, configured ? "secondary" : "primary");
+            button->setMinimumHeight(32);
+            button->setAccessibleName((configured ? tr("Remove ") : tr("Configure ")) + info.name);
+            button->setCursor(Qt::PointingHandCursor);
+            if (m_busyClients.contains(id)) {
+                button->setEnabled(false);
+                button->setText(tr("Working..."));
+            }
+            connect(button, &QAbstractButton::clicked, this, [this, id, configured] { changeClient(id, configured); });
+            cardLayout->addWidget(button);
+        } else {
+            QLabel *hint = classLabel(tr("Install the client to configure."), "faint");
+            hint->setWordWrap(true);
+            hint->setMinimumHeight(32);
+            cardLayout->addWidget(hint);
+        }
+    }
+}
+
+void SetupView::buildPrereqsSection(QVBoxLayout *layout)
+{
+    layout->addWidget(classLabel(tr("PREREQUISITES"), "section-title"));
+    if (!m_hasScan) {
+        layout->addWidget(classLabel(tr("Checking prerequisites..."), "dim"));
+        return;
+    }
+    for (const PrereqResult &prereq : std::as_const(m_prereqResults)) {
+        auto *item = new QFrame;
+        setClass(item, "prereq-item");
+        layout->addWidget(item);
+        auto *row = new QHBoxLayout(item);
+        row->addWidget(prereq.found ? iconLabel(Icons::CHECK_CIRCLE, QStringLiteral("#2dbe78"), 18, 22)
+                                    : iconLabel(Icons::X_CIRCLE, QStringLiteral("#e5534b"), 18, 22));
+        auto *name = new QLabel(prereq.name);
+        name->setStyleSheet(QStringLiteral("font-weight: 600; background: transparent;"));
+        row->addWidget(name);
+        row->addWidget(prereq.found ? classLabel(prereq.version, "dim") : classLabel(prereq.hint, "faint"));
+        row->addStretch(0);
+    }
+}

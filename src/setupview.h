@@ -4,6 +4,7 @@
 #include "prereqs.h"
 
 #include <QElapsedTimer>
+#include <QHash>
 #include <QList>
 #include <QSet>
 #include <QWidget>
@@ -36,6 +37,7 @@ private:
     void buildAddonSection(QVBoxLayout *layout);
     void buildClientsSection(QVBoxLayout *layout);
     void buildPrereqsSection(QVBoxLayout *layout);
+    void showFailure(const QString &title, const QString &error);
 
     QList<ClientInfo> m_clientInfos;
     QList<PrereqResult> m_prereqResults;
@@ -51,4 +53,7 @@ private:
     Prereqs *m_prereqs;
     QVBoxLayout *m_rootLayout = nullptr;
     QWidget *m_scroll = nullptr;
+    // Configuration file of each JSON-file client, resolved by the scan worker next to detection,
+    // so that the card tool tips cost a rebuild no file-system access.
+    QHash<QString, QString> m_configPaths;
 };
