@@ -324,15 +324,19 @@ private slots:
         QVERIFY(TestEnv::writeFile(
             cursorConfig,
             R"({"mcpServers":{"tavrin":{"command":"uvx","args":["tavrin"],"env":{"GODOT_MCP_PERMISSION_MODE":"safe_edit"}}}})"));
-        makeWindow(s_returningUser);
+        const QString project = TestEnv::home() + QLatin1String("/projects/sync");
+        QVERIFY(TestEnv::writeFile(project + QLatin1String("/project.godot"), "config_version=5\n"));
+        makeWindow(QStringLiteral(R"({"check_updates":false,"first_run_done":true,"active_project":"%1"})")
+                       .arg(project)
+                       .toUtf8());
         const QList<QPushButton *> buttons = navButtons(m_window.get());
         QTest::mouseClick(buttons.at(1), Qt::LeftButton);
         auto *setupPage = m_window->findChild<SetupView *>();
-        // The scan has been accepted once the client cards are drawn.
+        // The scan has been accepted once Cursor's card shows it configured.
         QTRY_VERIFY_WITH_TIMEOUT(
             [setupPage] {
                 for (QLabel *label : setupPage->findChildren<QLabel *>()) {
-                    if (label->text() == QLatin1String("Cursor") && label->isVisibleTo(setupPage))
+                    if (label->text() == QLatin1String("Configured"))
                         return true;
                 }
                 return false;
