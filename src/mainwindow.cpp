@@ -139,7 +139,7 @@ void MainWindow::buildSidebar(QWidget *sidebar)
     logo->setFixedSize(30, 30);
     logo->setStyleSheet(QStringLiteral("background: transparent;"));
     brandRow->addWidget(logo);
-    auto *brand = new QLabel(tr("Tavrin"));
+    auto *brand = new QLabel(QLatin1String(Tavrin::AppName));
     brand->setObjectName(QStringLiteral("sidebarBrand"));
     brandRow->addWidget(brand);
     brandRow->addStretch();
@@ -217,7 +217,7 @@ void MainWindow::setupTray()
     if (!QSystemTrayIcon::isSystemTrayAvailable())
         return;
     m_tray = new QSystemTrayIcon(QIcon(s_logo), this);
-    m_tray->setToolTip(tr("Tavrin"));
+    m_tray->setToolTip(QLatin1String(Tavrin::AppName));
 
     auto *menu = new QMenu(this);
     const auto restore = [this] {
@@ -225,7 +225,7 @@ void MainWindow::setupTray()
         raise();
         activateWindow();
     };
-    connect(menu->addAction(tr("Show Tavrin")), &QAction::triggered, this, restore);
+    connect(menu->addAction(tr("Show %1").arg(QLatin1String(Tavrin::AppName))), &QAction::triggered, this, restore);
     menu->addSeparator();
     connect(menu->addAction(tr("Quit")), &QAction::triggered, this, [this] {
         // Hidden first, so the close request that quitting sends is accepted, not turned into hiding.
@@ -254,7 +254,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
 void MainWindow::showWelcome()
 {
     auto *dialog = new QDialog(this);
-    dialog->setWindowTitle(tr("Welcome to Tavrin"));
+    dialog->setWindowTitle(tr("Welcome to %1").arg(QLatin1String(Tavrin::AppName)));
     dialog->setFixedSize(480, 340);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
 
@@ -272,7 +272,7 @@ void MainWindow::showWelcome()
     logoRow->addStretch();
     layout->addLayout(logoRow);
 
-    auto *title = new QLabel(tr("Welcome to Tavrin"));
+    auto *title = new QLabel(dialog->windowTitle());
     title->setAlignment(Qt::AlignCenter);
     title->setStyleSheet(QStringLiteral("font-size: 20px; font-weight: bold; background: transparent;"));
     layout->addWidget(title);

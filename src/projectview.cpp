@@ -3,6 +3,7 @@
 #include "addon.h"
 #include "icons.h"
 #include "settings.h"
+#include "version.h"
 
 #include <QDir>
 #include <QFileDialog>
@@ -34,7 +35,8 @@ ProjectView::ProjectView(Settings *settings, QWidget *parent) : QWidget(parent),
     layout->setSpacing(24);
 
     layout->addWidget(classedLabel(tr("Projects"), "title"));
-    layout->addWidget(classedLabel(tr("Select a Godot project to configure Tavrin."), "subtitle"));
+    layout->addWidget(
+        classedLabel(tr("Select a Godot project to configure %1.").arg(QLatin1String(Tavrin::AppName)), "subtitle"));
 
     auto *buttonRow = new QHBoxLayout;
     auto *selectButton = new QPushButton(tr("  Select Project Folder"));

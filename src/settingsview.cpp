@@ -120,7 +120,8 @@ void SettingsView::buildUI()
     layout->addWidget(classedLabel(tr("ABOUT"), "section-title"));
     QVBoxLayout *aboutLayout = nullptr;
     layout->addWidget(card(8, &aboutLayout));
-    auto *versionLabel = new QLabel(tr("Tavrin Desktop v") + QLatin1String(Tavrin::Version));
+    auto *versionLabel =
+        new QLabel(tr("%1 v%2").arg(QLatin1String(Tavrin::DisplayName), QLatin1String(Tavrin::Version)));
     versionLabel->setStyleSheet(QStringLiteral("font-weight: 600; background: transparent;"));
     aboutLayout->addWidget(versionLabel);
     aboutLayout->addWidget(classedLabel(tr("MCP server for Godot 4.x with 345 tools."), "dim"));
