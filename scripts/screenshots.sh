@@ -12,7 +12,10 @@ if [ -z "${TAVRIN_SCREENSHOTS_UNDER_XVFB:-}" ]; then
     ensure_packages $TAVRIN_PACKAGES $TAVRIN_DISPLAY_PACKAGES
     cmake --preset default >/dev/null
     cmake --build --preset default --target tavrin -j"$(nproc)" >/dev/null
-    TAVRIN_SCREENSHOTS_UNDER_XVFB=1 exec xvfb-run -n "$((100 + $$ % 800))" -s "-screen 0 1280x800x24" "$0" "$@"
+    # A display number of our own: xvfb-run -a races with other X servers starting at the same time.
+    display=$((100 + $$ % 800))
+    while [ -e "/tmp/.X$display-lock" ]; do display=$((display + 1)); done
+    TAVRIN_SCREENSHOTS_UNDER_XVFB=1 exec xvfb-run -n "$display" -e /dev/stderr -s "-screen 0 1280x800x24" "$0" "$@"
 fi
 
 out="$root/docs/screenshots"

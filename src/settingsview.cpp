@@ -66,9 +66,13 @@ void SettingsView::buildUI()
         m_scroll = nullptr;
     }
 
+    // The content is attached before it is filled: widgets then get their style once, where they
+    // end up, instead of again when a finished tree is moved into the page.
     m_scroll = new QScrollArea;
     m_scroll->setWidgetResizable(true);
     auto *content = new QWidget;
+    m_scroll->setWidget(content);
+    m_rootLayout->addWidget(m_scroll);
     auto *layout = new QVBoxLayout(content);
     layout->setContentsMargins(40, 32, 40, 32);
     layout->setSpacing(24);
@@ -146,6 +150,4 @@ void SettingsView::buildUI()
     aboutLayout->addWidget(openLog, 0, Qt::AlignLeft);
 
     layout->addStretch();
-    m_scroll->setWidget(content);
-    m_rootLayout->addWidget(m_scroll);
 }
