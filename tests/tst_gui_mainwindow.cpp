@@ -57,50 +57,29 @@ private slots:
     void cleanupTestCase() { QDesktopServices::unsetUrlHandler(QStringLiteral("file")); }
     void cleanup() { m_window.reset(); }
 
-    // Only the chosen button is active and has the accent icon; a returning user sees no welcome.
-    void navigation_data()
-    {
-        QTest::addColumn<QList<int>>("clicks");
-        QTest::newRow("projects at start") << QList<int>();
-        QTest::newRow("setup") << QList<int>{1};
-        QTest::newRow("settings then projects") << QList<int>{2, 0};
-    }
+    // Only the chosen button is active and has the accent icon; choosing Setup, also again, rebuilds
+    // it. A returning user sees no welcome. Offscreen offers no tray: closing ends the event loop.
     void navigation()
     {
-        QFETCH(QList<int>, clicks);
         makeWindow(s_returningUser);
         QVERIFY(!m_window->findChild<QDialog *>());
-        for (int index : clicks)
-            QTest::mouseClick(nav().at(index), Qt::LeftButton);
-        const int current = clicks.isEmpty() ? 0 : clicks.last();
-        QCOMPARE(m_window->findChild<QStackedWidget *>()->currentIndex(), current);
-        const QByteArray svgs[] = {Icons::FOLDER, Icons::WRENCH, Icons::GEAR};
+        const auto setupContent = [this] { return m_window->findChild<SetupView *>()->layout()->itemAt(0)->widget(); };
         const auto image = [](const QPixmap &pixmap) {
             return pixmap.toImage().convertToFormat(QImage::Format_ARGB32);
         };
-        for (int i = 0; i < 3; ++i) {
-            QCOMPARE(nav().at(i)->property("active").toString(), QLatin1String(i == current ? "true" : "false"));
-            QCOMPARE(image(nav().at(i)->icon().pixmap(QSize(18, 18))),
-                     image(Icons::icon(svgs[i], i == current ? "#6ba3e0" : "#8892a0", 18)));
+        const QByteArray svgs[] = {Icons::FOLDER, Icons::WRENCH, Icons::GEAR};
+        for (int current : {0, 1, 1, 2, 0}) {
+            setupContent()->setProperty("seen", true);
+            QTest::mouseClick(nav().at(current), Qt::LeftButton);
+            QCOMPARE(setupContent()->property("seen").isValid(), current != 1);
+            QCOMPARE(m_window->findChild<QStackedWidget *>()->currentIndex(), current);
+            for (int i = 0; i < 3; ++i) {
+                QCOMPARE(nav().at(i)->property("active").toString(), QLatin1String(i == current ? "true" : "false"));
+                QCOMPARE(image(nav().at(i)->icon().pixmap(QSize(18, 18))),
+                         image(Icons::icon(svgs[i], i == current ? "#6ba3e0" : "#8892a0", 18)));
+            }
         }
         QCOMPARE(TestEnv::readFile(Settings::filePath()), s_returningUser);
-    }
-
-    // Choosing Setup again rebuilds it: the page shows a new content widget.
-    void setupRefreshesWhenChosenAgain()
-    {
-        makeWindow(s_returningUser);
-        QWidget *setup = m_window->findChild<SetupView *>();
-        m_window->switchView(1);
-        setup->layout()->itemAt(0)->widget()->setProperty("seen", true);
-        m_window->switchView(1);
-        QVERIFY(!setup->layout()->itemAt(0)->widget()->property("seen").isValid());
-    }
-
-    // Offscreen offers no tray: closing the window ends a running event loop.
-    void closeWithoutTrayEnds()
-    {
-        makeWindow(s_returningUser);
         QVERIFY(!m_window->findChild<QSystemTrayIcon *>());
         QTimer::singleShot(0, m_window.get(), [this] { m_window->close(); });
         QTimer::singleShot(10000, qApp, [] { QCoreApplication::exit(1); }); // only if closing did not end it
