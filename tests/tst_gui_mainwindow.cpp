@@ -136,12 +136,9 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(withText<QLabel>(m_window->findChild<SetupView *>(), "Configured"), 20000);
         QTest::mouseClick(nav().at(2), Qt::LeftButton);
         QTest::mouseClick(withText(m_window->findChild<SettingsView *>(), "Full Control"), Qt::LeftButton);
-        const auto stored = [&] {
-            return QJsonDocument::fromJson(
-                       TestEnv::readFile(cursorConfig))["mcpServers"]["tavrin"]["env"]["GODOT_MCP_PERMISSION_MODE"]
-                .toString();
-        };
-        QTRY_COMPARE_WITH_TIMEOUT(stored(), QStringLiteral("full_control"), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(QJsonDocument::fromJson(TestEnv::readFile(
+                                      cursorConfig))["mcpServers"]["tavrin"]["env"]["GODOT_MCP_PERMISSION_MODE"],
+                                  QStringLiteral("full_control"), 20000);
         QFile::remove(cursorConfig);
     }
 
@@ -158,7 +155,6 @@ private slots:
     {
         QFETCH(QString, asset);
         QFETCH(int, answer);
-        m_opened.clear();
         LocalHttp::Server server;
         QVERIFY(server.start());
         server.route("/dl/Tavrin-9.9.9-win64.exe", {200, {}, "MZ installer"});
@@ -179,10 +175,8 @@ private slots:
         QTRY_VERIFY(box.isNull());
         const bool downloads = answer == QMessageBox::Yes && asset.endsWith(QLatin1String("-win64.exe"));
         QCOMPARE(toasts().contains(QStringLiteral("Downloading update...")), downloads);
-        if (!downloads) {
-            QCOMPARE(server.requests.size(), 1);
+        if (!downloads)
             return;
-        }
         const QString folder = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
         QTRY_COMPARE_WITH_TIMEOUT(m_opened, QList<QUrl>({QUrl::fromLocalFile(folder)}), 10000);
         QCOMPARE(TestEnv::readFile(folder + QLatin1String("/Tavrin-9.9.9-win64.exe")), QByteArray("MZ installer"));

@@ -8,13 +8,37 @@
 #include <QtTest>
 #include <QtWidgets>
 
-#include <memory>
+namespace {
+
+// The current build: a rebuild takes the old scroll area out of the page's layout at once.
+QWidget *current(SettingsView &view)
+{
+    return view.layout()->itemAt(0)->widget();
+}
+
+QPushButton *button(SettingsView &view, const QString &text)
+{
+    for (QPushButton *b : current(view)->findChildren<QPushButton *>()) {
+        if (b->text() == text)
+            return b;
+    }
+    return nullptr;
+}
+
+QString states(SettingsView &view)
+{
+    return button(view, "Safe Edit")->property("active").toString() + ' ' +
+           button(view, "Full Control")->property("active").toString();
+}
+
+} // namespace
 
 class TestSettingsView : public QObject
 {
     Q_OBJECT
 
 private slots:
+
     // The stored mode lights its toggle; every click, also on the active one, stores, signals,
     // toasts and redraws.
     void toggles_data()
@@ -29,38 +53,42 @@ private slots:
     {
         QFETCH(QByteArray, file);
         QFETCH(QString, active);
-        makeView(file);
-        QCOMPARE(states(), active);
-        QSignalSpy modes(m_view.get(), &SettingsView::permissionModeChanged);
-        QSignalSpy toasts(m_view.get(), &SettingsView::showToast);
+        QVERIFY(TestEnv::writeFile(Settings::filePath(), file));
+        Settings settings;
+        SettingsView view(&settings, &m_updater);
+        QCOMPARE(states(view), active);
+        QSignalSpy modes(&view, &SettingsView::permissionModeChanged);
+        QSignalSpy toasts(&view, &SettingsView::showToast);
         for (int i = 0; i < 2; ++i)
-            QTest::mouseClick(button("Full Control"), Qt::LeftButton);
+            QTest::mouseClick(button(view, "Full Control"), Qt::LeftButton);
         QCOMPARE(modes, QList<QVariantList>(2, {QStringLiteral("full_control")}));
         QCOMPARE(toasts, QList<QVariantList>(2, {QStringLiteral("Permission mode: full_control"), 0}));
-        QCOMPARE(QJsonDocument::fromJson(TestEnv::readFile(Settings::filePath()))["permission_mode"].toString(),
-                 QStringLiteral("full_control"));
-        QCOMPARE(states(), QStringLiteral("false true"));
+        QCOMPARE(QJsonDocument::fromJson(TestEnv::readFile(Settings::filePath()))["permission_mode"], "full_control");
+        QCOMPARE(states(view), QStringLiteral("false true"));
     }
 
     // Building, also again on refresh, leaves the file as it was; the user's toggle writes it.
     // "Check Now" toasts, then asks the updater: the outcome is the main window's to report.
     void updatesCard()
     {
-        LocalHttp::Server server;
-        QVERIFY(server.start());
-        server.route("/latest", {200, {}, R"({"tag_name":"v0.1.0"})"});
-        makeView(R"({"check_updates":true})");
-        m_view->refresh();
-        QCOMPARE(TestEnv::readFile(Settings::filePath()), QByteArray(R"({"check_updates":true})"));
-        auto *box = current()->findChild<QCheckBox *>();
+        const QByteArray file = R"({"check_updates":true})";
+        QVERIFY(TestEnv::writeFile(Settings::filePath(), file));
+        Settings settings;
+        SettingsView view(&settings, &m_updater);
+        view.refresh();
+        QCOMPARE(TestEnv::readFile(Settings::filePath()), file);
+        auto *box = current(view)->findChild<QCheckBox *>();
         QVERIFY(box->isChecked());
         QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(8, box->height() / 2)); // on the indicator
         QCOMPARE(QJsonDocument::fromJson(TestEnv::readFile(Settings::filePath()))["check_updates"], false);
 
-        m_updater->setReleaseUrl(server.url("/latest"));
-        QSignalSpy toasts(m_view.get(), &SettingsView::showToast);
-        QSignalSpy checked(m_updater.get(), &Updater::updateChecked);
-        QTest::mouseClick(button("Check Now"), Qt::LeftButton);
+        LocalHttp::Server server;
+        QVERIFY(server.start());
+        server.route("/latest", {200, {}, R"({"tag_name":"v0.1.0"})"});
+        m_updater.setReleaseUrl(server.url("/latest"));
+        QSignalSpy toasts(&view, &SettingsView::showToast);
+        QSignalSpy checked(&m_updater, &Updater::updateChecked);
+        QTest::mouseClick(button(view, "Check Now"), Qt::LeftButton);
         QCOMPARE(toasts, QList<QVariantList>({{QStringLiteral("Checking for updates..."), 0}}));
         QTRY_COMPARE_WITH_TIMEOUT(checked.count(), 1, 10000);
         QCOMPARE(server.requests.size(), 1);
@@ -68,34 +96,8 @@ private slots:
     }
 
 private:
-    void makeView(const QByteArray &settingsFile)
-    {
-        QVERIFY(TestEnv::writeFile(Settings::filePath(), settingsFile));
-        m_view.reset();
-        m_settings = std::make_unique<Settings>();
-        m_updater = std::make_unique<Updater>(&m_nam, QStringLiteral("1.0.0"));
-        m_view = std::make_unique<SettingsView>(m_settings.get(), m_updater.get());
-    }
-    // The current build: a rebuild takes the old scroll area out of the page's layout at once.
-    QScrollArea *current() const { return qobject_cast<QScrollArea *>(m_view->layout()->itemAt(0)->widget()); }
-    QPushButton *button(const QString &text) const
-    {
-        for (QPushButton *b : current()->findChildren<QPushButton *>()) {
-            if (b->text() == text)
-                return b;
-        }
-        return nullptr;
-    }
-    QString states() const
-    {
-        return button("Safe Edit")->property("active").toString() + ' ' +
-               button("Full Control")->property("active").toString();
-    }
-
     QNetworkAccessManager m_nam;
-    std::unique_ptr<Settings> m_settings;
-    std::unique_ptr<Updater> m_updater;
-    std::unique_ptr<SettingsView> m_view;
+    Updater m_updater{&m_nam, QStringLiteral("1.0.0")};
 };
 
 TAVRIN_TEST_MAIN(TestSettingsView)
