@@ -87,19 +87,34 @@ const QByteArray &clientIcon(const QString &id)
 
 // Keeps the scroll position across a rebuild. The new scroll area has no range until its layout
 // has run, so the value is applied again as the range grows, until it fits or the user scrolls.
+// Until then the bar carries the wanted value: a second rebuild before the layout has run (two
+// operations finishing together) must keep that, not the bar's provisional 0.
+const char *const s_wantedScroll = "tavrinWantedScroll";
+
 void restoreScroll(QScrollBar *bar, int value)
 {
     bar->setValue(value);
     if (value <= 0 || bar->value() == value)
         return;
+    bar->setProperty(s_wantedScroll, value);
     // The guard's lifetime bounds both connections.
     auto *guard = new QObject(bar);
-    QObject::connect(bar, &QScrollBar::rangeChanged, guard, [bar, value, guard](int, int max) {
+    const auto done = [bar, guard] {
+        bar->setProperty(s_wantedScroll, QVariant());
+        guard->deleteLater();
+    };
+    QObject::connect(bar, &QScrollBar::rangeChanged, guard, [bar, value, done](int, int max) {
         bar->setValue(value);
         if (max >= value)
-            guard->deleteLater();
+            done();
     });
-    QObject::connect(bar, &QScrollBar::actionTriggered, guard, [guard](int) { guard->deleteLater(); });
+    QObject::connect(bar, &QScrollBar::actionTriggered, guard, [done](int) { done(); });
+}
+
+int scrollPosition(QScrollBar *bar)
+{
+    const QVariant wanted = bar->property(s_wantedScroll);
+    return wanted.isValid() ? wanted.toInt() : bar->value();
 }
 
 } // namespace
@@ -265,7 +280,7 @@ void SetupView::rebuildAll()
 {
     int scrollValue = 0;
     if (auto *oldArea = qobject_cast<QScrollArea *>(m_scroll))
-        scrollValue = oldArea->verticalScrollBar()->value();
+        scrollValue = scrollPosition(oldArea->verticalScrollBar());
     if (m_scroll) {
         m_rootLayout->removeWidget(m_scroll);
         m_scroll->deleteLater();
