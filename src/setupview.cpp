@@ -268,6 +268,7 @@ void SetupView::rebuildAll()
         scrollValue = oldArea->verticalScrollBar()->value();
     if (m_scroll) {
         m_rootLayout->removeWidget(m_scroll);
+        m_scroll->hide(); // gone at once, not only when the event loop deletes it
         m_scroll->deleteLater();
         m_scroll = nullptr;
     }
