@@ -1,26 +1,319 @@
 #include "mainwindow.h"
 
+#include "addon.h"
+#include "clients.h"
+#include "icons.h"
+#include "prereqs.h"
+#include "projectview.h"
 #include "settings.h"
+#include "settingsview.h"
+#include "setupview.h"
+#include "theme.h"
+#include "toast.h"
+#include "updater.h"
 #include "version.h"
 
+#include <QApplication>
 #include <QCloseEvent>
+#include <QDesktopServices>
+#include <QDialog>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QNetworkAccessManager>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QStyle>
+#include <QSystemTrayIcon>
+#include <QUrl>
+#include <QVBoxLayout>
 
-// Skeleton until the full window lands: identity and geometry only.
+namespace {
+
+const QString s_logo = QStringLiteral(":/branding/tavrin.ico");
+const QString s_navColour = QStringLiteral("#8892a0");
+const QString s_navActiveColour = QStringLiteral("#6ba3e0");
+constexpr int s_navIconSize = 18;
+constexpr int s_toastMs = 3000;
+
+enum Page { ProjectsPage = 0, SetupPage = 1, SettingsPage = 2 };
+
+// The sidebar's icons, in page order.
+const QByteArray &navIcon(int index)
+{
+    switch (index) {
+    case SetupPage:
+        return Icons::WRENCH;
+    case SettingsPage:
+        return Icons::GEAR;
+    default:
+        return Icons::FOLDER;
+    }
+}
+
+} // namespace
+
 MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
 {
     setWindowTitle(QLatin1String(Tavrin::AppName));
     setMinimumSize(960, 640);
     resize(1060, 720);
+
+    m_nam = new QNetworkAccessManager(this);
     m_settings = new Settings(this);
+    m_addon = new Addon(this);
+    m_clients = new Clients(this);
+    m_prereqs = new Prereqs(this);
+    m_updater = new Updater(m_nam, QLatin1String(Tavrin::Version), this);
+
+    // Parented from the start, so that the pages' widgets get their final style once instead of
+    // again at every move of the tree they sit in.
+    auto *central = new QWidget(this);
+    central->setObjectName(QStringLiteral("central"));
+    auto *centralLayout = new QHBoxLayout(central);
+    centralLayout->setContentsMargins(0, 0, 0, 0);
+    centralLayout->setSpacing(0);
+
+    auto *sidebar = new QWidget(central);
+    sidebar->setObjectName(QStringLiteral("sidebar"));
+    sidebar->setFixedWidth(220);
+    buildSidebar(sidebar);
+    centralLayout->addWidget(sidebar);
+
+    auto *content = new QWidget(central);
+    content->setObjectName(QStringLiteral("content"));
+    auto *contentLayout = new QVBoxLayout(content);
+    contentLayout->setContentsMargins(0, 0, 0, 0);
+    m_stack = new QStackedWidget(content);
+    contentLayout->addWidget(m_stack);
+
+    m_projectView = new ProjectView(m_settings);
+    m_setupView = new SetupView(m_settings, m_addon, m_clients, m_prereqs);
+    m_settingsView = new SettingsView(m_settings, m_updater);
+    m_stack->addWidget(m_projectView);
+    m_stack->addWidget(m_setupView);
+    m_stack->addWidget(m_settingsView);
+
+    centralLayout->addWidget(content, 1);
+    setCentralWidget(central);
+
+    connect(m_projectView, &ProjectView::projectSelected, this, &MainWindow::onProjectSelected);
+    const auto toast = [this](const QString &msg, int type) {
+        // Pages send the type as a plain int; anything unknown shows as information.
+        const Toast::Type toastType =
+            type == Toast::Success ? Toast::Success : (type == Toast::Error ? Toast::Error : Toast::Info);
+        Toast::show(centralWidget(), msg, toastType, s_toastMs);
+    };
+    connect(m_setupView, &SetupView::showToast, this, toast);
+    connect(m_settingsView, &SettingsView::showToast, this, toast);
+    connect(m_settingsView, &SettingsView::permissionModeChanged, m_setupView, &SetupView::syncPermissionMode);
+    connect(m_updater, &Updater::updateChecked, this, &MainWindow::onUpdateChecked);
+    connect(m_updater, &Updater::downloadFinished, this, [this](const QString &filePath) {
+        Toast::show(centralWidget(), tr("Update downloaded!"), Toast::Success, s_toastMs);
+        QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(filePath).absolutePath()));
+    });
+    connect(m_updater, &Updater::downloadFailed, this, [this](const QString &error) {
+        Toast::show(centralWidget(), tr("Download failed: %1").arg(error), Toast::Error, s_toastMs);
+    });
+
+    setupTray();
+    switchView(ProjectsPage);
+    if (m_settings->isFirstRun())
+        showWelcome();
+    if (m_settings->checkUpdates())
+        m_updater->checkForUpdates();
 }
 
-void MainWindow::switchView(int) {}
-void MainWindow::onProjectSelected(const QString &) {}
-void MainWindow::showWelcome() {}
-void MainWindow::setupTray() {}
-void MainWindow::buildSidebar(QWidget *) {}
+void MainWindow::buildSidebar(QWidget *sidebar)
+{
+    auto *layout = new QVBoxLayout(sidebar);
+    layout->setContentsMargins(12, 16, 12, 12);
+    layout->setSpacing(4);
+
+    auto *brandRow = new QHBoxLayout;
+    brandRow->setSpacing(10);
+    auto *logo = new QLabel;
+    logo->setPixmap(QIcon(s_logo).pixmap(QSize(30, 30), devicePixelRatio()));
+    logo->setFixedSize(30, 30);
+    logo->setStyleSheet(QStringLiteral("background: transparent;"));
+    brandRow->addWidget(logo);
+    auto *brand = new QLabel(QLatin1String(Tavrin::AppName));
+    brand->setObjectName(QStringLiteral("sidebarBrand"));
+    brandRow->addWidget(brand);
+    brandRow->addStretch();
+    layout->addLayout(brandRow);
+    layout->addSpacing(16);
+
+    const QString labels[] = {tr("Projects"), tr("Setup"), tr("Settings")};
+    for (int i = 0; i < 3; ++i) {
+        auto *button = new QPushButton(QLatin1String("  ") + labels[i]);
+        button->setProperty("class", QLatin1String("nav"));
+        button->setIcon(QIcon(Icons::icon(navIcon(i), s_navColour, s_navIconSize)));
+        button->setIconSize(QSize(s_navIconSize, s_navIconSize));
+        button->setCursor(Qt::PointingHandCursor);
+        connect(button, &QPushButton::clicked, this, [this, i] { switchView(i); });
+        layout->addWidget(button);
+        m_navButtons.append(button);
+    }
+
+    layout->addStretch();
+    auto *footer = new QLabel(QLatin1Char('v') + QLatin1String(Tavrin::Version));
+    footer->setObjectName(QStringLiteral("sidebarFooter"));
+    layout->addWidget(footer);
+}
+
+void MainWindow::switchView(int index)
+{
+    m_stack->setCurrentIndex(index);
+    for (int i = 0; i < m_navButtons.size(); ++i) {
+        QPushButton *button = m_navButtons.at(i);
+        const bool active = i == index;
+        button->setProperty("active", active ? QLatin1String("true") : QLatin1String("false"));
+        button->setIcon(QIcon(Icons::icon(navIcon(i), active ? s_navActiveColour : s_navColour, s_navIconSize)));
+        button->style()->unpolish(button);
+        button->style()->polish(button);
+    }
+    if (index == SetupPage)
+        m_setupView->refresh();
+    else if (index == SettingsPage)
+        m_settingsView->refresh();
+}
+
+void MainWindow::onProjectSelected(const QString &path)
+{
+    const AddonStatus status = m_addon->status(path);
+    if (status.installed && status.updateAvailable)
+        Toast::show(centralWidget(), tr("Addon update available: v%1").arg(status.bundledVersion), Toast::Info,
+                    s_toastMs);
+    switchView(SetupPage);
+}
+
+void MainWindow::onUpdateChecked(const UpdateInfo &info)
+{
+    if (!info.updateAvailable) {
+        Toast::show(centralWidget(), tr("You're up to date!"), Toast::Success, s_toastMs);
+        return;
+    }
+    auto *box = new QMessageBox(QMessageBox::Information, tr("Update Available"),
+                                tr("A new version (v%1) is available.\nCurrent version: v%2\n\n"
+                                   "Would you like to download it?")
+                                    .arg(info.latestVersion, info.currentVersion),
+                                QMessageBox::Yes | QMessageBox::No, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::NonModal); // a message box is application-modal by default
+    connect(box, &QMessageBox::finished, this, [this, info](int result) {
+        if (result != QMessageBox::Yes || info.downloadUrl.isEmpty())
+            return;
+        Toast::show(centralWidget(), tr("Downloading update..."), Toast::Info, s_toastMs);
+        m_updater->downloadUpdate(info.downloadUrl);
+    });
+    box->show();
+}
+
+void MainWindow::setupTray()
+{
+    if (!QSystemTrayIcon::isSystemTrayAvailable())
+        return;
+    m_tray = new QSystemTrayIcon(QIcon(s_logo), this);
+    m_tray->setToolTip(QLatin1String(Tavrin::AppName));
+
+    auto *menu = new QMenu(this);
+    const auto restore = [this] {
+        show();
+        raise();
+        activateWindow();
+    };
+    connect(menu->addAction(tr("Show %1").arg(QLatin1String(Tavrin::AppName))), &QAction::triggered, this, restore);
+    menu->addSeparator();
+    connect(menu->addAction(tr("Quit")), &QAction::triggered, this, [this] {
+        // Hidden first, so the close request that quitting sends is accepted, not turned into hiding.
+        m_tray->hide();
+        QCoreApplication::quit();
+    });
+    m_tray->setContextMenu(menu);
+
+    connect(m_tray, &QSystemTrayIcon::activated, this, [restore](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::DoubleClick)
+            restore();
+    });
+    m_tray->setVisible(true);
+}
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
+    if (m_tray && m_tray->isVisible()) {
+        hide();
+        event->ignore();
+        return;
+    }
     event->accept();
+}
+
+void MainWindow::showWelcome()
+{
+    auto *dialog = new QDialog(this);
+    dialog->setWindowTitle(tr("Welcome to %1").arg(QLatin1String(Tavrin::AppName)));
+    dialog->setFixedSize(480, 340);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+
+    auto *layout = new QVBoxLayout(dialog);
+    layout->setContentsMargins(32, 28, 32, 24);
+    layout->setSpacing(16);
+
+    auto *logoRow = new QHBoxLayout;
+    auto *logo = new QLabel;
+    logo->setPixmap(QIcon(s_logo).pixmap(QSize(48, 48), devicePixelRatio()));
+    logo->setFixedSize(48, 48);
+    logo->setStyleSheet(QStringLiteral("background: transparent;"));
+    logoRow->addStretch();
+    logoRow->addWidget(logo);
+    logoRow->addStretch();
+    layout->addLayout(logoRow);
+
+    auto *title = new QLabel(dialog->windowTitle());
+    title->setAlignment(Qt::AlignCenter);
+    title->setStyleSheet(QStringLiteral("font-size: 20px; font-weight: bold; background: transparent;"));
+    layout->addWidget(title);
+
+    auto *subtitle = new QLabel(tr("MCP server for Godot 4.x — 345 tools for AI-powered development"));
+    subtitle->setAlignment(Qt::AlignCenter);
+    subtitle->setWordWrap(true);
+    subtitle->setStyleSheet(QStringLiteral("color: %1; background: transparent;").arg(QLatin1String("#8892a0")));
+    layout->addWidget(subtitle);
+    layout->addSpacing(8);
+
+    const QString steps[] = {tr("Select your Godot project folder"),
+                             tr("Install the addon and configure your AI clients")};
+    for (int i = 0; i < 2; ++i) {
+        auto *row = new QHBoxLayout;
+        row->setSpacing(12);
+        auto *number = new QLabel(QString::number(i + 1));
+        number->setFixedSize(28, 28);
+        number->setAlignment(Qt::AlignCenter);
+        number->setStyleSheet(
+            QStringLiteral("background: %1; color: #ffffff; border-radius: 14px; font-weight: bold; font-size: 13px;")
+                .arg(QLatin1String("#4d8fd1")));
+        row->addWidget(number);
+        auto *text = new QLabel(steps[i]);
+        text->setStyleSheet(QStringLiteral("font-size: 14px; background: transparent;"));
+        text->setWordWrap(true);
+        row->addWidget(text, 1);
+        layout->addLayout(row);
+    }
+
+    layout->addStretch();
+    auto *start = new QPushButton(tr("Get Started"));
+    start->setProperty("class", QLatin1String("primary"));
+    start->setCursor(Qt::PointingHandCursor);
+    start->setMinimumHeight(40);
+    connect(start, &QPushButton::clicked, dialog, [this, dialog] {
+        m_settings->markFirstRunDone();
+        dialog->accept();
+    });
+    layout->addWidget(start);
+
+    dialog->setStyleSheet(Theme::STYLE_SHEET);
+    dialog->open();
 }

@@ -15,6 +15,7 @@ class SettingsView;
 class Settings;
 class SetupView;
 class Updater;
+struct UpdateInfo;
 
 // The one top-level window: owns the services and pages, the sidebar, the welcome dialog,
 // the update prompt and the tray icon.
@@ -34,6 +35,7 @@ protected:
 private:
     void setupTray();
     void buildSidebar(QWidget *sidebar);
+    void onUpdateChecked(const UpdateInfo &info);
 
     QNetworkAccessManager *m_nam = nullptr;
     Settings *m_settings = nullptr;

@@ -19,7 +19,12 @@ public:
 signals:
     void projectSelected(const QString &path);
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
+    void openProject(const QString &path, const QString &name);
+
     Settings *m_settings;
     QVBoxLayout *m_listLayout = nullptr;
 };

@@ -283,6 +283,7 @@ void SetupView::rebuildAll()
         scrollValue = scrollPosition(oldArea->verticalScrollBar());
     if (m_scroll) {
         m_rootLayout->removeWidget(m_scroll);
+        m_scroll->hide(); // gone at once, not only when the event loop deletes it
         m_scroll->deleteLater();
         m_scroll = nullptr;
     }
