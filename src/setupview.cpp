@@ -13,8 +13,12 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QThread>
+#include <QThreadPool>
 #include <QVBoxLayout>
 #include <QtConcurrent/QtConcurrentRun>
+
+#include <algorithm>
 
 namespace {
 
@@ -122,6 +126,13 @@ int scrollPosition(QScrollBar *bar)
 SetupView::SetupView(Settings *settings, Addon *addon, Clients *clients, Prereqs *prereqs, QWidget *parent)
     : QWidget(parent), m_settings(settings), m_addon(addon), m_clients(clients), m_prereqs(prereqs)
 {
+    // Our workers block on child processes for up to half a minute, while Qt's own parallel image
+    // work shares the global pool and the GUI thread waits for it. Room for every worker the page
+    // can have at once (a scan, an addon operation, six clients) on top of the ideal count keeps
+    // that work from queuing behind ours and freezing the window.
+    QThreadPool *pool = QThreadPool::globalInstance();
+    pool->setMaxThreadCount(std::max(pool->maxThreadCount(), QThread::idealThreadCount() + 8));
+
     m_rootLayout = new QVBoxLayout(this);
     m_rootLayout->setContentsMargins(0, 0, 0, 0);
     rebuildAll();
