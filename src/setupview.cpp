@@ -13,8 +13,12 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QThread>
+#include <QThreadPool>
 #include <QVBoxLayout>
 #include <QtConcurrent/QtConcurrentRun>
+
+#include <algorithm>
 
 namespace {
 
@@ -87,19 +91,34 @@ const QByteArray &clientIcon(const QString &id)
 
 // Keeps the scroll position across a rebuild. The new scroll area has no range until its layout
 // has run, so the value is applied again as the range grows, until it fits or the user scrolls.
+// Until then the bar carries the wanted value: a second rebuild before the layout has run (two
+// operations finishing together) must keep that, not the bar's provisional 0.
+const char *const s_wantedScroll = "tavrinWantedScroll";
+
 void restoreScroll(QScrollBar *bar, int value)
 {
     bar->setValue(value);
     if (value <= 0 || bar->value() == value)
         return;
+    bar->setProperty(s_wantedScroll, value);
     // The guard's lifetime bounds both connections.
     auto *guard = new QObject(bar);
-    QObject::connect(bar, &QScrollBar::rangeChanged, guard, [bar, value, guard](int, int max) {
+    const auto done = [bar, guard] {
+        bar->setProperty(s_wantedScroll, QVariant());
+        guard->deleteLater();
+    };
+    QObject::connect(bar, &QScrollBar::rangeChanged, guard, [bar, value, done](int, int max) {
         bar->setValue(value);
         if (max >= value)
-            guard->deleteLater();
+            done();
     });
-    QObject::connect(bar, &QScrollBar::actionTriggered, guard, [guard](int) { guard->deleteLater(); });
+    QObject::connect(bar, &QScrollBar::actionTriggered, guard, [done](int) { done(); });
+}
+
+int scrollPosition(QScrollBar *bar)
+{
+    const QVariant wanted = bar->property(s_wantedScroll);
+    return wanted.isValid() ? wanted.toInt() : bar->value();
 }
 
 } // namespace
@@ -107,6 +126,13 @@ void restoreScroll(QScrollBar *bar, int value)
 SetupView::SetupView(Settings *settings, Addon *addon, Clients *clients, Prereqs *prereqs, QWidget *parent)
     : QWidget(parent), m_settings(settings), m_addon(addon), m_clients(clients), m_prereqs(prereqs)
 {
+    // Our workers block on child processes for up to half a minute, while Qt's own parallel image
+    // work shares the global pool and the GUI thread waits for it. Room for every worker the page
+    // can have at once (a scan, an addon operation, six clients) on top of the ideal count keeps
+    // that work from queuing behind ours and freezing the window.
+    QThreadPool *pool = QThreadPool::globalInstance();
+    pool->setMaxThreadCount(std::max(pool->maxThreadCount(), QThread::idealThreadCount() + 8));
+
     m_rootLayout = new QVBoxLayout(this);
     m_rootLayout->setContentsMargins(0, 0, 0, 0);
     rebuildAll();
@@ -265,9 +291,10 @@ void SetupView::rebuildAll()
 {
     int scrollValue = 0;
     if (auto *oldArea = qobject_cast<QScrollArea *>(m_scroll))
-        scrollValue = oldArea->verticalScrollBar()->value();
+        scrollValue = scrollPosition(oldArea->verticalScrollBar());
     if (m_scroll) {
         m_rootLayout->removeWidget(m_scroll);
+        m_scroll->hide(); // gone at once, not only when the event loop deletes it
         m_scroll->deleteLater();
         m_scroll = nullptr;
     }
