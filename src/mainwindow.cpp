@@ -149,7 +149,7 @@ void MainWindow::buildSidebar(QWidget *sidebar)
     const QString labels[] = {tr("Projects"), tr("Setup"), tr("Settings")};
     for (int i = 0; i < 3; ++i) {
         auto *button = new QPushButton(QLatin1String("  ") + labels[i]);
-        button->setProperty("class", QLatin1String("nav"));
+        Theme::setClass(button, "nav");
         button->setIcon(QIcon(Icons::icon(navIcon(i), s_navColour, s_navIconSize)));
         button->setIconSize(QSize(s_navIconSize, s_navIconSize));
         button->setCursor(Qt::PointingHandCursor);
@@ -305,7 +305,7 @@ void MainWindow::showWelcome()
 
     layout->addStretch();
     auto *start = new QPushButton(tr("Get Started"));
-    start->setProperty("class", QLatin1String("primary"));
+    Theme::setClass(start, "primary");
     start->setCursor(Qt::PointingHandCursor);
     start->setMinimumHeight(40);
     connect(start, &QPushButton::clicked, dialog, [this, dialog] {

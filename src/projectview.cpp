@@ -3,6 +3,7 @@
 #include "addon.h"
 #include "icons.h"
 #include "settings.h"
+#include "theme.h"
 #include "version.h"
 
 #include <QDir>
@@ -19,12 +20,7 @@
 
 namespace {
 
-QLabel *classedLabel(const QString &text, const char *cls, QWidget *parent = nullptr)
-{
-    auto *label = new QLabel(text, parent);
-    label->setProperty("class", QLatin1String(cls));
-    return label;
-}
+using Theme::classedLabel;
 
 } // namespace
 
@@ -40,7 +36,7 @@ ProjectView::ProjectView(Settings *settings, QWidget *parent) : QWidget(parent),
 
     auto *buttonRow = new QHBoxLayout;
     auto *selectButton = new QPushButton(tr("  Select Project Folder"));
-    selectButton->setProperty("class", QLatin1String("primary"));
+    Theme::setClass(selectButton, "primary");
     selectButton->setIcon(QIcon(Icons::icon(Icons::FOLDER_PLUS, QStringLiteral("#ffffff"), 18)));
     selectButton->setIconSize(QSize(18, 18));
     selectButton->setCursor(Qt::PointingHandCursor);
@@ -99,7 +95,7 @@ void ProjectView::buildRecentList()
         // Parents from the start: a widget with its own style sheet that is reparented later has
         // its style rebuilt at every move, which made up most of a rebuild's cost.
         auto *card = new QFrame(m_listLayout->parentWidget());
-        card->setProperty("class", QLatin1String("project-card"));
+        Theme::setClass(card, "project-card");
         card->setProperty("projectPath", path);
         card->setProperty("projectName", name);
         card->setCursor(Qt::PointingHandCursor);
@@ -126,7 +122,7 @@ void ProjectView::buildRecentList()
             row->addWidget(classedLabel(tr("Addon v") + status.installedVersion, "badge-ok", card));
 
         auto *removeButton = new QPushButton(card);
-        removeButton->setProperty("class", QLatin1String("icon-button"));
+        Theme::setClass(removeButton, "icon-button");
         removeButton->setIcon(removeIcon);
         removeButton->setIconSize(QSize(18, 18));
         removeButton->setFixedSize(32, 32);
@@ -140,7 +136,7 @@ void ProjectView::buildRecentList()
         row->addWidget(removeButton);
 
         auto *openButton = new QPushButton(tr("Open"), card);
-        openButton->setProperty("class", QLatin1String("secondary"));
+        Theme::setClass(openButton, "secondary");
         openButton->setCursor(Qt::PointingHandCursor);
         connect(openButton, &QPushButton::clicked, this, [this, path, name] { openProject(path, name); });
         row->addWidget(openButton);

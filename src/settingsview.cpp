@@ -2,6 +2,7 @@
 
 #include "logger.h"
 #include "settings.h"
+#include "theme.h"
 #include "updater.h"
 #include "version.h"
 
@@ -18,17 +19,12 @@
 
 namespace {
 
-QLabel *classedLabel(const QString &text, const char *cls)
-{
-    auto *label = new QLabel(text);
-    label->setProperty("class", QLatin1String(cls));
-    return label;
-}
+using Theme::classedLabel;
 
 QFrame *card(int spacing, QVBoxLayout **layout)
 {
     auto *frame = new QFrame;
-    frame->setProperty("class", QLatin1String("card"));
+    Theme::setClass(frame, "card");
     *layout = new QVBoxLayout(frame);
     (*layout)->setSpacing(spacing);
     return frame;
@@ -37,7 +33,7 @@ QFrame *card(int spacing, QVBoxLayout **layout)
 QPushButton *classedButton(const QString &text, const char *cls)
 {
     auto *button = new QPushButton(text);
-    button->setProperty("class", QLatin1String(cls));
+    Theme::setClass(button, cls);
     button->setCursor(Qt::PointingHandCursor);
     return button;
 }

@@ -3,6 +3,7 @@
 #include "addon.h"
 #include "icons.h"
 #include "settings.h"
+#include "theme.h"
 
 #include <QFutureWatcher>
 #include <QGridLayout>
@@ -37,17 +38,8 @@ struct OperationResult
 
 const QString s_accent = QStringLiteral("#4d8fd1");
 
-void setClass(QWidget *widget, const char *cls)
-{
-    widget->setProperty("class", QString::fromLatin1(cls));
-}
-
-QLabel *classLabel(const QString &text, const char *cls)
-{
-    auto *label = new QLabel(text);
-    setClass(label, cls);
-    return label;
-}
+using Theme::classedLabel;
+using Theme::setClass;
 
 // The page is rebuilt on every change and shows the same few drawings each time; render each
 // once. Qt's pixmap cache owns them and is emptied with the application.
@@ -312,16 +304,16 @@ void SetupView::rebuildAll()
     area->setWidget(content);
     m_rootLayout->addWidget(area);
 
-    layout->addWidget(classLabel(tr("Setup"), "title"));
+    layout->addWidget(classedLabel(tr("Setup"), "title"));
 
     const QString project = m_settings->activeProject();
     if (!project.isEmpty()) {
-        layout->addWidget(classLabel(tr("Project: ") + project, "mono"));
+        layout->addWidget(classedLabel(tr("Project: ") + project, "mono"));
         buildAddonSection(layout);
         buildClientsSection(layout);
         buildPrereqsSection(layout);
     } else {
-        layout->addWidget(classLabel(tr("Select a project first from the Projects tab."), "dim"));
+        layout->addWidget(classedLabel(tr("Select a project first from the Projects tab."), "dim"));
     }
     layout->addStretch(0);
 
@@ -330,7 +322,7 @@ void SetupView::rebuildAll()
 
 void SetupView::buildAddonSection(QVBoxLayout *layout)
 {
-    layout->addWidget(classLabel(tr("ADDON"), "section-title"));
+    layout->addWidget(classedLabel(tr("ADDON"), "section-title"));
 
     auto *card = new QFrame;
     setClass(card, "card");
@@ -354,7 +346,7 @@ void SetupView::buildAddonSection(QVBoxLayout *layout)
     } else {
         statusText = tr("Not installed");
     }
-    column->addWidget(classLabel(statusText, "dim"));
+    column->addWidget(classedLabel(statusText, "dim"));
 
     const auto addButton = [this, row](const QString &text, const char *cls, bool uninstall) {
         auto *button = new QPushButton(text);
@@ -364,7 +356,7 @@ void SetupView::buildAddonSection(QVBoxLayout *layout)
         row->addWidget(button);
     };
     if (m_addonBusy) {
-        row->addWidget(classLabel(tr("Working..."), "dim"));
+        row->addWidget(classedLabel(tr("Working..."), "dim"));
     } else if (status.installed) {
         if (status.updateAvailable)
             addButton(tr("Update"), "primary", false);
@@ -376,9 +368,9 @@ void SetupView::buildAddonSection(QVBoxLayout *layout)
 
 void SetupView::buildClientsSection(QVBoxLayout *layout)
 {
-    layout->addWidget(classLabel(tr("AI CLIENTS"), "section-title"));
+    layout->addWidget(classedLabel(tr("AI CLIENTS"), "section-title"));
     if (!m_hasScan) {
-        layout->addWidget(classLabel(tr("Checking AI clients..."), "dim"));
+        layout->addWidget(classedLabel(tr("Checking AI clients..."), "dim"));
         return;
     }
 
@@ -420,11 +412,11 @@ void SetupView::buildClientsSection(QVBoxLayout *layout)
 
         QLabel *badge = nullptr;
         if (info.configured)
-            badge = classLabel(tr("Configured"), "badge-ok");
+            badge = classedLabel(tr("Configured"), "badge-ok");
         else if (info.installed)
-            badge = classLabel(tr("Detected"), "badge-neutral");
+            badge = classedLabel(tr("Detected"), "badge-neutral");
         else
-            badge = classLabel(tr("Not installed"), "badge-neutral-muted");
+            badge = classedLabel(tr("Not installed"), "badge-neutral-muted");
         badge->setAlignment(Qt::AlignCenter);
         badge->setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Fixed);
         cardLayout->addWidget(badge, 0, Qt::AlignLeft);
@@ -446,7 +438,7 @@ void SetupView::buildClientsSection(QVBoxLayout *layout)
             connect(button, &QAbstractButton::clicked, this, [this, id, configured] { changeClient(id, configured); });
             cardLayout->addWidget(button);
         } else {
-            QLabel *hint = classLabel(tr("Install the client to configure."), "faint");
+            QLabel *hint = classedLabel(tr("Install the client to configure."), "faint");
             hint->setWordWrap(true);
             hint->setMinimumHeight(32);
             cardLayout->addWidget(hint);
@@ -456,9 +448,9 @@ void SetupView::buildClientsSection(QVBoxLayout *layout)
 
 void SetupView::buildPrereqsSection(QVBoxLayout *layout)
 {
-    layout->addWidget(classLabel(tr("PREREQUISITES"), "section-title"));
+    layout->addWidget(classedLabel(tr("PREREQUISITES"), "section-title"));
     if (!m_hasScan) {
-        layout->addWidget(classLabel(tr("Checking prerequisites..."), "dim"));
+        layout->addWidget(classedLabel(tr("Checking prerequisites..."), "dim"));
         return;
     }
     for (const PrereqResult &prereq : std::as_const(m_prereqResults)) {
@@ -471,7 +463,7 @@ void SetupView::buildPrereqsSection(QVBoxLayout *layout)
         auto *name = new QLabel(prereq.name);
         name->setStyleSheet(QStringLiteral("font-weight: 600; background: transparent;"));
         row->addWidget(name);
-        row->addWidget(prereq.found ? classLabel(prereq.version, "dim") : classLabel(prereq.hint, "faint"));
+        row->addWidget(prereq.found ? classedLabel(prereq.version, "dim") : classedLabel(prereq.hint, "faint"));
         row->addStretch(0);
     }
 }

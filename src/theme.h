@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QLabel>
 #include <QString>
 
 // The application's one dark look. Pages never set colours themselves: they set object names and
@@ -302,5 +303,18 @@ QFrame[class="prereq-item"] {
     padding: 10px 14px;
 }
 )CSS");
+
+// Sets the "class" style hook that the rules above select on.
+inline void setClass(QWidget *widget, const char *cls)
+{
+    widget->setProperty("class", QString::fromLatin1(cls));
+}
+
+inline QLabel *classedLabel(const QString &text, const char *cls, QWidget *parent = nullptr)
+{
+    auto *label = new QLabel(text, parent);
+    setClass(label, cls);
+    return label;
+}
 
 } // namespace Theme
