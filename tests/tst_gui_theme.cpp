@@ -11,7 +11,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScrollArea>
-#include <QStyle>
 #include <QVBoxLayout>
 
 namespace {
@@ -22,27 +21,6 @@ void collectWarnings(QtMsgType type, const QMessageLogContext &, const QString &
     // The offscreen platform has its own chatter; only style sheet trouble counts here.
     if (type != QtDebugMsg && type != QtInfoMsg && !message.contains(QLatin1String("propagateSizeHints")))
         s_warnings << message;
-}
-
-const QList<QPair<const char *, QByteArray>> &allIcons()
-{
-    static const QList<QPair<const char *, QByteArray>> icons = {
-        {"FOLDER", Icons::FOLDER},
-        {"FOLDER_PLUS", Icons::FOLDER_PLUS},
-        {"CHECK_CIRCLE", Icons::CHECK_CIRCLE},
-        {"X_CIRCLE", Icons::X_CIRCLE},
-        {"BOX", Icons::BOX},
-        {"CODE", Icons::CODE},
-        {"MONITOR", Icons::MONITOR},
-        {"TERMINAL", Icons::TERMINAL},
-        {"WIND", Icons::WIND},
-        {"ZAP", Icons::ZAP},
-        {"PUZZLE", Icons::PUZZLE},
-        {"GEAR", Icons::GEAR},
-        {"WRENCH", Icons::WRENCH},
-        {"CLOSE", Icons::CLOSE},
-    };
-    return icons;
 }
 
 } // namespace
@@ -82,36 +60,27 @@ private slots:
         QVERIFY(Theme::STYLE_SHEET.startsWith(QLatin1Char('\n')));
     }
 
-    void badgeRuleReachesLabels()
-    {
-        qApp->setStyleSheet(Theme::STYLE_SHEET);
-        QLabel badge(QStringLiteral("Configured"));
-        badge.setProperty("class", QStringLiteral("badge-ok"));
-        badge.ensurePolished();
-        QCOMPARE(badge.palette().color(QPalette::WindowText), QColor(QStringLiteral("#2dbe78")));
-        QCOMPARE(badge.font().pixelSize(), 11);
-        QVERIFY(badge.font().bold());
-    }
-
-    void everyIconIsValidSvg()
-    {
-        for (const auto &[name, svg] : allIcons()) {
-            QVERIFY2(QSvgRenderer(svg).isValid(), name);
-            QVERIFY2(svg.startsWith("<svg viewBox=\"0 0 24 24\" fill=\"none\" stroke=\"currentColor\""), name);
-            QVERIFY2(!svg.contains('\n'), name);
-            QVERIFY2(svg.endsWith("</svg>"), name);
-            QCOMPARE(svg.contains("stroke-linejoin"), qstrcmp(name, "CLOSE") != 0);
-        }
-    }
-
     void iconIsRecolouredOnTransparent_data()
     {
         QTest::addColumn<QByteArray>("svg");
         QTest::addColumn<QString>("colour");
         QTest::addColumn<int>("size");
-        QTest::newRow("folder accent 18") << Icons::FOLDER << "#6ba3e0" << 18;
-        QTest::newRow("check green 18") << Icons::CHECK_CIRCLE << "#2dbe78" << 18;
-        QTest::newRow("puzzle 24") << Icons::PUZZLE << "#4d8fd1" << 24;
+        const QList<QPair<const char *, QByteArray>> icons = {{"FOLDER", Icons::FOLDER},
+                                                              {"FOLDER_PLUS", Icons::FOLDER_PLUS},
+                                                              {"CHECK_CIRCLE", Icons::CHECK_CIRCLE},
+                                                              {"X_CIRCLE", Icons::X_CIRCLE},
+                                                              {"BOX", Icons::BOX},
+                                                              {"CODE", Icons::CODE},
+                                                              {"MONITOR", Icons::MONITOR},
+                                                              {"TERMINAL", Icons::TERMINAL},
+                                                              {"WIND", Icons::WIND},
+                                                              {"ZAP", Icons::ZAP},
+                                                              {"PUZZLE", Icons::PUZZLE},
+                                                              {"GEAR", Icons::GEAR},
+                                                              {"WRENCH", Icons::WRENCH},
+                                                              {"CLOSE", Icons::CLOSE}};
+        for (const auto &[name, svg] : icons)
+            QTest::newRow(name) << svg << "#6ba3e0" << 18;
         QTest::newRow("close white 64") << Icons::CLOSE << "#ffffff" << 64;
     }
     void iconIsRecolouredOnTransparent()
