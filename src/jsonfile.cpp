@@ -47,6 +47,11 @@ ReadResult read(const QString &path)
 
 bool write(const QString &path, const QJsonObject &object, QString *error)
 {
+    return writeBytes(path, QJsonDocument(object).toJson(QJsonDocument::Indented), error);
+}
+
+bool writeBytes(const QString &path, const QByteArray &bytes, QString *error)
+{
     auto fail = [error](const QString &message) {
         if (error)
             *error = message;
@@ -59,7 +64,6 @@ bool write(const QString &path, const QJsonObject &object, QString *error)
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return fail(QStringLiteral("Cannot write %1: %2").arg(path, file.errorString()));
-    const QByteArray bytes = QJsonDocument(object).toJson(QJsonDocument::Indented);
     if (file.write(bytes) != bytes.size()) {
         const QString reason = file.errorString();
         file.cancelWriting();

@@ -27,4 +27,8 @@ struct ReadResult
 // On failure returns false and leaves an English reason in *error (when given).
 [[nodiscard]] bool write(const QString &path, const QJsonObject &object, QString *error = nullptr);
 
+// The same atomic replacement for any content (edited text, backups): the file is either the old
+// one or the complete new one, with the old one's permissions.
+[[nodiscard]] bool writeBytes(const QString &path, const QByteArray &bytes, QString *error = nullptr);
+
 } // namespace JsonFile

@@ -95,6 +95,14 @@ inline QByteArray readFile(const QString &path)
     return file.readAll();
 }
 
+// Whether a process still runs (Linux). A killed process stays a zombie until whoever adopted it
+// reaps it, which in a container may take seconds; a zombie counts as gone.
+inline bool processAlive(qint64 pid)
+{
+    const QByteArray stat = readFile(QStringLiteral("/proc/%1/stat").arg(pid));
+    return pid > 0 && !stat.isEmpty() && stat.mid(stat.lastIndexOf(')') + 2, 1) != "Z";
+}
+
 } // namespace TestEnv
 
 // QTEST_MAIN / QTEST_GUILESS_MAIN with the environment isolated first.

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QtGlobal>
+
+class QProcess;
+
+// Keeps a child process and every process it starts together, so that they end as one: the child
+// leads a process group of its own on Linux and macOS, and sits in a kill-on-close job object on
+// Windows (where npm's ".cmd" shims start the real node.exe as a grandchild). Live trees are
+// registered, so that quitting the application can end every tool that is still running, from any
+// thread.
+class ProcessTree
+{
+public:
+    // Before the process is started: arranges for its own process group.
+    explicit ProcessTree(QProcess *process);
+    // Ends whatever is left of the tree (a grandchild that outlived its parent, say).
+    ~ProcessTree();
+    ProcessTree(const ProcessTree &) = delete;
+    ProcessTree &operator=(const ProcessTree &) = delete;
+
+    // After the process has started (waitForStarted or the started signal). When the application
+    // is shutting down, the tree is killed at once.
+    void started();
+    // Asks the whole tree to end (SIGTERM to the group; on Windows the same as kill()).
+    void terminate();
+    // Ends the whole tree at once, also after the child itself has exited. Thread-safe: uses only
+    // the group id or job recorded at start, never the QProcess.
+    void kill();
+
+    // Kills every live tree and every tree started afterwards; for quitting the application.
+    static void shutdown();
+    [[nodiscard]] static bool isShuttingDown();
+
+private:
+    void signalGroup(int signal);
+
+    QProcess *m_process;
+    qint64 m_group = 0; // the group id (the child's pid) once started
+#ifdef Q_OS_WIN
+    void *m_job = nullptr; // HANDLE of the job object
+#endif
+};
