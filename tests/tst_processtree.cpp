@@ -54,7 +54,7 @@ private slots:
         else
             tree->kill();
         QVERIFY(process.waitForFinished(5000) || !parentWaits);
-        QTRY_VERIFY_WITH_TIMEOUT(!alive(grandchild()), 5000); 
+        QTRY_VERIFY_WITH_TIMEOUT(!alive(grandchild()), 5000);
     }
 
     // After shutdown, live trees are killed and trees that start later die at once.
