@@ -81,6 +81,26 @@ bool replaceFile(const QString &path, const QByteArray &bytes, QFileDevice::Perm
     return true;
 }
 
+// Keeps the newest backups in `folder`, and always `fresh`: with a clock set back it may look the
+// oldest.
+void dropOldest(const QString &folder, const QString &fresh)
+{
+    struct Entry
+    {
+        qint64 order;
+        QString name;
+    };
+    QList<Entry> others;
+    for (const QString &name : QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System)) {
+        qint64 order = 0;
+        if (name != fresh && Backups::parseBackupFileName(name, nullptr, &order))
+            others.append({order, name});
+    }
+    std::sort(others.begin(), others.end(), [](const Entry &a, const Entry &b) { return a.order > b.order; });
+    for (qsizetype i = Backups::KeptPerClient - 1; i < others.size(); ++i)
+        QFile::remove(folder + QLatin1Char('/') + others.at(i).name);
+}
+
 } // namespace
 
 Backups::Backups(QObject *parent) : QObject(parent) {}
@@ -188,22 +208,7 @@ bool Backups::backup(const QString &clientId, const QString &filePath, QString *
     }
     QFile::setPermissions(path, permissions);
 
-    // Keep the newest, never the one just made: with a clock set back it may look the oldest.
-    struct Entry
-    {
-        qint64 order;
-        QString name;
-    };
-    QList<Entry> older;
-    const QString newName = QFileInfo(path).fileName();
-    for (const QString &name : QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System)) {
-        qint64 order = 0;
-        if (name != newName && parseBackupFileName(name, nullptr, &order))
-            older.append({order, name});
-    }
-    std::sort(older.begin(), older.end(), [](const Entry &a, const Entry &b) { return a.order > b.order; });
-    for (qsizetype i = KeptPerClient - 1; i < older.size(); ++i)
-        QFile::remove(folder + QLatin1Char('/') + older.at(i).name);
+    dropOldest(folder, QFileInfo(path).fileName());
 
     if (createdPath)
         *createdPath = path;

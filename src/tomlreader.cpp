@@ -286,6 +286,7 @@ private:
         static const QRegularExpression s_float(
             QStringLiteral(R"(^[+-]?(0|[1-9](_?\d)*)(\.\d(_?\d)*)?([eE][+-]?\d(_?\d)*)?$)"));
 
+        static const QRegularExpression s_special(QStringLiteral(R"(^[+-]?(inf|nan)$)"));
         const auto tokenChar = [](QChar ch) {
             return ch.unicode() < 128 && (ch.isLetterOrNumber() || QStringLiteral("_:.+-").contains(ch));
         };
@@ -307,8 +308,7 @@ private:
             out = double(token.mid(2).remove(QLatin1Char('_')).toULongLong(nullptr, base));
         } else if (s_float.match(token).hasMatch()) {
             out = QString(token).remove(QLatin1Char('_')).toDouble();
-        } else if (QRegularExpression(QStringLiteral("^[+-]?(inf|nan)$")).match(token).hasMatch() ||
-                   s_dateTime.match(token).hasMatch()) {
+        } else if (s_special.match(token).hasMatch() || s_dateTime.match(token).hasMatch()) {
             out = token; // JSON has no such values
         } else {
             return fail(token.isEmpty() ? QStringLiteral("expected a value")
