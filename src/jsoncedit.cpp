@@ -605,11 +605,13 @@ QList<Edit> insertion(const QByteArray &text, const ObjectSpan &o, const QString
         return {{after, 0, bytes}};
     }
 
+    // Indented like the last sibling that begins its own line.
     QByteArray indent = parentIndent + style.unit;
     for (qsizetype i = o.members.size() - 1; i >= 0; --i) {
-        const qsizetype start = lineStart(text, o.members.at(i).keyStart);
-        if (start > o.open) {
-            indent = indentOf(text, start);
+        const qsizetype keyStart = o.members.at(i).keyStart;
+        const qsizetype start = lineStart(text, keyStart);
+        if (start > o.open && onlyBlanks(text, start, keyStart)) {
+            indent = text.mid(start, keyStart - start);
             break;
         }
     }

@@ -417,6 +417,11 @@ private slots:
             << QByteArray(
                    "{\n    \"mcpServers\": {\n        \"x\": 1,\n        \"tavrin\": {\n            \"command\": "
                    "\"uvx\"\n        } }\n}");
+        QTest::newRow("sibling indent from the last member that begins a line")
+            << QByteArray("{\n  \"mcpServers\": {\n    \"a\": [1,\n          2], \"b\": 3\n  }\n}") << s_servers
+            << QByteArray("true")
+            << QByteArray(
+                   "{\n  \"mcpServers\": {\n    \"a\": [1,\n          2], \"b\": 3,\n    \"tavrin\": true\n  }\n}");
         QTest::newRow("two levels, one created")
             << QByteArray("{\n    \"mcp\": {\n        \"other\": true\n    }\n}")
             << QStringList{QStringLiteral("mcp"), QStringLiteral("servers")} << s_entry
