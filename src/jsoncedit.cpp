@@ -258,6 +258,14 @@ private:
             if (!digits())
                 return fail("Invalid number", start);
         }
+        // Qt's reader refuses numbers no double holds (1e400, 1e-400); so do the edits, to agree with parse().
+        if (m_pos - start > 15 || std::memchr(m_data + start, 'e', size_t(m_pos - start)) ||
+            std::memchr(m_data + start, 'E', size_t(m_pos - start))) {
+            bool ok = false;
+            QByteArray::fromRawData(m_data + start, m_pos - start).toDouble(&ok);
+            if (!ok)
+                return fail("Number out of range", start);
+        }
         return true;
     }
 

@@ -519,6 +519,8 @@ private slots:
         QTest::newRow("leading zero") << QByteArray(R"({"a": 01})") << s_servers
                                       << QStringLiteral("Expected ',' or '}' after the member at line 1, column 8.")
                                       << false;
+        QTest::newRow("number out of range") << QByteArray("{\"a\": [1e-3, 1e400]}") << s_servers
+                                             << QStringLiteral("Number out of range at line 1, column 14.") << false;
         QTest::newRow("text after the end, column in characters")
             << QByteArray("{\"é\": 1} x") << s_servers
             << QStringLiteral("Unexpected text after the end of the document at line 1, column 10.") << false;
