@@ -28,9 +28,11 @@ struct Parsed
 // (several levels allowed), creating missing objects on the way. An existing member (the last one
 // when the key is duplicated, the one readers see) keeps its key, comments and separators; only
 // its value text is replaced. A new member goes after the last member, indented like its
-// siblings, with the document's line ending and indent unit. Fails, leaving the text unchanged,
-// when the text is not valid JSON with comments, its top level is not an object, or a member on
-// the path exists but is not an object (never replaced: it is the user's data).
+// siblings, with the document's line ending and indent unit (guessed; four spaces when the text
+// has no indented line, as in a new file); an object written on one line stays on one line.
+// Text with nothing but whitespace and comments gets a new top-level object. Fails, leaving the
+// text unchanged, when the text is not valid JSON with comments, its top level is not an object,
+// or a member on the path exists but is not an object (never replaced: it is the user's data).
 [[nodiscard]] bool setMember(QByteArray &text, const QStringList &objectPath, const QString &name,
                              const QJsonValue &value, QString *error = nullptr);
 
