@@ -331,8 +331,7 @@ bool writeJsonc(const Client &client, const QString &path, const QString &permis
     if (status == ReadStatus::Unreadable)
         return fail(error, QStringLiteral("%1 was left unchanged because it cannot be read (%2).").arg(path, detail));
     const QJsonObject entry = Clients::mcpEntry(client.entry, permissionMode);
-    // Nothing there yet (or only blanks): nothing to keep.
-    if (status == ReadStatus::Missing || text.trimmed().isEmpty())
+    if (status == ReadStatus::Missing)
         return JsonFile::write(path, withObjectAt({}, client.serversPath, {{s_serverName, entry}}), error);
 
     const JsoncEdit::Parsed parsed = JsoncEdit::parse(text);
@@ -342,7 +341,8 @@ bool writeJsonc(const Client &client, const QString &path, const QString &permis
     const Servers servers = serversOf(parsed.root, client.serversPath);
     if (!servers.notObject.isEmpty())
         return fail(error, notObjectMessage(path, servers.notObject));
-    // A missing (or null) servers object is set whole, with our entry in it.
+    // A missing or null servers object is set whole, with our entry in it (the editor keeps a
+    // null, like any member that is not an object).
     const QStringList &serversPath = client.serversPath;
     const qsizetype at = servers.absentFrom < 0 ? serversPath.size() : servers.absentFrom;
     const QJsonValue value = at == serversPath.size()
