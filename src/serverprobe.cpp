@@ -75,6 +75,7 @@ struct ServerProbe::Server
     bool treeStarted = false;
     QTimer grace; // closing: from the end of its input to being ended
     bool terminated = false;
+    bool released = false; // its deletion is queued
 
     QByteArray stdoutBuffer; // an incomplete line
     qsizetype scanFrom = 0;  // where the search for its end resumes
@@ -240,25 +241,17 @@ bool ServerProbe::start(const QString &permissionMode)
     m_clock.start();
     m_limitTimer.start(m_timeLimitMs);
     m_tickTimer.start();
-    const quint64 generation = ++m_generation;
+    ++m_generation;
 
     const QString uvx = QStandardPaths::findExecutable(QStringLiteral("uvx"));
     if (uvx.isEmpty()) {
-        // Reported from the event loop, as every other outcome is.
-        QMetaObject::invokeMethod(
-            this,
-            [this, generation] {
-                if (!m_running || generation != m_generation)
-                    return;
-                QString path = qEnvironmentVariable("PATH");
-                if (path.isEmpty())
-                    path = QStringLiteral("(empty)");
-                fail(ServerProbeResult::Failure::NotFound,
-                     QStringLiteral("uvx was not found on the PATH. It comes with uv: install uv (see the "
-                                    "prerequisites), then test again.\nPATH searched: %1")
-                         .arg(path));
-            },
-            Qt::QueuedConnection);
+        QString path = qEnvironmentVariable("PATH");
+        if (path.isEmpty())
+            path = QStringLiteral("(empty)");
+        failLater(ServerProbeResult::Failure::NotFound,
+                  QStringLiteral("uvx was not found on the PATH. It comes with uv: install uv (see the "
+                                 "prerequisites), then test again.\nPATH searched: %1")
+                      .arg(path));
         return true;
     }
 
@@ -290,10 +283,10 @@ bool ServerProbe::start(const QString &permissionMode)
         }
     });
     connect(&process, &QProcess::errorOccurred, this, [this, server](QProcess::ProcessError error) {
-        if (error != QProcess::FailedToStart)
+        if (error != QProcess::FailedToStart || m_starting)
             return;
         if (server == m_server.get())
-            onStartError();
+            fail(ServerProbeResult::Failure::StartFailed, startFailedMessage());
         // No finished signal follows a failed start.
         server->grace.stop();
         release(server);
@@ -310,7 +303,13 @@ bool ServerProbe::start(const QString &permissionMode)
         }
     });
 
+    m_starting = true;
     process.start(QIODevice::ReadWrite);
+    m_starting = false;
+    if (process.state() == QProcess::NotRunning) { // failed within start(), a fork failure say
+        failLater(ServerProbeResult::Failure::StartFailed, startFailedMessage());
+        return true;
+    }
     // The fork has happened: the group exists from here, so a cancel at once still reaches it.
     server->startTree();
 
@@ -394,9 +393,10 @@ void ServerProbe::readStdout()
         const QByteArray line = buffer.mid(start, end - start);
         start = end + 1;
         server->scanFrom = start;
+        const quint64 generation = m_generation;
         handleLine(line);
-        if (!m_running)
-            return; // the test is over; the server may already be closing
+        if (!isCurrent(generation))
+            return; // the test is over (and another may have started from the finished signal)
     }
     buffer.remove(0, start);
     server->scanFrom = buffer.size();
@@ -436,9 +436,10 @@ void ServerProbe::handleLine(const QByteArray &raw)
                  .arg(quoted(QString::fromUtf8(line), s_quoteChars)));
         return;
     }
+    const quint64 generation = m_generation;
     for (const QJsonObject &message : std::as_const(messages)) {
         handleMessage(message);
-        if (!m_running)
+        if (!isCurrent(generation))
             return;
     }
 }
@@ -582,11 +583,10 @@ void ServerProbe::onExited(int exitCode, bool crashed)
     fail(ServerProbeResult::Failure::ExitedEarly, message);
 }
 
-void ServerProbe::onStartError()
+QString ServerProbe::startFailedMessage() const
 {
-    fail(ServerProbeResult::Failure::StartFailed,
-         QStringLiteral("uvx was found at %1 but could not be started: %2")
-             .arg(m_server->process.program(), m_server->process.errorString()));
+    return QStringLiteral("uvx was found at %1 but could not be started: %2")
+        .arg(m_server->process.program(), m_server->process.errorString());
 }
 
 void ServerProbe::succeed()
@@ -609,6 +609,19 @@ void ServerProbe::fail(ServerProbeResult::Failure failure, const QString &messag
     m_result.failure = failure;
     m_result.message = message;
     finish();
+}
+
+// For outcomes known within start(): reported from the event loop, as every other outcome is.
+void ServerProbe::failLater(ServerProbeResult::Failure failure, const QString &message)
+{
+    const quint64 generation = m_generation;
+    QMetaObject::invokeMethod(
+        this,
+        [this, generation, failure, message] {
+            if (isCurrent(generation))
+                fail(failure, message);
+        },
+        Qt::QueuedConnection);
 }
 
 void ServerProbe::finish()
@@ -642,6 +655,9 @@ void ServerProbe::shutDown(std::unique_ptr<Server> server)
 // Deletes a closed server from the event loop: it may be inside one of its process's signals.
 void ServerProbe::release(Server *server)
 {
+    if (server->released)
+        return;
+    server->released = true;
     QMetaObject::invokeMethod(
         this,
         [this, server] {

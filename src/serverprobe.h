@@ -60,7 +60,8 @@ public:
     ~ServerProbe() override;
 
     // Starts a test; finished() follows exactly once, never from within this call. False (with
-    // lastError()) when a test is already running.
+    // lastError()) when a test is already running. A slot connected to finished() may start the
+    // next test; it must not delete the probe other than with deleteLater().
     [[nodiscard]] bool start(const QString &permissionMode);
     // Ends a running test at once: finished() reports Cancelled, and the server is shut down.
     void cancel();
@@ -99,10 +100,12 @@ private:
     [[nodiscard]] static QJsonObject clientInfo();
     [[nodiscard]] static QJsonObject statelessMeta();
     void onExited(int exitCode, bool crashed);
-    void onStartError();
+    [[nodiscard]] QString startFailedMessage() const;
+    [[nodiscard]] bool isCurrent(quint64 generation) const { return m_running && generation == m_generation; }
 
     void succeed();
     void fail(ServerProbeResult::Failure failure, const QString &message);
+    void failLater(ServerProbeResult::Failure failure, const QString &message);
     void finish();
     void shutDown(std::unique_ptr<Server> server);
     void release(Server *server);
@@ -111,6 +114,7 @@ private:
     std::unique_ptr<Server> m_server;               // the server under test
     std::vector<std::unique_ptr<Server>> m_closing; // servers given their grace to exit
     bool m_running = false;
+    bool m_starting = false;  // inside QProcess::start()
     quint64 m_generation = 0; // tells a queued outcome of an earlier test from the current one
     int m_timeLimitMs = DefaultTimeLimitMs;
     QElapsedTimer m_clock;

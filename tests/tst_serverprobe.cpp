@@ -289,6 +289,28 @@ private slots:
             QCOMPARE(finished.count(), 1);
     }
 
+    // A slot may start the next test from finished(); what the previous server wrote after its
+    // last answer (a stray line, in the same read) must not reach the new test.
+    void finishedSlotMayStartTheNextTest()
+    {
+        writeServer("handshake(expect('initialize'))\n"
+                    "msg = expect('tools/list')\n"
+                    "sys.stdout.write(json.dumps({'jsonrpc': '2.0', 'id': msg['id'], 'result': {'tools': []}})"
+                    " + '\\nbye\\n')\n"
+                    "sys.stdout.flush()\nuntil_eof()");
+        ServerProbe probe;
+        QList<ServerProbeResult> results;
+        connect(&probe, &ServerProbe::finished, this, [&](const ServerProbeResult &result) {
+            results << result;
+            if (results.size() == 1)
+                QVERIFY(probe.start(QStringLiteral("safe_edit")));
+        });
+        QVERIFY(probe.start(QStringLiteral("safe_edit")));
+        QTRY_COMPARE_WITH_TIMEOUT(results.size(), 2, 20000);
+        for (const ServerProbeResult &result : std::as_const(results))
+            QVERIFY2(result.success, qPrintable(result.message));
+    }
+
     // The card shows the elapsed time and uv's progress while the server starts: the last line of
     // standard error, where a carriage return ends a line that the next one redraws.
     void progressShowsTheLastStderrLine()
