@@ -11,7 +11,6 @@
 #include <vector>
 
 class QJsonObject;
-class QJsonValue;
 
 // The outcome of one server test.
 struct ServerProbeResult
