@@ -630,10 +630,10 @@ void ServerProbe::finish()
     m_limitTimer.stop();
     m_tickTimer.stop();
     m_result.totalMs = m_clock.elapsed();
-    if (m_server)
+    if (m_server) {
         m_result.stderrTail = m_server->stderrTail();
-    if (m_server)
         shutDown(std::move(m_server));
+    }
     emit finished(m_result);
 }
 
