@@ -1,5 +1,6 @@
 #include "settingsview.h"
 
+#include "backups.h"
 #include "logger.h"
 #include "settings.h"
 #include "theme.h"
@@ -115,6 +116,31 @@ void SettingsView::buildUI()
         m_updater->checkForUpdates();
     });
     updatesLayout->addWidget(checkNow, 0, Qt::AlignLeft); // natural width, like the buttons beside it
+
+    // Backups
+    layout->addWidget(classedLabel(tr("BACKUPS"), "section-title"));
+    QVBoxLayout *backupsLayout = nullptr;
+    layout->addWidget(card(10, &backupsLayout));
+    QLabel *backupsText = classedLabel(tr("Before every change to an AI client's configuration, Tavrin keeps a copy "
+                                          "of the file: the newest %1 per client, readable by you only. Restore one "
+                                          "from the client's \u22ef menu on the Setup page.")
+                                           .arg(Backups::KeptPerClient),
+                                       "dim");
+    backupsText->setWordWrap(true);
+    backupsLayout->addWidget(backupsText);
+    QLabel *backupsPath = classedLabel(Backups::backupsFolder(), "mono");
+    backupsPath->setObjectName(QStringLiteral("backupsFolder"));
+    backupsPath->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    backupsLayout->addWidget(backupsPath);
+    auto *openBackups = classedButton(tr("Open Backups Folder"), "secondary");
+    connect(openBackups, &QPushButton::clicked, this, [this] {
+        const QString folder = Backups::backupsFolder();
+        if (!QFileInfo(folder).isDir())
+            emit showToast(tr("No backups yet: Tavrin makes the first before it changes a client's configuration."), 0);
+        else if (!QDesktopServices::openUrl(QUrl::fromLocalFile(folder)))
+            emit showToast(tr("Could not open the folder %1.").arg(folder), 2);
+    });
+    backupsLayout->addWidget(openBackups, 0, Qt::AlignLeft);
 
     // About
     layout->addWidget(classedLabel(tr("ABOUT"), "section-title"));

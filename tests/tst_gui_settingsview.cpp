@@ -1,3 +1,4 @@
+#include "backups.h"
 #include "localhttpserver.h"
 #include "settings.h"
 #include "settingsview.h"
@@ -32,6 +33,16 @@ QString states(SettingsView &view)
 }
 
 } // namespace
+
+// Takes the folders the desktop is asked to open.
+class UrlSink : public QObject
+{
+    Q_OBJECT
+public:
+    QList<QUrl> urls;
+public slots:
+    void open(const QUrl &url) { urls << url; }
+};
 
 class TestSettingsView : public QObject
 {
@@ -93,6 +104,30 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(checked.count(), 1, 10000);
         QCOMPARE(server.requests.size(), 1);
         QCOMPARE(toasts.count(), 1);
+    }
+
+    // Where backups are kept, and a way there: a toast until there is a folder to open, or when the
+    // desktop cannot open it.
+    void backupsCard()
+    {
+        Settings settings;
+        SettingsView view(&settings, &m_updater);
+        const QString folder = Backups::backupsFolder();
+        QCOMPARE(current(view)->findChild<QLabel *>("backupsFolder")->text(), folder);
+        QSignalSpy toasts(&view, &SettingsView::showToast);
+        QVERIFY(QDir(folder).removeRecursively());
+        QTest::mouseClick(button(view, "Open Backups Folder"), Qt::LeftButton);
+        QVERIFY(QDir().mkpath(folder));
+        QTest::mouseClick(button(view, "Open Backups Folder"), Qt::LeftButton); // the offscreen desktop fails
+        UrlSink sink;
+        QDesktopServices::setUrlHandler(QStringLiteral("file"), &sink, "open");
+        QTest::mouseClick(button(view, "Open Backups Folder"), Qt::LeftButton);
+        QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+        QCOMPARE(sink.urls, QList<QUrl>{QUrl::fromLocalFile(folder)});
+        QCOMPARE(toasts, QList<QVariantList>({{"No backups yet: Tavrin makes the first before it changes a client's "
+                                               "configuration.",
+                                               0},
+                                              {"Could not open the folder " + folder + ".", 2}}));
     }
 
 private:
