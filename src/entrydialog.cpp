@@ -69,7 +69,7 @@ QString reportText(const ToolResult &result, const QString &program, const QStri
 EntryDialog::EntryDialog(const ClientInfo &client, const QString &permissionMode, QWidget *parent) : QDialog(parent)
 {
     setWindowTitle(tr("%1 Entry").arg(client.name));
-    resize(640, 460);
+    resize(640, 520);
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(24, 20, 24, 20);
     layout->setSpacing(10);
@@ -107,7 +107,7 @@ EntryDialog::EntryDialog(const ClientInfo &client, const QString &permissionMode
 
 void EntryDialog::addFileBlock(QVBoxLayout *layout, const QString &path, const QString &text)
 {
-    layout->addWidget(Theme::classedLabel(tr("In"), "dim"));
+    layout->addWidget(Theme::classedLabel(tr("File"), "dim"));
     layout->addWidget(selectable(path, "mono", QStringLiteral("path")));
     layout->addWidget(codeBox(text, QStringLiteral("entry")), 1);
 }

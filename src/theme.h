@@ -353,6 +353,7 @@ QLabel[class="error-text"] {
     background: transparent;
 }
 QTreeWidget[class="backup-list"] {
+    outline: 0;
     background-color: #161b22;
     border: 1px solid #262c37;
     border-radius: 8px;
