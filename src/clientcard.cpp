@@ -7,7 +7,10 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QResizeEvent>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace {
 
@@ -99,6 +102,7 @@ ClientCard::ClientCard(const ClientInfo &info, const QString &permissionMode, bo
     auto *row = new QHBoxLayout;
     row->setSpacing(8);
     layout->addLayout(row);
+    m_actions = row;
     for (int i = 0; i < actions.size(); ++i) {
         const Action &action = actions.at(i);
         auto *button = new QPushButton(busy ? tr("Working...") : action.text);
@@ -113,6 +117,43 @@ ClientCard::ClientCard(const ClientInfo &info, const QString &permissionMode, bo
         connect(button, &QAbstractButton::clicked, this, [this, remove] { emit actionRequested(m_id, remove); });
         row->addWidget(button, 1);
     }
+}
+
+QSize ClientCard::minimumSizeHint() const
+{
+    // Narrower cards would break their names into one word a line.
+    constexpr int floor = 170;
+    QSize size = QFrame::minimumSizeHint();
+    if (!m_actions || m_actions->count() < 2) {
+        size.setWidth(std::max(size.width(), floor));
+        return size;
+    }
+    int widest = 0;
+    for (int i = 0; i < m_actions->count(); ++i)
+        widest = std::max(widest, m_actions->itemAt(i)->minimumSize().width());
+    const QMargins margins = layout()->contentsMargins();
+    int header = 0;
+    for (int i = 0; i < m_header->count(); ++i)
+        header += m_header->itemAt(i)->minimumSize().width() + (i ? m_header->spacing() : 0);
+    size.setWidth(std::max(floor, std::max({widest, header, m_badge->minimumSizeHint().width()}) + margins.left() +
+                                      margins.right()));
+    return size;
+}
+
+void ClientCard::resizeEvent(QResizeEvent *event)
+{
+    QFrame::resizeEvent(event);
+    if (!m_actions || m_actions->count() < 2)
+        return;
+    // Side by side where they fit at their natural width, else one above the other.
+    int needed = m_actions->spacing() * (m_actions->count() - 1);
+    for (int i = 0; i < m_actions->count(); ++i)
+        needed += m_actions->itemAt(i)->sizeHint().width();
+    const QMargins margins = layout()->contentsMargins();
+    const auto direction = width() - margins.left() - margins.right() >= needed ? QBoxLayout::LeftToRight
+                                                                                 : QBoxLayout::TopToBottom;
+    if (m_actions->direction() != direction)
+        m_actions->setDirection(direction);
 }
 
 QString ClientCard::entryProblems(const ClientInfo &info, const QString &permissionMode)

@@ -4,6 +4,7 @@
 
 #include <QFrame>
 
+class QBoxLayout;
 class QHBoxLayout;
 class QLabel;
 
@@ -28,12 +29,19 @@ public:
     // A permission mode as users know it: "Safe Edit", "Full Control", or the raw value quoted.
     [[nodiscard]] static QString modeName(const QString &mode);
 
+    // As narrow as the card gets with its buttons one above the other.
+    [[nodiscard]] QSize minimumSizeHint() const override;
+
 signals:
     // Configure or Update (remove false), or Remove (remove true).
     void actionRequested(const QString &clientId, bool remove);
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
     QString m_id;
     QHBoxLayout *m_header = nullptr;
     QLabel *m_badge = nullptr;
+    QBoxLayout *m_actions = nullptr;
 };

@@ -142,6 +142,8 @@ void SetupView::syncPermissionMode(const QString &mode)
     Q_UNUSED(mode)
     m_resyncWanted = true;
     applyPendingMode();
+    if (m_resyncWanted)
+        rebuildAll(); // until it is applied, the cards say which entries it leaves behind
 }
 
 void SetupView::applyPendingMode()

@@ -16,6 +16,8 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QScopeGuard>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -402,6 +404,348 @@ M=; for a; do case $a in GODOT_MCP_PERMISSION_MODE=*) M=${a#*=};; esac; done
         QVERIFY(idle());
         QCoreApplication::processEvents();
         QCOMPARE(Toasts(p->toasts), Toasts(configured) << (QVariantList{"Cursor removed", 0}));
+    }
+
+    // The returning user changes the mode on the Settings page, Setup never opened and no project
+    // active: every configured client whose entry carries another mode gets the new one, the one
+    // that has it already is not touched, and one toast sums it up.
+    void modeChangeBeforeSetupWasOpened()
+    {
+        p.reset(); // a whole window instead
+        QVERIFY(TestEnv::writeFile(TestEnv::dataHome() + "/Tavrin/settings.json",
+                                   R"({"check_updates":false,"first_run_done":true})"));
+        const char *old[] = {"claude-desktop", "cursor", "windsurf"};
+        for (const char *id : old)
+            writeEntry(id, entry("safe_edit"));
+        writeEntry("vscode", entry("safe_edit"), "servers");
+        writeEntry("cline", entry("full_control"));
+        touch("codex-on", "safe_edit");
+        const QString cline = Clients::configPathFor("cline");
+        const QDateTime then = QDateTime::currentDateTime().addDays(-1);
+        {
+            QFile file(cline);
+            QVERIFY(file.open(QIODevice::ReadWrite) && file.setFileTime(then, QFileDevice::FileModificationTime));
+        }
+
+        MainWindow window;
+        QSignalSpy toasts(window.findChild<SetupView *>(), &SetupView::showToast);
+        window.switchView(2);
+        for (QPushButton *button : window.findChild<SettingsView *>()->findChildren<QPushButton *>())
+            if (button->text() == "Full Control")
+                QTest::mouseClick(button, Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(toasts.count(), 1, 20000);
+        QCOMPARE(toasts.at(0), (QVariantList{"Full Control applied to 5 clients", 1}));
+        for (const char *id : old)
+            QCOMPARE(modeIn(id), "full");
+        QCOMPARE(modeIn("vscode"), "full");
+        QCOMPARE(TestEnv::readFile(state("codex-on")), "full_control");
+        QCOMPARE(QFileInfo(cline).lastModified(), then);
+        waitForScans(2); // the one it needed, the one after
+        QCOMPARE(toasts.count(), 1);
+        QStringList shown;
+        for (Toast *toast : window.findChildren<Toast *>())
+            shown << toast->text();
+        QVERIFY2(shown.contains("Full Control applied to 5 clients") && shown.contains("Permission mode: Full Control"),
+                 qPrintable(shown.join(", ")));
+    }
+
+    // Mode changes that meet other work: each is applied once the page knows what the clients
+    // hold, the last of several wins, and one summary covers changes that overlap.
+    void modeChangeRaces()
+    {
+        for (const char *id : {"claude-desktop", "cursor"})
+            writeEntry(id, entry("safe_edit"));
+        touch("codex-on", "safe_edit");
+        v()->resize(700, 200);
+        v()->show();
+        open();
+        // Scrolled to the very bottom of a short window, further down than a fresh scroll area can go
+        // before its layout has run. The rebuilds below, several in a row, keep it there.
+        QTRY_VERIFY(area()->verticalScrollBar()->maximum() > 500);
+        const int bottom = area()->verticalScrollBar()->maximum();
+        area()->verticalScrollBar()->setValue(bottom);
+        const auto change = [&](const char *mode) {
+            p->settings.setPermissionMode(mode);
+            v()->syncPermissionMode(mode);
+        };
+
+        // While Codex is being removed: waits for it and the rescan after; Codex is gone by then.
+        touch("hold-codex-remove");
+        click("Remove Codex");
+        change("full_control");
+        QCOMPARE(card("Cursor"),
+                 "Needs update<Registered with Safe Edit; Settings say Full Control>|[Update]|[Remove]");
+        release("hold-codex-remove");
+        QTRY_COMPARE_WITH_TIMEOUT(p->toasts.count(), 2, 20000);
+        QCOMPARE(Toasts(p->toasts), (Toasts{{"Codex removed", 0}, {"Full Control applied to 2 clients", 1}}));
+        waitForScans(3);
+        QVERIFY(modeIn("cursor") == "full" && modeIn("claude-desktop") == "full" && count("codex-add") == 0);
+        p->toasts.clear();
+
+        // Two changes while Claude Code is being configured: back where it was, nothing to rewrite.
+        const QDateTime then = QDateTime::currentDateTime().addDays(-1);
+        {
+            QFile file(Clients::configPathFor("cursor"));
+            QVERIFY(file.open(QIODevice::ReadWrite) && file.setFileTime(then, QFileDevice::FileModificationTime));
+        }
+        touch("hold-claude-add");
+        click("Configure Claude Code");
+        change("safe_edit");
+        change("full_control");
+        release("hold-claude-add");
+        QTRY_COMPARE_WITH_TIMEOUT(p->toasts.count(), 2, 20000);
+        QCOMPARE(Toasts(p->toasts), (Toasts{{"Claude Code configured", 1},
+                                            {"Full Control is already in use by every configured client", 0}}));
+        QCOMPARE(QFileInfo(Clients::configPathFor("cursor")).lastModified(), then);
+        QCOMPARE(count("claude-add"), 1);
+        waitForScans(4);
+        p->toasts.clear();
+
+        // A change while a re-sync runs: applied after it; one summary for both.
+        touch("hold-claude-add");
+        change("safe_edit");
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(state("claude-add-running")), 20000);
+        QCOMPARE(card("Claude Code"), "Needs update<Registered with Full Control; Settings say Safe Edit>|[Working.../off]");
+        change("full_control");
+        release("hold-claude-add");
+        QTRY_COMPARE_WITH_TIMEOUT(p->toasts.count(), 1, 20000);
+        QCOMPARE(p->toasts.at(0), (QVariantList{"Full Control applied to 3 clients", 1}));
+        QCOMPARE(TestEnv::readFile(state("claude-on")), "full_control");
+        QCOMPARE(count("claude-add"), 3);
+        waitForScans(6);
+        p->toasts.clear();
+
+        // A failure names the client and why; the others are applied; the box has the whole text.
+        touch("claude-fail");
+        change("safe_edit");
+        QTRY_COMPARE_WITH_TIMEOUT(p->toasts.count(), 1, 20000);
+        QCOMPARE(p->toasts.at(0),
+                 (QVariantList{"Safe Edit could not be applied to Claude Code (claude: remove failed); "
+                               "Safe Edit applied to 2 clients",
+                               2}));
+        const QList<QMessageBox *> boxes = v()->findChildren<QMessageBox *>();
+        QVERIFY(boxes.size() == 1 && boxes.at(0)->text() == "Claude Code: claude: remove failed");
+        QVERIFY(modeIn("cursor") == "safe" && modeIn("claude-desktop") == "safe");
+        waitForScans(7);
+        QVERIFY(page().contains("|Claude Code|Needs update<Registered with Full Control; Settings say Safe Edit>|"));
+        QTRY_COMPARE(area()->verticalScrollBar()->value(), bottom);
+    }
+
+    void serverTest()
+    {
+        open();
+        v()->serverProbe()->setTimeLimit(20000);
+        const auto server = [&] { return text(area()->widget()->findChild<ServerCard *>()); };
+        const QString hold = TestEnv::home() + "/hold";
+        QVERIFY(TestEnv::writeFile(hold, {}));
+        writeServer("sys.stderr.write('Resolving\\nDownloading cpython (1.0MiB)\\n'); sys.stderr.flush()\n"
+                    "open(os.environ['HOME'] + '/mode', 'w').write(os.environ['GODOT_MCP_PERMISSION_MODE'])\n"
+                    "while os.path.exists(os.environ['HOME'] + '/hold'): time.sleep(0.05)\nserve()");
+        p->settings.setPermissionMode("full_control");
+        click("Test Server");
+        QVERIFY2(server().startsWith("Tavrin MCP Server|Starting “uvx tavrin”… 0 s|"), qPrintable(server()));
+        QVERIFY(server().endsWith("|[Cancel]"));
+        QTRY_VERIFY_WITH_TIMEOUT(server().contains("… 1 s|Downloading cpython (1.0MiB)|[Cancel]"), 10000);
+        // The page rebuilds while the test runs; the new card shows it as it is.
+        click("Configure Cursor");
+        QTRY_COMPARE_WITH_TIMEOUT(p->toasts.count(), 1, 20000);
+        QVERIFY2(server().contains(" s|Downloading cpython (1.0MiB)|[Cancel]"), qPrintable(server()));
+        QVERIFY(QFile::remove(hold));
+        QTRY_COMPARE_WITH_TIMEOUT(p->toasts.count(), 2, 20000);
+        QCOMPARE(p->toasts.at(1), (QVariantList{"Server test passed", 1}));
+        QVERIFY2(QRegularExpression("^Tavrin MCP Server\\|Started in [0-9.]+ s · 3 tools · protocol 2025-11-25 · "
+                                    "tavrin 1\\.2\\.0\\|\\[Test Server\\]$")
+                     .match(server())
+                     .hasMatch(),
+                 qPrintable(server()));
+        QCOMPARE(TestEnv::readFile(TestEnv::home() + "/mode"), "full_control");
+
+        writeServer("sys.stderr.write('boom: no Godot editor\\n')\nsys.exit(1)");
+        click("Test Server");
+        QTRY_COMPARE_WITH_TIMEOUT(p->toasts.count(), 3, 20000);
+        QCOMPARE(p->toasts.at(2), (QVariantList{"Server test failed", 2}));
+        QVERIFY2(server().contains("boom: no Godot editor") && server().endsWith("[Test Server]"),
+                 qPrintable(server()));
+
+        // Cancelled: no toast, and the server is gone.
+        writeServer("open(os.environ['HOME'] + '/pid', 'w').write(str(os.getpid()))\ntime.sleep(60)");
+        click("Test Server");
+        QTRY_VERIFY_WITH_TIMEOUT(!TestEnv::readFile(TestEnv::home() + "/pid").isEmpty(), 10000);
+        click("Cancel");
+        QTRY_COMPARE(server(), "Tavrin MCP Server|The server test was cancelled.|[Test Server]");
+        QTRY_VERIFY_WITH_TIMEOUT(!TestEnv::processAlive(TestEnv::readFile(TestEnv::home() + "/pid").toLongLong()),
+                                 10000);
+        QCOMPARE(p->toasts.count(), 3);
+    }
+
+    // A slow first start names the clients that give a server less time than it took.
+    void slowStartNote_data()
+    {
+        QTest::addColumn<bool>("success");
+        QTest::addColumn<int>("firstAnswerMs");
+        QTest::addColumn<QString>("note");
+        const QString note = "This start took %1 s. Clients that wait less long for a server (%2) may have failed "
+                             "to start it before; now that uv has it, they will start it quickly.";
+        QTest::newRow("quick") << true << 10000 << QString();
+        QTest::newRow("slower than Codex waits")
+            << true << 12400 << note.arg(12).arg("Claude Desktop about 5 s, Codex about 10 s");
+        QTest::newRow("slower than Claude Code waits")
+            << true << 45600 << note.arg(46).arg("Claude Code about 30 s, Claude Desktop about 5 s, Codex about 10 s");
+        QTest::newRow("failed") << false << 45600 << QString();
+    }
+
+    void slowStartNote()
+    {
+        QFETCH(bool, success);
+        QFETCH(int, firstAnswerMs);
+        QFETCH(QString, note);
+        ServerProbeResult result;
+        result.success = success;
+        result.firstAnswerMs = firstAnswerMs;
+        result.message = "the probe's line";
+        QStringList expected{"the probe's line"};
+        if (!note.isEmpty())
+            expected << note;
+        QCOMPARE(ServerCard::describe(result), expected);
+    }
+
+    // A 200-character project path and cards with two buttons: at the width of the smallest
+    // window and narrower, every button stays in view, the page never scrolls sideways and the
+    // grid has fewer columns; icons are drawn for the screen's pixel ratio.
+    void layoutAtAnyWidth_data()
+    {
+        QTest::addColumn<int>("width");
+        QTest::addColumn<int>("columns");
+        QTest::newRow("smallest window") << 960 - 220 << 3;
+        QTest::newRow("narrower") << 560 << 2;
+        QTest::newRow("narrowest") << 420 << 1; // the smallest window at 200 % on a 1280 x 720 screen
+    }
+
+    void layoutAtAnyWidth()
+    {
+        QFETCH(int, width);
+        QFETCH(int, columns);
+        QString project = m_project + '/';
+        project += QString(200 - project.size(), 'x');
+        QVERIFY(TestEnv::writeFile(project + "/addons/tavrin_mcp/plugin.cfg", "[plugin]\nversion=\"0.1\"\n"));
+        for (const char *id : {"claude-desktop", "cursor"})
+            writeEntry(id, entry("safe_edit"));
+        p->settings.setPermissionMode("full_control");
+        p->settings.setActiveProject(project);
+        v()->resize(width, 640);
+        v()->show();
+        QVERIFY(QTest::qWaitForWindowExposed(v()));
+        v()->refresh();
+        waitForScans(1);
+        QVERIFY(page().contains("[Update]|[Uninstall]") && page().contains("Cursor|Needs update"));
+        auto *grid = area()->widget()->findChild<CardGrid *>();
+        QTRY_COMPARE(grid->columnCount(), columns);
+        QTRY_VERIFY(grid->height() >= grid->minimumSizeHint().height()); // laid out for those columns
+        QTRY_VERIFY2(area()->widget()->width() <= area()->viewport()->width(), qPrintable(QString("%1 %2 %3").arg(area()->widget()->width()).arg(area()->viewport()->width()).arg(area()->widget()->minimumSizeHint().width())));
+        const auto outOfView = [&] {
+            QStringList out;
+            for (QPushButton *button : area()->widget()->findChildren<QPushButton *>()) {
+                const QRect r(button->mapTo(area()->viewport(), QPoint()), button->size());
+                if (!button->isVisible() || r.left() < 0 || r.right() >= area()->viewport()->width())
+                    out << button->text();
+            }
+            return out;
+        };
+        QTRY_COMPARE(outOfView(), QStringList());
+        auto *path = area()->widget()->findChild<ElidedLabel *>("projectPath");
+        QVERIFY(path->isElided() && path->toolTip() == project && path->text().endsWith("xxx"));
+        for (QLabel *label : area()->widget()->findChildren<QLabel *>())
+            if (!label->pixmap().isNull())
+                QCOMPARE(label->pixmap().devicePixelRatio(), v()->devicePixelRatioF());
+    }
+
+    // Tab goes through the page's buttons in reading order, with nothing unseen between them;
+    // after a rebuild focus is back on the same card, also across "Working...".
+    void keyboard()
+    {
+        open();
+        v()->resize(900, 1400);
+        v()->show();
+        QApplication::setActiveWindow(v());
+        QVERIFY(QTest::qWaitForWindowActive(v()));
+        const QList<QWidget *> stops = FocusKeeper::tabStops(v());
+        QCOMPARE(stops.size(), 1 + 4 + 1); // Install, the four installed clients, Test Server
+        stops.first()->setFocus();
+        QPoint last(-1, -1);
+        for (QWidget *stop : stops) {
+            QCOMPARE(QApplication::focusWidget(), stop);
+            const QPoint at = stop->mapTo(v(), QPoint());
+            QVERIFY(qobject_cast<QPushButton *>(stop) && stop->isVisible());
+            QVERIFY(at.y() > last.y() + 8 || (qAbs(at.y() - last.y()) <= 8 && at.x() > last.x()));
+            last = at;
+            QTest::keyClick(stop, Qt::Key_Tab);
+        }
+
+        const auto press = [&](const QString &name) {
+            QWidget *target = button(name);
+            QVERIFY2(target, qPrintable(name));
+            QTRY_VERIFY(target->hasFocus()); // a new control takes the focus once it is shown
+            QTest::keyClick(target, Qt::Key_Space);
+        };
+        const auto focused = [] { return QApplication::focusWidget(); };
+        button("Configure Cursor")->setFocus();
+        press("Configure Cursor");
+        QTRY_COMPARE_WITH_TIMEOUT(p->toasts.count(), 1, 20000);
+        QTRY_COMPARE(focused(), button("Remove Cursor"));
+        waitForScans(2);
+        touch("hold-codex-add");
+        button("Configure Codex")->setFocus();
+        press("Configure Codex");
+        QCOMPARE(qobject_cast<ClientCard *>(focused())->clientId(), "codex"); // its card holds the focus
+        release("hold-codex-add");
+        QTRY_COMPARE_WITH_TIMEOUT(p->toasts.count(), 2, 20000);
+        QTRY_COMPARE(focused(), button("Remove Codex"));
+        waitForScans(3);
+        button("Install")->setFocus();
+        press("Install");
+        QCOMPARE(focused()->objectName(), "addonCard");
+        QTRY_COMPARE_WITH_TIMEOUT(p->toasts.count(), 3, 20000);
+        QTRY_COMPARE(focused(), button("Uninstall"));
+    }
+
+    // With the real claude and codex: registered in Safe Edit, the cards say "Needs update" once
+    // the mode is Full Control, and "Configured" after the re-sync, which the tools confirm.
+    void realClisNeedUpdateThenConfigured()
+    {
+        const QString bin = qEnvironmentVariable("TAVRIN_CLI_CACHE") + "/node_modules/.bin";
+        const QString node = QStandardPaths::findExecutable("node", s_realPath.split(':'));
+        if (node.isEmpty() || !QFileInfo::exists(bin + "/claude") || !QFileInfo::exists(bin + "/codex"))
+            QSKIP("npm or the installed CLIs are missing (scripts/test.sh installs them)");
+        const QByteArray path = qgetenv("PATH");
+        const auto restore = qScopeGuard([path] { qputenv("PATH", path); });
+        qputenv("PATH", (bin + ':' + QFileInfo(node).absolutePath() + ':' + TestEnv::binDir()).toUtf8());
+        qputenv("CLAUDE_CODE_DISABLE_NONESSENTIAL_TRAFFIC", "1");
+        const auto settle = [] {
+            for (int i = 0; i < 3; ++i) {
+                QVERIFY(idle());
+                QCoreApplication::processEvents();
+            }
+        };
+        open(false);
+        QTRY_VERIFY_WITH_TIMEOUT(button("Configure Codex") && button("Configure Claude Code"), 60000);
+        click("Configure Claude Code");
+        click("Configure Codex");
+        QTRY_COMPARE_WITH_TIMEOUT(p->toasts.count(), 2, 120000);
+        settle();
+        p->settings.setPermissionMode("full_control");
+        v()->refresh(); // shows what the rescan after the registrations read, with the new mode
+        const QString stale = "Needs update<Registered with Safe Edit; Settings say Full Control>|[Update]|[Remove]";
+        QCOMPARE(card("Claude Code"), stale);
+        QCOMPARE(card("Codex"), stale);
+        v()->syncPermissionMode("full_control");
+        QTRY_COMPARE_WITH_TIMEOUT(p->toasts.count(), 3, 120000);
+        QCOMPARE(p->toasts.at(2), (QVariantList{"Full Control applied to 2 clients", 1}));
+        settle();
+        QCOMPARE(card("Claude Code"), "Configured|[Remove]");
+        QCOMPARE(card("Codex"), "Configured|[Remove]");
+        for (const ClientInfo &info : Clients().detect("full_control"))
+            if (info.usesCli)
+                QVERIFY2(info.upToDate && info.mode == "full_control", qPrintable(info.id));
     }
 };
 
