@@ -150,8 +150,8 @@ void ClientCard::resizeEvent(QResizeEvent *event)
     for (int i = 0; i < m_actions->count(); ++i)
         needed += m_actions->itemAt(i)->sizeHint().width();
     const QMargins margins = layout()->contentsMargins();
-    const auto direction = width() - margins.left() - margins.right() >= needed ? QBoxLayout::LeftToRight
-                                                                                 : QBoxLayout::TopToBottom;
+    const auto direction =
+        width() - margins.left() - margins.right() >= needed ? QBoxLayout::LeftToRight : QBoxLayout::TopToBottom;
     if (m_actions->direction() != direction)
         m_actions->setDirection(direction);
 }

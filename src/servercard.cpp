@@ -11,21 +11,10 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-ServerCard::ServerCard(const ServerProbe *probe, QWidget *parent) : QFrame(parent)
+ServerCard::ServerCard(const ServerProbe *probe, QWidget *parent) : ActionCard(Icons::SERVER, 24, 32, parent)
 {
     setObjectName(QStringLiteral("serverCard"));
-    Theme::setClass(this, "card");
-    auto *row = new QHBoxLayout(this);
-
-    auto *icon = new QLabel;
-    icon->setPixmap(Icons::cached(Icons::SERVER, QStringLiteral("#4d8fd1"), 24, devicePixelRatioF()));
-    icon->setFixedSize(32, 32);
-    icon->setStyleSheet(QStringLiteral("background: transparent;"));
-    row->addWidget(icon, 0, Qt::AlignTop);
-
-    auto *column = new QVBoxLayout;
-    column->setSpacing(2);
-    row->addLayout(column, 1);
+    QVBoxLayout *column = textColumn();
     auto *title = new QLabel(tr("Tavrin MCP Server"));
     title->setStyleSheet(QStringLiteral("font-weight: 600; font-size: 14px; background: transparent;"));
     column->addWidget(title);
@@ -76,7 +65,7 @@ ServerCard::ServerCard(const ServerProbe *probe, QWidget *parent) : QFrame(paren
         else
             emit testRequested();
     });
-    row->addWidget(button, 0, Qt::AlignTop);
+    actions()->addWidget(button);
 }
 
 QString ServerCard::progressText(qint64 elapsedMs)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QFrame>
+#include "actioncard.h"
 
 class QLabel;
 class ServerProbe;
@@ -10,7 +10,7 @@ struct ServerProbeResult;
 // runs, and the button that starts or cancels it. The test itself belongs to the page, so a card
 // built anew in the middle of a test shows it as it is; while it runs the card follows the
 // probe's progress ticks.
-class ServerCard : public QFrame
+class ServerCard : public ActionCard
 {
     Q_OBJECT
 public:

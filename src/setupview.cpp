@@ -1,5 +1,6 @@
 #include "setupview.h"
 
+#include "actioncard.h"
 #include "addon.h"
 #include "cardgrid.h"
 #include "clientcard.h"
@@ -42,7 +43,6 @@ struct OperationResult
 };
 
 constexpr qint64 s_scanFreshMs = 60000;
-const QString s_accent = QStringLiteral("#4d8fd1");
 const QString s_addonGroup = QStringLiteral("addon");
 
 using Theme::classedLabel;
@@ -501,21 +501,16 @@ void SetupView::buildAddonSection(QVBoxLayout *layout)
 {
     layout->addWidget(classedLabel(tr("ADDON"), "section-title"));
 
-    auto *card = new QFrame;
+    auto *card = new ActionCard(Icons::PUZZLE, 24, 32);
     card->setObjectName(QStringLiteral("addonCard"));
-    setClass(card, "card");
     card->setFocusPolicy(Qt::ClickFocus); // holds the focus while "Working..." stands for its buttons
     FocusKeeper::setKey(card, s_addonGroup, s_addonGroup);
     layout->addWidget(card);
-    auto *row = new QHBoxLayout(card);
-
-    row->addWidget(iconLabel(Icons::PUZZLE, s_accent, 24, 32, devicePixelRatioF()));
+    QHBoxLayout *row = card->actions();
 
     const AddonStatus status = m_addon->status(m_settings->activeProject());
     const bool newerInstalled = false;
-    auto *column = new QVBoxLayout;
-    column->setSpacing(2);
-    row->addLayout(column, 1);
+    QVBoxLayout *column = card->textColumn();
     auto *name = new QLabel(tr("Tavrin Addon"));
     name->setStyleSheet(QStringLiteral("font-weight: 600; font-size: 14px; background: transparent;"));
     column->addWidget(name);
