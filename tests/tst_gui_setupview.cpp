@@ -737,6 +737,9 @@ M=; for a; do case $a in GODOT_MCP_PERMISSION_MODE=*) M=${a#*=};; esac; done
         QTRY_COMPARE_WITH_TIMEOUT(p->toasts.count(), 2, 120000);
         settle();
         p->settings.setPermissionMode("full_control");
+        for (const ClientInfo &info : Clients().detect("full_control"))
+            if (info.usesCli)
+                QVERIFY2(info.configured && !info.upToDate && info.mode == "safe_edit", qPrintable(info.id));
         v()->refresh(); // shows what the rescan after the registrations read, with the new mode
         const QString stale = "Needs update<Registered with Safe Edit; Settings say Full Control>|[Update]|[Remove]";
         QCOMPARE(card("Claude Code"), stale);
