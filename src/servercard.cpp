@@ -84,9 +84,8 @@ QStringList ServerCard::describe(const ServerProbeResult &result)
             slow << tr("%1 about %2 s").arg(client.name).arg(client.startLimitSeconds);
     }
     if (!slow.isEmpty())
-        lines << tr("This start took %1 s. Clients that wait less long for a server (%2) may have failed to start "
-                    "it before; now that uv has it, they will start it quickly.")
-                     .arg((result.firstAnswerMs + 500) / 1000)
+        lines << tr("Clients that wait less long for a server to start (%1) may have failed to start it before; "
+                    "now that uv has it, they will start it quickly.")
                      .arg(slow.join(QStringLiteral(", ")));
     return lines;
 }

@@ -586,13 +586,13 @@ M=; for a; do case $a in GODOT_MCP_PERMISSION_MODE=*) M=${a#*=};; esac; done
         QTest::addColumn<bool>("success");
         QTest::addColumn<int>("firstAnswerMs");
         QTest::addColumn<QString>("note");
-        const QString note = "This start took %1 s. Clients that wait less long for a server (%2) may have failed "
-                             "to start it before; now that uv has it, they will start it quickly.";
+        const QString note = "Clients that wait less long for a server to start (%1) may have failed to start it "
+                             "before; now that uv has it, they will start it quickly.";
         QTest::newRow("quick") << true << 10000 << QString();
         QTest::newRow("slower than Codex waits")
-            << true << 12400 << note.arg(12).arg("Claude Desktop about 5 s, Codex about 10 s");
+            << true << 12400 << note.arg("Claude Desktop about 5 s, Codex about 10 s");
         QTest::newRow("slower than Claude Code waits")
-            << true << 45600 << note.arg(46).arg("Claude Code about 30 s, Claude Desktop about 5 s, Codex about 10 s");
+            << true << 45600 << note.arg("Claude Code about 30 s, Claude Desktop about 5 s, Codex about 10 s");
         QTest::newRow("failed") << false << 45600 << QString();
     }
 
