@@ -80,6 +80,15 @@ class TestSetupView : public QObject
     {
         return QByteArray("{\"command\":") + command + ",\"env\":{\"GODOT_MCP_PERMISSION_MODE\":\"" + mode + "\"}}";
     }
+    // A file's modification time set a day back, so that a rewrite shows.
+    static QDateTime backdate(const QString &path)
+    {
+        const QDateTime then = QDateTime::currentDateTime().addDays(-1);
+        QFile file(path);
+        return file.open(QIODevice::ReadWrite) && file.setFileTime(then, QFileDevice::FileModificationTime)
+                   ? then
+                   : QDateTime();
+    }
     static QString modeIn(const char *id)
     {
         const QByteArray text = TestEnv::readFile(Clients::configPathFor(id));
@@ -422,11 +431,7 @@ M=; for a; do case $a in GODOT_MCP_PERMISSION_MODE=*) M=${a#*=};; esac; done
         writeEntry("cline", entry("full_control"));
         touch("codex-on", "safe_edit");
         const QString cline = Clients::configPathFor("cline");
-        const QDateTime then = QDateTime::currentDateTime().addDays(-1);
-        {
-            QFile file(cline);
-            QVERIFY(file.open(QIODevice::ReadWrite) && file.setFileTime(then, QFileDevice::FileModificationTime));
-        }
+        const QDateTime then = backdate(cline);
 
         MainWindow window;
         QSignalSpy toasts(window.findChild<SetupView *>(), &SetupView::showToast);
@@ -484,11 +489,7 @@ M=; for a; do case $a in GODOT_MCP_PERMISSION_MODE=*) M=${a#*=};; esac; done
         p->toasts.clear();
 
         // Two changes while Claude Code is being configured: back where it was, nothing to rewrite.
-        const QDateTime then = QDateTime::currentDateTime().addDays(-1);
-        {
-            QFile file(Clients::configPathFor("cursor"));
-            QVERIFY(file.open(QIODevice::ReadWrite) && file.setFileTime(then, QFileDevice::FileModificationTime));
-        }
+        const QDateTime then = backdate(Clients::configPathFor("cursor"));
         touch("hold-claude-add");
         click("Configure Claude Code");
         change("safe_edit");
