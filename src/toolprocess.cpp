@@ -1,5 +1,7 @@
 #include "toolprocess.h"
 
+#include "processtree.h"
+
 #include <QProcess>
 
 #include <atomic>
@@ -27,15 +29,24 @@ ToolResult run(const QString &exe, const QStringList &args, int startTimeoutMs, 
                Channels channels)
 {
     ToolResult result;
+    // Quitting: no new tool, so a worker's remaining steps end at once.
+    if (ProcessTree::isShuttingDown()) {
+        result.errorString = QStringLiteral("The application is quitting.");
+        return result;
+    }
     QProcess process;
     process.setProcessChannelMode(channels == Channels::Merged ? QProcess::MergedChannels : QProcess::SeparateChannels);
+    // Declared after the process, so it ends whatever is left of the tree before the process object
+    // goes. Killing the tree (a time-out, or the application quitting) also ends the waits below.
+    ProcessTree tree(&process);
     process.start(exe, args, QIODevice::ReadWrite);
+    tree.started(); // the process id is known once start() returns; without one this does nothing
 
     if (startTimeoutMs != NoStartWait) {
         if (!process.waitForStarted(startTimeoutMs)) {
             result.errorString = process.errorString();
             if (process.state() != QProcess::NotRunning) {
-                process.kill();
+                tree.kill();
                 process.waitForFinished(killWaitMs);
             }
             return result;
@@ -56,7 +67,7 @@ ToolResult run(const QString &exe, const QStringList &args, int startTimeoutMs, 
         if (process.error() == QProcess::FailedToStart)
             result.errorString = process.errorString();
         if (process.state() != QProcess::NotRunning) {
-            process.kill();
+            tree.kill();
             process.waitForFinished(killWaitMs);
         }
     }

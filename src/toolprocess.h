@@ -27,7 +27,9 @@ enum class Channels {
     Separate, // output holds standard output, errorOutput standard error
 };
 
-// Runs exe with args, standard input left open.
+// Runs exe with args, standard input left open, as a process tree of its own (see ProcessTree):
+// a time-out ends the tool and everything it started. Once the application is quitting
+// (ProcessTree::shutdown) nothing is started and a running tool ends at once.
 // startTimeoutMs: NoStartWait waits for the finish only (a failed start counts as not finished).
 // A process still running after finishTimeoutMs is killed, with up to killWaitMs to end.
 [[nodiscard]] ToolResult run(const QString &exe, const QStringList &args, int startTimeoutMs, int finishTimeoutMs,
