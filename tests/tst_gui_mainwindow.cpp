@@ -1,4 +1,5 @@
 #include "addon.h"
+#include "downloaddialog.h"
 #include "icons.h"
 #include "localhttpserver.h"
 #include "mainwindow.h"
@@ -138,29 +139,40 @@ private slots:
         QFile::remove(cursorConfig);
     }
 
-    // A newer release asks without blocking the window; only Yes with an installer downloads.
+    // A newer release asks without blocking the window; only Yes with an installer downloads, in a
+    // non-modal progress window whose Cancel keeps nothing.
     void updatePrompt_data()
     {
         QTest::addColumn<QString>("asset");
         QTest::addColumn<int>("answer");
-        QTest::newRow("yes downloads") << "Tavrin-9.9.9-win64.exe" << int(QMessageBox::Yes);
-        QTest::newRow("no") << "Tavrin-9.9.9-win64.exe" << int(QMessageBox::No);
-        QTest::newRow("yes without installer") << "Tavrin-9.9.9-linux.tar.gz" << int(QMessageBox::Yes);
+        QTest::addColumn<bool>("cancel");
+        QTest::newRow("yes downloads") << "Tavrin-9.9.9-win64.exe" << int(QMessageBox::Yes) << false;
+        QTest::newRow("yes, then cancel") << "Tavrin-9.9.9-win64.exe" << int(QMessageBox::Yes) << true;
+        QTest::newRow("no") << "Tavrin-9.9.9-win64.exe" << int(QMessageBox::No) << false;
+        QTest::newRow("yes without installer") << "Tavrin-9.9.9-linux.tar.gz" << int(QMessageBox::Yes) << false;
     }
     void updatePrompt()
     {
         QFETCH(QString, asset);
         QFETCH(int, answer);
+        QFETCH(bool, cancel);
         LocalHttp::Server server;
         QVERIFY(server.start());
-        server.route("/dl/Tavrin-9.9.9-win64.exe", {200, {}, "MZ installer"});
+        // Cancelled: a large installer that pauses after every 256 KiB.
+        server.route("/dl/Tavrin-9.9.9-win64.exe", cancel
+                                                       ? LocalHttp::Response{200, {}, {}, 64 << 20, -1, -1, false, 500}
+                                                       : LocalHttp::Response{200, {}, "MZ installer"});
         const QString release = QStringLiteral(R"({"tag_name":"v9.9.9","assets":[{"name":"%1",)"
                                                R"("browser_download_url":"%2"}]})")
                                     .arg(asset, server.url("/dl/" + asset.toUtf8()).toString());
         server.route("/latest", {200, {}, release.toUtf8()});
         makeWindow(s_returningUser);
-        m_window->findChild<Updater *>()->setReleaseUrl(server.url("/latest"));
-        m_window->findChild<Updater *>()->checkForUpdates();
+        m_opened.clear();
+        const QString folder = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+        QVERIFY(QDir(folder).removeRecursively());
+        auto *updater = m_window->findChild<Updater *>();
+        updater->setReleaseUrl(server.url("/latest"));
+        updater->checkForUpdates();
         QPointer<QMessageBox> box;
         QTRY_VERIFY_WITH_TIMEOUT((box = m_window->findChild<QMessageBox *>()) && box->isVisible(), 10000);
         QCOMPARE(box->windowTitle(), QStringLiteral("Update Available"));
@@ -168,14 +180,44 @@ private slots:
                                   QLatin1String(Tavrin::Version) + QLatin1String("\n\nWould you like to download it?"));
         QCOMPARE(box->windowModality(), Qt::NonModal);
         box->button(QMessageBox::StandardButton(answer))->click();
-        QTRY_VERIFY(box.isNull());
         const bool downloads = answer == QMessageBox::Yes && asset.endsWith(QLatin1String("-win64.exe"));
-        QCOMPARE(toasts().contains(QStringLiteral("Downloading update...")), downloads);
-        if (!downloads)
+        QPointer<DownloadDialog> progress = m_window->findChild<DownloadDialog *>();
+        QCOMPARE(progress && progress->isVisible() && progress->windowModality() == Qt::NonModal, downloads);
+        QTRY_VERIFY(box.isNull());
+        if (cancel) {
+            QTRY_VERIFY_WITH_TIMEOUT(progress->labelText().contains(QLatin1String(" MB")), 10000);
+            QTest::mouseClick(progress->findChild<QPushButton *>(), Qt::LeftButton);
+            QTRY_VERIFY(progress.isNull());
+            QVERIFY(!updater->isDownloading());
+            QTRY_COMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList());
+            QCOMPARE(toasts(), QStringList());
+        }
+        if (!downloads || cancel) {
+            QCOMPARE(m_opened, QList<QUrl>());
             return;
-        const QString folder = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+        }
         QTRY_COMPARE_WITH_TIMEOUT(m_opened, QList<QUrl>({QUrl::fromLocalFile(folder)}), 10000);
         QCOMPARE(TestEnv::readFile(folder + QLatin1String("/Tavrin-9.9.9-win64.exe")), QByteArray("MZ installer"));
+        QTRY_VERIFY(progress.isNull());
+    }
+
+    void progressText_data()
+    {
+        QTest::addColumn<qint64>("received");
+        QTest::addColumn<qint64>("total"); // -1: not announced
+        QTest::addColumn<QString>("text");
+        QTest::newRow("nothing yet") << qint64(0) << qint64(-1) << "Downloading update…";
+        QTest::newRow("size known") << qint64(12100000) << qint64(28800000)
+                                    << "Downloading update… 42 % (12.1 of 28.8 MB)";
+        QTest::newRow("size unknown") << qint64(5049999) << qint64(-1) << "Downloading update… 5.0 MB";
+        QTest::newRow("done, past the int range")
+            << qint64(3000000000) << qint64(3000000000) << "Downloading update… 100 % (3000.0 of 3000.0 MB)";
+    }
+    void progressText()
+    {
+        QFETCH(qint64, received);
+        QFETCH(qint64, total);
+        QTEST(DownloadDialog::progressText(received, total), "text");
     }
 
 private:
