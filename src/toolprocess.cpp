@@ -2,6 +2,7 @@
 
 #include "processtree.h"
 
+#include <QCoreApplication>
 #include <QProcess>
 
 #include <atomic>
@@ -19,6 +20,11 @@ int scaledFinishLimit(int ms)
     return qMax(1, static_cast<int>(ms * scale));
 }
 } // namespace
+
+void endAllWhenQuitting()
+{
+    QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, &ProcessTree::shutdown);
+}
 
 void setFinishTimeScale(double factor)
 {

@@ -35,6 +35,11 @@ enum class Channels {
 [[nodiscard]] ToolResult run(const QString &exe, const QStringList &args, int startTimeoutMs, int finishTimeoutMs,
                              int killWaitMs = 3000, Channels channels = Channels::Merged);
 
+// From the moment the application is about to quit, every running tool's tree is killed and no
+// tool starts again, so that workers waiting on tools end at once instead of holding the
+// application's exit. Call once the application object exists.
+void endAllWhenQuitting();
+
 // Test seam: multiplies every finish limit by factor (1.0 in the application), so that a hanging
 // tool can be exercised in milliseconds. Safe to call from any thread.
 void setFinishTimeScale(double factor);

@@ -9,6 +9,7 @@
 #include "setupview.h"
 #include "testenv.h"
 #include "toast.h"
+#include "toolprocess.h"
 #include "updater.h"
 #include "version.h"
 
@@ -201,6 +202,36 @@ private slots:
         QTRY_VERIFY(progress.isNull());
     }
 
+    // Quitting while a worker waits on a hanging tool ends the tool with everything it started,
+    // starts no further tool and lets the process end at once. The test runs itself as a child
+    // process to quit for real: its Setup scan hangs in "claude", and uv would hang as well.
+    void quitEndsRunningTools()
+    {
+        const QString childDir = qEnvironmentVariable("TAVRIN_QUIT_CHILD");
+        if (!childDir.isEmpty())
+            return quitDuringScan(childDir);
+        const QString dir = TestEnv::root().path() + QLatin1String("/quit");
+        QVERIFY(QDir().mkpath(dir));
+        QProcess child;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("TAVRIN_QUIT_CHILD"), dir);
+        child.setProcessEnvironment(env);
+        child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("quitEndsRunningTools")});
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(dir + QLatin1String("/quitting")), 30000);
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(child.waitForFinished(20000));
+        const qint64 ms = clock.elapsed();
+        QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0, child.readAll().constData());
+        QVERIFY2(ms < 2500, qPrintable(QStringLiteral("%1 ms from closing to the end").arg(ms)));
+        for (const char *name : {"/claude.pid", "/grandchild.pid"}) {
+            const qint64 pid = TestEnv::readFile(dir + QLatin1String(name)).trimmed().toLongLong();
+            QVERIFY(pid > 0);
+            QTRY_VERIFY_WITH_TIMEOUT(!TestEnv::processAlive(pid), 5000);
+        }
+        QVERIFY(!QFile::exists(dir + QLatin1String("/uv.pid")));
+    }
+
     void progressText_data()
     {
         QTest::addColumn<qint64>("received");
@@ -221,6 +252,26 @@ private slots:
     }
 
 private:
+    // The child's part: hanging tools record their process ids in dir; the window closes (no tray
+    // offscreen, so the application quits) once claude's grandchild runs.
+    void quitDuringScan(const QString &dir)
+    {
+        ToolProcess::endAllWhenQuitting(); // as the application's start-up does
+        const QByteArray hang = "echo $$ > '" + dir.toUtf8() + "/%1.pid'\nsleep 300 &\n";
+        QVERIFY(!TestEnv::writeTool(QStringLiteral("claude"), QByteArray(hang).replace("%1", "claude") + "echo $! > '" +
+                                                                  dir.toUtf8() + "/grandchild.pid'\nwait")
+                     .isEmpty());
+        QVERIFY(!TestEnv::writeTool(QStringLiteral("uv"), QByteArray(hang).replace("%1", "uv") + "wait").isEmpty());
+        makeWindowFor(TestEnv::home() + QLatin1String("/projects/quit"));
+        QTest::mouseClick(nav().at(1), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(dir + QLatin1String("/grandchild.pid")), 20000);
+        QTimer::singleShot(0, m_window.get(), [this, dir] {
+            QVERIFY(TestEnv::writeFile(dir + QLatin1String("/quitting"), ""));
+            m_window->close();
+        });
+        QCOMPARE(QApplication::exec(), 0);
+    }
+
     void makeWindow(const QByteArray &settingsFile)
     {
         QVERIFY(TestEnv::writeFile(Settings::filePath(), settingsFile));
