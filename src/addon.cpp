@@ -12,7 +12,6 @@
 #ifdef Q_OS_WIN
 #include <qt_windows.h>
 #else
-#include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
 #endif
