@@ -333,10 +333,8 @@ QNetworkReply *Updater::get(const QUrl &url)
 
 void Updater::downloadUpdate(const QString &url)
 {
-    if (m_download) {
-        emit downloadFailed(QStringLiteral("An update download is already running."));
-        return;
-    }
+    if (m_download)
+        return; // the running download's result answers this request too
     const QUrl source(url, QUrl::TolerantMode);
     if (!isAllowedDownloadUrl(source)) {
         emit downloadFailed(refusal(QStringLiteral("download the update"), source));

@@ -36,7 +36,7 @@ public:
     ~Updater() override;
 
     void checkForUpdates();
-    // One download at a time; a second request while one runs fails at once.
+    // One download at a time: a request while one runs starts nothing and gets the running one's result.
     void downloadUpdate(const QString &url);
     // Ends the download in flight, keeping nothing; no result signal follows (the caller asked).
     void cancelDownload();
