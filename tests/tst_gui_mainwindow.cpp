@@ -1,4 +1,6 @@
 #include "addon.h"
+#include "elidedlabel.h"
+#include "focuskeeper.h"
 #include "icons.h"
 #include "localhttpserver.h"
 #include "mainwindow.h"
@@ -24,6 +26,15 @@ template<typename T = QPushButton> T *withText(QObject *parent, const QString &t
 {
     for (T *widget : parent->findChildren<T *>()) {
         if (widget->text() == text)
+            return widget;
+    }
+    return nullptr;
+}
+
+QWidget *withClass(QObject *parent, const char *cls)
+{
+    for (QWidget *widget : parent->findChildren<QWidget *>()) {
+        if (widget->property("class").toString() == QLatin1String(cls))
             return widget;
     }
     return nullptr;
@@ -80,13 +91,16 @@ private slots:
         QCOMPARE(QApplication::exec(), 0);
     }
 
-    // A first run shows the welcome; only "Get Started" marks the first run done, Escape does not.
+    // A first run shows the welcome once the window is up, centred on it; only "Get Started" marks
+    // the first run done, Escape does not.
     void welcome()
     {
         makeWindow(R"({"check_updates":false})");
         for (bool viaButton : {false, true}) {
-            QPointer<QDialog> dialog = m_window->findChild<QDialog *>();
-            QVERIFY(dialog && dialog->isVisible());
+            QPointer<QDialog> dialog;
+            QTRY_VERIFY((dialog = m_window->findChild<QDialog *>()) && dialog->isVisible());
+            QVERIFY(qAbs(dialog->frameGeometry().center().x() - m_window->frameGeometry().center().x()) <= 2);
+            QVERIFY(qAbs(dialog->frameGeometry().center().y() - m_window->frameGeometry().center().y()) <= 2);
             QCOMPARE(dialog->windowTitle(), QStringLiteral("Welcome to Tavrin"));
             if (viaButton)
                 QTest::mouseClick(withText(dialog, QStringLiteral("Get Started")), Qt::LeftButton);
@@ -99,11 +113,13 @@ private slots:
         }
     }
 
-    // Opening a project lands on Setup and toasts only when its addon is older than the shipped one.
+    // Opening a project lands on Setup and toasts, naming the project, only when its addon is older
+    // than the shipped one. Back on Projects, the card shows what the addon is now.
     void addonToastOnSelection_data()
     {
         QTest::addColumn<QString>("installed");
         QTest::newRow("older addon") << "0.9.0";
+        QTest::newRow("newer addon") << "99.0.0";
         QTest::newRow("no addon") << QString();
         QTest::newRow("same version") << "shipped";
     }
@@ -118,7 +134,210 @@ private slots:
         makeWindowFor(project);
         QTest::mouseClick(withText(m_window->findChild<ProjectView *>(), QStringLiteral("Open")), Qt::LeftButton);
         QCOMPARE(m_window->findChild<QStackedWidget *>()->currentIndex(), 1);
-        QCOMPARE(toasts(), installed == "0.9.0" ? QStringList("Addon update available: v" + m_shipped) : QStringList());
+        QCOMPARE(toasts(), installed == "0.9.0" ? QStringList("Addon update available for older addon: v" + m_shipped)
+                                                : QStringList());
+        QVERIFY(TestEnv::writeFile(project + QLatin1String("/addons/tavrin_mcp/plugin.cfg"),
+                                   "version=\"" + m_shipped.toUtf8() + "\"\n")); // as an install would
+        QTest::mouseClick(nav().at(0), Qt::LeftButton);
+        QTRY_VERIFY(withText<QLabel>(m_window->findChild<ProjectView *>(), "Addon v" + m_shipped));
+    }
+
+    // The smallest window fits the screen's free area (scaled or not, see the extra runs in
+    // tests/CMakeLists.txt); there a card with a 200-character path and a long name elides both and
+    // keeps all of its buttons in view, no page scrolls sideways, and icons match the screen's scale.
+    void smallestWindow()
+    {
+        QString project = TestEnv::home() + QLatin1String("/projects");
+        while (project.size() < 200)
+            project += QLatin1String("/a-rather-deeply-nested-folder");
+        project.truncate(200);
+        QVERIFY(TestEnv::writeFile(project + "/addons/tavrin_mcp/plugin.cfg", "version=\"0.9.0\"\n"));
+        makeWindowFor(project, "[application]\nconfig/name=\"A project whose name goes on and on and on and on\"\n");
+        const QRect available = m_window->screen()->availableGeometry();
+        QCOMPARE(m_window->minimumSize(), QSize(960, 640).boundedTo(available.size() - QSize(16, 48)));
+        QVERIFY(available.size().expandedTo(m_window->size()) == available.size());
+        m_window->resize(m_window->minimumSize());
+        QTRY_COMPARE(m_window->size(), m_window->minimumSize());
+
+        auto *scroll = m_window->findChild<ProjectView *>()->findChild<QScrollArea *>();
+        QWidget *card = withClass(scroll->widget(), "project-card");
+        QTRY_VERIFY(card->width() <= scroll->viewport()->width());
+        const auto inView = [scroll](QWidget *w) {
+            return scroll->viewport()->rect().contains(QRect(w->mapTo(scroll->viewport(), QPoint()), w->size()));
+        };
+        for (QPushButton *button : card->findChildren<QPushButton *>())
+            QVERIFY2(inView(button), qPrintable(button->text() + button->accessibleName()));
+        const QList<ElidedLabel *> texts = card->findChildren<ElidedLabel *>();
+        for (ElidedLabel *label : texts) {
+            QVERIFY(inView(label));
+            QVERIFY(label->isElided());
+            QCOMPARE(label->toolTip(), label->fullText());
+        }
+        QCOMPARE(texts.at(1)->fullText(), project);
+        QVERIFY(texts.at(1)->text().startsWith(project.left(4)) && texts.at(1)->text().endsWith(project.right(4)));
+
+        QTest::mouseClick(nav().at(2), Qt::LeftButton);
+        auto *settingsScroll =
+            qobject_cast<QScrollArea *>(m_window->findChild<SettingsView *>()->layout()->itemAt(0)->widget());
+        QTRY_VERIFY(settingsScroll->isVisible());
+        for (QScrollArea *area : {scroll, settingsScroll}) {
+            QVERIFY(!area->horizontalScrollBar()->isVisible());
+            for (QWidget *w : area->widget()->findChildren<QWidget *>()) {
+                if (w->isVisible())
+                    QVERIFY2(w->mapTo(area->viewport(), QPoint(w->width(), 0)).x() <= area->viewport()->width(),
+                             qPrintable(w->objectName() + w->metaObject()->className()));
+            }
+        }
+
+        // Sharp icons: drawn at the window's device pixel ratio, not scaled up from 1x.
+        const qreal dpr = m_window->devicePixelRatio();
+        QCOMPARE(nav().at(0)->icon().availableSizes(), QList<QSize>({QSize(18, 18) * dpr}));
+        auto *folder = card->findChildren<QLabel *>().at(0);
+        QCOMPARE(folder->pixmap().devicePixelRatio(), dpr);
+        QCOMPARE(folder->pixmap().size(), QSize(22, 22) * dpr);
+    }
+
+    // The window comes back where it was closed when that still fits a present screen (here the
+    // offscreen 800 x 800, where the window is at least 784 x 640 and at first 784 x 720); else
+    // its size, if that fits.
+    void rememberedGeometry_data()
+    {
+        QTest::addColumn<QRect>("saved");
+        QTest::addColumn<QRect>("expected"); // null position: any place on the screen
+        QTest::newRow("on the screen") << QRect(10, 20, 785, 660) << QRect(10, 20, 785, 660);
+        QTest::newRow("off every screen") << QRect(5000, 20, 784, 700) << QRect(QPoint(), QSize(784, 700));
+        QTest::newRow("larger than the screen") << QRect(0, 0, 3000, 2000) << QRect(QPoint(), QSize(784, 720));
+    }
+    void rememberedGeometry()
+    {
+        QFETCH(QRect, saved);
+        QFETCH(QRect, expected);
+        if (QGuiApplication::primaryScreen()->availableGeometry() != QRect(0, 0, 800, 800))
+            QSKIP("written for the default offscreen screen");
+        makeWindow(QStringLiteral(R"({"check_updates":false,"first_run_done":true,"window_geometry":)"
+                                  R"({"x":%1,"y":%2,"width":%3,"height":%4}})")
+                       .arg(saved.x())
+                       .arg(saved.y())
+                       .arg(saved.width())
+                       .arg(saved.height())
+                       .toUtf8());
+        QCOMPARE(m_window->size(), expected.size());
+        if (expected.topLeft().isNull())
+            QVERIFY(QRect(0, 0, 800, 800).intersects(m_window->geometry()));
+        else
+            QCOMPARE(m_window->geometry(), expected);
+        const QRect moved(12, 24, 790, 660);
+        m_window->setGeometry(moved);
+        QTRY_COMPARE(m_window->geometry(), moved);
+        m_window->close();
+        const QJsonValue stored = QJsonDocument::fromJson(TestEnv::readFile(Settings::filePath()))["window_geometry"];
+        QCOMPARE(QRect(stored["x"].toInt(), stored["y"].toInt(), stored["width"].toInt(), stored["height"].toInt()),
+                 moved);
+    }
+
+    // A check the user asked for always ends in a toast; an automatic one is silent when it fails,
+    // but logs it. Either way the Settings page tells when the last check ran and how it went.
+    void updateChecks_data()
+    {
+        QTest::addColumn<bool>("manual");
+        QTest::addColumn<bool>("reachable");
+        QTest::addColumn<QString>("toast");   // the answer's toast; empty: none
+        QTest::addColumn<QString>("outcome"); // the end of the Settings page's line
+        QTest::newRow("manual, fails") << true << false << "Update check failed: "
+                                       << "failed: ";
+        QTest::newRow("automatic, fails") << false << false << ""
+                                          << "failed: ";
+        QTest::newRow("manual, up to date") << true << true << "You're up to date!"
+                                            << "up to date";
+        QTest::newRow("automatic, up to date") << false << true << "You're up to date!"
+                                               << "up to date";
+    }
+    void updateChecks()
+    {
+        QFETCH(bool, manual);
+        QFETCH(bool, reachable);
+        QFETCH(QString, toast);
+        QFETCH(QString, outcome);
+        LocalHttp::Server server;
+        QVERIFY(server.start());
+        if (reachable)
+            server.route("/latest", {200, {}, R"({"tag_name":"v0.0.1"})"});
+        else
+            server.route("/latest", {503, {}, "down"});
+        makeWindow(manual ? s_returningUser : R"({"check_updates":true,"first_run_done":true})", false);
+        m_window->findChild<Updater *>()->setReleaseUrl(server.url("/latest"));
+        if (!reachable)
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^Update check failed: .+"));
+        showWindow();
+        QTest::mouseClick(nav().at(2), Qt::LeftButton);
+        if (manual)
+            QTest::mouseClick(withText(m_window->findChild<SettingsView *>(), "Check Now"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!Settings().lastUpdateCheck().isEmpty(), 10000);
+        QStringList expected;
+        if (manual)
+            expected << QStringLiteral("Checking for updates...");
+        if (!toast.isEmpty())
+            expected << toast;
+        QTRY_COMPARE(toasts().size(), expected.size());
+        for (int i = 0; i < expected.size(); ++i) {
+            const QString &want = expected.at(i), got = toasts().at(i);
+            // A failure names its reason after the colon.
+            QVERIFY2(want.endsWith(": ") ? got.startsWith(want) && got.size() > want.size() : got == want,
+                     qPrintable(got));
+        }
+        QLabel *line = nullptr;
+        QTRY_VERIFY((line = m_window->findChild<SettingsView *>()->findChild<QLabel *>("lastUpdateCheck")) &&
+                    line->isVisible() && line->text().contains(" — " + outcome));
+        QCOMPARE(server.requests.size(), 1);
+    }
+
+    // Tab goes through the sidebar, then the current page in reading order, with no stop on
+    // anything that cannot be seen or used; a page rebuilt by a keyboard action keeps the focus.
+    void tabOrder_data()
+    {
+        QTest::addColumn<int>("page");
+        QTest::addColumn<QStringList>("stops"); // FocusKeeper keys, after the three page buttons
+        const QString project = TestEnv::home() + QLatin1String("/projects/tabbing");
+        QTest::newRow("projects") << 0
+                                  << QStringList{"  Select Project Folder", "remove:" + project, "open:" + project};
+        QTest::newRow("settings") << 2
+                                  << QStringList{"Safe Edit",     "Full Control", "Check for updates automatically",
+                                                 "Check Now",     "Website",      "GitHub",
+                                                 "Documentation", "logPath",      "Open Log File"};
+    }
+    void tabOrder()
+    {
+        QFETCH(int, page);
+        QFETCH(QStringList, stops);
+        makeWindowFor(TestEnv::home() + QLatin1String("/projects/tabbing"));
+        m_window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+        QTest::mouseClick(nav().at(page), Qt::LeftButton);
+        QWidget *current = m_window->findChild<QStackedWidget *>()->currentWidget();
+        const auto shown = [current] {
+            const QList<QWidget *> stops = FocusKeeper::tabStops(current);
+            return std::all_of(stops.cbegin(), stops.cend(), [](QWidget *w) { return w->isVisible(); });
+        };
+        QTRY_VERIFY(shown()); // the rebuilt page's controls appear from the event loop
+        nav().at(0)->setFocus();
+        QStringList seen;
+        for (int i = 0; i < 30 && (i == 0 || QApplication::focusWidget() != nav().at(0)); ++i) {
+            QWidget *focused = QApplication::focusWidget();
+            QVERIFY(focused && focused->isVisible() && !focused->inherits("QAbstractScrollArea"));
+            seen << FocusKeeper::keyOf(focused);
+            QTest::keyClick(focused, Qt::Key_Tab);
+        }
+        QCOMPARE(seen, QStringList({"  Projects", "  Setup", "  Settings"}) + stops);
+        if (page != 2)
+            return;
+        for (int i = 0; i < 4; ++i)
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(FocusKeeper::keyOf(QApplication::focusWidget()), QStringLiteral("Full Control"));
+        QPointer<QWidget> old = QApplication::focusWidget();
+        QTest::keyClick(old, Qt::Key_Space); // stores the mode and rebuilds the page
+        QTRY_VERIFY(QApplication::focusWidget() != old && QApplication::focusWidget()->isVisible());
+        QCOMPARE(FocusKeeper::keyOf(QApplication::focusWidget()), QStringLiteral("Full Control"));
+        QCOMPARE(QApplication::focusWidget()->property("active").toString(), QStringLiteral("true"));
     }
 
     // A permission-mode click on Settings re-registers configured clients through the Setup page.
@@ -179,17 +398,22 @@ private slots:
     }
 
 private:
-    void makeWindow(const QByteArray &settingsFile)
+    void makeWindow(const QByteArray &settingsFile, bool show = true)
     {
         QVERIFY(TestEnv::writeFile(Settings::filePath(), settingsFile));
         m_window = std::make_unique<MainWindow>();
+        if (show)
+            showWindow();
+    }
+    void showWindow()
+    {
         m_window->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
     }
     // A window whose settings list the project as recent and active.
-    void makeWindowFor(const QString &project)
+    void makeWindowFor(const QString &project, const QByteArray &godot = "config_version=5\n")
     {
-        QVERIFY(TestEnv::writeFile(project + QLatin1String("/project.godot"), "config_version=5\n"));
+        QVERIFY(TestEnv::writeFile(project + QLatin1String("/project.godot"), godot));
         makeWindow(QStringLiteral(R"({"check_updates":false,"first_run_done":true,"active_project":"%1",)"
                                   R"("recent_projects":[{"name":"game","path":"%1"}]})")
                        .arg(project)
