@@ -33,6 +33,7 @@
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <QWindow>
 
 #include <algorithm>
 #include <utility>
@@ -108,6 +109,10 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
 
     centralLayout->addWidget(content, 1);
     setCentralWidget(central);
+    // The window starts with the focus here rather than on the first button, whose focus ring
+    // would then greet every mouse user; the first Tab goes to the current page.
+    content->setFocusPolicy(Qt::ClickFocus);
+    content->setFocus();
 
     connect(m_projectView, &ProjectView::projectSelected, this, &MainWindow::onProjectSelected);
     connect(m_setupView, &SetupView::showToast, this, &MainWindow::toast);
@@ -171,14 +176,25 @@ void MainWindow::showEvent(QShowEvent *event)
     if (m_shownBefore)
         return;
     m_shownBefore = true;
-    // From the event loop, once the window is on screen: the welcome box centres on it, and the
-    // update query (network and TLS set-up) does not hold up the first paint.
-    QTimer::singleShot(0, this, [this] {
-        if (m_settings->isFirstRun())
-            showWelcome();
-        if (m_settings->checkUpdates())
-            checkForUpdates(false);
-    });
+    // The first expose comes once the window manager has placed and mapped the window.
+    windowHandle()->installEventFilter(this);
+}
+
+bool MainWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == windowHandle() && event->type() == QEvent::Expose && windowHandle()->isExposed()) {
+        windowHandle()->removeEventFilter(this);
+        // From the event loop, once the window is on screen: the welcome box centres on where the
+        // window really is, and the update query (network and TLS set-up) does not hold up the
+        // first paint.
+        QTimer::singleShot(0, this, [this] {
+            if (m_settings->isFirstRun())
+                showWelcome();
+            if (m_settings->checkUpdates())
+                checkForUpdates(false);
+        });
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void MainWindow::bringToFront()

@@ -52,6 +52,7 @@ QPushButton[class="nav"][active="true"] {
     color: #6ba3e0;
 }
 QPushButton[class="nav"]:focus {
+    outline: none;
     border: 2px solid #6ba3e0;
     padding: 7px 10px;
 }
@@ -87,6 +88,7 @@ QPushButton[class="primary"]:hover {
     background-color: #6ba3e0;
 }
 QPushButton[class="primary"]:focus {
+    outline: none;
     border: 2px solid #e0e4ea;
     padding: 6px 14px;
 }
@@ -103,6 +105,7 @@ QPushButton[class="secondary"]:hover {
     border-color: #4d8fd1;
 }
 QPushButton[class="secondary"]:focus {
+    outline: none;
     border: 2px solid #6ba3e0;
     padding: 7px 15px;
 }
@@ -119,6 +122,7 @@ QPushButton[class="ghost"]:hover {
     background-color: #252c38;
 }
 QPushButton[class="ghost"]:focus {
+    outline: none;
     color: #e0e4ea;
     border: 2px solid #6ba3e0;
     padding: 3px 10px;
@@ -135,6 +139,7 @@ QPushButton[class="icon-button"]:hover {
 }
 QPushButton[class="icon-button"]:focus {
     border-color: #6ba3e0;
+    outline: none;
 }
 QPushButton[class="icon-button"]:pressed {
     background-color: #262c37;
@@ -153,6 +158,7 @@ QPushButton[class="danger"]:hover {
     color: #ffffff;
 }
 QPushButton[class="danger"]:focus {
+    outline: none;
     border: 2px solid #e5534b;
     padding: 3px 10px;
 }
@@ -174,6 +180,7 @@ QPushButton[class="toggle"][active="true"] {
     font-weight: 600;
 }
 QPushButton[class="toggle"]:focus {
+    outline: none;
     border: 2px solid #6ba3e0;
     padding: 9px 15px;
 }
@@ -205,6 +212,9 @@ QCheckBox::indicator {
 QCheckBox::indicator:checked {
     background-color: #4d8fd1;
     border-color: #4d8fd1;
+}
+QCheckBox:focus {
+    outline: none;
 }
 QCheckBox::indicator:focus {
     width: 14px;
@@ -336,6 +346,9 @@ QFrame[class="prereq-item"] {
     border: 1px solid #262c37;
     border-radius: 8px;
     padding: 10px 14px;
+}
+QPushButton:disabled {
+    color: #5b6472;
 }
 )CSS");
 
