@@ -1,7 +1,7 @@
 # Shared by run.sh and test.sh: Debian packages the build, the tests and the screenshots need.
 # shellcheck shell=sh
 
-TAVRIN_PACKAGES="cmake g++ make qt6-base-dev qt6-svg-dev libgl-dev fonts-inter fonts-jetbrains-mono"
+TAVRIN_PACKAGES="cmake g++ make qt6-base-dev qt6-svg-dev libgl-dev fonts-inter fonts-jetbrains-mono python3-minimal"
 TAVRIN_DISPLAY_PACKAGES="xvfb xauth x11-utils xdotool imagemagick"
 
 # Installs the packages that are missing (as root), or prints the apt-get line and stops.
