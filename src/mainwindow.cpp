@@ -45,6 +45,7 @@ const QString s_navColour = QStringLiteral("#8892a0");
 const QString s_navActiveColour = QStringLiteral("#6ba3e0");
 constexpr int s_navIconSize = 18;
 constexpr int s_toastMs = 3000;
+constexpr int s_startupCheckDelayMs = 1000;
 constexpr QSize s_minimumSize(960, 640);
 constexpr QSize s_initialSize(1060, 720);
 // Room left around the window for its frame and title bar when it is fitted to a screen.
@@ -185,14 +186,13 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
     if (watched == windowHandle() && event->type() == QEvent::Expose && windowHandle()->isExposed()) {
         windowHandle()->removeEventFilter(this);
         // From the event loop, once the window is on screen: the welcome box centres on where the
-        // window really is, and the update query (network and TLS set-up) does not hold up the
-        // first paint.
-        QTimer::singleShot(0, this, [this] {
-            if (m_settings->isFirstRun())
-                showWelcome();
-            if (m_settings->checkUpdates())
-                checkForUpdates(false);
-        });
+        // window really is.
+        if (m_settings->isFirstRun())
+            QTimer::singleShot(0, this, &MainWindow::showWelcome);
+        // The update query loads the network and TLS libraries (about 90 ms of CPU and 7 MB); a
+        // moment after the first paint it no longer competes with the window coming up.
+        if (m_settings->checkUpdates())
+            QTimer::singleShot(s_startupCheckDelayMs, this, [this] { checkForUpdates(false); });
     }
     return QMainWindow::eventFilter(watched, event);
 }

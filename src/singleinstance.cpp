@@ -42,29 +42,33 @@ QString SingleInstance::serverName()
 bool SingleInstance::claim()
 {
     const QString name = serverName();
-    // Two starts at the same moment would both find nobody listening and both listen; the lock
-    // lets one set up while the other waits and then hands over. A lock left by a crashed copy is
-    // taken over (QLockFile checks whether its owner still runs).
-    QLockFile lock(QDir::tempPath() + QLatin1Char('/') + name + QLatin1String(".lock"));
-    const bool locked = lock.tryLock(s_lockMs);
+    m_server = new QLocalServer(this);
+    connect(m_server, &QLocalServer::newConnection, this, &SingleInstance::answer);
+    // Binding the name is atomic: of two starts at the same moment one wins, the other finds the
+    // name taken. (No access options: with them Qt binds elsewhere and renames over the name,
+    // which would take it from a running copy. The socket's own permissions keep other users out.)
+    if (m_server->listen(name))
+        return true;
     if (handOver(name))
         return false;
 
-    // Nobody answered: a socket file still there was left by a copy that crashed.
+    // Nobody answered: the socket was left by a copy that crashed. Two starts that both found it
+    // must not remove each other's fresh socket; the lock (rarely needed, so its cost is paid here
+    // only) lets one set up while the other waits and then hands over. A lock left by a crashed
+    // copy is taken over, as QLockFile checks whether its owner still runs.
+    QLockFile lock(QDir::tempPath() + QLatin1Char('/') + name + QLatin1String(".lock"));
+    if (!lock.tryLock(s_lockMs))
+        m_lastError = QLatin1String("Started without the start-up lock ") + lock.fileName();
+    if (handOver(name))
+        return false;
     QLocalServer::removeServer(name);
-    m_server = new QLocalServer(this);
-    m_server->setSocketOptions(QLocalServer::UserAccessOption);
     if (!m_server->listen(name)) {
         m_lastError =
             QLatin1String("Cannot listen for later starts on ") + name + QLatin1String(": ") + m_server->errorString();
         delete m_server;
         m_server = nullptr;
-        return true; // running without the guard beats not running
     }
-    if (!locked)
-        m_lastError = QLatin1String("Started without the start-up lock ") + lock.fileName();
-    connect(m_server, &QLocalServer::newConnection, this, &SingleInstance::answer);
-    return true;
+    return true; // running without the guard beats not running
 }
 
 bool SingleInstance::handOver(const QString &name)

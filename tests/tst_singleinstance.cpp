@@ -4,6 +4,7 @@
 #include "testenv.h"
 #include "version.h"
 
+#include <QLocalServer>
 #include <QProcess>
 
 #include <memory>
@@ -40,6 +41,7 @@ private slots:
             process->waitForFinished(5000);
         }
         m_processes.clear();
+        QLocalServer::removeServer(SingleInstance::serverName()); // left by the copy killed last
     }
 
     // Two rounds: a running copy takes the hand-over (and says so in its log) while the second start
