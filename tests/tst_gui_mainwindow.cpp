@@ -162,30 +162,21 @@ private slots:
         auto *scroll = m_window->findChild<ProjectView *>()->findChild<QScrollArea *>();
         QWidget *card = withClass(scroll->widget(), "project-card");
         QTRY_VERIFY(card->width() <= scroll->viewport()->width());
-        const auto inView = [scroll](QWidget *w) {
-            return scroll->viewport()->rect().contains(QRect(w->mapTo(scroll->viewport(), QPoint()), w->size()));
-        };
-        for (QPushButton *button : card->findChildren<QPushButton *>())
-            QVERIFY2(inView(button), qPrintable(button->text() + button->accessibleName()));
-        const QList<ElidedLabel *> texts = card->findChildren<ElidedLabel *>();
-        for (ElidedLabel *label : texts) {
-            QVERIFY(inView(label));
-            QVERIFY(label->isElided());
-            QCOMPARE(label->toolTip(), label->fullText());
-        }
-        QCOMPARE(texts.at(1)->fullText(), project);
-        QVERIFY(texts.at(1)->text().startsWith(project.left(4)) && texts.at(1)->text().endsWith(project.right(4)));
-
+        for (ElidedLabel *label : card->findChildren<ElidedLabel *>())
+            QVERIFY(label->isElided() && label->toolTip() == label->fullText());
+        const QString shown = card->findChildren<ElidedLabel *>().at(1)->text();
+        QVERIFY(shown.startsWith(project.left(4)) && shown.contains(QChar(0x2026)) && shown.endsWith(project.right(4)));
+        // Nothing on either page reaches past the right edge: each card's buttons are in view.
         QTest::mouseClick(nav().at(2), Qt::LeftButton);
-        auto *settingsScroll =
+        auto *settings =
             qobject_cast<QScrollArea *>(m_window->findChild<SettingsView *>()->layout()->itemAt(0)->widget());
-        QTRY_VERIFY(settingsScroll->isVisible());
-        for (QScrollArea *area : {scroll, settingsScroll}) {
+        QTRY_VERIFY(settings->isVisible());
+        for (QScrollArea *area : {scroll, settings}) {
             QVERIFY(!area->horizontalScrollBar()->isVisible());
             for (QWidget *w : area->widget()->findChildren<QWidget *>()) {
-                if (w->isVisible())
-                    QVERIFY2(w->mapTo(area->viewport(), QPoint(w->width(), 0)).x() <= area->viewport()->width(),
-                             qPrintable(w->objectName() + w->metaObject()->className()));
+                const QRect r(w->mapTo(area->viewport(), QPoint()), w->size());
+                QVERIFY2(!w->isVisibleTo(area) || (r.left() >= 0 && r.right() < area->viewport()->width()),
+                         w->metaObject()->className());
             }
         }
 
@@ -214,25 +205,24 @@ private slots:
         QFETCH(QRect, expected);
         if (QGuiApplication::primaryScreen()->availableGeometry() != QRect(0, 0, 800, 800))
             QSKIP("written for the default offscreen screen");
-        makeWindow(QStringLiteral(R"({"check_updates":false,"first_run_done":true,"window_geometry":)"
-                                  R"({"x":%1,"y":%2,"width":%3,"height":%4}})")
-                       .arg(saved.x())
-                       .arg(saved.y())
-                       .arg(saved.width())
-                       .arg(saved.height())
-                       .toUtf8());
+        const auto json = [](const QRect &r) {
+            return QJsonObject{{"x", r.x()}, {"y", r.y()}, {"width", r.width()}, {"height", r.height()}};
+        };
+        makeWindow(
+            QJsonDocument(
+                QJsonObject{{"check_updates", false}, {"first_run_done", true}, {"window_geometry", json(saved)}})
+                .toJson());
         QCOMPARE(m_window->size(), expected.size());
-        if (expected.topLeft().isNull())
-            QVERIFY(QRect(0, 0, 800, 800).intersects(m_window->geometry()));
-        else
-            QCOMPARE(m_window->geometry(), expected);
+        QVERIFY(expected.topLeft().isNull() ? QRect(0, 0, 800, 800).intersects(m_window->geometry())
+                                            : m_window->geometry() == expected);
         const QRect moved(12, 24, 790, 660);
         m_window->setGeometry(moved);
         QTRY_COMPARE(m_window->geometry(), moved);
         m_window->close();
-        const QJsonValue stored = QJsonDocument::fromJson(TestEnv::readFile(Settings::filePath()))["window_geometry"];
-        QCOMPARE(QRect(stored["x"].toInt(), stored["y"].toInt(), stored["width"].toInt(), stored["height"].toInt()),
-                 moved);
+        QJsonObject stored = json(moved);
+        stored.insert("maximized", false);
+        QCOMPARE(QJsonDocument::fromJson(TestEnv::readFile(Settings::filePath()))["window_geometry"].toObject(),
+                 stored);
     }
 
     // A check the user asked for always ends in a toast; an automatic one is silent when it fails,
@@ -241,29 +231,28 @@ private slots:
     {
         QTest::addColumn<bool>("manual");
         QTest::addColumn<bool>("reachable");
-        QTest::addColumn<QString>("toast");   // the answer's toast; empty: none
-        QTest::addColumn<QString>("outcome"); // the end of the Settings page's line
-        QTest::newRow("manual, fails") << true << false << "Update check failed: "
-                                       << "failed: ";
+        QTest::addColumn<QString>("toasts"); // pattern of the toasts shown, joined by "|"
+        QTest::addColumn<QString>("line");   // pattern of the Settings page's line
+        const QString asked = QStringLiteral("Checking for updates\\.\\.\\.\\|");
+        QTest::newRow("manual, fails") << true << false << asked + "Update check failed: .+"
+                                       << " — failed: .+";
         QTest::newRow("automatic, fails") << false << false << ""
-                                          << "failed: ";
-        QTest::newRow("manual, up to date") << true << true << "You're up to date!"
-                                            << "up to date";
+                                          << " — failed: .+";
+        QTest::newRow("manual, up to date") << true << true << asked + "You're up to date!"
+                                            << " — up to date";
         QTest::newRow("automatic, up to date") << false << true << "You're up to date!"
-                                               << "up to date";
+                                               << " — up to date";
     }
     void updateChecks()
     {
         QFETCH(bool, manual);
         QFETCH(bool, reachable);
-        QFETCH(QString, toast);
-        QFETCH(QString, outcome);
+        QFETCH(QString, toasts);
+        QFETCH(QString, line);
         LocalHttp::Server server;
         QVERIFY(server.start());
-        if (reachable)
-            server.route("/latest", {200, {}, R"({"tag_name":"v0.0.1"})"});
-        else
-            server.route("/latest", {503, {}, "down"});
+        server.route("/latest", reachable ? LocalHttp::Response{200, {}, R"({"tag_name":"v0.0.1"})"}
+                                          : LocalHttp::Response{503, {}, "down"});
         makeWindow(manual ? s_returningUser : R"({"check_updates":true,"first_run_done":true})", false);
         m_window->findChild<Updater *>()->setReleaseUrl(server.url("/latest"));
         if (!reachable)
@@ -273,26 +262,20 @@ private slots:
         if (manual)
             QTest::mouseClick(withText(m_window->findChild<SettingsView *>(), "Check Now"), Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(!Settings().lastUpdateCheck().isEmpty(), 10000);
-        QStringList expected;
-        if (manual)
-            expected << QStringLiteral("Checking for updates...");
-        if (!toast.isEmpty())
-            expected << toast;
-        QTRY_COMPARE(toasts().size(), expected.size());
-        for (int i = 0; i < expected.size(); ++i) {
-            const QString &want = expected.at(i), got = toasts().at(i);
-            // A failure names its reason after the colon.
-            QVERIFY2(want.endsWith(": ") ? got.startsWith(want) && got.size() > want.size() : got == want,
-                     qPrintable(got));
-        }
-        QLabel *line = nullptr;
-        QTRY_VERIFY((line = m_window->findChild<SettingsView *>()->findChild<QLabel *>("lastUpdateCheck")) &&
-                    line->isVisible() && line->text().contains(" — " + outcome));
+        QTRY_VERIFY(QRegularExpression('^' + toasts + '$').match(this->toasts().join('|')).hasMatch());
+        QTRY_VERIFY(QRegularExpression(line + '$')
+                        .match(m_window->findChild<SettingsView *>()
+                                   ->layout()
+                                   ->itemAt(0)
+                                   ->widget()
+                                   ->findChild<QLabel *>("lastUpdateCheck")
+                                   ->text())
+                        .hasMatch());
         QCOMPARE(server.requests.size(), 1);
     }
 
     // Tab goes through the sidebar, then the current page in reading order, with no stop on
-    // anything that cannot be seen or used; a page rebuilt by a keyboard action keeps the focus.
+    // anything that cannot be seen or used.
     void tabOrder_data()
     {
         QTest::addColumn<int>("page");
@@ -328,16 +311,6 @@ private slots:
             QTest::keyClick(focused, Qt::Key_Tab);
         }
         QCOMPARE(seen, QStringList({"  Projects", "  Setup", "  Settings"}) + stops);
-        if (page != 2)
-            return;
-        for (int i = 0; i < 4; ++i)
-            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-        QCOMPARE(FocusKeeper::keyOf(QApplication::focusWidget()), QStringLiteral("Full Control"));
-        QPointer<QWidget> old = QApplication::focusWidget();
-        QTest::keyClick(old, Qt::Key_Space); // stores the mode and rebuilds the page
-        QTRY_VERIFY(QApplication::focusWidget() != old && QApplication::focusWidget()->isVisible());
-        QCOMPARE(FocusKeeper::keyOf(QApplication::focusWidget()), QStringLiteral("Full Control"));
-        QCOMPARE(QApplication::focusWidget()->property("active").toString(), QStringLiteral("true"));
     }
 
     // A permission-mode click on Settings re-registers configured clients through the Setup page.
