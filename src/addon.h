@@ -24,8 +24,13 @@ class Addon : public QObject
 public:
     explicit Addon(QObject *parent = nullptr);
 
+    // Installs or updates from the shipped copy (installFrom with bundledAddonDir()).
     bool install(const QString &projectPath);
+    // All or nothing: the new copy is put together beside the addon, with the files only the
+    // installed copy has carried over, and then swapped in.
+    bool installFrom(const QString &sourceDir, const QString &projectPath);
     bool uninstall(const QString &projectPath);
+    // Also finishes what an interrupted install or uninstall left behind, unless one is running.
     [[nodiscard]] AddonStatus status(const QString &projectPath) const;
     [[nodiscard]] QString bundledVersion() const;
     [[nodiscard]] QString lastError() const { return m_lastError; }
@@ -44,5 +49,9 @@ signals:
     void uninstallFinished(bool success);
 
 private:
+    bool replaceAddon(const QString &sourceDir, const QString &projectPath);
+    bool carryOver(const QString &installedDir, const QString &stagingDir);
+    bool swapIn(const QString &projectPath);
+
     QString m_lastError;
 };

@@ -2,10 +2,19 @@
 #include "mainwindow.h"
 #include "singleinstance.h"
 #include "theme.h"
+#include "toolprocess.h"
 #include "version.h"
 
 #include <QApplication>
 #include <QIcon>
+#include <QThreadPool>
+
+#include <cstdlib>
+
+namespace {
+// How long the way out waits for background work once the window is gone.
+constexpr int s_quitWaitMs = 3000;
+} // namespace
 
 int main(int argc, char **argv)
 {
@@ -25,11 +34,25 @@ int main(int argc, char **argv)
     QApplication::setOrganizationName(QLatin1String(Tavrin::OrgName));
     app.setStyleSheet(Theme::STYLE_SHEET);
 
-    MainWindow window;
-    QObject::connect(&instance, &SingleInstance::activationRequested, &window, [&window] {
-        qInfo("Another start asked for the window; showing it");
-        window.bringToFront();
-    });
-    window.show();
-    return QApplication::exec();
+    // Quitting (the tray's "Quit", or closing the window without a tray) cancels what workers are
+    // waiting for, so that the application, whose end waits for the thread pool, ends promptly.
+    ToolProcess::endAllWhenQuitting();
+    int code = 0;
+    {
+        MainWindow window;
+        QObject::connect(&instance, &SingleInstance::activationRequested, &window, [&window] {
+            qInfo("Another start asked for the window; showing it");
+            window.bringToFront();
+        });
+        window.show();
+        code = QApplication::exec();
+    }
+    // Anything else a worker may be stuck in (a hung network drive, say) must not keep an invisible
+    // process alive. Every file we write is replaced atomically and an interrupted addon update is
+    // finished by the next operation, so ending here loses nothing.
+    if (!QThreadPool::globalInstance()->waitForDone(s_quitWaitMs)) {
+        qWarning("Background work still running %d ms after quitting; ending without waiting for it", s_quitWaitMs);
+        std::_Exit(code);
+    }
+    return code;
 }

@@ -2,6 +2,7 @@
 
 #include "addon.h"
 #include "clients.h"
+#include "downloaddialog.h"
 #include "godotproject.h"
 #include "icons.h"
 #include "prereqs.h"
@@ -302,8 +303,16 @@ void MainWindow::onUpdateChecked(const UpdateInfo &info)
     connect(box, &QMessageBox::finished, this, [this, info](int result) {
         if (result != QMessageBox::Yes || info.downloadUrl.isEmpty())
             return;
-        toast(tr("Downloading update..."), Toast::Info);
-        m_updater->downloadUpdate(info.downloadUrl);
+        // The progress window stands for the download: a second "Yes" brings it back to the front.
+        auto *progress = findChild<DownloadDialog *>();
+        const bool running = progress && m_updater->isDownloading();
+        if (!running)
+            progress = new DownloadDialog(m_updater, this);
+        progress->show();
+        progress->raise();
+        progress->activateWindow();
+        if (!running) // after show(): a download refused at once closes the window again
+            m_updater->downloadUpdate(info.downloadUrl);
     });
     box->show();
 }

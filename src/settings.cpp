@@ -3,6 +3,7 @@
 #include "jsonfile.h"
 
 #include <QDateTime>
+#include <QDebug>
 #include <QFile>
 #include <QStandardPaths>
 
@@ -51,8 +52,15 @@ void Settings::load()
         m_data = QJsonObject();
         m_keepDamagedFile = true;
         break;
-    case JsonFile::ReadStatus::Missing:
     case JsonFile::ReadStatus::Unreadable:
+        // Most likely permissions: the user's settings are still in there, so run on defaults and
+        // leave the file alone until it can be read again.
+        qWarning().noquote() << QStringLiteral("Settings file %1 cannot be read (%2); running on defaults and "
+                                               "not saving over it")
+                                    .arg(filePath(), read.errorDetail);
+        m_fileUnreadable = true;
+        break;
+    case JsonFile::ReadStatus::Missing:
         break;
     }
     if (!m_data.contains(s_permissionMode))
@@ -66,6 +74,14 @@ void Settings::load()
 void Settings::save()
 {
     const QString path = filePath();
+    if (m_fileUnreadable) {
+        QFile file(path);
+        if (file.exists() && !file.open(QIODevice::ReadOnly))
+            return;
+        // Readable again, but never loaded: keep what the user had, as for a damaged file.
+        m_fileUnreadable = false;
+        m_keepDamagedFile = true;
+    }
     if (m_keepDamagedFile) {
         // The user may still recover their recent projects from it by hand.
         const QString backup = path + QLatin1String(".bad");

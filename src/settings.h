@@ -51,4 +51,6 @@ private:
     QJsonObject m_data;
     // The file on disk was not a JSON object; it is kept as ".bad" before the first save replaces it.
     bool m_keepDamagedFile = false;
+    // The file exists but could not be read at load: it is never written over while that lasts.
+    bool m_fileUnreadable = false;
 };

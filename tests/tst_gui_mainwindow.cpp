@@ -1,4 +1,5 @@
 #include "addon.h"
+#include "downloaddialog.h"
 #include "elidedlabel.h"
 #include "focuskeeper.h"
 #include "icons.h"
@@ -10,6 +11,7 @@
 #include "setupview.h"
 #include "testenv.h"
 #include "toast.h"
+#include "toolprocess.h"
 #include "updater.h"
 #include "version.h"
 
@@ -330,29 +332,40 @@ private slots:
         QFile::remove(cursorConfig);
     }
 
-    // A newer release asks without blocking the window; only Yes with an installer downloads.
+    // A newer release asks without blocking the window; only Yes with an installer downloads, in a
+    // non-modal progress window whose Cancel keeps nothing.
     void updatePrompt_data()
     {
         QTest::addColumn<QString>("asset");
         QTest::addColumn<int>("answer");
-        QTest::newRow("yes downloads") << "Tavrin-9.9.9-win64.exe" << int(QMessageBox::Yes);
-        QTest::newRow("no") << "Tavrin-9.9.9-win64.exe" << int(QMessageBox::No);
-        QTest::newRow("yes without installer") << "Tavrin-9.9.9-linux.tar.gz" << int(QMessageBox::Yes);
+        QTest::addColumn<bool>("cancel");
+        QTest::newRow("yes downloads") << "Tavrin-9.9.9-win64.exe" << int(QMessageBox::Yes) << false;
+        QTest::newRow("yes, then cancel") << "Tavrin-9.9.9-win64.exe" << int(QMessageBox::Yes) << true;
+        QTest::newRow("no") << "Tavrin-9.9.9-win64.exe" << int(QMessageBox::No) << false;
+        QTest::newRow("yes without installer") << "Tavrin-9.9.9-linux.tar.gz" << int(QMessageBox::Yes) << false;
     }
     void updatePrompt()
     {
         QFETCH(QString, asset);
         QFETCH(int, answer);
+        QFETCH(bool, cancel);
         LocalHttp::Server server;
         QVERIFY(server.start());
-        server.route("/dl/Tavrin-9.9.9-win64.exe", {200, {}, "MZ installer"});
+        // Cancelled: a large installer that pauses after every 256 KiB.
+        server.route("/dl/Tavrin-9.9.9-win64.exe", cancel
+                                                       ? LocalHttp::Response{200, {}, {}, 64 << 20, -1, -1, false, 500}
+                                                       : LocalHttp::Response{200, {}, "MZ installer"});
         const QString release = QStringLiteral(R"({"tag_name":"v9.9.9","assets":[{"name":"%1",)"
                                                R"("browser_download_url":"%2"}]})")
                                     .arg(asset, server.url("/dl/" + asset.toUtf8()).toString());
         server.route("/latest", {200, {}, release.toUtf8()});
         makeWindow(s_returningUser);
-        m_window->findChild<Updater *>()->setReleaseUrl(server.url("/latest"));
-        m_window->findChild<Updater *>()->checkForUpdates();
+        m_opened.clear();
+        const QString folder = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+        QVERIFY(QDir(folder).removeRecursively());
+        auto *updater = m_window->findChild<Updater *>();
+        updater->setReleaseUrl(server.url("/latest"));
+        updater->checkForUpdates();
         QPointer<QMessageBox> box;
         QTRY_VERIFY_WITH_TIMEOUT((box = m_window->findChild<QMessageBox *>()) && box->isVisible(), 10000);
         QCOMPARE(box->windowTitle(), QStringLiteral("Update Available"));
@@ -360,17 +373,97 @@ private slots:
                                   QLatin1String(Tavrin::Version) + QLatin1String("\n\nWould you like to download it?"));
         QCOMPARE(box->windowModality(), Qt::NonModal);
         box->button(QMessageBox::StandardButton(answer))->click();
-        QTRY_VERIFY(box.isNull());
         const bool downloads = answer == QMessageBox::Yes && asset.endsWith(QLatin1String("-win64.exe"));
-        QCOMPARE(toasts().contains(QStringLiteral("Downloading update...")), downloads);
-        if (!downloads)
+        QPointer<DownloadDialog> progress = m_window->findChild<DownloadDialog *>();
+        QCOMPARE(progress && progress->isVisible() && progress->windowModality() == Qt::NonModal, downloads);
+        QTRY_VERIFY(box.isNull());
+        if (cancel) {
+            QTRY_VERIFY_WITH_TIMEOUT(progress->labelText().contains(QLatin1String(" MB")), 10000);
+            QTest::mouseClick(progress->findChild<QPushButton *>(), Qt::LeftButton);
+            QTRY_VERIFY(progress.isNull());
+            QVERIFY(!updater->isDownloading());
+            QTRY_COMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList());
+            QCOMPARE(toasts(), QStringList());
+        }
+        if (!downloads || cancel) {
+            QCOMPARE(m_opened, QList<QUrl>());
             return;
-        const QString folder = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+        }
         QTRY_COMPARE_WITH_TIMEOUT(m_opened, QList<QUrl>({QUrl::fromLocalFile(folder)}), 10000);
         QCOMPARE(TestEnv::readFile(folder + QLatin1String("/Tavrin-9.9.9-win64.exe")), QByteArray("MZ installer"));
+        QTRY_VERIFY(progress.isNull());
+    }
+
+    // Quitting while a worker waits on a hanging tool ends the tool with everything it started,
+    // starts no further tool and lets the process end at once. The test runs itself as a child
+    // process to quit for real: its Setup scan hangs in "claude", and uv would hang as well.
+    void quitEndsRunningTools()
+    {
+        const QString childDir = qEnvironmentVariable("TAVRIN_QUIT_CHILD");
+        if (!childDir.isEmpty())
+            return quitDuringScan(childDir);
+        const QString dir = TestEnv::root().path() + QLatin1String("/quit");
+        QVERIFY(QDir().mkpath(dir));
+        QProcess child;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("TAVRIN_QUIT_CHILD"), dir);
+        child.setProcessEnvironment(env);
+        child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("quitEndsRunningTools")});
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(dir + QLatin1String("/quitting")), 30000);
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(child.waitForFinished(20000));
+        const qint64 ms = clock.elapsed();
+        QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0, child.readAll().constData());
+        QVERIFY2(ms < 2500, qPrintable(QStringLiteral("%1 ms from closing to the end").arg(ms)));
+        for (const char *name : {"/claude.pid", "/grandchild.pid"}) {
+            const qint64 pid = TestEnv::readFile(dir + QLatin1String(name)).trimmed().toLongLong();
+            QVERIFY(pid > 0);
+            QTRY_VERIFY_WITH_TIMEOUT(!TestEnv::processAlive(pid), 5000);
+        }
+        QVERIFY(!QFile::exists(dir + QLatin1String("/uv.pid")));
+    }
+
+    void progressText_data()
+    {
+        QTest::addColumn<qint64>("received");
+        QTest::addColumn<qint64>("total"); // -1: not announced
+        QTest::addColumn<QString>("text");
+        QTest::newRow("nothing yet") << qint64(0) << qint64(-1) << "Downloading update…";
+        QTest::newRow("size known") << qint64(12100000) << qint64(28800000)
+                                    << "Downloading update… 42 % (12.1 of 28.8 MB)";
+        QTest::newRow("size unknown") << qint64(5049999) << qint64(-1) << "Downloading update… 5.0 MB";
+        QTest::newRow("done, past the int range")
+            << qint64(3000000000) << qint64(3000000000) << "Downloading update… 100 % (3000.0 of 3000.0 MB)";
+    }
+    void progressText()
+    {
+        QFETCH(qint64, received);
+        QFETCH(qint64, total);
+        QTEST(DownloadDialog::progressText(received, total), "text");
     }
 
 private:
+    // The child's part: hanging tools record their process ids in dir; the window closes (no tray
+    // offscreen, so the application quits) once claude's grandchild runs.
+    void quitDuringScan(const QString &dir)
+    {
+        ToolProcess::endAllWhenQuitting(); // as the application's start-up does
+        const QByteArray hang = "echo $$ > '" + dir.toUtf8() + "/%1.pid'\nsleep 300 &\n";
+        QVERIFY(!TestEnv::writeTool(QStringLiteral("claude"), QByteArray(hang).replace("%1", "claude") + "echo $! > '" +
+                                                                  dir.toUtf8() + "/grandchild.pid'\nwait")
+                     .isEmpty());
+        QVERIFY(!TestEnv::writeTool(QStringLiteral("uv"), QByteArray(hang).replace("%1", "uv") + "wait").isEmpty());
+        makeWindowFor(TestEnv::home() + QLatin1String("/projects/quit"));
+        QTest::mouseClick(nav().at(1), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(dir + QLatin1String("/grandchild.pid")), 20000);
+        QTimer::singleShot(0, m_window.get(), [this, dir] {
+            QVERIFY(TestEnv::writeFile(dir + QLatin1String("/quitting"), ""));
+            m_window->close();
+        });
+        QCOMPARE(QApplication::exec(), 0);
+    }
+
     void makeWindow(const QByteArray &settingsFile, bool show = true)
     {
         QVERIFY(TestEnv::writeFile(Settings::filePath(), settingsFile));

@@ -23,7 +23,7 @@ private slots:
         row("uvx prefix dropped", "uvx", "echo '  uvx 0.5.1'", "0.5.1");
         row("uvx printing uv", "uvx", "echo uv 0.5.1", "uv 0.5.1");
         row("failure", "uv", "echo 'error: unexpected argument'; exit 1", "installed");
-        row("hangs", "uvx", "exec sleep 30", "installed");
+        row("hangs, with a child of its own", "uvx", "sleep 300 & echo $! > \"$0.pid\"; wait", "installed");
         row("Store stub", "stub/python", "echo Python was not found; exit 9009", "-");
         row("Store-installed Python", "stub/python", "echo Python 3.13.0", "Python 3.13.0");
         // A "python" printing Python 2.7.18 is also on the PATH in python3 rows.
@@ -45,13 +45,19 @@ private slots:
         QVERIFY(script.isEmpty() || !TestEnv::writeTool(program, body, folder).isEmpty());
         if (program == "python3")
             QVERIFY(!TestEnv::writeTool("python", "echo Python 2.7.18").isEmpty());
-        ToolProcess::setFinishTimeScale(script.contains("sleep") ? 0.01 : 1.0); // a hang costs milliseconds
+        ToolProcess::setFinishTimeScale(script.contains("sleep") ? 0.1 : 1.0); // a hang costs half a second
         QStringList seen,
             expected{"Python: Install from python.org: -", "uv: Install: pip install uv: -", "uvx: Comes with uv: -"};
         for (const PrereqResult &r : Prereqs().check())
             seen << r.name + ": " + r.hint + ": " + (r.found ? r.version : "-");
-        expected[QStringList{"python", "uv", "uvx"}.indexOf(program.remove('3'))].replace(": -", ": " + version);
+        expected[QStringList{"python", "uv", "uvx"}.indexOf(QString(program).remove('3'))].replace(": -",
+                                                                                                   ": " + version);
         QCOMPARE(seen, expected);
+        if (script.contains("$0.pid")) { // the time-out ended the whole tree
+            const qint64 grandchild = TestEnv::readFile(folder + '/' + program + ".pid").trimmed().toLongLong();
+            QVERIFY(grandchild > 0);
+            QTRY_VERIFY_WITH_TIMEOUT(!TestEnv::processAlive(grandchild), 5000);
+        }
     }
 };
 
