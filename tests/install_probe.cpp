@@ -46,7 +46,9 @@ private slots:
         QVERIFY(TestEnv::writeFile(TestEnv::dataHome() + "/Tavrin/settings.json",
                                    R"({"check_updates": false, "first_run_done": true})"));
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+#ifndef Q_OS_WIN // windeployqt ships the windows platform plugin only
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+#endif
         // Local sockets and lock files land in the temporary folder: keep them apart from any
         // other instance running on this machine.
         const QString tmp = TestEnv::root().path() + "/tmp";

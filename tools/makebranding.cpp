@@ -83,6 +83,6 @@ int main(int argc, char **argv)
         offset += images[i].size();
     }
     for (const QByteArray &image : images)
-        out.writeRawData(image.constData(), image.size());
+        out.writeRawData(image.constData(), int(image.size())); // a few KiB each
     return ico.error() == QFileDevice::NoError ? 0 : 1;
 }
