@@ -1,0 +1,107 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QList>
+#include <QObject>
+#include <QProcessEnvironment>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+// Keeps a copy of a client's config file before every change we make to it (or let its CLI make),
+// and puts a copy back on request. Copies live in <app data>/Tavrin/backups/<client id>/, named
+// after the UTC time they were taken, readable by the user only; the newest ones per client are
+// kept. Knows nothing about particular clients: callers describe where our entry sits in a file.
+// Cheap to create, so worker threads make their own instance.
+class Backups : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr int KeptPerClient = 20;
+
+    enum class Syntax {
+        Json,
+        Jsonc, // JSON with // and /* */ comments and trailing commas
+        Toml,
+    };
+
+    // What a file holds of ours.
+    enum class Content {
+        NoEntry,
+        SafeEdit,
+        FullControl,
+        OtherMode, // a permission mode we do not know (see Backup::mode)
+        NoMode,    // our entry, without a permission mode
+        Unreadable,
+    };
+
+    // What a reader found in a file's bytes.
+    struct EntryReading
+    {
+        bool readable = false;
+        bool hasEntry = false;
+        QString mode; // GODOT_MCP_PERMISSION_MODE, empty when unset
+    };
+    using Reader = std::function<EntryReading(const QByteArray &bytes)>;
+
+    // Where our entry sits in a client's file: the members leading to the servers object (for
+    // TOML, the table names), and the name of the entry's environment member.
+    struct FileLayout
+    {
+        Syntax syntax = Syntax::Json;
+        QStringList serversPath{QStringLiteral("mcpServers")};
+        QString envKey = QStringLiteral("env");
+        Reader reader; // when set, reads the bytes instead of the built-in readers
+    };
+
+    struct Backup
+    {
+        QString path;
+        QDateTime time; // UTC
+        qint64 size = 0;
+        Content content = Content::Unreadable;
+        QString mode;    // the mode as written, for OtherMode
+        QString summary; // for people: "Entry with Safe Edit", "No \"tavrin\" entry", ...
+    };
+
+    explicit Backups(QObject *parent = nullptr);
+
+    [[nodiscard]] static QString backupsFolder();
+    // Empty for an identifier that is not lower-case letters, digits and '-'.
+    [[nodiscard]] static QString clientFolder(const QString &clientId);
+    [[nodiscard]] static bool isValidClientId(const QString &clientId);
+
+    // Copies the file's bytes and permissions into the client's folder, then drops the oldest
+    // copies beyond KeptPerClient. A missing file needs no copy: true, *createdPath empty.
+    bool backup(const QString &clientId, const QString &filePath, QString *createdPath = nullptr);
+    // The client's backups, newest first.
+    [[nodiscard]] QList<Backup> list(const QString &clientId, const FileLayout &layout);
+    // Backs up the target, then replaces it atomically with the backup's bytes and permissions.
+    bool restore(const QString &clientId, const QString &backupPath, const QString &targetPath);
+
+    [[nodiscard]] QString lastError() const { return m_lastError; }
+
+    // The pure parts, public for their tests.
+    [[nodiscard]] static EntryReading readEntry(const QByteArray &bytes, const FileLayout &layout);
+    [[nodiscard]] static Content contentOf(const EntryReading &reading);
+    [[nodiscard]] static QString describe(Content content, const QString &mode, Syntax syntax);
+    // "<yyyyMMdd-HHmmss-zzz>-<file name>", with ".NN" after the milliseconds when a name of the
+    // same millisecond is taken, so that names sort by time.
+    [[nodiscard]] static QString backupFileName(const QDateTime &time, const QString &fileName,
+                                                const QStringList &taken);
+    // False when the name is not one backupFileName makes. `order` grows with time and counter.
+    [[nodiscard]] static bool parseBackupFileName(const QString &name, QDateTime *time, qint64 *order = nullptr);
+    // Comments and trailing commas blanked out, so the rest parses as JSON.
+    [[nodiscard]] static QByteArray stripJsonc(const QByteArray &bytes);
+
+    // The file `codex mcp add/remove` changes.
+    [[nodiscard]] static QString codexConfigPath(const QProcessEnvironment &env, const QString &home);
+
+private:
+    bool fail(const QString &message);
+    bool prepareFolder(const QString &clientId, QString *folder);
+
+    QString m_lastError;
+};
