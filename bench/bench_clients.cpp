@@ -1,5 +1,7 @@
 // Wall time of Clients::detect and Prereqs::check, with small fake tools and with the real
 // claude and codex CLIs (when $TAVRIN_CLI_CACHE holds them). Prints one line per scenario.
+// "the six" are the first six catalogue rows configured, the others absent; "all twelve" adds the
+// other six, installed (a fake program each) and configured in their own files.
 #include "clients.h"
 #include "prereqs.h"
 #include "testenv.h"
@@ -33,7 +35,7 @@ void measure(const char *label, int runs, const std::function<void()> &work)
 void detect()
 {
     const QList<ClientInfo> list = Clients().detect(QStringLiteral("safe_edit"));
-    Q_ASSERT(list.size() == 6);
+    Q_ASSERT(list.size() == ClientCatalogue::all().size());
     Q_UNUSED(list)
 }
 
@@ -62,7 +64,25 @@ int main(int argc, char *argv[])
     TestEnv::writeTool(QStringLiteral("codex"), R"(echo '{"name": "tavrin"}')");
     measure("detect, fake claude queried, fake codex", runs, detect);
     TestEnv::writeFile(TestEnv::home() + QLatin1String("/.claude.json"), R"({"mcpServers":{"tavrin":{}}})");
-    measure("detect, claude from .claude.json, fake codex", runs, detect);
+    measure("detect, the six: claude from .claude.json, fake codex", runs, detect);
+    {
+        Clients clients;
+        for (const ClientCatalogue::Client &client : ClientCatalogue::all().mid(6)) {
+            TestEnv::writeTool(client.executables.first(), "exit 0");
+            if (!clients.writeConfig(client.id, QStringLiteral("safe_edit")))
+                std::printf("%s: %s\n", qPrintable(client.id), qPrintable(clients.lastError()));
+        }
+    }
+    measure("detect, all twelve: the six, and six more configured", runs, detect);
+    // Without the codex process, whose start dominates (and scatters) the figures above, the
+    // difference between these two is what the six more clients cost.
+    TestEnv::removeTool(QStringLiteral("codex"));
+    measure("detect, all twelve, codex absent", runs, detect);
+    for (const ClientCatalogue::Client &client : ClientCatalogue::all().mid(6)) {
+        TestEnv::removeTool(client.executables.first());
+        QFile::remove(Clients::configPathFor(client.id));
+    }
+    measure("detect, the six, codex absent", runs, detect);
 
     measure("check, nothing installed", runs, check);
     TestEnv::writeTool(QStringLiteral("python"), "echo 'Python 3.12.1'");

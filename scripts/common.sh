@@ -2,7 +2,7 @@
 # static checks need.
 # shellcheck shell=sh
 
-TAVRIN_PACKAGES="cmake g++ make qt6-base-dev qt6-svg-dev libgl-dev fonts-inter fonts-jetbrains-mono"
+TAVRIN_PACKAGES="cmake g++ make qt6-base-dev qt6-svg-dev libgl-dev fonts-inter fonts-jetbrains-mono python3-minimal"
 TAVRIN_DISPLAY_PACKAGES="xvfb xauth x11-utils xdotool imagemagick"
 # The test suite validates the installed desktop entry and AppStream metadata.
 TAVRIN_CHECK_PACKAGES="desktop-file-utils appstream"

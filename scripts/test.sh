@@ -1,7 +1,7 @@
 #!/bin/sh
 # Installs what is missing, builds one preset (default unless named) and runs the whole test
 # suite headless. The test presets carry the environment (offscreen platform, sanitizer options);
-# the suite itself installs the real claude and codex CLIs into the build's cli-cache folder where
+# the suite itself installs the real AI-client CLIs into the build's cli-cache folder where
 # npm is available, for the round-trip tests.
 set -eu
 cd "$(dirname "$0")/.."

@@ -1,59 +1,244 @@
 #include "clients.h"
 
+#include "jsoncedit.h"
 #include "jsonfile.h"
 #include "toolprocess.h"
 
 #include <QDebug>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QStandardPaths>
 
+using ClientCatalogue::Client;
+using ClientCatalogue::EntryShape;
+using ClientCatalogue::Format;
+using ClientCatalogue::Query;
+
 namespace {
 
 const QString s_serverName = QStringLiteral("tavrin");
-const QString s_claudeCode = QStringLiteral("claude-code");
-const QString s_codex = QStringLiteral("codex");
+const QString s_program = QStringLiteral("uvx");
 const QString s_modeVariable = QStringLiteral("GODOT_MCP_PERMISSION_MODE");
-const QString s_clineStorage =
-    QStringLiteral("/Code/User/globalStorage/saoudrizwan.claude-dev/settings/cline_mcp_settings.json");
-const QString s_claudeDesktopFile = QStringLiteral("/claude_desktop_config.json");
+const QStringList s_mcpServers{QStringLiteral("mcpServers")};
 
 constexpr int s_detectFinishMs = 15000;
 constexpr int s_startMs = 5000;
 constexpr int s_finishMs = 30000;
 constexpr int s_killMs = 3000;
 
-struct ClientRow
+// What a "tavrin" entry carries.
+struct Entry
 {
-    const char *id;
-    const char *name;
-    const char *executable; // null for the JSON-file clients
+    bool found = false;
+    bool valid = false; // an object
+    QString command;
+    QStringList args;
+    QString mode;
 };
 
-constexpr ClientRow s_clients[] = {
-    {"claude-code", "Claude Code", "claude"},
-    {"claude-desktop", "Claude Desktop", nullptr},
-    {"cursor", "Cursor", nullptr},
-    {"windsurf", "Windsurf", nullptr},
-    {"cline", "Cline", nullptr},
-    {"codex", "Codex", "codex"},
+// The servers object along a path of member names. A member that is missing or null on the way
+// means no servers yet; one that holds anything else is the user's data, named in notObject.
+struct Servers
+{
+    QJsonObject object;
+    qsizetype absentFrom = -1; // index of the first missing or null component, or -1
+    QString notObject;
 };
 
-// Environment folders arrive with either separator and sometimes a trailing one.
-QString normalizedFolder(QString folder)
+Servers serversOf(const QJsonObject &root, const QStringList &path)
 {
-    folder.replace(QLatin1Char('\\'), QLatin1Char('/'));
-    while (folder.size() > 1 && folder.endsWith(QLatin1Char('/')))
-        folder.chop(1);
-    return folder;
+    Servers servers;
+    QJsonObject current = root;
+    for (qsizetype i = 0; i < path.size(); ++i) {
+        const QJsonValue value = current.value(path.at(i));
+        if (value.isUndefined() || value.isNull()) {
+            servers.absentFrom = i;
+            return servers;
+        }
+        if (!value.isObject()) {
+            servers.notObject = path.at(i);
+            return servers;
+        }
+        current = value.toObject();
+    }
+    servers.object = current;
+    return servers;
 }
 
-QString envFolder(const QProcessEnvironment &env, const QString &name, const QString &fallback)
+// root with the object at path replaced by value.
+QJsonObject withObjectAt(QJsonObject root, const QStringList &path, const QJsonObject &value)
 {
-    const QString value = normalizedFolder(env.value(name));
-    return value.isEmpty() ? fallback : value;
+    if (path.isEmpty())
+        return value;
+    const QString &head = path.first();
+    root.insert(head, withObjectAt(root.value(head).toObject(), path.mid(1), value));
+    return root;
+}
+
+QString notObjectMessage(const QString &path, const QString &member)
+{
+    return QStringLiteral("%1 was left unchanged because its \"%2\" member is not an object.").arg(path, member);
+}
+
+bool fail(QString *error, const QString &message)
+{
+    if (error)
+        *error = message;
+    return false;
+}
+
+QStringList strings(const QJsonArray &array)
+{
+    QStringList list;
+    for (const QJsonValue &value : array)
+        list << value.toString();
+    return list;
+}
+
+Entry readEntry(const EntryShape &shape, const QJsonValue &value)
+{
+    Entry entry;
+    entry.found = true;
+    if (!value.isObject())
+        return entry;
+    entry.valid = true;
+    const QJsonObject object = value.toObject();
+    if (shape.commandArray) {
+        const QStringList words = strings(object.value(QLatin1String("command")).toArray());
+        entry.command = words.value(0);
+        entry.args = words.mid(1);
+    } else {
+        entry.command = object.value(QLatin1String("command")).toString();
+        entry.args = strings(object.value(QLatin1String("args")).toArray());
+    }
+    entry.mode = object.value(shape.envKey).toObject().value(s_modeVariable).toString();
+    return entry;
+}
+
+ClientCatalogue::Places currentPlaces()
+{
+    return {QProcessEnvironment::systemEnvironment(), QDir::homePath(),
+            QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation),
+            QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)};
+}
+
+QString resolvedFile(const Client &client)
+{
+    return Clients::resolveConfigPath(
+        ClientCatalogue::candidates(client.id, Clients::currentPlatform(), currentPlaces()), client.firstExistingFile);
+}
+
+enum class ReadStatus { Ok, Missing, Unreadable };
+
+ReadStatus readBytes(const QString &path, QByteArray *bytes, QString *detail)
+{
+    QFile file(path);
+    if (!file.exists())
+        return ReadStatus::Missing;
+    if (!file.open(QIODevice::ReadOnly)) {
+        *detail = file.errorString();
+        return ReadStatus::Unreadable;
+    }
+    *bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        *detail = file.errorString();
+        return ReadStatus::Unreadable;
+    }
+    return ReadStatus::Ok;
+}
+
+// The file's top-level object, in the client's dialect; false when there is none to read.
+bool readRoot(const Client &client, const QString &path, QJsonObject *root)
+{
+    if (client.format != Format::Jsonc) {
+        const JsonFile::ReadResult read = JsonFile::read(path);
+        *root = read.object;
+        return read.status == JsonFile::ReadStatus::Ok;
+    }
+    QByteArray text;
+    QString detail;
+    if (readBytes(path, &text, &detail) != ReadStatus::Ok)
+        return false;
+    const JsoncEdit::Parsed parsed = JsoncEdit::parse(text);
+    *root = parsed.root;
+    return parsed.ok;
+}
+
+Entry fileEntry(const Client &client, const QString &path)
+{
+    QJsonObject root;
+    if (!readRoot(client, path, &root))
+        return {};
+    const Servers servers = serversOf(root, client.serversPath);
+    if (!servers.notObject.isEmpty() || !servers.object.contains(s_serverName))
+        return {};
+    return readEntry(client.entry, servers.object.value(s_serverName));
+}
+
+// "claude mcp get tavrin": the entry's lines, indented under its name.
+Entry claudeAnswer(const QString &text)
+{
+    Entry entry;
+    if (!text.contains(s_serverName) || !text.contains(QLatin1String("Scope: User config")))
+        return entry;
+    entry.found = entry.valid = true;
+    bool inEnvironment = false;
+    for (const QString &raw : text.split(QLatin1Char('\n'))) {
+        const QString line = raw.trimmed();
+        if (line.startsWith(QLatin1String("Command:"))) {
+            entry.command = line.mid(8).trimmed();
+        } else if (line.startsWith(QLatin1String("Args:"))) {
+            entry.args = line.mid(5).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        } else if (line == QLatin1String("Environment:")) {
+            inEnvironment = true;
+            continue;
+        } else if (inEnvironment && line.startsWith(s_modeVariable + QLatin1Char('='))) {
+            entry.mode = line.mid(s_modeVariable.size() + 1);
+        }
+        inEnvironment = inEnvironment && raw.startsWith(QLatin1String("    "));
+    }
+    return entry;
+}
+
+// "codex mcp get tavrin --json": the launch details are under "transport".
+Entry codexAnswer(const QByteArray &output)
+{
+    const QJsonObject object = QJsonDocument::fromJson(output).object();
+    if (object.value(QLatin1String("name")).toString() != s_serverName)
+        return {};
+    return readEntry(EntryShape{}, object.value(QLatin1String("transport")));
+}
+
+Entry cliEntry(const Client &client, const QString &exe, QString *configPath)
+{
+    // A client's own file answers without starting the server, which "claude mcp get" does as a
+    // health check; the query is the fallback.
+    if (client.candidates) {
+        const QString path = resolvedFile(client);
+        const JsonFile::ReadResult read = JsonFile::read(path);
+        if (read.status == JsonFile::ReadStatus::Ok) {
+            const Servers servers = serversOf(read.object, client.serversPath);
+            const QJsonValue value = servers.object.value(s_serverName);
+            // The tool itself ignores an entry that is not an object (null, say), and so do we:
+            // it neither starts nor removes it.
+            if (!value.isObject())
+                return {};
+            *configPath = path;
+            return readEntry(client.entry, value);
+        }
+    }
+    if (client.cli.answer == Query::None)
+        return {};
+    // Warnings go to standard error even on success; the answer is on standard output.
+    const ToolResult result = ToolProcess::run(exe, client.cli.query, ToolProcess::NoStartWait, s_detectFinishMs,
+                                               s_killMs, ToolProcess::Channels::Separate);
+    if (!result.finished || result.crashed || result.exitCode != 0)
+        return {};
+    return client.cli.answer == Query::ClaudeText ? claudeAnswer(QString::fromUtf8(result.output))
+                                                  : codexAnswer(result.output);
 }
 
 // Expands '*' in the components of an absolute folder pattern; existing folders only, by name.
@@ -95,51 +280,101 @@ QString failureText(const QByteArray &output)
     return text.trimmed();
 }
 
-bool claudeSaysNotFound(const QString &output)
+QString unchangedMessage(const QString &path, const JsonFile::ReadResult &read)
 {
-    return output.contains(QLatin1String("No MCP server named \"tavrin\""));
+    const QString why = read.status == JsonFile::ReadStatus::Unreadable
+                            ? QStringLiteral("it cannot be read")
+                            : QStringLiteral("its content is not a JSON object");
+    return QStringLiteral("%1 was left unchanged because %2 (%3).").arg(path, why, read.errorDetail);
 }
 
-bool isCliClient(const QString &clientId)
-{
-    return clientId == s_claudeCode || clientId == s_codex;
-}
-
-bool jsonConfigured(const QString &path)
+bool writeJson(const QStringList &serversPath, const EntryShape &shape, const QString &path,
+               const QString &permissionMode, QString *error)
 {
     const JsonFile::ReadResult read = JsonFile::read(path);
-    return read.status == JsonFile::ReadStatus::Ok &&
-           read.object.value(QLatin1String("mcpServers")).toObject().contains(s_serverName);
+    // Rewriting a file we could not understand would throw away the client's settings.
+    if (read.status == JsonFile::ReadStatus::Unreadable || read.status == JsonFile::ReadStatus::NotObject)
+        return fail(error, unchangedMessage(path, read));
+    const Servers servers = serversOf(read.object, serversPath);
+    if (!servers.notObject.isEmpty())
+        return fail(error, notObjectMessage(path, servers.notObject));
+    QJsonObject object = servers.object;
+    object.insert(s_serverName, Clients::mcpEntry(shape, permissionMode));
+    return JsonFile::write(path, withObjectAt(read.object, serversPath, object), error);
 }
 
-bool claudeConfigured(const QString &exe)
+bool removeJson(const QStringList &serversPath, const QString &path, QString *error)
 {
-    // Claude Code's own user config answers without starting the server, which "claude mcp get"
-    // does as a health check; the query is only the fallback.
-    const JsonFile::ReadResult read =
-        JsonFile::read(Clients::claudeUserConfigPath(QProcessEnvironment::systemEnvironment(), QDir::homePath()));
-    if (read.status == JsonFile::ReadStatus::Ok) {
-        // Claude Code itself ignores an entry that is not an object (null, say).
-        return read.object.value(QLatin1String("mcpServers")).toObject().value(s_serverName).isObject();
+    const JsonFile::ReadResult read = JsonFile::read(path);
+    switch (read.status) {
+    case JsonFile::ReadStatus::Missing:
+    case JsonFile::ReadStatus::NotObject:
+        return true;
+    case JsonFile::ReadStatus::Unreadable:
+        return fail(error, unchangedMessage(path, read));
+    case JsonFile::ReadStatus::Ok:
+        break;
     }
-    const ToolResult result = ToolProcess::run(exe, {QStringLiteral("mcp"), QStringLiteral("get"), s_serverName},
-                                               ToolProcess::NoStartWait, s_detectFinishMs, s_killMs);
-    if (!result.finished || result.crashed || result.exitCode != 0)
-        return false;
-    const QString text = QString::fromUtf8(result.output);
-    return text.contains(s_serverName) && text.contains(QLatin1String("Scope: User config"));
+    Servers servers = serversOf(read.object, serversPath);
+    if (!servers.object.contains(s_serverName))
+        return true;
+    servers.object.remove(s_serverName);
+    return JsonFile::write(path, withObjectAt(read.object, serversPath, servers.object), error);
 }
 
-bool codexConfigured(const QString &exe)
+// Comments, order and spacing are the user's: only our member's text changes.
+bool writeJsonc(const Client &client, const QString &path, const QString &permissionMode, QString *error)
 {
-    // Codex writes warnings to standard error even on success; the JSON is on standard output.
-    const ToolResult result =
-        ToolProcess::run(exe, {QStringLiteral("mcp"), QStringLiteral("get"), s_serverName, QStringLiteral("--json")},
-                         ToolProcess::NoStartWait, s_detectFinishMs, s_killMs, ToolProcess::Channels::Separate);
-    if (!result.finished || result.crashed || result.exitCode != 0)
-        return false;
-    const QJsonDocument doc = QJsonDocument::fromJson(result.output);
-    return doc.isObject() && doc.object().value(QLatin1String("name")).toString() == s_serverName;
+    QByteArray text;
+    QString detail;
+    const ReadStatus status = readBytes(path, &text, &detail);
+    if (status == ReadStatus::Unreadable)
+        return fail(error, QStringLiteral("%1 was left unchanged because it cannot be read (%2).").arg(path, detail));
+    const QJsonObject entry = Clients::mcpEntry(client.entry, permissionMode);
+    if (status == ReadStatus::Missing)
+        return JsonFile::write(path, withObjectAt({}, client.serversPath, {{s_serverName, entry}}), error);
+
+    const JsoncEdit::Parsed parsed = JsoncEdit::parse(text);
+    if (!parsed.ok)
+        return fail(error, QStringLiteral("%1 was left unchanged because its content is not a JSON object (%2).")
+                               .arg(path, parsed.error));
+    const Servers servers = serversOf(parsed.root, client.serversPath);
+    if (!servers.notObject.isEmpty())
+        return fail(error, notObjectMessage(path, servers.notObject));
+    // A missing or null servers object is set whole, with our entry in it (the editor keeps a
+    // null, like any member that is not an object).
+    const QStringList &serversPath = client.serversPath;
+    const qsizetype at = servers.absentFrom < 0 ? serversPath.size() : servers.absentFrom;
+    const QJsonValue value = at == serversPath.size()
+                                 ? QJsonValue(entry)
+                                 : QJsonValue(withObjectAt({}, serversPath.mid(at + 1), {{s_serverName, entry}}));
+    const QString name = at == serversPath.size() ? s_serverName : serversPath.at(at);
+    QString why;
+    if (!JsoncEdit::setMember(text, serversPath.mid(0, at), name, value, &why))
+        return fail(error, QStringLiteral("%1 was left unchanged: %2").arg(path, why));
+    return JsonFile::writeBytes(path, text, error);
+}
+
+bool removeJsonc(const Client &client, const QString &path, QString *error)
+{
+    QByteArray text;
+    QString detail;
+    switch (readBytes(path, &text, &detail)) {
+    case ReadStatus::Missing:
+        return true;
+    case ReadStatus::Unreadable:
+        return fail(error, QStringLiteral("%1 was left unchanged because it cannot be read (%2).").arg(path, detail));
+    case ReadStatus::Ok:
+        break;
+    }
+    const JsoncEdit::Parsed parsed = JsoncEdit::parse(text);
+    // What cannot be parsed holds no entry of ours that a client would start.
+    if (!parsed.ok || !serversOf(parsed.root, client.serversPath).object.contains(s_serverName))
+        return true;
+    QString why;
+    if (!JsoncEdit::removeMember(text, client.serversPath, s_serverName, &why))
+        return fail(error, QStringLiteral("%1 was left unchanged: %2").arg(path, why));
+    return JsonFile::writeBytes(path, text, error);
 }
 
 } // namespace
@@ -148,23 +383,37 @@ Clients::Clients(QObject *parent) : QObject(parent) {}
 
 QList<ClientInfo> Clients::detect(const QString &permissionMode) const
 {
-    Q_UNUSED(permissionMode) // presence and entry only; the entry's mode is not compared
     QList<ClientInfo> result;
-    for (const ClientRow &row : s_clients) {
+    for (const Client &client : ClientCatalogue::all()) {
         ClientInfo info;
-        info.id = QLatin1String(row.id);
-        info.name = QLatin1String(row.name);
-        info.usesCli = row.executable != nullptr;
+        info.id = client.id;
+        info.name = client.name;
+        info.usesCli = client.format == Format::Cli;
+        QString exe;
+        for (const QString &name : client.executables) {
+            exe = findExecutable(name);
+            if (!exe.isEmpty())
+                break;
+        }
+        Entry entry;
         if (info.usesCli) {
-            const QString exe = findExecutable(QLatin1String(row.executable));
             info.installed = !exe.isEmpty();
             if (info.installed)
-                info.configured = info.id == s_claudeCode ? claudeConfigured(exe) : codexConfigured(exe);
+                entry = cliEntry(client, exe, &info.configPath);
         } else {
-            const QString path = configPathFor(info.id);
-            info.installed = QFileInfo(QFileInfo(path).absolutePath()).isDir();
-            info.configured = jsonConfigured(path);
+            info.configPath = resolvedFile(client);
+            // Present when its program is on the PATH or its configuration folder exists, with or
+            // without the file.
+            info.installed = !exe.isEmpty() || QFileInfo(QFileInfo(info.configPath).absolutePath()).isDir();
+            entry = fileEntry(client, info.configPath);
         }
+        info.configured = entry.found;
+        info.entryValid = entry.valid;
+        info.mode = entry.mode;
+        info.command = entry.command;
+        info.args = entry.args;
+        info.upToDate = entry.valid && entry.command == s_program && entry.args == QStringList{s_serverName} &&
+                        entry.mode == permissionMode;
         result << info;
     }
     return result;
@@ -182,57 +431,19 @@ Clients::Platform Clients::currentPlatform()
 }
 
 QStringList Clients::configCandidates(const QString &clientId, Platform platform, const QProcessEnvironment &env,
-                                      const QString &homeFolder, const QString &dataFolder, const QString &configFolder)
+                                      const QString &home, const QString &dataDir, const QString &configDir)
 {
-    const QString home = normalizedFolder(homeFolder);
-    const QString data = normalizedFolder(dataFolder);
-    const QString config = normalizedFolder(configFolder);
-    const QString localAppData = envFolder(env, QStringLiteral("LOCALAPPDATA"), home + QLatin1String("/AppData/Local"));
-    const QString appData = envFolder(env, QStringLiteral("APPDATA"), home + QLatin1String("/AppData/Roaming"));
-    const QString macSupport = home + QLatin1String("/Library/Application Support");
-
-    QStringList candidates;
-    if (clientId == QLatin1String("claude-desktop")) {
-        switch (platform) {
-        case Platform::Windows:
-            candidates << localAppData + QLatin1String("/Claude-Data/claude*") + s_claudeDesktopFile
-                       << localAppData + QLatin1String("/Packages/Claude_*/LocalCache/Roaming/Claude") +
-                              s_claudeDesktopFile
-                       << appData + QLatin1String("/Claude") + s_claudeDesktopFile;
-            break;
-        case Platform::MacOS:
-            candidates << macSupport + QLatin1String("/Claude") + s_claudeDesktopFile;
-            break;
-        case Platform::Linux:
-            candidates << config + QLatin1String("/Claude") + s_claudeDesktopFile;
-            break;
-        }
-        candidates << data + QLatin1String("/Claude") + s_claudeDesktopFile;
-    } else if (clientId == QLatin1String("cursor")) {
-        candidates << home + QLatin1String("/.cursor/mcp.json");
-    } else if (clientId == QLatin1String("windsurf")) {
-        candidates << home + QLatin1String("/.codeium/windsurf/mcp_config.json");
-    } else if (clientId == QLatin1String("cline")) {
-        candidates << home + QLatin1String("/.cline/data/settings/cline_mcp_settings.json");
-        switch (platform) {
-        case Platform::Windows:
-            candidates << appData + s_clineStorage;
-            break;
-        case Platform::MacOS:
-            candidates << macSupport + s_clineStorage;
-            break;
-        case Platform::Linux:
-            candidates << config + s_clineStorage;
-            break;
-        }
-        candidates << data + s_clineStorage;
-    }
-    candidates.removeDuplicates();
-    return candidates;
+    return ClientCatalogue::candidates(clientId, platform, {env, home, dataDir, configDir});
 }
 
-QString Clients::resolveConfigPath(const QStringList &candidates)
+QString Clients::resolveConfigPath(const QStringList &candidates, bool firstExistingFile)
 {
+    if (firstExistingFile) {
+        for (const QString &candidate : candidates) {
+            if (!candidate.contains(QLatin1Char('*')) && QFileInfo(candidate).isFile())
+                return candidate;
+        }
+    }
     for (const QString &candidate : candidates) {
         const qsizetype slash = candidate.lastIndexOf(QLatin1Char('/'));
         const QString folder = candidate.left(slash);
@@ -254,24 +465,10 @@ QString Clients::resolveConfigPath(const QStringList &candidates)
 
 QString Clients::configPathFor(const QString &clientId)
 {
-    const QStringList candidates =
-        configCandidates(clientId, currentPlatform(), QProcessEnvironment::systemEnvironment(), QDir::homePath(),
-                         QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation),
-                         QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation));
-    if (candidates.isEmpty())
+    const Client *client = ClientCatalogue::find(clientId);
+    if (!client || client->format == Format::Cli)
         return {};
-    return resolveConfigPath(candidates);
-}
-
-QString Clients::claudeUserConfigPath(const QProcessEnvironment &env, const QString &home)
-{
-    // Claude Code keeps using its older file name when that file exists.
-    const QString configDir = normalizedFolder(env.value(QStringLiteral("CLAUDE_CONFIG_DIR")));
-    const QString legacy =
-        (configDir.isEmpty() ? home + QLatin1String("/.claude") : configDir) + QLatin1String("/.config.json");
-    if (QFileInfo::exists(legacy))
-        return legacy;
-    return (configDir.isEmpty() ? home : configDir) + QLatin1String("/.claude.json");
+    return resolvedFile(*client);
 }
 
 QString Clients::findExecutable(const QString &name)
@@ -293,14 +490,17 @@ bool Clients::isValidPermissionMode(const QString &permissionMode)
 bool Clients::writeConfig(const QString &clientId, const QString &permissionMode)
 {
     m_lastError.clear();
+    const Client *client = ClientCatalogue::find(clientId);
+    if (!client)
+        return false;
     bool result = false;
-    if (isCliClient(clientId)) {
+    if (client->format == Format::Cli) {
         result = runCliAdd(clientId, permissionMode);
     } else {
         const QString path = configPathFor(clientId);
         if (path.isEmpty())
             return false;
-        result = writeJsonConfig(path, permissionMode, &m_lastError);
+        result = writeFileConfig(*client, path, permissionMode, &m_lastError);
     }
     if (!result && m_lastError.isEmpty())
         m_lastError = QStringLiteral("Could not write the client configuration.");
@@ -311,14 +511,17 @@ bool Clients::writeConfig(const QString &clientId, const QString &permissionMode
 bool Clients::removeConfig(const QString &clientId)
 {
     m_lastError.clear();
+    const Client *client = ClientCatalogue::find(clientId);
+    if (!client)
+        return false;
     bool result = false;
-    if (isCliClient(clientId)) {
+    if (client->format == Format::Cli) {
         result = runCliRemove(clientId);
     } else {
         const QString path = configPathFor(clientId);
         if (path.isEmpty())
             return false;
-        result = removeJsonConfig(path, &m_lastError);
+        result = removeFileConfig(*client, path, &m_lastError);
     }
     if (!result && m_lastError.isEmpty())
         m_lastError = QStringLiteral("Could not remove the client configuration.");
@@ -328,63 +531,50 @@ bool Clients::removeConfig(const QString &clientId)
 
 QJsonObject Clients::mcpEntry(const QString &permissionMode)
 {
-    return QJsonObject{
-        {QStringLiteral("command"), QStringLiteral("uvx")},
-        {QStringLiteral("args"), QJsonArray{s_serverName}},
-        {QStringLiteral("env"), QJsonObject{{s_modeVariable, permissionMode}}},
-    };
+    return mcpEntry(EntryShape{}, permissionMode);
+}
+
+QJsonObject Clients::mcpEntry(const EntryShape &shape, const QString &permissionMode)
+{
+    QJsonObject entry = shape.extras;
+    if (shape.commandArray) {
+        entry.insert(QLatin1String("command"), QJsonArray{s_program, s_serverName});
+    } else {
+        entry.insert(QLatin1String("command"), s_program);
+        entry.insert(QLatin1String("args"), QJsonArray{s_serverName});
+    }
+    entry.insert(shape.envKey, QJsonObject{{s_modeVariable, permissionMode}});
+    return entry;
 }
 
 bool Clients::writeJsonConfig(const QString &path, const QString &permissionMode, QString *error)
 {
-    const JsonFile::ReadResult read = JsonFile::read(path);
-    // Rewriting a file we could not understand would throw away the client's settings.
-    if (read.status == JsonFile::ReadStatus::Unreadable || read.status == JsonFile::ReadStatus::NotObject) {
-        if (error) {
-            const QString why = read.status == JsonFile::ReadStatus::Unreadable
-                                    ? QStringLiteral("it cannot be read")
-                                    : QStringLiteral("its content is not a JSON object");
-            *error = QStringLiteral("%1 was left unchanged because %2 (%3).").arg(path, why, read.errorDetail);
-        }
-        return false;
-    }
-    QJsonObject root = read.object;
-    QJsonObject servers = root.value(QLatin1String("mcpServers")).toObject();
-    servers.insert(s_serverName, mcpEntry(permissionMode));
-    root.insert(QLatin1String("mcpServers"), servers);
-    return JsonFile::write(path, root, error);
+    return writeJson(s_mcpServers, EntryShape{}, path, permissionMode, error);
 }
 
 bool Clients::removeJsonConfig(const QString &path, QString *error)
 {
-    const JsonFile::ReadResult read = JsonFile::read(path);
-    switch (read.status) {
-    case JsonFile::ReadStatus::Missing:
-    case JsonFile::ReadStatus::NotObject:
-        return true;
-    case JsonFile::ReadStatus::Unreadable:
-        if (error)
-            *error =
-                QStringLiteral("%1 was left unchanged because it cannot be read (%2).").arg(path, read.errorDetail);
-        return false;
-    case JsonFile::ReadStatus::Ok:
-        break;
-    }
-    QJsonObject root = read.object;
-    QJsonObject servers = root.value(QLatin1String("mcpServers")).toObject();
-    if (!servers.contains(s_serverName))
-        return true;
-    servers.remove(s_serverName);
-    root.insert(QLatin1String("mcpServers"), servers);
-    return JsonFile::write(path, root, error);
+    return removeJson(s_mcpServers, path, error);
+}
+
+bool Clients::writeFileConfig(const Client &client, const QString &path, const QString &permissionMode, QString *error)
+{
+    if (client.format == Format::Jsonc)
+        return writeJsonc(client, path, permissionMode, error);
+    return writeJson(client.serversPath, client.entry, path, permissionMode, error);
+}
+
+bool Clients::removeFileConfig(const Client &client, const QString &path, QString *error)
+{
+    if (client.format == Format::Jsonc)
+        return removeJsonc(client, path, error);
+    return removeJson(client.serversPath, path, error);
 }
 
 bool Clients::runCliAdd(const QString &clientId, const QString &permissionMode)
 {
-    QStringList args{QStringLiteral("mcp"), QStringLiteral("add"), s_serverName};
-    if (clientId == s_claudeCode)
-        args << QStringLiteral("--scope") << QStringLiteral("user");
-    else if (clientId != s_codex)
+    const Client *client = ClientCatalogue::find(clientId);
+    if (!client || client->format != Format::Cli)
         return false;
     if (!isValidPermissionMode(permissionMode)) {
         m_lastError = QStringLiteral("The permission mode \"%1\" was refused: only lower-case letters and "
@@ -392,32 +582,25 @@ bool Clients::runCliAdd(const QString &clientId, const QString &permissionMode)
                           .arg(permissionMode);
         return false;
     }
-    args << QStringLiteral("--env") << s_modeVariable + QLatin1Char('=') + permissionMode << QStringLiteral("--")
-         << QStringLiteral("uvx") << s_serverName;
-    if (clientId == s_claudeCode) {
-        // "claude mcp add" refuses to overwrite an existing entry, so the old one goes first;
-        // its absence is fine, any other failure stops here with the tool's own explanation.
-        if (!runTool(QStringLiteral("claude"),
-                     {QStringLiteral("mcp"), QStringLiteral("remove"), s_serverName, QStringLiteral("--scope"),
-                      QStringLiteral("user")},
-                     claudeSaysNotFound))
-            return false;
-        return executeCli(QStringLiteral("claude"), args);
-    }
-    return executeCli(QStringLiteral("codex"), args);
+    const QString &program = client->executables.first();
+    // A tool that refuses to overwrite an entry loses the old one first; its absence is fine, any
+    // other failure stops here with the tool's own explanation.
+    if (client->cli.removeBeforeAdd && !runCliRemove(clientId))
+        return false;
+    return executeCli(program, client->cli.add + QStringList{QStringLiteral("--env"),
+                                                             s_modeVariable + QLatin1Char('=') + permissionMode,
+                                                             QStringLiteral("--"), s_program, s_serverName});
 }
 
 bool Clients::runCliRemove(const QString &clientId)
 {
-    QStringList args{QStringLiteral("mcp"), QStringLiteral("remove"), s_serverName};
-    if (clientId == s_claudeCode) {
-        args << QStringLiteral("--scope") << QStringLiteral("user");
-        // An entry that is already gone is what the user asked for ("codex mcp remove" agrees).
-        return runTool(QStringLiteral("claude"), args, claudeSaysNotFound);
-    }
-    if (clientId != s_codex)
+    const Client *client = ClientCatalogue::find(clientId);
+    if (!client || client->format != Format::Cli)
         return false;
-    return executeCli(QStringLiteral("codex"), args);
+    // An entry that is already gone is what the user asked for.
+    const QString absent = client->cli.absentText;
+    return runTool(client->executables.first(), client->cli.remove,
+                   [absent](const QString &output) { return !absent.isEmpty() && output.contains(absent); });
 }
 
 bool Clients::executeCli(const QString &program, const QStringList &args)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "clientcatalogue.h"
+
 #include <QJsonObject>
 #include <QList>
 #include <QObject>
@@ -9,45 +11,54 @@
 
 #include <functional>
 
-// One AI client as detection sees it.
+// One AI client as detection sees it, with what its "tavrin" entry carries.
 struct ClientInfo
 {
     QString id;
     QString name;
     bool usesCli = false;
     bool installed = false;
-    bool configured = false;
+    bool configured = false; // an entry named "tavrin" exists
+    // The entry as found (empty when not configured or not readable).
+    QString mode; // its GODOT_MCP_PERMISSION_MODE; empty when unknown or unset
+    QString command;
+    QStringList args;
+    // The entry is an object; a configured client with a null, array or string entry has false.
+    bool entryValid = false;
+    // The entry starts exactly "uvx tavrin" with the permission mode detection was asked about.
+    bool upToDate = false;
+    // The file the entry lives in (or would go to); empty when only the client's tool knows.
+    QString configPath;
 };
 
-// Knows the six AI clients, detects them, and registers or removes the "tavrin" MCP server entry
-// in each, by merging into its JSON config or by running its own CLI. Cheap to create, so worker
-// threads make their own instance.
+// Detects the AI clients of the catalogue and registers or removes the "tavrin" MCP server entry
+// in each: by editing its configuration file or by running its own CLI. Cheap to create, so
+// worker threads make their own instance.
 class Clients : public QObject
 {
     Q_OBJECT
 public:
-    enum class Platform { Windows, MacOS, Linux };
+    using Platform = ClientCatalogue::Platform;
 
     explicit Clients(QObject *parent = nullptr);
 
-    // Detection
+    // Detection: one record per catalogue row, in catalogue order. An entry counts as up to date
+    // when it carries permissionMode.
     [[nodiscard]] QList<ClientInfo> detect(const QString &permissionMode) const;
+    // The configuration file of a client registered by file edit; empty for the others.
     [[nodiscard]] static QString configPathFor(const QString &clientId);
     [[nodiscard]] static QString findExecutable(const QString &name);
     [[nodiscard]] QString lastError() const { return m_lastError; }
 
-    // Where a JSON client may keep its file, in order of preference; a folder component may hold a
-    // '*' wildcard. Pure: depends only on the arguments, so every platform's list can be checked
-    // anywhere. Empty for the CLI clients and unknown identifiers.
+    // The catalogue's candidate files of a client for the given folders (pure).
     [[nodiscard]] static QStringList configCandidates(const QString &clientId, Platform platform,
                                                       const QProcessEnvironment &env, const QString &home,
                                                       const QString &dataDir, const QString &configDir);
-    // The first candidate whose folder exists (wildcards expanded); when none does, the first
-    // candidate without a wildcard.
-    [[nodiscard]] static QString resolveConfigPath(const QStringList &candidates);
+    // With firstExistingFile, the first candidate that exists as a file. Otherwise, and when none
+    // does: the first candidate whose folder exists (wildcards expanded); when none does, the
+    // first candidate without a wildcard.
+    [[nodiscard]] static QString resolveConfigPath(const QStringList &candidates, bool firstExistingFile = false);
     [[nodiscard]] static Platform currentPlatform();
-    // The file in which Claude Code keeps its user-scope MCP servers.
-    [[nodiscard]] static QString claudeUserConfigPath(const QProcessEnvironment &env, const QString &home);
     // Permission modes go onto CLI command lines (through cmd.exe on Windows), so only
     // lower-case ASCII letters and underscores are let through.
     [[nodiscard]] static bool isValidPermissionMode(const QString &permissionMode);
@@ -55,10 +66,16 @@ public:
     // Configuration
     bool writeConfig(const QString &clientId, const QString &permissionMode);
     bool removeConfig(const QString &clientId);
+    // Our entry in the common shape, and in a given client's shape.
     [[nodiscard]] static QJsonObject mcpEntry(const QString &permissionMode);
-    // The file-level operations leave a reason in *error (when given) on failure.
+    [[nodiscard]] static QJsonObject mcpEntry(const ClientCatalogue::EntryShape &shape, const QString &permissionMode);
+    // The file-level operations leave a reason in *error (when given) on failure. The first two
+    // edit a plain JSON file's "mcpServers" object; the others any file client's own file.
     static bool writeJsonConfig(const QString &path, const QString &permissionMode, QString *error = nullptr);
     static bool removeJsonConfig(const QString &path, QString *error = nullptr);
+    static bool writeFileConfig(const ClientCatalogue::Client &client, const QString &path,
+                                const QString &permissionMode, QString *error = nullptr);
+    static bool removeFileConfig(const ClientCatalogue::Client &client, const QString &path, QString *error = nullptr);
     bool runCliAdd(const QString &clientId, const QString &permissionMode);
     bool runCliRemove(const QString &clientId);
     bool executeCli(const QString &program, const QStringList &args);

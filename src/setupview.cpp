@@ -64,21 +64,15 @@ QLabel *iconLabel(const QByteArray &svg, const QString &colour, int iconSize, in
     return label;
 }
 
-const QByteArray &clientIcon(const QString &id)
+// The drawing for a catalogue icon key; clients without their own drawing yet share the code one.
+const QByteArray &clientIcon(const QString &key)
 {
-    if (id == QLatin1String("claude-code"))
-        return Icons::TERMINAL;
-    if (id == QLatin1String("claude-desktop"))
-        return Icons::MONITOR;
-    if (id == QLatin1String("cursor"))
-        return Icons::CODE;
-    if (id == QLatin1String("windsurf"))
-        return Icons::WIND;
-    if (id == QLatin1String("cline"))
-        return Icons::ZAP;
-    if (id == QLatin1String("codex"))
-        return Icons::BOX;
-    return Icons::CODE;
+    static const QHash<QString, const QByteArray *> s_icons{
+        {QStringLiteral("terminal"), &Icons::TERMINAL}, {QStringLiteral("monitor"), &Icons::MONITOR},
+        {QStringLiteral("code"), &Icons::CODE},         {QStringLiteral("wind"), &Icons::WIND},
+        {QStringLiteral("zap"), &Icons::ZAP},           {QStringLiteral("box"), &Icons::BOX},
+    };
+    return *s_icons.value(key, &Icons::CODE);
 }
 
 // Keeps the scroll position across a rebuild. The new scroll area has no range until its layout
@@ -195,7 +189,7 @@ void SetupView::scanStatus()
         }
         for (const ClientInfo &info : std::as_const(result.clients)) {
             if (!info.usesCli)
-                result.configPaths.insert(info.id, Clients::configPathFor(info.id));
+                result.configPaths.insert(info.id, info.configPath);
         }
         return result;
     }));
@@ -382,16 +376,17 @@ void SetupView::buildClientsSection(QVBoxLayout *layout)
 
     int index = 0;
     for (const ClientInfo &info : std::as_const(m_clientInfos)) {
+        const ClientCatalogue::Client *client = ClientCatalogue::find(info.id);
+        if (!client || (!client->cardWhenAbsent && !info.installed && !info.configured))
+            continue;
         auto *card = new QFrame;
         setClass(card, "client-card");
         card->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
         card->setMinimumHeight(158);
         grid->addWidget(card, index / 3, index % 3);
         ++index;
-        if (info.id == QLatin1String("claude-code"))
-            card->setToolTip(tr("Registered with: %1").arg(QStringLiteral("claude mcp add tavrin --scope user")));
-        else if (info.id == QLatin1String("codex"))
-            card->setToolTip(tr("Registered with: %1").arg(QStringLiteral("codex mcp add tavrin")));
+        if (const QString command = ClientCatalogue::registrationCommand(*client); !command.isEmpty())
+            card->setToolTip(tr("Registered with: %1").arg(command));
         else if (!m_configPaths.value(info.id).isEmpty())
             card->setToolTip(tr("Configuration file: %1").arg(m_configPaths.value(info.id)));
 
@@ -402,7 +397,7 @@ void SetupView::buildClientsSection(QVBoxLayout *layout)
         auto *header = new QHBoxLayout;
         header->setSpacing(10);
         cardLayout->addLayout(header);
-        QLabel *icon = iconLabel(clientIcon(info.id), s_accent, 20, 24);
+        QLabel *icon = iconLabel(clientIcon(client->iconKey), s_accent, 20, 24);
         icon->setAlignment(Qt::AlignCenter);
         header->addWidget(icon);
         auto *name = new QLabel(info.name);

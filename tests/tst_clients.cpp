@@ -1,19 +1,28 @@
 #include "clients.h"
+#include "jsoncedit.h"
 #include "testenv.h"
 #include "toolprocess.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 
-// Detection of a CLI client from Claude Code's own config file (null: none) and the answer of "mcp get".
+using ClientCatalogue::Format;
+
+// Detection of a CLI client from Claude Code's own config file (null: none) and the answer of its
+// query; what it found: configured, the mode ('-': not an object) and whether that is up to date.
 struct Probe
 {
     QString id, file, out;
     int code;
     bool queried, configured;
+    QString mode;
+    bool upToDate;
 };
-// Cursor's file before (null: none; "<dir>": a folder instead) and after (null: unchanged; '@': the entry).
+// A file client's file before (null: none; "<dir>": a folder instead) and after (null: unchanged;
+// '@': the entry).
 struct Edit
 {
+    QString id;
     bool write, detected;         // detected: configured beforehand
     QString before, after, error; // no error: the change succeeds
 };
@@ -24,9 +33,18 @@ struct Run
     bool add;
     int code, runs;
 };
+// What detection finds in a file: configured, an object, the mode, the command, up to date.
+struct Truth
+{
+    bool configured, valid;
+    QString mode, command;
+    bool upToDate;
+};
 Q_DECLARE_METATYPE(Probe)
 Q_DECLARE_METATYPE(Edit)
 Q_DECLARE_METATYPE(Run)
+Q_DECLARE_METATYPE(Truth)
+Q_DECLARE_METATYPE(QProcessEnvironment)
 
 class TestClients : public QObject
 {
@@ -34,9 +52,23 @@ class TestClients : public QObject
 
     static QString log(const QString &tool) { return TestEnv::binDir() + '/' + tool; }
     static QString calls(const QString &tool) { return TestEnv::readFile(log(tool) + ".calls"); }
-    static constexpr auto s_entry =
-        R"({"command":"uvx","args":["tavrin"],"env":{"GODOT_MCP_PERMISSION_MODE":"safe_edit"}})";
-    static ClientInfo detected(int index) { return Clients().detect(QStringLiteral("safe_edit")).value(index); }
+    static const ClientCatalogue::Client &row(const QString &id) { return *ClientCatalogue::find(id); }
+    static QString entry(const QString &id, const QString &mode = QStringLiteral("safe_edit"))
+    {
+        return QJsonDocument(Clients::mcpEntry(row(id).entry, mode)).toJson(QJsonDocument::Compact);
+    }
+    static ClientInfo detected(const QString &id, const QString &mode = QStringLiteral("safe_edit"))
+    {
+        for (const ClientInfo &info : Clients().detect(mode))
+            if (info.id == id)
+                return info;
+        return {};
+    }
+    // A document holding `servers` at the client's servers object.
+    static QByteArray document(const QString &id, const QJsonObject &servers)
+    {
+        return QJsonDocument(QJsonObject{{row(id).serversPath.first(), servers}}).toJson();
+    }
     // Logs "<arg><arg>...\n" per call; `sub` prints out, exits with code (-1: hangs); "get" warns like Codex.
     static void fakeCli(const QString &tool, const QString &sub = {}, const QString &out = {}, int code = 0)
     {
@@ -52,9 +84,38 @@ class TestClients : public QObject
 private slots:
     void init()
     {
-        for (const QString &dir : {TestEnv::home(), TestEnv::binDir()})
+        for (const QString &dir : {TestEnv::home(), TestEnv::binDir(), TestEnv::configHome(), TestEnv::dataHome()})
             QVERIFY(QDir(dir).removeRecursively() && QDir().mkpath(dir));
         qunsetenv("CLAUDE_CONFIG_DIR");
+    }
+
+    // Every row of the catalogue with nothing installed: in order, not installed, not configured.
+    void catalogueOrder()
+    {
+        QStringList ids;
+        for (const ClientInfo &info : Clients().detect(QStringLiteral("safe_edit"))) {
+            ids << info.id + (info.usesCli ? "*" : "");
+            QVERIFY(!info.installed && !info.configured && !info.upToDate);
+        }
+        QCOMPARE(ids.join(' '), "claude-code* claude-desktop cursor windsurf cline codex* vscode copilot-cli gemini "
+                                "qwen opencode zed");
+    }
+
+    // A client registered by file edit is present when its program is on the PATH or its folder exists.
+    void installed()
+    {
+        for (const ClientCatalogue::Client &client : ClientCatalogue::all()) {
+            if (client.format == Format::Cli)
+                continue;
+            const QString folder = QFileInfo(Clients::configPathFor(client.id)).absolutePath();
+            QVERIFY2(!detected(client.id).installed, qPrintable(client.id));
+            QVERIFY(QDir().mkpath(folder) && detected(client.id).installed);
+            QVERIFY(QDir(folder).removeRecursively() && !detected(client.id).installed);
+            for (const QString &exe : client.executables) {
+                QVERIFY(!TestEnv::writeTool(exe, "exit 0").isEmpty() && detected(client.id).installed);
+                QVERIFY(TestEnv::removeTool(exe));
+            }
+        }
     }
 
     void cliDetection_data()
@@ -62,14 +123,32 @@ private slots:
         QTest::addColumn<Probe>("p");
         const QString cc = "claude-code", codex = "codex", none, json = R"({"name": "tavrin", "enabled": true})";
         const QString user = "tavrin:\n  Scope: User config (available in all your projects)\n";
-        QTest::newRow("file") << Probe{cc, R"({"mcpServers": {"tavrin": {"command": "uvx"}}})", user, 0, false, true};
-        QTest::newRow("null entry") << Probe{cc, R"({"mcpServers": {"tavrin": null}})", user, 0, false, false};
-        QTest::newRow("no file: query") << Probe{cc, none, user, 0, true, true};
-        QTest::newRow("comments: query") << Probe{cc, "{ // x\n}", user, 0, true, true};
-        QTest::newRow("query fails") << Probe{cc, none, user, 1, true, false};
-        QTest::newRow("other scope") << Probe{cc, none, "tavrin:\n  Scope: Local config\n", 0, true, false};
-        QTest::newRow("codex") << Probe{codex, none, json, 0, true, true};
-        QTest::newRow("codex fails") << Probe{codex, none, json, 1, true, false};
+        const QString get = user + "  Type: stdio\n  Command: uvx\n  Args: tavrin\n  Environment:\n"
+                                   "    GODOT_MCP_PERMISSION_MODE=safe_edit\n\nTo remove this server, run: x\n";
+        const QString file = R"({"mcpServers": {"tavrin": )" + entry(cc) + "}}";
+        const QString transport = R"({"name": "tavrin", "transport": {"type": "stdio", "command": "uvx",
+            "args": ["tavrin"], "env": {"GODOT_MCP_PERMISSION_MODE": "safe_edit"}}})";
+        QTest::newRow("file") << Probe{cc, file, user, 0, false, true, "safe_edit", true};
+        QTest::newRow("file, old mode") << Probe{
+            cc, QString(file).replace("safe_edit", "full_control"), user, 0, false, true, "full_control", false};
+        QTest::newRow("file, no mode") << Probe{
+            cc, R"({"mcpServers": {"tavrin": {"command": "uvx"}}})", user, 0, false, true, "", false};
+        // Claude Code ignores what is not an object, and cannot remove it either.
+        QTest::newRow("null entry") << Probe{cc,   R"({"mcpServers": {"tavrin": null}})", user, 0, false, false, "",
+                                             false};
+        QTest::newRow("no file: query") << Probe{cc, none, get, 0, true, true, "safe_edit", true};
+        QTest::newRow("query, other command") << Probe{
+            cc,          none, QString(get).replace("uvx", "node").replace("Args: tavrin", "Args: a.js"), 0, true, true,
+            "safe_edit", false};
+        QTest::newRow("comments: query") << Probe{cc, "{ // x\n}", user, 0, true, true, "", false};
+        QTest::newRow("query fails") << Probe{cc, none, user, 1, true, false, "", false};
+        QTest::newRow("other scope") << Probe{cc, none, "tavrin:\n  Scope: Local config\n", 0, true, false, "", false};
+        QTest::newRow("codex") << Probe{codex, none, transport, 0, true, true, "safe_edit", true};
+        QTest::newRow("codex, other args") << Probe{
+            codex,       none, QString(transport).replace("[\"tavrin\"]", "[\"tavrin\", \"-v\"]"), 0, true, true,
+            "safe_edit", false};
+        QTest::newRow("codex, no transport") << Probe{codex, none, json, 0, true, true, "-", false};
+        QTest::newRow("codex fails") << Probe{codex, none, json, 1, true, false, "", false};
     }
     void cliDetection()
     {
@@ -77,9 +156,12 @@ private slots:
         QVERIFY(p.file.isNull() || TestEnv::writeFile(TestEnv::home() + "/.claude.json", p.file.toUtf8()));
         const bool codex = p.id == QLatin1String("codex");
         fakeCli(codex ? p.id : "claude", "get", p.out, p.code);
-        QCOMPARE(detected(codex ? 5 : 0).configured, p.configured);
+        const ClientInfo info = detected(p.id);
+        QCOMPARE((QVariantList{info.configured, info.entryValid ? info.mode : "-", info.upToDate}),
+                 (QVariantList{p.configured, p.configured ? p.mode : "-", p.upToDate}));
         const QString query = codex ? "<mcp><get><tavrin><--json>\n" : "<mcp><get><tavrin>\n";
         QCOMPARE(calls(codex ? p.id : "claude"), p.queried ? query : QString());
+        QCOMPARE(info.configPath, p.configured && !p.queried ? TestEnv::home() + "/.claude.json" : QString());
     }
 
     void claudeConfigDir()
@@ -89,72 +171,209 @@ private slots:
         fakeCli(QStringLiteral("claude")); // whose query would say no
         const QByteArray entry = R"({"mcpServers": {"tavrin": {}}})";
         QVERIFY(TestEnv::writeFile(home + "/.claude.json", entry)); // not used then
-        QVERIFY(TestEnv::writeFile(dir + "/.claude.json", "{}") && !detected(0).configured);
-        QVERIFY(TestEnv::writeFile(dir + "/.config.json", entry) && detected(0).configured); // older name first
+        QVERIFY(TestEnv::writeFile(dir + "/.claude.json", "{}") && !detected("claude-code").configured);
+        QVERIFY(TestEnv::writeFile(dir + "/.config.json", entry) && detected("claude-code").configured); // older first
     }
 
-    void jsonClient_data()
+    // Per file client: what detection reads from the entry, then our own write and removal, which
+    // keep the user's other server (and comments, where the client allows them).
+    void entryTruth_data()
+    {
+        QTest::addColumn<QString>("id");
+        QTest::addColumn<QByteArray>("before");
+        QTest::addColumn<Truth>("truth");
+        const QJsonObject other{{"command", "node"}, {"args", QJsonArray{"a.js"}}};
+        for (const ClientCatalogue::Client &client : ClientCatalogue::all()) {
+            if (client.format == Format::Cli)
+                continue;
+            const QString id = client.id;
+            const auto file = [&](const QJsonValue &ours) {
+                return document(id, {{"other", other}, {"tavrin", ours}});
+            };
+            const auto name = [&](const char *what) { return QString(id + ": " + what).toUtf8(); };
+            QJsonObject otherCommand = Clients::mcpEntry(client.entry, "safe_edit");
+            if (client.entry.commandArray)
+                otherCommand.insert("command", QJsonArray{"node", "server.js"});
+            else
+                otherCommand.insert("command", "node"), otherCommand.insert("args", QJsonArray{"server.js"});
+            const QByteArray current = file(Clients::mcpEntry(client.entry, "safe_edit"));
+            QTest::newRow(name("up to date").constData())
+                << id << current << Truth{true, true, "safe_edit", "uvx", true};
+            QTest::newRow(name("old mode").constData()) << id << file(Clients::mcpEntry(client.entry, "full_control"))
+                                                        << Truth{true, true, "full_control", "uvx", false};
+            QTest::newRow(name("other command").constData())
+                << id << file(otherCommand) << Truth{true, true, "safe_edit", "node", false};
+            QTest::newRow(name("not an object").constData())
+                << id << file(QStringLiteral("uvx tavrin")) << Truth{true, false, "", "", false};
+            QTest::newRow(name("not ours").constData())
+                << id << document(id, {{"other", other}}) << Truth{false, false, "", "", false};
+            if (client.format == Format::Jsonc) {
+                QByteArray commented = "// mine\n" + current;
+                commented.replace("\"other\"", "/* theirs */ \"other\"");
+                QTest::newRow(name("comments").constData())
+                    << id << commented << Truth{true, true, "safe_edit", "uvx", true};
+            }
+        }
+    }
+    void entryTruth()
+    {
+        QFETCH(QString, id);
+        QFETCH(QByteArray, before);
+        QFETCH(Truth, truth);
+        const QString path = Clients::configPathFor(id);
+        QVERIFY(TestEnv::writeFile(path, before));
+        ClientInfo info = detected(id);
+        QCOMPARE((QVariantList{info.configured, info.entryValid, info.mode, info.command, info.upToDate}),
+                 (QVariantList{truth.configured, truth.valid, truth.mode, truth.command, truth.upToDate}));
+        QCOMPARE(info.configPath, path);
+        QCOMPARE(info.args, truth.valid ? QStringList{truth.command == "uvx" ? "tavrin" : "server.js"} : QStringList());
+
+        // Both are our own edits of the user's file: the other server and any comment stay.
+        const auto kept = [&] {
+            const QByteArray now = TestEnv::readFile(path);
+            return now.contains("\"a.js\"") && now.contains("// mine") == before.contains("// mine") &&
+                   now.contains("/* theirs */") == before.contains("/* theirs */");
+        };
+        Clients clients;
+        QVERIFY2(clients.writeConfig(id, "full_control"), qPrintable(clients.lastError()));
+        info = detected(id, "full_control");
+        QVERIFY(info.configured && info.upToDate && info.mode == "full_control" && kept());
+        QVERIFY2(clients.removeConfig(id), qPrintable(clients.lastError()));
+        QVERIFY(!detected(id).configured && kept());
+    }
+
+    void fileClient_data()
     {
         QTest::addColumn<Edit>("e");
         const QString none, bad = R"({"mcpServers": )", dir = "<dir>", one = R"({"mcpServers": {"tavrin": @}})";
         const QString notObject = QStringLiteral("its content is not a JSON object"), noRead = "it cannot be read";
         const QString others = R"({"theme": "dark", "mcpServers": {"o": {"x": [1, {"b": null}]}}})";
-        QTest::newRow("fresh") << Edit{true, false, none, one, ""};
-        QTest::newRow("merge") << Edit{true, false, others, QString(others).replace("]}}", "]}, \"tavrin\": @}"), ""};
-        QTest::newRow("replace") << Edit{true, true, R"({"mcpServers": {"tavrin": {"x": 1}}})", one, ""};
-        QTest::newRow("invalid JSON") << Edit{true, false, bad, none, notObject};
-        QTest::newRow("unreadable") << Edit{true, false, dir, none, noRead};
-        QTest::newRow("remove") << Edit{false, true, R"({"mcpServers":{"tavrin":null,"x":1}})",
-                                        R"({"mcpServers":{"x":1}})", ""};
-        QTest::newRow("remove, invalid JSON") << Edit{false, false, bad, none, ""};
-        QTest::newRow("remove, unreadable") << Edit{false, false, dir, none, noRead};
+        const QString cursor = "cursor", zed = "zed", opencode = "opencode";
+        QTest::newRow("fresh") << Edit{cursor, true, false, none, one, ""};
+        QTest::newRow("merge") << Edit{
+            cursor, true, false, others, QString(others).replace("]}}", "]}, \"tavrin\": @}"), ""};
+        QTest::newRow("replace") << Edit{cursor, true, true, R"({"mcpServers": {"tavrin": {"x": 1}}})", one, ""};
+        QTest::newRow("null servers") << Edit{
+            cursor, true, false, R"({"a": 1, "mcpServers": null})", R"({"a": 1, "mcpServers": {"tavrin": @}})", ""};
+        QTest::newRow("invalid JSON") << Edit{cursor, true, false, bad, none, notObject};
+        QTest::newRow("unreadable") << Edit{cursor, true, false, dir, none, noRead};
+        QTest::newRow("remove") << Edit{
+            cursor, false, true, R"({"mcpServers":{"tavrin":null,"x":1}})", R"({"mcpServers":{"x":1}})", ""};
+        QTest::newRow("remove, invalid JSON") << Edit{cursor, false, false, bad, none, ""};
+        QTest::newRow("remove, unreadable") << Edit{cursor, false, false, dir, none, noRead};
+        // A servers member that is not an object is the user's data: refused, and nothing to remove.
+        const QString member = "its \"%1\" member is not an object.";
+        QTest::newRow("servers array") << Edit{
+            cursor, true, false, R"({"mcpServers": [{"tavrin": {}}]})", none, member.arg("mcpServers")};
+        QTest::newRow("servers string") << Edit{
+            zed, true, false, R"({"context_servers": "tavrin"})", none, member.arg("context_servers")};
+        QTest::newRow("servers number") << Edit{opencode,         true, false, "{\n  // n\n  \"mcp\": 3\n}", none,
+                                                member.arg("mcp")};
+        QTest::newRow("remove, servers array") << Edit{zed, false, false, R"({"context_servers": []})", none, ""};
+        QTest::newRow("jsonc fresh") << Edit{zed, true, false, none, R"({"context_servers": {"tavrin": @}})", ""};
+        QTest::newRow("jsonc blank") << Edit{opencode, true, false, " \n", R"({"mcp": {"tavrin": @}})", ""};
+        QTest::newRow("jsonc broken") << Edit{zed, true, false, "{ // open", none, notObject};
+        QTest::newRow("jsonc remove, broken") << Edit{zed, false, false, "{ // open", none, ""};
     }
-    void jsonClient()
+    void fileClient()
     {
         QFETCH(Edit, e);
-        const QString path = TestEnv::home() + "/.cursor/mcp.json", id = QStringLiteral("cursor");
+        const QString path = Clients::configPathFor(e.id);
         QVERIFY(e.before.isNull() ||
                 (e.before == "<dir>" ? QDir().mkpath(path) : TestEnv::writeFile(path, e.before.toUtf8())));
-        QCOMPARE(detected(2).configured, e.detected);
+        QCOMPARE(detected(e.id).configured, e.detected);
         Clients clients;
         const bool ok = e.error.isEmpty();
-        QCOMPARE(e.write ? clients.writeConfig(id, QStringLiteral("safe_edit")) : clients.removeConfig(id), ok);
+        QCOMPARE(e.write ? clients.writeConfig(e.id, QStringLiteral("safe_edit")) : clients.removeConfig(e.id), ok);
         QCOMPARE(clients.lastError().section(" (", 0, 0),
                  ok ? e.error : path + " was left unchanged because " + e.error);
         const QByteArray now = QFileInfo(path).isDir() ? QByteArray("<dir>") : TestEnv::readFile(path);
         if (!e.after.isNull())
-            QCOMPARE(QJsonDocument::fromJson(now).object(),
-                     QJsonDocument::fromJson(e.after.replace('@', s_entry).toUtf8()).object());
+            QCOMPARE(JsoncEdit::parse(now).root,
+                     QJsonDocument::fromJson(e.after.replace('@', entry(e.id)).toUtf8()).object());
         else
             QVERIFY(now == e.before.toUtf8() && QFileInfo::exists(path) == !e.before.isNull());
     }
 
-    // All candidates of the JSON clients, ';' within a client and '|' between; none for the CLI clients
-    // and unknown names. ~ is the home, $D Claude Desktop's file and $C Cline's storage.
+    // All candidates per client, ';' within a client and '|' between, in catalogue order. ~ is the
+    // home, $D Claude Desktop's file and $C Cline's storage.
+    void candidates_data()
+    {
+        QTest::addColumn<Clients::Platform>("platform");
+        QTest::addColumn<QString>("home");
+        QTest::addColumn<QProcessEnvironment>("env");
+        QTest::addColumn<QString>("data");
+        QTest::addColumn<QString>("config");
+        QTest::addColumn<QString>("expected");
+        const QString claude = "~/.claude/.config.json;~/.claude.json|";
+        const QString middle = "|~/.cursor/mcp.json|~/.codeium/windsurf/mcp_config.json|"
+                               "~/.cline/data/settings/cline_mcp_settings.json;";
+        const QString dot = "|~/.copilot/mcp-config.json|~/.gemini/settings.json|~/.qwen/settings.json|"
+                            "~/.config/opencode/opencode.json;~/.config/opencode/opencode.jsonc|";
+        QProcessEnvironment winEnv; // separators as Windows may have them; APPDATA derives from the home
+        winEnv.insert("LOCALAPPDATA", "C:\\Users\\u\\AppData\\Local\\");
+        QTest::newRow("Windows")
+            << Clients::Platform::Windows << "C:/Users/u" << winEnv << "/AppData/Local"
+            << "/AppData/Local"
+            << claude +
+                   "~/AppData/Local/Claude-Data/claude*$D;~/AppData/Local/Packages/Claude_*/LocalCache/Roaming/"
+                   "Claude$D;~/AppData/Roaming/Claude$D;~/AppData/Local/Claude$D" +
+                   middle + "~/AppData/Roaming$C;~/AppData/Local$C||~/AppData/Roaming/Code/User/mcp.json" + dot +
+                   "~/AppData/Roaming/Zed/settings.json";
+        QTest::newRow("macOS") << Clients::Platform::MacOS << "/Users/u" << QProcessEnvironment()
+                               << "/Library/Application Support"
+                               << "/Library/Preferences"
+                               << claude + "~/Library/Application Support/Claude$D" + middle +
+                                      "~/Library/Application Support$C||~/Library/Application Support/Code/User/"
+                                      "mcp.json" +
+                                      dot + "~/.config/zed/settings.json";
+        QTest::newRow("Linux") << Clients::Platform::Linux << "/home/u" << QProcessEnvironment() << "/.local/share"
+                               << "/.config"
+                               << claude + "~/.config/Claude$D;~/.local/share/Claude$D" + middle +
+                                      "~/.config$C;~/.local/share$C||~/.config/Code/User/mcp.json" + dot +
+                                      "~/.config/zed/settings.json";
+        QProcessEnvironment moved; // every variable that moves a client's folder
+        for (const auto &[name, value] : {std::pair{"CLAUDE_CONFIG_DIR", "/home/u/ccd/"},
+                                          {"VSCODE_PORTABLE", "/home/u/vp"},
+                                          {"COPILOT_HOME", "/home/u/cop"},
+                                          {"GEMINI_CLI_HOME", "/home/u/gem"},
+                                          {"QWEN_HOME", "~/qw"},
+                                          {"XDG_CONFIG_HOME", "/home/u/xdg"}})
+            moved.insert(name, value);
+        QTest::newRow("Linux, folders moved")
+            << Clients::Platform::Linux << "/home/u" << moved << "/.local/share"
+            << "/xdg"
+            << "~/ccd/.config.json;~/ccd/.claude.json|~/xdg/Claude$D;~/.local/share/Claude$D" + middle +
+                   "~/xdg$C;~/.local/share$C||~/vp/user-data/User/mcp.json;~/xdg/Code/User/mcp.json|"
+                   "~/cop/mcp-config.json|~/gem/.gemini/settings.json|~/qw/settings.json|"
+                   "~/xdg/opencode/opencode.json;~/xdg/opencode/opencode.jsonc|~/xdg/zed/settings.json";
+    }
     void candidates()
     {
-        const QString files = "|~/.cursor/mcp.json|~/.codeium/windsurf/mcp_config.json|"
-                              "~/.cline/data/settings/cline_mcp_settings.json;";
-        QProcessEnvironment winEnv; // separators as Windows may have them; APPDATA derives from the home
-        winEnv.insert(QStringLiteral("LOCALAPPDATA"), QStringLiteral("C:\\Users\\u\\AppData\\Local\\"));
-        const auto check = [](Clients::Platform p, const QString &home, const QProcessEnvironment &env,
-                              const QString &data, const QString &config, const QString &expected) {
-            QStringList all;
-            for (const char *id : {"claude-desktop", "cursor", "windsurf", "cline", "claude-code", "codex", "Cursor"})
-                all << Clients::configCandidates(id, p, env, home, home + data, home + config).join(';');
-            all.replaceInStrings(home, "~").replaceInStrings("/claude_desktop_config.json", "$D");
-            all.replaceInStrings("/Code/User/globalStorage/saoudrizwan.claude-dev/settings/cline_mcp_settings.json",
-                                 "$C");
-            QCOMPARE(all.join('|'), expected + "|||");
-        };
-        check(Clients::Platform::Windows, "C:/Users/u", winEnv, "/AppData/Local", "/AppData/Local",
-              "~/AppData/Local/Claude-Data/claude*$D;~/AppData/Local/Packages/Claude_*/LocalCache/Roaming/Claude$D;"
-              "~/AppData/Roaming/Claude$D;~/AppData/Local/Claude$D" +
-                  files + "~/AppData/Roaming$C;~/AppData/Local$C");
-        check(Clients::Platform::MacOS, "/Users/u", {}, "/Library/Application Support", "/Library/Preferences",
-              "~/Library/Application Support/Claude$D" + files + "~/Library/Application Support$C");
-        check(Clients::Platform::Linux, "/home/u", {}, "/.local/share", "/.config",
-              "~/.config/Claude$D;~/.local/share/Claude$D" + files + "~/.config$C;~/.local/share$C");
+        QFETCH(Clients::Platform, platform);
+        QFETCH(QString, home);
+        QFETCH(QProcessEnvironment, env);
+        QFETCH(QString, data);
+        QFETCH(QString, config);
+        QFETCH(QString, expected);
+        QStringList all;
+        for (const ClientCatalogue::Client &client : ClientCatalogue::all())
+            all << Clients::configCandidates(client.id, platform, env, home, home + data, home + config).join(';');
+        QVERIFY(Clients::configCandidates("Cursor", platform, env, home, home + data, home + config).isEmpty());
+        all.replaceInStrings(home, "~").replaceInStrings("/claude_desktop_config.json", "$D");
+        all.replaceInStrings("/Code/User/globalStorage/saoudrizwan.claude-dev/settings/cline_mcp_settings.json", "$C");
+        QCOMPARE(all.join('|'), expected);
+    }
+
+    // opencode edits whichever of its two file names exists, the first when both or neither do.
+    void firstExistingFile()
+    {
+        const QString dir = TestEnv::configHome() + "/opencode";
+        QCOMPARE(Clients::configPathFor("opencode"), dir + "/opencode.json");
+        QVERIFY(TestEnv::writeFile(dir + "/opencode.jsonc", "{}"));
+        QCOMPARE(Clients::configPathFor("opencode"), dir + "/opencode.jsonc");
+        QVERIFY(TestEnv::writeFile(dir + "/opencode.json", "{}"));
+        QCOMPARE(Clients::configPathFor("opencode"), dir + "/opencode.json");
     }
 
     void cli_data()
