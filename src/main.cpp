@@ -19,6 +19,7 @@ int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QLatin1String(Tavrin::AppName));
+    QGuiApplication::setDesktopFileName(QLatin1String(Tavrin::AppId));
     Logger::install();
     qInfo("%s %s starting", Tavrin::DisplayName, Tavrin::Version);
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/branding/tavrin.ico")));
