@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QMutex>
 #include <QMutexLocker>
+#include <QStandardPaths>
 #include <QTextStream>
 #include <QVersionNumber>
 
@@ -325,10 +326,22 @@ QString Addon::bundledVersion() const
 
 QString Addon::bundledAddonDir()
 {
-    const QString base = QCoreApplication::applicationDirPath() + s_bundledFolder;
-    if (QFileInfo::exists(base + s_pluginCfg))
-        return base;
-    return base + s_addonFolder;
+    // Beside the executable first (a build folder, a Windows install), then the data folder of the
+    // prefix the executable is installed in (/usr/bin -> /usr/share), then the standard data folders.
+    const QString appDir = QCoreApplication::applicationDirPath();
+    QStringList roots{appDir + s_bundledFolder,
+                      QDir::cleanPath(appDir + QLatin1String("/../share/tavrin/bundled_addon"))};
+    roots += QStandardPaths::locateAll(QStandardPaths::GenericDataLocation, QStringLiteral("tavrin/bundled_addon"),
+                                       QStandardPaths::LocateDirectory);
+    // A root holds the addon's files directly (it has plugin.cfg) or in its tavrin_mcp sub-folder.
+    for (const QString &root : std::as_const(roots)) {
+        if (QFileInfo::exists(root + s_pluginCfg))
+            return root;
+        if (QFileInfo(root + s_addonFolder).isDir())
+            return root + s_addonFolder;
+    }
+    // Nothing shipped: the first place searched, which the copy's error message then names.
+    return roots.constFirst() + s_addonFolder;
 }
 
 QString Addon::readVersionFromCfg(const QString &dirPath)

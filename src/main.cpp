@@ -20,6 +20,7 @@ int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QLatin1String(Tavrin::AppName));
+    QGuiApplication::setDesktopFileName(QLatin1String(Tavrin::AppId));
     // Before the log is touched: a second start must not rotate the running copy's log. It asks the
     // running copy to show itself and ends.
     SingleInstance instance;
