@@ -9,6 +9,7 @@
 #include <QMutexLocker>
 #include <QStandardPaths>
 #include <QTextStream>
+#include <QVersionNumber>
 
 #ifdef Q_OS_WIN
 #include <qt_windows.h>
@@ -309,9 +310,11 @@ AddonStatus Addon::status(const QString &projectPath) const
     if (QFileInfo(target).isDir()) {
         status.installed = true;
         status.installedVersion = readVersionFromCfg(target);
-        // Versions are only compared for equality: a newer installed copy is also "different".
-        status.updateAvailable = !status.installedVersion.isEmpty() && !status.bundledVersion.isEmpty() &&
-                                 status.installedVersion != status.bundledVersion;
+        if (!status.installedVersion.isEmpty() && !status.bundledVersion.isEmpty()) {
+            const int order = compareVersions(status.installedVersion, status.bundledVersion);
+            status.updateAvailable = order < 0;
+            status.newerInstalled = order > 0;
+        }
     }
     return status;
 }
@@ -358,6 +361,25 @@ QString Addon::readVersionFromCfg(const QString &dirPath)
         return value;
     }
     return {};
+}
+
+int Addon::compareVersions(const QString &installed, const QString &shipped)
+{
+    const auto parse = [](QString text, bool *ok) {
+        if (text.startsWith(QLatin1Char('v')))
+            text.remove(0, 1);
+        qsizetype suffix = 0;
+        const QVersionNumber number = QVersionNumber::fromString(text, &suffix);
+        *ok = !number.isNull() && suffix == text.size();
+        return number.normalized();
+    };
+    bool installedOk = false;
+    bool shippedOk = false;
+    const QVersionNumber a = parse(installed, &installedOk);
+    const QVersionNumber b = parse(shipped, &shippedOk);
+    if (installedOk && shippedOk)
+        return QVersionNumber::compare(a, b);
+    return installed == shipped ? 0 : -1;
 }
 
 bool Addon::copyDir(const QString &sourceDir, const QString &targetDir)
