@@ -7,7 +7,9 @@
 #include <QFileInfo>
 #include <QMutex>
 #include <QMutexLocker>
+#include <QStandardPaths>
 #include <QTextStream>
+#include <QVersionNumber>
 
 #ifdef Q_OS_WIN
 #include <qt_windows.h>
@@ -308,9 +310,11 @@ AddonStatus Addon::status(const QString &projectPath) const
     if (QFileInfo(target).isDir()) {
         status.installed = true;
         status.installedVersion = readVersionFromCfg(target);
-        // Versions are only compared for equality: a newer installed copy is also "different".
-        status.updateAvailable = !status.installedVersion.isEmpty() && !status.bundledVersion.isEmpty() &&
-                                 status.installedVersion != status.bundledVersion;
+        if (!status.installedVersion.isEmpty() && !status.bundledVersion.isEmpty()) {
+            const int order = compareVersions(status.installedVersion, status.bundledVersion);
+            status.updateAvailable = order < 0;
+            status.newerInstalled = order > 0;
+        }
     }
     return status;
 }
@@ -322,10 +326,22 @@ QString Addon::bundledVersion() const
 
 QString Addon::bundledAddonDir()
 {
-    const QString base = QCoreApplication::applicationDirPath() + s_bundledFolder;
-    if (QFileInfo::exists(base + s_pluginCfg))
-        return base;
-    return base + s_addonFolder;
+    // Beside the executable first (a build folder, a Windows install), then the data folder of the
+    // prefix the executable is installed in (/usr/bin -> /usr/share), then the standard data folders.
+    const QString appDir = QCoreApplication::applicationDirPath();
+    QStringList roots{appDir + s_bundledFolder,
+                      QDir::cleanPath(appDir + QLatin1String("/../share/tavrin/bundled_addon"))};
+    roots += QStandardPaths::locateAll(QStandardPaths::GenericDataLocation, QStringLiteral("tavrin/bundled_addon"),
+                                       QStandardPaths::LocateDirectory);
+    // A root holds the addon's files directly (it has plugin.cfg) or in its tavrin_mcp sub-folder.
+    for (const QString &root : std::as_const(roots)) {
+        if (QFileInfo::exists(root + s_pluginCfg))
+            return root;
+        if (QFileInfo(root + s_addonFolder).isDir())
+            return root + s_addonFolder;
+    }
+    // Nothing shipped: the first place searched, which the copy's error message then names.
+    return roots.constFirst() + s_addonFolder;
 }
 
 QString Addon::readVersionFromCfg(const QString &dirPath)
@@ -345,6 +361,25 @@ QString Addon::readVersionFromCfg(const QString &dirPath)
         return value;
     }
     return {};
+}
+
+int Addon::compareVersions(const QString &installed, const QString &shipped)
+{
+    const auto parse = [](QString text, bool *ok) {
+        if (text.startsWith(QLatin1Char('v')))
+            text.remove(0, 1);
+        qsizetype suffix = 0;
+        const QVersionNumber number = QVersionNumber::fromString(text, &suffix);
+        *ok = !number.isNull() && suffix == text.size();
+        return number.normalized();
+    };
+    bool installedOk = false;
+    bool shippedOk = false;
+    const QVersionNumber a = parse(installed, &installedOk);
+    const QVersionNumber b = parse(shipped, &shippedOk);
+    if (installedOk && shippedOk)
+        return QVersionNumber::compare(a, b);
+    return installed == shipped ? 0 : -1;
 }
 
 bool Addon::copyDir(const QString &sourceDir, const QString &targetDir)

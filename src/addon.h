@@ -9,7 +9,11 @@ struct AddonStatus
     bool installed = false;
     QString installedVersion;
     QString bundledVersion;
+    // The installed copy is older than the shipped one, or either version is not a plain version
+    // number and the two differ.
     bool updateAvailable = false;
+    // The installed copy is newer than the shipped one: nothing to offer.
+    bool newerInstalled = false;
 };
 
 // Installs, updates and removes the editor addon in a Godot project. Synchronous file work on the
@@ -33,6 +37,10 @@ public:
 
     [[nodiscard]] static QString bundledAddonDir();
     [[nodiscard]] static QString readVersionFromCfg(const QString &dirPath);
+    // <0, 0 or >0 as `installed` is older than, the same as or newer than `shipped`. Versions that
+    // do not both parse as plain version numbers (an optional leading "v" allowed) are only
+    // compared for equality, a difference counting as older.
+    [[nodiscard]] static int compareVersions(const QString &installed, const QString &shipped);
     bool copyDir(const QString &sourceDir, const QString &targetDir);
     static bool removeDir(const QString &path);
 

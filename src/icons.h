@@ -8,6 +8,7 @@
 #include <QPixmapCache>
 #include <QString>
 #include <QSvgRenderer>
+#include <QtMath>
 
 // Line-drawn icons as inline SVG documents. Their stroke colour is "currentColor", which
 // icon() replaces, so one drawing serves in every colour.
@@ -103,17 +104,21 @@ inline const QByteArray CLOSE =
     R"(<svg viewBox="0 0 24 24" fill="none" stroke="currentColor" stroke-width="2" stroke-linecap="round" xmlns="http://www.w3.org/2000/svg"><path d="M6 6l12 12M18 6L6 18"/></svg>)";
 
 // Recolours an icon ("currentColor" -> colour; an empty colour leaves it) and renders it onto a
-// transparent size x size pixmap, in device pixels. Renders afresh on every call.
-inline QPixmap icon(const QByteArray &svg, const QString &colour, int size)
+// transparent size x size pixmap of logical pixels at the given device pixel ratio, so it stays
+// sharp on scaled screens (pass the target widget's devicePixelRatio()). Renders afresh on every
+// call.
+inline QPixmap icon(const QByteArray &svg, const QString &colour, int size, qreal devicePixelRatio = 1.0)
 {
     QByteArray data = svg;
     if (!colour.isEmpty())
         data.replace("currentColor", colour.toUtf8());
     QSvgRenderer renderer(data);
-    QPixmap pixmap(size, size);
+    const int pixels = qCeil(size * devicePixelRatio);
+    QPixmap pixmap(pixels, pixels);
+    pixmap.setDevicePixelRatio(devicePixelRatio);
     pixmap.fill(Qt::transparent);
     QPainter painter(&pixmap);
-    renderer.render(&painter);
+    renderer.render(&painter, QRectF(0, 0, size, size));
     painter.end();
     return pixmap;
 }

@@ -1,5 +1,6 @@
 #include "logger.h"
 #include "mainwindow.h"
+#include "singleinstance.h"
 #include "theme.h"
 #include "toolprocess.h"
 #include "version.h"
@@ -19,8 +20,16 @@ int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QLatin1String(Tavrin::AppName));
+    QGuiApplication::setDesktopFileName(QLatin1String(Tavrin::AppId));
+    // Before the log is touched: a second start must not rotate the running copy's log. It asks the
+    // running copy to show itself and ends.
+    SingleInstance instance;
+    if (!instance.claim())
+        return 0;
     Logger::install();
     qInfo("%s %s starting", Tavrin::DisplayName, Tavrin::Version);
+    if (!instance.lastError().isEmpty())
+        qWarning("%s", qPrintable(instance.lastError()));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/branding/tavrin.ico")));
     QApplication::setApplicationVersion(QLatin1String(Tavrin::Version));
     QApplication::setOrganizationName(QLatin1String(Tavrin::OrgName));
@@ -32,6 +41,10 @@ int main(int argc, char **argv)
     int code = 0;
     {
         MainWindow window;
+        QObject::connect(&instance, &SingleInstance::activationRequested, &window, [&window] {
+            qInfo("Another start asked for the window; showing it");
+            window.bringToFront();
+        });
         window.show();
         code = QApplication::exec();
     }

@@ -3,6 +3,7 @@
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QObject>
+#include <QRect>
 #include <QString>
 
 // The application's only persistent state: one JSON document in the user's data folder,
@@ -30,6 +31,18 @@ public:
     void removeRecentProject(const QString &path);
     void setActiveProject(const QString &path);
     void markFirstRunDone();
+
+    // The main window's normal (not maximised) geometry at its last close; null when none is stored.
+    [[nodiscard]] QRect windowGeometry() const;
+    [[nodiscard]] bool windowMaximized() const;
+    void setWindowGeometry(const QRect &geometry, bool maximized);
+    // Whether the user has been told once that closing the window leaves the app in the tray.
+    [[nodiscard]] bool trayNoticeShown() const;
+    void markTrayNoticeShown();
+    // The last update check: "time" (ISO 8601, local), "result" ("up_to_date", "available" or
+    // "failed") and "detail" (the version found, or the reason of the failure).
+    [[nodiscard]] QJsonObject lastUpdateCheck() const;
+    void setLastUpdateCheck(const QString &result, const QString &detail);
 
 signals:
     void changed();

@@ -113,8 +113,8 @@ private slots:
         QVERIFY(before.isEmpty() || put(target + "/plugin.cfg", cfg(before) + "; a longer old file"));
         Addon addon;
         const AddonStatus s = addon.status(project);
-        QCOMPARE((QVariantList{s.installed, s.installedVersion, s.bundledVersion, s.updateAvailable}),
-                 (QVariantList{!before.isNull(), QString(before), QString(shipped), !before.isEmpty()}));
+        QCOMPARE((QVariantList{s.installed, s.installedVersion, s.bundledVersion}),
+                 (QVariantList{!before.isNull(), QString(before), QString(shipped)}));
         QSignalSpy finished(&addon, &Addon::installFinished);
         QCOMPARE(addon.install(project), !src.isNull());
         QCOMPARE(QList<QVariantList>(finished), QList<QVariantList>{{!src.isNull()}});
@@ -129,6 +129,36 @@ private slots:
         QCOMPARE(entries(project + "/addons"), QStringList{"tavrin_mcp"}); // nothing of ours beside it
         QCOMPARE(TestEnv::readFile(target + "/plugin.cfg"), cfg(shipped));
         QCOMPARE(QFileInfo(target + "/plugin.cfg").permissions(), QFileInfo(src + "/plugin.cfg").permissions());
+    }
+
+    // Only an older installed copy is offered the shipped one; a newer one is left alone. Versions
+    // that are not plain version numbers are only compared for equality.
+    void status_data()
+    {
+        QTest::addColumn<QByteArray>("installed"); // null: no addon, empty: no version line
+        QTest::addColumn<QByteArray>("shipped");   // null: nothing shipped
+        QTest::addColumn<QString>("offer");        // "update", "newer" or "-"
+        QTest::newRow("no addon") << QByteArray() << QByteArray("1.0.1") << "-";
+        QTest::newRow("same") << QByteArray("1.0.1") << QByteArray("1.0.1") << "-";
+        QTest::newRow("older, by number not text") << QByteArray("1.2.0") << QByteArray("1.10.0") << "update";
+        QTest::newRow("newer, by number not text") << QByteArray("1.10.0") << QByteArray("1.2.0") << "newer";
+        QTest::newRow("same, v prefix and short form") << QByteArray("v1.0") << QByteArray("1.0.0") << "-";
+        QTest::newRow("suffix differs") << QByteArray("1.0.1-beta") << QByteArray("1.0.1") << "update";
+        QTest::newRow("same text, no number") << QByteArray("dev") << QByteArray("dev") << "-";
+        QTest::newRow("no version line") << QByteArray("") << QByteArray("1.0.1") << "-";
+        QTest::newRow("nothing shipped") << QByteArray("1.0.1") << QByteArray() << "-";
+    }
+    void status()
+    {
+        QFETCH(QByteArray, installed);
+        QFETCH(QByteArray, shipped);
+        QFETCH(QString, offer);
+        const QString project = m_work.path() + "/status/" + QTest::currentDataTag();
+        QVERIFY(shipped.isNull() || put(bundledRoot() + "/plugin.cfg", cfg(shipped)));
+        QVERIFY(installed.isNull() || put(project + "/addons/tavrin_mcp/plugin.cfg", cfg(installed)));
+        const AddonStatus s = Addon().status(project);
+        QCOMPARE(s.installed, !installed.isNull());
+        QCOMPARE(QString(s.updateAvailable ? "update" : s.newerInstalled ? "newer" : "-"), offer);
     }
 
     // Whatever a killed install or uninstall left, the next status leaves one complete copy (or

@@ -1,5 +1,7 @@
 #include "addon.h"
 #include "downloaddialog.h"
+#include "elidedlabel.h"
+#include "focuskeeper.h"
 #include "icons.h"
 #include "localhttpserver.h"
 #include "mainwindow.h"
@@ -26,6 +28,15 @@ template<typename T = QPushButton> T *withText(QObject *parent, const QString &t
 {
     for (T *widget : parent->findChildren<T *>()) {
         if (widget->text() == text)
+            return widget;
+    }
+    return nullptr;
+}
+
+QWidget *withClass(QObject *parent, const char *cls)
+{
+    for (QWidget *widget : parent->findChildren<QWidget *>()) {
+        if (widget->property("class").toString() == QLatin1String(cls))
             return widget;
     }
     return nullptr;
@@ -82,13 +93,16 @@ private slots:
         QCOMPARE(QApplication::exec(), 0);
     }
 
-    // A first run shows the welcome; only "Get Started" marks the first run done, Escape does not.
+    // A first run shows the welcome once the window is up, centred on it; only "Get Started" marks
+    // the first run done, Escape does not.
     void welcome()
     {
         makeWindow(R"({"check_updates":false})");
         for (bool viaButton : {false, true}) {
-            QPointer<QDialog> dialog = m_window->findChild<QDialog *>();
-            QVERIFY(dialog && dialog->isVisible());
+            QPointer<QDialog> dialog;
+            QTRY_VERIFY((dialog = m_window->findChild<QDialog *>()) && dialog->isVisible());
+            QVERIFY(qAbs(dialog->frameGeometry().center().x() - m_window->frameGeometry().center().x()) <= 2);
+            QVERIFY(qAbs(dialog->frameGeometry().center().y() - m_window->frameGeometry().center().y()) <= 2);
             QCOMPARE(dialog->windowTitle(), QStringLiteral("Welcome to Tavrin"));
             if (viaButton)
                 QTest::mouseClick(withText(dialog, QStringLiteral("Get Started")), Qt::LeftButton);
@@ -101,11 +115,13 @@ private slots:
         }
     }
 
-    // Opening a project lands on Setup and toasts only when its addon is older than the shipped one.
+    // Opening a project lands on Setup and toasts, naming the project, only when its addon is older
+    // than the shipped one. Back on Projects, the card shows what the addon is now.
     void addonToastOnSelection_data()
     {
         QTest::addColumn<QString>("installed");
         QTest::newRow("older addon") << "0.9.0";
+        QTest::newRow("newer addon") << "99.0.0";
         QTest::newRow("no addon") << QString();
         QTest::newRow("same version") << "shipped";
     }
@@ -120,7 +136,183 @@ private slots:
         makeWindowFor(project);
         QTest::mouseClick(withText(m_window->findChild<ProjectView *>(), QStringLiteral("Open")), Qt::LeftButton);
         QCOMPARE(m_window->findChild<QStackedWidget *>()->currentIndex(), 1);
-        QCOMPARE(toasts(), installed == "0.9.0" ? QStringList("Addon update available: v" + m_shipped) : QStringList());
+        QCOMPARE(toasts(), installed == "0.9.0" ? QStringList("Addon update available for older addon: v" + m_shipped)
+                                                : QStringList());
+        QVERIFY(TestEnv::writeFile(project + QLatin1String("/addons/tavrin_mcp/plugin.cfg"),
+                                   "version=\"" + m_shipped.toUtf8() + "\"\n")); // as an install would
+        QTest::mouseClick(nav().at(0), Qt::LeftButton);
+        QTRY_VERIFY(withText<QLabel>(m_window->findChild<ProjectView *>(), "Addon v" + m_shipped));
+    }
+
+    // The smallest window fits the screen's free area (scaled or not, see the extra runs in
+    // tests/CMakeLists.txt); there a card with a 200-character path and a long name elides both and
+    // keeps all of its buttons in view, no page scrolls sideways, and icons match the screen's scale.
+    void smallestWindow()
+    {
+        QString project = TestEnv::home() + QLatin1String("/projects");
+        while (project.size() < 200)
+            project += QLatin1String("/a-rather-deeply-nested-folder");
+        project.truncate(200);
+        QVERIFY(TestEnv::writeFile(project + "/addons/tavrin_mcp/plugin.cfg", "version=\"0.9.0\"\n"));
+        makeWindowFor(project, "[application]\nconfig/name=\"A project whose name goes on and on and on and on\"\n");
+        const QRect available = m_window->screen()->availableGeometry();
+        QCOMPARE(m_window->minimumSize(), QSize(960, 640).boundedTo(available.size() - QSize(16, 48)));
+        QVERIFY(available.size().expandedTo(m_window->size()) == available.size());
+        m_window->resize(m_window->minimumSize());
+        QTRY_COMPARE(m_window->size(), m_window->minimumSize());
+
+        auto *scroll = m_window->findChild<ProjectView *>()->findChild<QScrollArea *>();
+        QWidget *card = withClass(scroll->widget(), "project-card");
+        QTRY_VERIFY(card->width() <= scroll->viewport()->width());
+        for (ElidedLabel *label : card->findChildren<ElidedLabel *>())
+            QVERIFY(label->isElided() && label->toolTip() == label->fullText());
+        const QString shown = card->findChildren<ElidedLabel *>().at(1)->text();
+        QVERIFY(shown.startsWith(project.left(4)) && shown.contains(QChar(0x2026)) && shown.endsWith(project.right(4)));
+        // Nothing on either page reaches past the right edge: each card's buttons are in view.
+        QTest::mouseClick(nav().at(2), Qt::LeftButton);
+        auto *settings =
+            qobject_cast<QScrollArea *>(m_window->findChild<SettingsView *>()->layout()->itemAt(0)->widget());
+        QTRY_VERIFY(settings->isVisible());
+        for (QScrollArea *area : {scroll, settings}) {
+            QVERIFY(!area->horizontalScrollBar()->isVisible());
+            for (QWidget *w : area->widget()->findChildren<QWidget *>()) {
+                const QRect r(w->mapTo(area->viewport(), QPoint()), w->size());
+                QVERIFY2(!w->isVisibleTo(area) || (r.left() >= 0 && r.right() < area->viewport()->width()),
+                         w->metaObject()->className());
+            }
+        }
+
+        // Sharp icons: drawn at the window's device pixel ratio, not scaled up from 1x.
+        const qreal dpr = m_window->devicePixelRatio();
+        QCOMPARE(nav().at(0)->icon().availableSizes(), QList<QSize>({QSize(18, 18) * dpr}));
+        auto *folder = card->findChildren<QLabel *>().at(0);
+        QCOMPARE(folder->pixmap().devicePixelRatio(), dpr);
+        QCOMPARE(folder->pixmap().size(), QSize(22, 22) * dpr);
+    }
+
+    // The window comes back where it was closed when that still fits a present screen (here the
+    // offscreen 800 x 800, where the window is at least 784 x 640 and at first 784 x 720); else
+    // its size, if that fits.
+    void rememberedGeometry_data()
+    {
+        QTest::addColumn<QRect>("saved");
+        QTest::addColumn<QRect>("expected"); // null position: any place on the screen
+        QTest::newRow("on the screen") << QRect(10, 20, 785, 660) << QRect(10, 20, 785, 660);
+        QTest::newRow("off every screen") << QRect(5000, 20, 784, 700) << QRect(QPoint(), QSize(784, 700));
+        QTest::newRow("larger than the screen") << QRect(0, 0, 3000, 2000) << QRect(QPoint(), QSize(784, 720));
+    }
+    void rememberedGeometry()
+    {
+        QFETCH(QRect, saved);
+        QFETCH(QRect, expected);
+        if (QGuiApplication::primaryScreen()->availableGeometry() != QRect(0, 0, 800, 800))
+            QSKIP("written for the default offscreen screen");
+        const auto json = [](const QRect &r) {
+            return QJsonObject{{"x", r.x()}, {"y", r.y()}, {"width", r.width()}, {"height", r.height()}};
+        };
+        makeWindow(
+            QJsonDocument(
+                QJsonObject{{"check_updates", false}, {"first_run_done", true}, {"window_geometry", json(saved)}})
+                .toJson());
+        QCOMPARE(m_window->size(), expected.size());
+        QVERIFY(expected.topLeft().isNull() ? QRect(0, 0, 800, 800).intersects(m_window->geometry())
+                                            : m_window->geometry() == expected);
+        const QRect moved(12, 24, 790, 660);
+        m_window->setGeometry(moved);
+        QTRY_COMPARE(m_window->geometry(), moved);
+        m_window->close();
+        QJsonObject stored = json(moved);
+        stored.insert("maximized", false);
+        QCOMPARE(QJsonDocument::fromJson(TestEnv::readFile(Settings::filePath()))["window_geometry"].toObject(),
+                 stored);
+    }
+
+    // A check the user asked for always ends in a toast; an automatic one is silent when it fails,
+    // but logs it. Either way the Settings page tells when the last check ran and how it went.
+    void updateChecks_data()
+    {
+        QTest::addColumn<bool>("manual");
+        QTest::addColumn<bool>("reachable");
+        QTest::addColumn<QString>("toasts"); // pattern of the toasts shown, joined by "|"
+        QTest::addColumn<QString>("line");   // pattern of the Settings page's line
+        const QString asked = QStringLiteral("Checking for updates\\.\\.\\.\\|");
+        QTest::newRow("manual, fails") << true << false << asked + "Update check failed: .+"
+                                       << " — failed: .+";
+        QTest::newRow("automatic, fails") << false << false << ""
+                                          << " — failed: .+";
+        QTest::newRow("manual, up to date") << true << true << asked + "You're up to date!"
+                                            << " — up to date";
+        QTest::newRow("automatic, up to date") << false << true << "You're up to date!"
+                                               << " — up to date";
+    }
+    void updateChecks()
+    {
+        QFETCH(bool, manual);
+        QFETCH(bool, reachable);
+        QFETCH(QString, toasts);
+        QFETCH(QString, line);
+        LocalHttp::Server server;
+        QVERIFY(server.start());
+        server.route("/latest", reachable ? LocalHttp::Response{200, {}, R"({"tag_name":"v0.0.1"})"}
+                                          : LocalHttp::Response{503, {}, "down"});
+        makeWindow(manual ? s_returningUser : R"({"check_updates":true,"first_run_done":true})", false);
+        m_window->findChild<Updater *>()->setReleaseUrl(server.url("/latest"));
+        if (!reachable)
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^Update check failed: .+"));
+        showWindow();
+        QTest::mouseClick(nav().at(2), Qt::LeftButton);
+        if (manual)
+            QTest::mouseClick(withText(m_window->findChild<SettingsView *>(), "Check Now"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!Settings().lastUpdateCheck().isEmpty(), 10000);
+        QTRY_VERIFY(QRegularExpression('^' + toasts + '$').match(this->toasts().join('|')).hasMatch());
+        QTRY_VERIFY(QRegularExpression(line + '$')
+                        .match(m_window->findChild<SettingsView *>()
+                                   ->layout()
+                                   ->itemAt(0)
+                                   ->widget()
+                                   ->findChild<QLabel *>("lastUpdateCheck")
+                                   ->text())
+                        .hasMatch());
+        QCOMPARE(server.requests.size(), 1);
+    }
+
+    // Tab goes through the sidebar, then the current page in reading order, with no stop on
+    // anything that cannot be seen or used.
+    void tabOrder_data()
+    {
+        QTest::addColumn<int>("page");
+        QTest::addColumn<QStringList>("stops"); // FocusKeeper keys, after the three page buttons
+        const QString project = TestEnv::home() + QLatin1String("/projects/tabbing");
+        QTest::newRow("projects") << 0
+                                  << QStringList{"  Select Project Folder", "remove:" + project, "open:" + project};
+        QTest::newRow("settings") << 2
+                                  << QStringList{"Safe Edit",     "Full Control", "Check for updates automatically",
+                                                 "Check Now",     "Website",      "GitHub",
+                                                 "Documentation", "logPath",      "Open Log File"};
+    }
+    void tabOrder()
+    {
+        QFETCH(int, page);
+        QFETCH(QStringList, stops);
+        makeWindowFor(TestEnv::home() + QLatin1String("/projects/tabbing"));
+        m_window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+        QTest::mouseClick(nav().at(page), Qt::LeftButton);
+        QWidget *current = m_window->findChild<QStackedWidget *>()->currentWidget();
+        const auto shown = [current] {
+            const QList<QWidget *> stops = FocusKeeper::tabStops(current);
+            return std::all_of(stops.cbegin(), stops.cend(), [](QWidget *w) { return w->isVisible(); });
+        };
+        QTRY_VERIFY(shown()); // the rebuilt page's controls appear from the event loop
+        nav().at(0)->setFocus();
+        QStringList seen;
+        for (int i = 0; i < 30 && (i == 0 || QApplication::focusWidget() != nav().at(0)); ++i) {
+            QWidget *focused = QApplication::focusWidget();
+            QVERIFY(focused && focused->isVisible() && !focused->inherits("QAbstractScrollArea"));
+            seen << FocusKeeper::keyOf(focused);
+            QTest::keyClick(focused, Qt::Key_Tab);
+        }
+        QCOMPARE(seen, QStringList({"  Projects", "  Setup", "  Settings"}) + stops);
     }
 
     // A permission-mode click on Settings re-registers configured clients through the Setup page.
@@ -220,7 +412,8 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(dir + QLatin1String("/quitting")), 30000);
         QElapsedTimer clock;
         clock.start();
-        QVERIFY(child.waitForFinished(20000));
+        // The wait above runs the event loop, so the child may already have been reaped.
+        QVERIFY(child.state() == QProcess::NotRunning || child.waitForFinished(20000));
         const qint64 ms = clock.elapsed();
         QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0, child.readAll().constData());
         QVERIFY2(ms < 2500, qPrintable(QStringLiteral("%1 ms from closing to the end").arg(ms)));
@@ -272,17 +465,22 @@ private:
         QCOMPARE(QApplication::exec(), 0);
     }
 
-    void makeWindow(const QByteArray &settingsFile)
+    void makeWindow(const QByteArray &settingsFile, bool show = true)
     {
         QVERIFY(TestEnv::writeFile(Settings::filePath(), settingsFile));
         m_window = std::make_unique<MainWindow>();
+        if (show)
+            showWindow();
+    }
+    void showWindow()
+    {
         m_window->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
     }
     // A window whose settings list the project as recent and active.
-    void makeWindowFor(const QString &project)
+    void makeWindowFor(const QString &project, const QByteArray &godot = "config_version=5\n")
     {
-        QVERIFY(TestEnv::writeFile(project + QLatin1String("/project.godot"), "config_version=5\n"));
+        QVERIFY(TestEnv::writeFile(project + QLatin1String("/project.godot"), godot));
         makeWindow(QStringLiteral(R"({"check_updates":false,"first_run_done":true,"active_project":"%1",)"
                                   R"("recent_projects":[{"name":"game","path":"%1"}]})")
                        .arg(project)
