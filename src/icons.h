@@ -132,7 +132,7 @@ inline QPixmap cached(const QByteArray &svg, const QString &colour, int size, qr
                         QString::number(devicePixelRatio);
     QPixmap pixmap;
     if (!QPixmapCache::find(key, &pixmap)) {
-        pixmap = icon(svg, colour, size);
+        pixmap = icon(svg, colour, size, devicePixelRatio);
         QPixmapCache::insert(key, pixmap);
     }
     return pixmap;

@@ -509,7 +509,6 @@ void SetupView::buildAddonSection(QVBoxLayout *layout)
     QHBoxLayout *row = card->actions();
 
     const AddonStatus status = m_addon->status(m_settings->activeProject());
-    const bool newerInstalled = false;
     QVBoxLayout *column = card->textColumn();
     auto *name = new QLabel(tr("Tavrin Addon"));
     name->setStyleSheet(QStringLiteral("font-weight: 600; font-size: 14px; background: transparent;"));
@@ -517,7 +516,7 @@ void SetupView::buildAddonSection(QVBoxLayout *layout)
     QString statusText;
     if (!status.installed)
         statusText = tr("Not installed");
-    else if (newerInstalled)
+    else if (status.newerInstalled)
         statusText =
             tr("Installed v%1 (newer than this app's v%2)").arg(status.installedVersion, status.bundledVersion);
     else if (status.updateAvailable)
@@ -543,7 +542,7 @@ void SetupView::buildAddonSection(QVBoxLayout *layout)
     if (m_addonBusy) {
         row->addWidget(classedLabel(tr("Working..."), "dim"));
     } else if (status.installed) {
-        if (status.updateAvailable && !newerInstalled)
+        if (status.updateAvailable)
             addButton(tr("Update"), "primary", "addonUpdate", install);
         addButton(tr("Uninstall"), "danger", "addonUninstall", [this] { confirmUninstall(); });
     } else {

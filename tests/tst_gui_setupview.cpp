@@ -542,7 +542,8 @@ M=; for a; do case $a in GODOT_MCP_PERMISSION_MODE=*) M=${a#*=};; esac; done
         const QString hold = TestEnv::home() + "/hold";
         QVERIFY(TestEnv::writeFile(hold, {}));
         writeServer("sys.stderr.write('Resolving\\nDownloading cpython (1.0MiB)\\n'); sys.stderr.flush()\n"
-                    "open(os.environ['HOME'] + '/mode', 'w').write(os.environ['GODOT_MCP_PERMISSION_MODE'])\n"
+                    "if sys.argv[1:] == ['tavrin']: open(os.environ['HOME'] + '/mode', "
+                    "'w').write(os.environ['GODOT_MCP_PERMISSION_MODE'])\n"
                     "while os.path.exists(os.environ['HOME'] + '/hold'): time.sleep(0.05)\nserve()");
         p->settings.setPermissionMode("full_control");
         click("Test Server");
