@@ -118,10 +118,10 @@ void SettingsView::buildUI()
     for (const auto &[mode, label] : modes) {
         auto *toggle = classedButton(label, "toggle");
         toggle->setProperty("active", mode == currentMode ? QLatin1String("true") : QLatin1String("false"));
-        connect(toggle, &QPushButton::clicked, this, [this, mode = mode] {
+        connect(toggle, &QPushButton::clicked, this, [this, mode = mode, label = label] {
             m_settings->setPermissionMode(mode);
             emit permissionModeChanged(mode);
-            emit showToast(tr("Permission mode: %1").arg(mode), 0);
+            emit showToast(tr("Permission mode: %1").arg(label), 0);
             buildUI();
         });
         toggleRow->addWidget(toggle);

@@ -290,7 +290,7 @@ QLabel[class="badge-ok"] {
     font-size: 11px;
     font-weight: bold;
 }
-QLabel[class="badge-warn"] {
+QLabel[class="badge-warn"], QLabel[class="badge-warning"] {
     background-color: rgba(212,167,44,0.12);
     color: #d4a72c;
     border-radius: 10px;

@@ -63,7 +63,7 @@ private slots:
         for (int i = 0; i < 2; ++i)
             QTest::mouseClick(button(view, "Full Control"), Qt::LeftButton);
         QCOMPARE(modes, QList<QVariantList>(2, {QStringLiteral("full_control")}));
-        QCOMPARE(toasts, QList<QVariantList>(2, {QStringLiteral("Permission mode: full_control"), 0}));
+        QCOMPARE(toasts, QList<QVariantList>(2, {QStringLiteral("Permission mode: Full Control"), 0}));
         QCOMPARE(QJsonDocument::fromJson(TestEnv::readFile(Settings::filePath()))["permission_mode"], "full_control");
         QCOMPARE(states(view), QStringLiteral("false true"));
     }
