@@ -5,6 +5,15 @@ if(MSVC)
 else()
     target_compile_options(tavrin_options INTERFACE -Wall -Wextra -Wpedantic)
 endif()
+# Full RELRO, as Debian's hardening asks of packaged binaries.
+target_link_options(tavrin_options INTERFACE $<$<PLATFORM_ID:Linux>:LINKER:-z,now>)
+
+# CI turns warnings into errors (TAVRIN_WARNINGS_AS_ERRORS=ON in the environment of a preset
+# configure, see .ci/run); developers' builds stay lenient.
+option(TAVRIN_WARNINGS_AS_ERRORS "Treat compiler warnings as errors" OFF)
+if(TAVRIN_WARNINGS_AS_ERRORS)
+    target_compile_options(tavrin_options INTERFACE $<IF:$<CXX_COMPILER_ID:MSVC>,/WX,-Werror>)
+endif()
 target_compile_definitions(tavrin_options INTERFACE
     QT_NO_NARROWING_CONVERSIONS_IN_CONNECT
     QT_NO_MESSAGELOGCONTEXT # our own log lines carry no source location

@@ -3,10 +3,12 @@
 # for the real application (returning user, ten recent projects, automatic update checks off)
 # against an empty 1060x720 Qt Widgets window, side by side under one virtual X server.
 # Usage: scripts/bench-startup.sh [runs, default 10]
+# With TAVRIN_BENCH_CHECK_UPDATES=true the application also sends its start-up update query.
 set -eu
 cd "$(dirname "$0")/.."
 root=$PWD
 runs=${1:-10}
+check_updates=${TAVRIN_BENCH_CHECK_UPDATES:-false}
 
 if [ -z "${TAVRIN_BENCH_UNDER_XVFB:-}" ]; then
     . scripts/common.sh
@@ -41,7 +43,7 @@ while [ "$i" -le 10 ]; do
     i=$((i + 1))
 done
 cat >"$data/Tavrin/settings.json" <<EOF
-{"active_project":"$home/godot/game-1","check_updates":false,"first_run_done":true,"permission_mode":"safe_edit","recent_projects":[$entries]}
+{"active_project":"$home/godot/game-1","check_updates":$check_updates,"first_run_done":true,"permission_mode":"safe_edit","recent_projects":[$entries]}
 EOF
 
 probe="$root/build/default/bench/startup/startup_probe"

@@ -1,8 +1,14 @@
-# Shared by run.sh and test.sh: Debian packages the build, the tests and the screenshots need.
+# Shared by the scripts: Debian packages the build, the tests, the screenshots, the package and the
+# static checks need.
 # shellcheck shell=sh
 
 TAVRIN_PACKAGES="cmake g++ make qt6-base-dev qt6-svg-dev libgl-dev fonts-inter fonts-jetbrains-mono python3-minimal"
 TAVRIN_DISPLAY_PACKAGES="xvfb xauth x11-utils xdotool imagemagick"
+# The test suite validates the installed desktop entry and AppStream metadata.
+TAVRIN_CHECK_PACKAGES="desktop-file-utils appstream"
+# cpack -G DEB computes dependencies with dpkg-shlibdeps (dpkg-dev, file); lintian checks the result.
+TAVRIN_PACKAGING_PACKAGES="dpkg-dev file lintian"
+TAVRIN_LINT_PACKAGES="clang-format clang-tidy"
 
 # Installs the packages that are missing (as root), or prints the apt-get line and stops.
 ensure_packages()

@@ -9,7 +9,11 @@ struct AddonStatus
     bool installed = false;
     QString installedVersion;
     QString bundledVersion;
+    // The installed copy is older than the shipped one, or either version is not a plain version
+    // number and the two differ.
     bool updateAvailable = false;
+    // The installed copy is newer than the shipped one: nothing to offer.
+    bool newerInstalled = false;
 };
 
 // Installs, updates and removes the editor addon in a Godot project. Synchronous file work on the
@@ -20,14 +24,23 @@ class Addon : public QObject
 public:
     explicit Addon(QObject *parent = nullptr);
 
+    // Installs or updates from the shipped copy (installFrom with bundledAddonDir()).
     bool install(const QString &projectPath);
+    // All or nothing: the new copy is put together beside the addon, with the files only the
+    // installed copy has carried over, and then swapped in.
+    bool installFrom(const QString &sourceDir, const QString &projectPath);
     bool uninstall(const QString &projectPath);
+    // Also finishes what an interrupted install or uninstall left behind, unless one is running.
     [[nodiscard]] AddonStatus status(const QString &projectPath) const;
     [[nodiscard]] QString bundledVersion() const;
     [[nodiscard]] QString lastError() const { return m_lastError; }
 
     [[nodiscard]] static QString bundledAddonDir();
     [[nodiscard]] static QString readVersionFromCfg(const QString &dirPath);
+    // <0, 0 or >0 as `installed` is older than, the same as or newer than `shipped`. Versions that
+    // do not both parse as plain version numbers (an optional leading "v" allowed) are only
+    // compared for equality, a difference counting as older.
+    [[nodiscard]] static int compareVersions(const QString &installed, const QString &shipped);
     bool copyDir(const QString &sourceDir, const QString &targetDir);
     static bool removeDir(const QString &path);
 
@@ -36,5 +49,9 @@ signals:
     void uninstallFinished(bool success);
 
 private:
+    bool replaceAddon(const QString &sourceDir, const QString &projectPath);
+    bool carryOver(const QString &installedDir, const QString &stagingDir);
+    bool swapIn(const QString &projectPath);
+
     QString m_lastError;
 };

@@ -188,6 +188,7 @@ QList<Client> buildTable()
     claude.candidates = claudeCode; // read for detection; the tool writes it
     claude.firstExistingFile = true;
     claude.cardWhenAbsent = true;
+    claude.startLimitSeconds = 30;
     const QStringList userScope{QStringLiteral("--scope"), QStringLiteral("user")};
     claude.cli.add = mcp + QStringList{QStringLiteral("add"), tavrin} + userScope;
     claude.cli.remove = mcp + QStringList{QStringLiteral("remove"), tavrin} + userScope;
@@ -203,6 +204,7 @@ QList<Client> buildTable()
     codex.executables = QStringList{QStringLiteral("codex")};
     codex.format = Format::Cli;
     codex.cardWhenAbsent = true;
+    codex.startLimitSeconds = 10; // startup_timeout_sec
     codex.cli.add = mcp + QStringList{QStringLiteral("add"), tavrin};
     codex.cli.remove = mcp + QStringList{QStringLiteral("remove"), tavrin};
     codex.cli.query = mcp + QStringList{QStringLiteral("get"), tavrin, QStringLiteral("--json")};
@@ -225,9 +227,12 @@ QList<Client> buildTable()
         QJsonObject{{QStringLiteral("type"), QStringLiteral("local")}, {QStringLiteral("enabled"), true}};
     open.firstExistingFile = true;
 
+    Client desktop = json("claude-desktop", "Claude Desktop", "monitor", claudeDesktop);
+    desktop.startLimitSeconds = 5; // on Windows
+
     return {
         claude,
-        json("claude-desktop", "Claude Desktop", "monitor", claudeDesktop),
+        desktop,
         json("cursor", "Cursor", "code", cursor),
         json("windsurf", "Windsurf", "wind", windsurf),
         json("cline", "Cline", "zap", cline),

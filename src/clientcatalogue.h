@@ -68,6 +68,7 @@ struct Client
     QStringList (*candidates)(Platform, const Places &) = nullptr;
     bool firstExistingFile = false; // a candidate that exists as a file wins over the folder rule
     bool cardWhenAbsent = false;    // the Setup page lists it even when it is not installed
+    int startLimitSeconds = 0;      // how long it waits for a server to start, where known
     CliCommands cli;
 };
 

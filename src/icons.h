@@ -1,10 +1,14 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QPainter>
+#include <QPair>
 #include <QPixmap>
+#include <QPixmapCache>
 #include <QString>
 #include <QSvgRenderer>
+#include <QtMath>
 
 // Line-drawn icons as inline SVG documents. Their stroke colour is "currentColor", which
 // icon() replaces, so one drawing serves in every colour.
@@ -40,6 +44,52 @@ inline const QByteArray WIND =
 inline const QByteArray ZAP =
     R"(<svg viewBox="0 0 24 24" fill="none" stroke="currentColor" stroke-width="2" stroke-linecap="round" stroke-linejoin="round" xmlns="http://www.w3.org/2000/svg"><polygon points="13 2 3 14 12 14 11 22 21 10 12 10 13 2"/></svg>)";
 
+// An editor window with code in it.
+inline const QByteArray EDITOR =
+    R"(<svg viewBox="0 0 24 24" fill="none" stroke="currentColor" stroke-width="2" stroke-linecap="round" stroke-linejoin="round" xmlns="http://www.w3.org/2000/svg"><rect x="3" y="4" width="18" height="16" rx="2"/><line x1="3" y1="8" x2="21" y2="8"/><polyline points="10 11.5 7.5 14 10 16.5"/><polyline points="14 11.5 16.5 14 14 16.5"/></svg>)";
+
+// A framed command prompt.
+inline const QByteArray PROMPT =
+    R"(<svg viewBox="0 0 24 24" fill="none" stroke="currentColor" stroke-width="2" stroke-linecap="round" stroke-linejoin="round" xmlns="http://www.w3.org/2000/svg"><rect x="2" y="4" width="20" height="16" rx="2"/><polyline points="6 9 9 12 6 15"/><line x1="12" y1="15" x2="17" y2="15"/></svg>)";
+
+// A four-pointed star.
+inline const QByteArray SPARKLE =
+    R"(<svg viewBox="0 0 24 24" fill="none" stroke="currentColor" stroke-width="2" stroke-linecap="round" stroke-linejoin="round" xmlns="http://www.w3.org/2000/svg"><path d="M12 3c.6 4.8 4.2 8.4 9 9-4.8.6-8.4 4.2-9 9-.6-4.8-4.2-8.4-9-9 4.8-.6 8.4-4.2 9-9z"/></svg>)";
+
+// A hexagon around a ring.
+inline const QByteArray HEXAGON =
+    R"(<svg viewBox="0 0 24 24" fill="none" stroke="currentColor" stroke-width="2" stroke-linecap="round" stroke-linejoin="round" xmlns="http://www.w3.org/2000/svg"><polygon points="12 2 20.66 7 20.66 17 12 22 3.34 17 3.34 7"/><circle cx="12" cy="12" r="3.5"/></svg>)";
+
+// Curly braces.
+inline const QByteArray BRACKETS =
+    R"(<svg viewBox="0 0 24 24" fill="none" stroke="currentColor" stroke-width="2" stroke-linecap="round" stroke-linejoin="round" xmlns="http://www.w3.org/2000/svg"><path d="M9 4H8a2 2 0 0 0-2 2v4l-2 2 2 2v4a2 2 0 0 0 2 2h1"/><path d="M15 4h1a2 2 0 0 1 2 2v4l2 2-2 2v4a2 2 0 0 1-2 2h-1"/></svg>)";
+
+// A zigzag stroke in a frame.
+inline const QByteArray BOLT =
+    R"(<svg viewBox="0 0 24 24" fill="none" stroke="currentColor" stroke-width="2" stroke-linecap="round" stroke-linejoin="round" xmlns="http://www.w3.org/2000/svg"><rect x="3" y="3" width="18" height="18" rx="3"/><polyline points="8 8 16 8 8 16 16 16"/></svg>)";
+
+// Two stacked server units, for the MCP server.
+inline const QByteArray SERVER =
+    R"(<svg viewBox="0 0 24 24" fill="none" stroke="currentColor" stroke-width="2" stroke-linecap="round" stroke-linejoin="round" xmlns="http://www.w3.org/2000/svg"><rect x="3" y="3" width="18" height="7" rx="2"/><rect x="3" y="14" width="18" height="7" rx="2"/><line x1="7" y1="6.5" x2="7.01" y2="6.5"/><line x1="7" y1="17.5" x2="7.01" y2="17.5"/><line x1="12" y1="6.5" x2="17" y2="6.5"/><line x1="12" y1="17.5" x2="17" y2="17.5"/></svg>)";
+
+// The drawing behind an icon key of the client catalogue; keys without one of their own get CODE.
+inline const QByteArray &forKey(const QString &key)
+{
+    static const QList<QPair<QString, const QByteArray *>> s_keys{
+        {QStringLiteral("terminal"), &TERMINAL}, {QStringLiteral("monitor"), &MONITOR},
+        {QStringLiteral("code"), &CODE},         {QStringLiteral("wind"), &WIND},
+        {QStringLiteral("zap"), &ZAP},           {QStringLiteral("box"), &BOX},
+        {QStringLiteral("editor"), &EDITOR},     {QStringLiteral("prompt"), &PROMPT},
+        {QStringLiteral("sparkle"), &SPARKLE},   {QStringLiteral("hexagon"), &HEXAGON},
+        {QStringLiteral("brackets"), &BRACKETS}, {QStringLiteral("bolt"), &BOLT},
+    };
+    for (const auto &[name, drawing] : s_keys) {
+        if (name == key)
+            return *drawing;
+    }
+    return CODE;
+}
+
 // A laptop, despite the name: it stands for the editor addon.
 inline const QByteArray PUZZLE =
     R"(<svg viewBox="0 0 24 24" fill="none" stroke="currentColor" stroke-width="2" stroke-linecap="round" stroke-linejoin="round" xmlns="http://www.w3.org/2000/svg"><path d="M20 16V7a2 2 0 0 0-2-2H6a2 2 0 0 0-2 2v9m16 0H4m16 0 1.28 2.55a1 1 0 0 1-.9 1.45H3.62a1 1 0 0 1-.9-1.45L4 16"/></svg>)";
@@ -54,18 +104,37 @@ inline const QByteArray CLOSE =
     R"(<svg viewBox="0 0 24 24" fill="none" stroke="currentColor" stroke-width="2" stroke-linecap="round" xmlns="http://www.w3.org/2000/svg"><path d="M6 6l12 12M18 6L6 18"/></svg>)";
 
 // Recolours an icon ("currentColor" -> colour; an empty colour leaves it) and renders it onto a
-// transparent size x size pixmap, in device pixels. Renders afresh on every call.
-inline QPixmap icon(const QByteArray &svg, const QString &colour, int size)
+// transparent size x size pixmap of logical pixels at the given device pixel ratio, so it stays
+// sharp on scaled screens (pass the target widget's devicePixelRatio()). Renders afresh on every
+// call.
+inline QPixmap icon(const QByteArray &svg, const QString &colour, int size, qreal devicePixelRatio = 1.0)
 {
     QByteArray data = svg;
     if (!colour.isEmpty())
         data.replace("currentColor", colour.toUtf8());
     QSvgRenderer renderer(data);
-    QPixmap pixmap(size, size);
+    const int pixels = qCeil(size * devicePixelRatio);
+    QPixmap pixmap(pixels, pixels);
+    pixmap.setDevicePixelRatio(devicePixelRatio);
     pixmap.fill(Qt::transparent);
     QPainter painter(&pixmap);
-    renderer.render(&painter);
+    renderer.render(&painter, QRectF(0, 0, size, size));
     painter.end();
+    return pixmap;
+}
+
+// icon(), kept in Qt's pixmap cache: pages rebuild whole on every change and show the same few
+// drawings each time. The cache owns the pixmaps and is emptied with the application.
+inline QPixmap cached(const QByteArray &svg, const QString &colour, int size, qreal devicePixelRatio = 1.0)
+{
+    const QString key = QLatin1String("icons|") + QString::number(quintptr(svg.constData())) + QLatin1Char('|') +
+                        colour + QLatin1Char('|') + QString::number(size) + QLatin1Char('@') +
+                        QString::number(devicePixelRatio);
+    QPixmap pixmap;
+    if (!QPixmapCache::find(key, &pixmap)) {
+        pixmap = icon(svg, colour, size, devicePixelRatio);
+        QPixmapCache::insert(key, pixmap);
+    }
     return pixmap;
 }
 

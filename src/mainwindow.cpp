@@ -2,6 +2,8 @@
 
 #include "addon.h"
 #include "clients.h"
+#include "downloaddialog.h"
+#include "godotproject.h"
 #include "icons.h"
 #include "prereqs.h"
 #include "projectview.h"
@@ -17,6 +19,7 @@
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QDialog>
+#include <QDir>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -24,11 +27,17 @@
 #include <QMessageBox>
 #include <QNetworkAccessManager>
 #include <QPushButton>
+#include <QScreen>
 #include <QStackedWidget>
 #include <QStyle>
 #include <QSystemTrayIcon>
+#include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <QWindow>
+
+#include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -37,6 +46,11 @@ const QString s_navColour = QStringLiteral("#8892a0");
 const QString s_navActiveColour = QStringLiteral("#6ba3e0");
 constexpr int s_navIconSize = 18;
 constexpr int s_toastMs = 3000;
+constexpr int s_startupCheckDelayMs = 1000;
+constexpr QSize s_minimumSize(960, 640);
+constexpr QSize s_initialSize(1060, 720);
+// Room left around the window for its frame and title bar when it is fitted to a screen.
+constexpr QSize s_frameAllowance(16, 48);
 
 enum Page { ProjectsPage = 0, SetupPage = 1, SettingsPage = 2 };
 
@@ -58,11 +72,10 @@ const QByteArray &navIcon(int index)
 MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
 {
     setWindowTitle(QLatin1String(Tavrin::AppName));
-    setMinimumSize(960, 640);
-    resize(1060, 720);
 
     m_nam = new QNetworkAccessManager(this);
     m_settings = new Settings(this);
+    placeWindow();
     m_addon = new Addon(this);
     m_clients = new Clients(this);
     m_prereqs = new Prereqs(this);
@@ -98,32 +111,105 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
 
     centralLayout->addWidget(content, 1);
     setCentralWidget(central);
+    // The window starts with the focus here rather than on the first button, whose focus ring
+    // would then greet every mouse user; the first Tab goes to the current page.
+    content->setFocusPolicy(Qt::ClickFocus);
+    content->setFocus();
 
     connect(m_projectView, &ProjectView::projectSelected, this, &MainWindow::onProjectSelected);
-    const auto toast = [this](const QString &msg, int type) {
-        // Pages send the type as a plain int; anything unknown shows as information.
-        const Toast::Type toastType =
-            type == Toast::Success ? Toast::Success : (type == Toast::Error ? Toast::Error : Toast::Info);
-        Toast::show(centralWidget(), msg, toastType, s_toastMs);
-    };
-    connect(m_setupView, &SetupView::showToast, this, toast);
-    connect(m_settingsView, &SettingsView::showToast, this, toast);
+    connect(m_setupView, &SetupView::showToast, this, &MainWindow::toast);
+    connect(m_settingsView, &SettingsView::showToast, this, &MainWindow::toast);
     connect(m_settingsView, &SettingsView::permissionModeChanged, m_setupView, &SetupView::syncPermissionMode);
+    connect(m_settingsView, &SettingsView::updateCheckRequested, this, [this] { checkForUpdates(true); });
     connect(m_updater, &Updater::updateChecked, this, &MainWindow::onUpdateChecked);
+    connect(m_updater, &Updater::checkFailed, this, &MainWindow::onUpdateCheckFailed);
     connect(m_updater, &Updater::downloadFinished, this, [this](const QString &filePath) {
-        Toast::show(centralWidget(), tr("Update downloaded!"), Toast::Success, s_toastMs);
-        QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(filePath).absolutePath()));
+        const QFileInfo file(filePath);
+        toast(tr("Update downloaded: %1").arg(file.fileName()), Toast::Success);
+        if (!QDesktopServices::openUrl(QUrl::fromLocalFile(file.absolutePath())))
+            toast(tr("Could not open %1: no program to open it was found")
+                      .arg(QDir::toNativeSeparators(file.absolutePath())),
+                  Toast::Error);
     });
-    connect(m_updater, &Updater::downloadFailed, this, [this](const QString &error) {
-        Toast::show(centralWidget(), tr("Download failed: %1").arg(error), Toast::Error, s_toastMs);
-    });
+    connect(m_updater, &Updater::downloadFailed, this,
+            [this](const QString &error) { toast(tr("Update download failed: %1").arg(error), Toast::Error); });
 
     setupTray();
     switchView(ProjectsPage);
-    if (m_settings->isFirstRun())
-        showWelcome();
-    if (m_settings->checkUpdates())
-        m_updater->checkForUpdates();
+    // The welcome box and the start-up update query wait until the window is shown (showEvent).
+}
+
+// The usual sizes where they fit; otherwise no larger than the screen's free area, so that the whole
+// window can always be seen (a 960 x 640 minimum is 1920 x 1280 device pixels at 200 %). The last
+// size and place are restored where they still fit a present screen.
+void MainWindow::placeWindow()
+{
+    QScreen *primary = QGuiApplication::primaryScreen();
+    const QSize room = primary ? primary->availableGeometry().size() - s_frameAllowance : s_initialSize;
+    setMinimumSize(s_minimumSize.boundedTo(room));
+    resize(s_initialSize.boundedTo(room));
+
+    const QRect saved = m_settings->windowGeometry();
+    if (saved.isValid()) {
+        const QList<QScreen *> screens = QGuiApplication::screens();
+        const bool placeFits = std::any_of(screens.cbegin(), screens.cend(), [&saved](const QScreen *screen) {
+            return screen->availableGeometry().contains(saved);
+        });
+        if (placeFits)
+            setGeometry(saved);
+        else if (saved.width() <= room.width() && saved.height() <= room.height())
+            resize(saved.size()); // the screen it was on is gone: keep the size, let the system place it
+    }
+    if (m_settings->windowMaximized())
+        setWindowState(windowState() | Qt::WindowMaximized);
+}
+
+void MainWindow::toast(const QString &message, int type)
+{
+    // Pages send the type as a plain int; anything unknown shows as information.
+    const Toast::Type toastType =
+        type == Toast::Success ? Toast::Success : (type == Toast::Error ? Toast::Error : Toast::Info);
+    Toast::show(centralWidget(), message, toastType, s_toastMs);
+}
+
+void MainWindow::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    if (m_shownBefore)
+        return;
+    m_shownBefore = true;
+    // The first expose comes once the window manager has placed and mapped the window.
+    windowHandle()->installEventFilter(this);
+}
+
+bool MainWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == windowHandle() && event->type() == QEvent::Expose && windowHandle()->isExposed()) {
+        windowHandle()->removeEventFilter(this);
+        // From the event loop, once the window is on screen: the welcome box centres on where the
+        // window really is.
+        if (m_settings->isFirstRun())
+            QTimer::singleShot(0, this, &MainWindow::showWelcome);
+        // The update query loads the network and TLS libraries (about 90 ms of CPU and 7 MB); a
+        // moment after the first paint it no longer competes with the window coming up.
+        if (m_settings->checkUpdates())
+            QTimer::singleShot(s_startupCheckDelayMs, this, [this] { checkForUpdates(false); });
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void MainWindow::bringToFront()
+{
+    setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    show();
+    raise();
+    activateWindow();
+}
+
+void MainWindow::checkForUpdates(bool manual)
+{
+    m_manualCheck = m_manualCheck || manual;
+    m_updater->checkForUpdates();
 }
 
 void MainWindow::buildSidebar(QWidget *sidebar)
@@ -150,7 +236,7 @@ void MainWindow::buildSidebar(QWidget *sidebar)
     for (int i = 0; i < 3; ++i) {
         auto *button = new QPushButton(QLatin1String("  ") + labels[i]);
         Theme::setClass(button, "nav");
-        button->setIcon(QIcon(Icons::icon(navIcon(i), s_navColour, s_navIconSize)));
+        button->setIcon(QIcon(Icons::icon(navIcon(i), s_navColour, s_navIconSize, devicePixelRatio())));
         button->setIconSize(QSize(s_navIconSize, s_navIconSize));
         button->setCursor(Qt::PointingHandCursor);
         connect(button, &QPushButton::clicked, this, [this, i] { switchView(i); });
@@ -171,11 +257,16 @@ void MainWindow::switchView(int index)
         QPushButton *button = m_navButtons.at(i);
         const bool active = i == index;
         button->setProperty("active", active ? QLatin1String("true") : QLatin1String("false"));
-        button->setIcon(QIcon(Icons::icon(navIcon(i), active ? s_navActiveColour : s_navColour, s_navIconSize)));
+        button->setIcon(QIcon(
+            Icons::icon(navIcon(i), active ? s_navActiveColour : s_navColour, s_navIconSize, devicePixelRatio())));
         button->style()->unpolish(button);
         button->style()->polish(button);
     }
-    if (index == SetupPage)
+    // The Projects page was built with the window; later it is rebuilt each time it is shown, so
+    // that its badges follow what the Setup page installed or removed.
+    if (index == ProjectsPage && isVisible())
+        m_projectView->refresh();
+    else if (index == SetupPage)
         m_setupView->refresh();
     else if (index == SettingsPage)
         m_settingsView->refresh();
@@ -183,17 +274,23 @@ void MainWindow::switchView(int index)
 
 void MainWindow::onProjectSelected(const QString &path)
 {
+    // Only an older addon is announced: a newer one than this app ships is left alone.
     const AddonStatus status = m_addon->status(path);
     if (status.installed && status.updateAvailable)
-        Toast::show(centralWidget(), tr("Addon update available: v%1").arg(status.bundledVersion), Toast::Info,
-                    s_toastMs);
+        toast(tr("Addon update available for %1: v%2").arg(GodotProject::displayName(path), status.bundledVersion),
+              Toast::Info);
     switchView(SetupPage);
 }
 
 void MainWindow::onUpdateChecked(const UpdateInfo &info)
 {
+    m_manualCheck = false;
+    m_settings->setLastUpdateCheck(info.updateAvailable ? QStringLiteral("available") : QStringLiteral("up_to_date"),
+                                   info.latestVersion);
+    if (m_stack->currentWidget() == m_settingsView)
+        m_settingsView->refresh(); // its "Last checked" line
     if (!info.updateAvailable) {
-        Toast::show(centralWidget(), tr("You're up to date!"), Toast::Success, s_toastMs);
+        toast(tr("You're up to date!"), Toast::Success);
         return;
     }
     auto *box = new QMessageBox(QMessageBox::Information, tr("Update Available"),
@@ -206,10 +303,30 @@ void MainWindow::onUpdateChecked(const UpdateInfo &info)
     connect(box, &QMessageBox::finished, this, [this, info](int result) {
         if (result != QMessageBox::Yes || info.downloadUrl.isEmpty())
             return;
-        Toast::show(centralWidget(), tr("Downloading update..."), Toast::Info, s_toastMs);
-        m_updater->downloadUpdate(info.downloadUrl);
+        // The progress window stands for the download: a second "Yes" brings it back to the front.
+        auto *progress = findChild<DownloadDialog *>();
+        const bool running = progress && m_updater->isDownloading();
+        if (!running)
+            progress = new DownloadDialog(m_updater, this);
+        progress->show();
+        progress->raise();
+        progress->activateWindow();
+        if (!running) // after show(): a download refused at once closes the window again
+            m_updater->downloadUpdate(info.downloadUrl);
     });
     box->show();
+}
+
+void MainWindow::onUpdateCheckFailed(const QString &error)
+{
+    const bool manual = std::exchange(m_manualCheck, false);
+    qWarning("Update check failed: %s", qPrintable(error));
+    m_settings->setLastUpdateCheck(QStringLiteral("failed"), error);
+    if (m_stack->currentWidget() == m_settingsView)
+        m_settingsView->refresh();
+    // Offline at start-up is no news; an answer the user asked for is.
+    if (manual)
+        toast(tr("Update check failed: %1").arg(error), Toast::Error);
 }
 
 void MainWindow::setupTray()
@@ -220,12 +337,8 @@ void MainWindow::setupTray()
     m_tray->setToolTip(QLatin1String(Tavrin::AppName));
 
     auto *menu = new QMenu(this);
-    const auto restore = [this] {
-        show();
-        raise();
-        activateWindow();
-    };
-    connect(menu->addAction(tr("Show %1").arg(QLatin1String(Tavrin::AppName))), &QAction::triggered, this, restore);
+    connect(menu->addAction(tr("Show %1").arg(QLatin1String(Tavrin::AppName))), &QAction::triggered, this,
+            &MainWindow::bringToFront);
     menu->addSeparator();
     connect(menu->addAction(tr("Quit")), &QAction::triggered, this, [this] {
         // Hidden first, so the close request that quitting sends is accepted, not turned into hiding.
@@ -234,18 +347,28 @@ void MainWindow::setupTray()
     });
     m_tray->setContextMenu(menu);
 
-    connect(m_tray, &QSystemTrayIcon::activated, this, [restore](QSystemTrayIcon::ActivationReason reason) {
-        if (reason == QSystemTrayIcon::DoubleClick)
-            restore();
+    // A single click too, as in most tray applications; the context menu opens on its own.
+    connect(m_tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
+            bringToFront();
     });
     m_tray->setVisible(true);
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
+    m_settings->setWindowGeometry(normalGeometry(), isMaximized());
     if (m_tray && m_tray->isVisible()) {
         hide();
         event->ignore();
+        if (!m_settings->trayNoticeShown()) {
+            m_tray->showMessage(tr("%1 is still running").arg(QLatin1String(Tavrin::AppName)),
+                                tr("%1 keeps running in the system tray. To quit, right-click its icon "
+                                   "and choose Quit.")
+                                    .arg(QLatin1String(Tavrin::AppName)),
+                                QSystemTrayIcon::Information);
+            m_settings->markTrayNoticeShown();
+        }
         return;
     }
     event->accept();

@@ -28,14 +28,23 @@ public:
     void switchView(int index);
     void onProjectSelected(const QString &path);
     void showWelcome();
+    // Shows, un-minimises, raises and activates the window: from the tray, or for a second start.
+    void bringToFront();
+    // A check the user asked for always ends in a toast; an automatic one only logs a failure.
+    void checkForUpdates(bool manual);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void setupTray();
     void buildSidebar(QWidget *sidebar);
+    void placeWindow();
     void onUpdateChecked(const UpdateInfo &info);
+    void onUpdateCheckFailed(const QString &error);
+    void toast(const QString &message, int type);
 
     QNetworkAccessManager *m_nam = nullptr;
     Settings *m_settings = nullptr;
@@ -49,4 +58,6 @@ private:
     SetupView *m_setupView = nullptr;
     SettingsView *m_settingsView = nullptr;
     QSystemTrayIcon *m_tray = nullptr;
+    bool m_shownBefore = false;
+    bool m_manualCheck = false;
 };

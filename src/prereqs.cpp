@@ -21,9 +21,17 @@ Prereqs::Prereqs(QObject *parent) : QObject(parent) {}
 QList<PrereqResult> Prereqs::check() const
 {
     const QStringList versionArg{QStringLiteral("--version")};
+    const QString pythonHint = QStringLiteral("Install from python.org");
+#ifdef Q_OS_WIN
+    const PrereqResult python = checkExe(QStringLiteral("Python"), QStringLiteral("python"), versionArg, pythonHint);
+#else
+    // Most Linux and macOS systems have only "python3"; a bare "python" may be absent or Python 2.
+    PrereqResult python = checkExe(QStringLiteral("Python"), QStringLiteral("python3"), versionArg, pythonHint);
+    if (!python.found)
+        python = checkExe(QStringLiteral("Python"), QStringLiteral("python"), versionArg, pythonHint);
+#endif
     return {
-        checkExe(QStringLiteral("Python"), QStringLiteral("python"), versionArg,
-                 QStringLiteral("Install from python.org")),
+        python,
         checkExe(QStringLiteral("uv"), QStringLiteral("uv"), versionArg, QStringLiteral("Install: pip install uv")),
         checkExe(QStringLiteral("uvx"), QStringLiteral("uvx"), versionArg, QStringLiteral("Comes with uv")),
     };

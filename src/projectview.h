@@ -2,6 +2,8 @@
 
 #include <QWidget>
 
+#include <functional>
+
 class QVBoxLayout;
 class Settings;
 
@@ -16,6 +18,11 @@ public:
     void buildRecentList();
     void selectProject();
 
+    // Asks the user for a folder, starting at the given one; empty when cancelled. By default the
+    // folder dialog; tests put their own answers in its place.
+    using FolderChooser = std::function<QString(QWidget *parent, const QString &startFolder)>;
+    void setFolderChooser(FolderChooser chooser);
+
 signals:
     void projectSelected(const QString &path);
 
@@ -27,4 +34,5 @@ private:
 
     Settings *m_settings;
     QVBoxLayout *m_listLayout = nullptr;
+    FolderChooser m_chooseFolder;
 };

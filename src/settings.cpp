@@ -3,6 +3,7 @@
 #include "jsonfile.h"
 
 #include <QDateTime>
+#include <QDebug>
 #include <QFile>
 #include <QStandardPaths>
 
@@ -13,6 +14,9 @@ const QString s_checkUpdates = QStringLiteral("check_updates");
 const QString s_recentProjects = QStringLiteral("recent_projects");
 const QString s_activeProject = QStringLiteral("active_project");
 const QString s_firstRunDone = QStringLiteral("first_run_done");
+const QString s_windowGeometry = QStringLiteral("window_geometry");
+const QString s_trayNoticeShown = QStringLiteral("tray_notice_shown");
+const QString s_lastUpdateCheck = QStringLiteral("last_update_check");
 constexpr int s_maxRecent = 10;
 
 QJsonArray withoutPath(QJsonArray list, const QString &path)
@@ -48,8 +52,15 @@ void Settings::load()
         m_data = QJsonObject();
         m_keepDamagedFile = true;
         break;
-    case JsonFile::ReadStatus::Missing:
     case JsonFile::ReadStatus::Unreadable:
+        // Most likely permissions: the user's settings are still in there, so run on defaults and
+        // leave the file alone until it can be read again.
+        qWarning().noquote() << QStringLiteral("Settings file %1 cannot be read (%2); running on defaults and "
+                                               "not saving over it")
+                                    .arg(filePath(), read.errorDetail);
+        m_fileUnreadable = true;
+        break;
+    case JsonFile::ReadStatus::Missing:
         break;
     }
     if (!m_data.contains(s_permissionMode))
@@ -63,6 +74,14 @@ void Settings::load()
 void Settings::save()
 {
     const QString path = filePath();
+    if (m_fileUnreadable) {
+        QFile file(path);
+        if (file.exists() && !file.open(QIODevice::ReadOnly))
+            return;
+        // Readable again, but never loaded: keep what the user had, as for a damaged file.
+        m_fileUnreadable = false;
+        m_keepDamagedFile = true;
+    }
     if (m_keepDamagedFile) {
         // The user may still recover their recent projects from it by hand.
         const QString backup = path + QLatin1String(".bad");
@@ -150,4 +169,57 @@ void Settings::markFirstRunDone()
 {
     m_data.insert(s_firstRunDone, true);
     save();
+}
+
+QRect Settings::windowGeometry() const
+{
+    const QJsonObject stored = m_data.value(s_windowGeometry).toObject();
+    const QRect rect(stored.value(QLatin1String("x")).toInt(), stored.value(QLatin1String("y")).toInt(),
+                     stored.value(QLatin1String("width")).toInt(), stored.value(QLatin1String("height")).toInt());
+    return rect.isValid() ? rect : QRect();
+}
+
+bool Settings::windowMaximized() const
+{
+    return m_data.value(s_windowGeometry).toObject().value(QLatin1String("maximized")).toBool();
+}
+
+void Settings::setWindowGeometry(const QRect &geometry, bool maximized)
+{
+    const QJsonObject stored{{QLatin1String("x"), geometry.x()},
+                             {QLatin1String("y"), geometry.y()},
+                             {QLatin1String("width"), geometry.width()},
+                             {QLatin1String("height"), geometry.height()},
+                             {QLatin1String("maximized"), maximized}};
+    if (m_data.value(s_windowGeometry).toObject() == stored)
+        return; // closing to the tray again and again writes nothing new
+    m_data.insert(s_windowGeometry, stored);
+    save();
+    emit changed();
+}
+
+bool Settings::trayNoticeShown() const
+{
+    return m_data.value(s_trayNoticeShown).toBool();
+}
+
+void Settings::markTrayNoticeShown()
+{
+    m_data.insert(s_trayNoticeShown, true);
+    save();
+}
+
+QJsonObject Settings::lastUpdateCheck() const
+{
+    return m_data.value(s_lastUpdateCheck).toObject();
+}
+
+void Settings::setLastUpdateCheck(const QString &result, const QString &detail)
+{
+    m_data.insert(s_lastUpdateCheck,
+                  QJsonObject{{QLatin1String("time"), QDateTime::currentDateTime().toString(Qt::ISODate)},
+                              {QLatin1String("result"), result},
+                              {QLatin1String("detail"), detail}});
+    save();
+    emit changed();
 }

@@ -3,6 +3,7 @@
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QObject>
+#include <QRect>
 #include <QString>
 
 // The application's only persistent state: one JSON document in the user's data folder,
@@ -31,6 +32,18 @@ public:
     void setActiveProject(const QString &path);
     void markFirstRunDone();
 
+    // The main window's normal (not maximised) geometry at its last close; null when none is stored.
+    [[nodiscard]] QRect windowGeometry() const;
+    [[nodiscard]] bool windowMaximized() const;
+    void setWindowGeometry(const QRect &geometry, bool maximized);
+    // Whether the user has been told once that closing the window leaves the app in the tray.
+    [[nodiscard]] bool trayNoticeShown() const;
+    void markTrayNoticeShown();
+    // The last update check: "time" (ISO 8601, local), "result" ("up_to_date", "available" or
+    // "failed") and "detail" (the version found, or the reason of the failure).
+    [[nodiscard]] QJsonObject lastUpdateCheck() const;
+    void setLastUpdateCheck(const QString &result, const QString &detail);
+
 signals:
     void changed();
 
@@ -38,4 +51,6 @@ private:
     QJsonObject m_data;
     // The file on disk was not a JSON object; it is kept as ".bad" before the first save replaces it.
     bool m_keepDamagedFile = false;
+    // The file exists but could not be read at load: it is never written over while that lasts.
+    bool m_fileUnreadable = false;
 };

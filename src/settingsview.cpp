@@ -1,6 +1,7 @@
 #include "settingsview.h"
 
 #include "backups.h"
+#include "focuskeeper.h"
 #include "logger.h"
 #include "settings.h"
 #include "theme.h"
@@ -8,11 +9,16 @@
 #include "version.h"
 
 #include <QCheckBox>
+#include <QDateTime>
 #include <QDesktopServices>
+#include <QDir>
 #include <QFileInfo>
 #include <QFrame>
 #include <QHBoxLayout>
+#include <QJsonObject>
 #include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QUrl>
@@ -39,6 +45,24 @@ QPushButton *classedButton(const QString &text, const char *cls)
     return button;
 }
 
+// "Last checked: <when> — <outcome>", from the record the main window keeps of each check.
+QString lastCheckText(const QJsonObject &check)
+{
+    const QDateTime when = QDateTime::fromString(check.value(QLatin1String("time")).toString(), Qt::ISODate);
+    if (!when.isValid())
+        return QObject::tr("Not checked yet.");
+    const QString result = check.value(QLatin1String("result")).toString();
+    const QString detail = check.value(QLatin1String("detail")).toString();
+    QString outcome;
+    if (result == QLatin1String("up_to_date"))
+        outcome = QObject::tr("up to date");
+    else if (result == QLatin1String("available"))
+        outcome = QObject::tr("v%1 available").arg(detail);
+    else
+        outcome = QObject::tr("failed: %1").arg(detail);
+    return QObject::tr("Last checked: %1 — %2").arg(QLocale().toString(when, QLocale::ShortFormat), outcome);
+}
+
 } // namespace
 
 SettingsView::SettingsView(Settings *settings, Updater *updater, QWidget *parent)
@@ -56,6 +80,7 @@ void SettingsView::refresh()
 
 void SettingsView::buildUI()
 {
+    const FocusKeeper focus(this);
     if (m_scroll) {
         m_rootLayout->removeWidget(m_scroll);
         m_scroll->hide();
@@ -67,6 +92,8 @@ void SettingsView::buildUI()
     // end up, instead of again when a finished tree is moved into the page.
     m_scroll = new QScrollArea;
     m_scroll->setWidgetResizable(true);
+    m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff); // everything wraps or elides
+    m_scroll->setFocusPolicy(Qt::NoFocus);                          // its controls are the Tab stops
     auto *content = new QWidget;
     m_scroll->setWidget(content);
     m_rootLayout->addWidget(m_scroll);
@@ -92,10 +119,10 @@ void SettingsView::buildUI()
     for (const auto &[mode, label] : modes) {
         auto *toggle = classedButton(label, "toggle");
         toggle->setProperty("active", mode == currentMode ? QLatin1String("true") : QLatin1String("false"));
-        connect(toggle, &QPushButton::clicked, this, [this, mode = mode] {
+        connect(toggle, &QPushButton::clicked, this, [this, mode = mode, label = label] {
             m_settings->setPermissionMode(mode);
             emit permissionModeChanged(mode);
-            emit showToast(tr("Permission mode: %1").arg(mode), 0);
+            emit showToast(tr("Permission mode: %1").arg(label), 0);
             buildUI();
         });
         toggleRow->addWidget(toggle);
@@ -113,9 +140,13 @@ void SettingsView::buildUI()
     auto *checkNow = classedButton(tr("Check Now"), "secondary");
     connect(checkNow, &QPushButton::clicked, this, [this] {
         emit showToast(tr("Checking for updates..."), 0);
-        m_updater->checkForUpdates();
+        emit updateCheckRequested();
     });
     updatesLayout->addWidget(checkNow, 0, Qt::AlignLeft); // natural width, like the buttons beside it
+    QLabel *lastCheck = classedLabel(lastCheckText(m_settings->lastUpdateCheck()), "dim");
+    lastCheck->setObjectName(QStringLiteral("lastUpdateCheck"));
+    lastCheck->setWordWrap(true); // a failure's reason can be long
+    updatesLayout->addWidget(lastCheck);
 
     // Backups
     layout->addWidget(classedLabel(tr("BACKUPS"), "section-title"));
@@ -137,8 +168,8 @@ void SettingsView::buildUI()
         const QString folder = Backups::backupsFolder();
         if (!QFileInfo(folder).isDir())
             emit showToast(tr("No backups yet: Tavrin makes the first before it changes a client's configuration."), 0);
-        else if (!QDesktopServices::openUrl(QUrl::fromLocalFile(folder)))
-            emit showToast(tr("Could not open the folder %1.").arg(folder), 2);
+        else
+            openUrl(QUrl::fromLocalFile(folder), QDir::toNativeSeparators(folder));
     });
     backupsLayout->addWidget(openBackups, 0, Qt::AlignLeft);
 
@@ -158,18 +189,35 @@ void SettingsView::buildUI()
     for (const auto &[label, url] : links) {
         auto *button = classedButton(label, "ghost");
         const QUrl target(QString::fromLatin1(url));
-        connect(button, &QPushButton::clicked, this, [target] { QDesktopServices::openUrl(target); });
+        connect(button, &QPushButton::clicked, this, [this, target] { openUrl(target, target.toString()); });
         linkRow->addWidget(button);
     }
     linkRow->addStretch();
     aboutLayout->addLayout(linkRow);
 
+    // The log's place, selectable for a bug report, and a button to open it.
+    auto *logRow = new QHBoxLayout;
+    auto *logPath = new QLineEdit(QDir::toNativeSeparators(Logger::logFilePath()));
+    logPath->setObjectName(QStringLiteral("logPath"));
+    logPath->setReadOnly(true);
+    logPath->setAccessibleName(tr("Log file"));
+    logPath->setCursorPosition(0);
+    logRow->addWidget(logPath, 1);
     auto *openLog = classedButton(tr("Open Log File"), "ghost");
-    connect(openLog, &QPushButton::clicked, this, [] {
+    connect(openLog, &QPushButton::clicked, this, [this] {
         const QFileInfo log(Logger::logFilePath());
-        QDesktopServices::openUrl(QUrl::fromLocalFile(log.exists() ? log.absoluteFilePath() : log.absolutePath()));
+        const QString target = log.exists() ? log.absoluteFilePath() : log.absolutePath();
+        openUrl(QUrl::fromLocalFile(target), QDir::toNativeSeparators(target));
     });
-    aboutLayout->addWidget(openLog, 0, Qt::AlignLeft);
+    logRow->addWidget(openLog);
+    aboutLayout->addLayout(logRow);
 
     layout->addStretch();
+    focus.restore();
+}
+
+void SettingsView::openUrl(const QUrl &url, const QString &what)
+{
+    if (!QDesktopServices::openUrl(url))
+        emit showToast(tr("Could not open %1: no program to open it was found").arg(what), 2);
 }

@@ -3,6 +3,7 @@
 #include <QWidget>
 
 class QScrollArea;
+class QUrl;
 class QVBoxLayout;
 class Settings;
 class Updater;
@@ -20,8 +21,12 @@ public:
 signals:
     void showToast(const QString &msg, int type);
     void permissionModeChanged(const QString &mode);
+    // "Check Now": the main window runs the check, so that it knows the user is waiting for an answer.
+    void updateCheckRequested();
 
 private:
+    void openUrl(const QUrl &url, const QString &what);
+
     Settings *m_settings;
     Updater *m_updater;
     QVBoxLayout *m_rootLayout = nullptr;

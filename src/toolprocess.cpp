@@ -1,5 +1,8 @@
 #include "toolprocess.h"
 
+#include "processtree.h"
+
+#include <QCoreApplication>
 #include <QProcess>
 
 #include <atomic>
@@ -18,6 +21,11 @@ int scaledFinishLimit(int ms)
 }
 } // namespace
 
+void endAllWhenQuitting()
+{
+    QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, &ProcessTree::shutdown);
+}
+
 void setFinishTimeScale(double factor)
 {
     s_finishTimeScale.store(factor > 0 ? factor : 1.0);
@@ -27,15 +35,24 @@ ToolResult run(const QString &exe, const QStringList &args, int startTimeoutMs, 
                Channels channels)
 {
     ToolResult result;
+    // Quitting: no new tool, so a worker's remaining steps end at once.
+    if (ProcessTree::isShuttingDown()) {
+        result.errorString = QStringLiteral("The application is quitting.");
+        return result;
+    }
     QProcess process;
     process.setProcessChannelMode(channels == Channels::Merged ? QProcess::MergedChannels : QProcess::SeparateChannels);
+    // Declared after the process, so it ends whatever is left of the tree before the process object
+    // goes. Killing the tree (a time-out, or the application quitting) also ends the waits below.
+    ProcessTree tree(&process);
     process.start(exe, args, QIODevice::ReadWrite);
+    tree.started(); // the process id is known once start() returns; without one this does nothing
 
     if (startTimeoutMs != NoStartWait) {
         if (!process.waitForStarted(startTimeoutMs)) {
             result.errorString = process.errorString();
             if (process.state() != QProcess::NotRunning) {
-                process.kill();
+                tree.kill();
                 process.waitForFinished(killWaitMs);
             }
             return result;
@@ -56,7 +73,7 @@ ToolResult run(const QString &exe, const QStringList &args, int startTimeoutMs, 
         if (process.error() == QProcess::FailedToStart)
             result.errorString = process.errorString();
         if (process.state() != QProcess::NotRunning) {
-            process.kill();
+            tree.kill();
             process.waitForFinished(killWaitMs);
         }
     }

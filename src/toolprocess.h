@@ -27,11 +27,18 @@ enum class Channels {
     Separate, // output holds standard output, errorOutput standard error
 };
 
-// Runs exe with args, standard input left open.
+// Runs exe with args, standard input left open, as a process tree of its own (see ProcessTree):
+// a time-out ends the tool and everything it started. Once the application is quitting
+// (ProcessTree::shutdown) nothing is started and a running tool ends at once.
 // startTimeoutMs: NoStartWait waits for the finish only (a failed start counts as not finished).
 // A process still running after finishTimeoutMs is killed, with up to killWaitMs to end.
 [[nodiscard]] ToolResult run(const QString &exe, const QStringList &args, int startTimeoutMs, int finishTimeoutMs,
                              int killWaitMs = 3000, Channels channels = Channels::Merged);
+
+// From the moment the application is about to quit, every running tool's tree is killed and no
+// tool starts again, so that workers waiting on tools end at once instead of holding the
+// application's exit. Call once the application object exists.
+void endAllWhenQuitting();
 
 // Test seam: multiplies every finish limit by factor (1.0 in the application), so that a hanging
 // tool can be exercised in milliseconds. Safe to call from any thread.

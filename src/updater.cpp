@@ -8,8 +8,10 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QPointer>
 #include <QSaveFile>
 #include <QStandardPaths>
+#include <QTimer>
 #include <QVersionNumber>
 
 #include <cctype>
@@ -28,15 +30,8 @@ constexpr qint64 s_readBufferSize = 1024 * 1024;
 constexpr qint64 s_writeChunk = 256 * 1024;
 // A checksum file is one line; anything much larger is not one.
 constexpr qint64 s_maxChecksumSize = 64 * 1024;
-
-// Every download request: our User-Agent, and redirects followed unless they leave HTTPS.
-QNetworkRequest downloadRequest(const QUrl &url)
-{
-    QNetworkRequest request(url);
-    request.setRawHeader("User-Agent", s_userAgent);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
-    return request;
-}
+// A release description is a few KiB; GitHub's largest run to a few hundred.
+constexpr qint64 s_maxReleaseSize = 2 * 1024 * 1024;
 
 // Keeps the name from ever leaving the download folder: only the last path component of
 // either separator counts, and "." or ".." are no names at all.
@@ -101,23 +96,39 @@ bool isSuccessStatus(const QNetworkReply *reply)
     return code >= 200 && code < 300;
 }
 
-// One installer download in flight: streamed into a QSaveFile so that only a complete,
-// verified file ever replaces the target.
-struct Download
+QString seconds(int ms)
 {
+    return QString::number(ms / 1000.0);
+}
+
+QString refusal(const QString &what, const QUrl &url)
+{
+    return QStringLiteral("Refusing to %1 from %2: only HTTPS addresses are allowed.").arg(what, url.toDisplayString());
+}
+
+} // namespace
+
+// One installer download in flight: the checksum first when the release lists one, then the
+// installer, streamed into a QSaveFile so that only a complete, verified file replaces the target.
+struct Updater::Download
+{
+    QUrl source;
     QSaveFile file;
     QString targetPath;
     QCryptographicHash hash{QCryptographicHash::Sha256};
     QByteArray expectedSha256;
-    QString failure;
+    qint64 expectedSize = -1; // from the release; -1 when it lists none
+    qint64 received = 0;
+    QString failure;               // set before a reply is aborted, so that its end reports why
+    QPointer<QNetworkReply> reply; // the request in flight
 
-    bool openTarget(const QNetworkReply *reply)
+    bool openTarget(const QNetworkReply *from)
     {
         QString folder = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
         if (folder.isEmpty())
             folder = QDir::homePath();
         QDir().mkpath(folder);
-        targetPath = folder + QLatin1Char('/') + targetFileName(reply);
+        targetPath = folder + QLatin1Char('/') + targetFileName(from);
         file.setFileName(targetPath);
         if (!file.open(QIODevice::WriteOnly)) {
             failure = QStringLiteral("Cannot write to ") + targetPath;
@@ -127,16 +138,23 @@ struct Download
     }
 
     // Moves whatever the reply holds to disk; false once the file cannot take it.
-    bool drain(QNetworkReply *reply)
+    bool drain(QNetworkReply *from)
     {
-        if (!isSuccessStatus(reply)) {
-            reply->readAll(); // an error page, not the installer
+        if (!isSuccessStatus(from)) {
+            from->readAll(); // an error page, not the installer
             return true;
         }
-        if (!file.isOpen() && !openTarget(reply))
+        if (!file.isOpen() && !openTarget(from))
             return false;
-        while (reply->bytesAvailable() > 0) {
-            const QByteArray chunk = reply->read(s_writeChunk);
+        while (from->bytesAvailable() > 0) {
+            const QByteArray chunk = from->read(s_writeChunk);
+            received += chunk.size();
+            if (expectedSize >= 0 && received > expectedSize) {
+                failure = QStringLiteral("The download was larger than the release lists (%1 bytes); nothing was "
+                                         "kept.")
+                              .arg(expectedSize);
+                return false;
+            }
             hash.addData(chunk);
             if (file.write(chunk) != chunk.size()) {
                 failure = QStringLiteral("Cannot write to ") + targetPath;
@@ -145,9 +163,24 @@ struct Download
         }
         return true;
     }
-};
 
-} // namespace
+    // The byte count must be what the release and the server announced: a body cut off in a way
+    // the network layer took for its end is no installer.
+    bool complete(const QNetworkReply *from)
+    {
+        const QVariant length = from->header(QNetworkRequest::ContentLengthHeader);
+        const QByteArray encoding = from->rawHeader("Content-Encoding");
+        const bool lengthCounts = length.isValid() && (encoding.isEmpty() || encoding == "identity");
+        const qint64 expected = expectedSize >= 0 ? expectedSize : (lengthCounts ? length.toLongLong() : -1);
+        if ((expected >= 0 && received != expected) || (lengthCounts && received != length.toLongLong())) {
+            failure = QStringLiteral("The download was incomplete (%1 of %2 bytes); nothing was kept.")
+                          .arg(received)
+                          .arg(expected);
+            return false;
+        }
+        return true;
+    }
+};
 
 Updater::Updater(QNetworkAccessManager *nam, const QString &currentVersion, QObject *parent)
     : QObject(parent), m_nam(nam), m_currentVersion(currentVersion),
@@ -156,9 +189,31 @@ Updater::Updater(QNetworkAccessManager *nam, const QString &currentVersion, QObj
     qRegisterMetaType<UpdateInfo>();
 }
 
+// Ends a download that is still running when the application quits, keeping nothing.
+Updater::~Updater()
+{
+    cancelDownload();
+}
+
 void Updater::setReleaseUrl(const QUrl &url)
 {
     m_releaseUrl = url;
+}
+
+void Updater::setTimeLimits(int queryMs, int stallMs)
+{
+    m_queryLimitMs = queryMs;
+    m_stallLimitMs = stallMs;
+}
+
+bool Updater::isAllowedDownloadUrl(const QUrl &url)
+{
+    const QString scheme = url.scheme().toLower();
+    const QString host = url.host().toLower();
+    if (scheme == QLatin1String("https"))
+        return !host.isEmpty();
+    return scheme == QLatin1String("http") &&
+           (host == QLatin1String("127.0.0.1") || host == QLatin1String("::1") || host == QLatin1String("localhost"));
 }
 
 void Updater::checkForUpdates()
@@ -167,8 +222,36 @@ void Updater::checkForUpdates()
     request.setRawHeader("Accept", "application/vnd.github+json");
     request.setRawHeader("User-Agent", s_userAgent);
     QNetworkReply *reply = m_nam->get(request);
-    connect(reply, &QNetworkReply::finished, this, [this, reply] {
+    // The buffer holds at most one byte past the limit, so an endless answer costs no memory.
+    reply->setReadBufferSize(s_maxReleaseSize + 1);
+    auto failure = std::make_shared<QString>();
+    const auto failWith = [reply, failure](const QString &message) {
+        if (failure->isEmpty()) {
+            *failure = message;
+            reply->abort();
+        }
+    };
+    const auto checkSize = [reply, failWith] {
+        const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+        if (reply->bytesAvailable() > s_maxReleaseSize || (length.isValid() && length.toLongLong() > s_maxReleaseSize))
+            failWith(QStringLiteral("The update server's answer is larger than %1 MiB, too large for a release.")
+                         .arg(s_maxReleaseSize >> 20));
+    };
+    connect(reply, &QNetworkReply::metaDataChanged, this, checkSize);
+    connect(reply, &QNetworkReply::readyRead, this, checkSize);
+    auto *limit = new QTimer(reply);
+    limit->setSingleShot(true);
+    connect(limit, &QTimer::timeout, this, [this, failWith] {
+        failWith(QStringLiteral("The update server did not answer within %1 s.").arg(seconds(m_queryLimitMs)));
+    });
+    limit->start(m_queryLimitMs);
+
+    connect(reply, &QNetworkReply::finished, this, [this, reply, failure] {
         reply->deleteLater();
+        if (!failure->isEmpty()) {
+            emit checkFailed(*failure);
+            return;
+        }
         if (reply->error() != QNetworkReply::NoError) {
             emit checkFailed(reply->errorString());
             return;
@@ -189,111 +272,176 @@ void Updater::checkForUpdates()
         if (info.updateAvailable) {
             const QJsonArray assets = release.value(QLatin1String("assets")).toArray();
             QString installerName;
+            Asset listed;
             for (const QJsonValue &asset : assets) {
-                const QString name = asset.toObject().value(QLatin1String("name")).toString();
+                const QJsonObject object = asset.toObject();
+                const QString name = object.value(QLatin1String("name")).toString();
                 if (name.endsWith(s_installerSuffix)) {
                     installerName = name;
-                    info.downloadUrl = asset.toObject().value(QLatin1String("browser_download_url")).toString();
+                    info.downloadUrl = object.value(QLatin1String("browser_download_url")).toString();
+                    const QJsonValue size = object.value(QLatin1String("size"));
+                    listed.size = size.isDouble() && size.toDouble() >= 0 ? size.toInteger() : -1;
                     break;
                 }
             }
             if (!installerName.isEmpty()) {
-                m_checksumUrls.remove(info.downloadUrl);
                 for (const QJsonValue &asset : assets) {
                     const QJsonObject object = asset.toObject();
                     if (object.value(QLatin1String("name")).toString() == installerName + s_checksumSuffix) {
-                        m_checksumUrls.insert(info.downloadUrl,
-                                              QUrl(object.value(QLatin1String("browser_download_url")).toString()));
+                        listed.checksumUrl = QUrl(object.value(QLatin1String("browser_download_url")).toString());
                         break;
                     }
                 }
+                m_assets.insert(info.downloadUrl, listed);
             }
         }
         emit updateChecked(info);
     });
 }
 
+// Every download request: our User-Agent, redirects only to allowed addresses, and the stall limit,
+// which each arriving byte restarts, so a slow but moving transfer is never cut.
+QNetworkReply *Updater::get(const QUrl &url)
+{
+    QNetworkRequest request(url);
+    request.setRawHeader("User-Agent", s_userAgent);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
+    QNetworkReply *reply = m_nam->get(request);
+    const std::shared_ptr<Download> download = m_download;
+    download->reply = reply;
+    // The policy already refuses HTTPS to HTTP; this also stops a local address sending us on to
+    // plain HTTP elsewhere.
+    connect(reply, &QNetworkReply::redirected, this, [reply, download](const QUrl &to) {
+        const QUrl next = reply->url().resolved(to);
+        if (!isAllowedDownloadUrl(next) && download->failure.isEmpty()) {
+            download->failure = refusal(QStringLiteral("follow a redirect"), next);
+            reply->abort();
+        }
+    });
+    auto *stall = new QTimer(reply);
+    stall->setSingleShot(true);
+    connect(reply, &QNetworkReply::downloadProgress, stall, qOverload<>(&QTimer::start));
+    connect(stall, &QTimer::timeout, this, [this, reply, download] {
+        if (download->failure.isEmpty())
+            download->failure = QStringLiteral("The download stopped: no data arrived for %1 s; nothing was kept.")
+                                    .arg(seconds(m_stallLimitMs));
+        reply->abort();
+    });
+    stall->start(m_stallLimitMs);
+    return reply;
+}
+
 void Updater::downloadUpdate(const QString &url)
 {
+    if (m_download)
+        return; // the running download's result answers this request too
     const QUrl source(url, QUrl::TolerantMode);
-    const auto checksum = m_checksumUrls.constFind(url);
-    if (checksum == m_checksumUrls.constEnd()) {
-        startDownload(source, {});
+    if (!isAllowedDownloadUrl(source)) {
+        emit downloadFailed(refusal(QStringLiteral("download the update"), source));
+        return;
+    }
+    const Asset asset = m_assets.value(url);
+    if (!asset.checksumUrl.isEmpty() && !isAllowedDownloadUrl(asset.checksumUrl)) {
+        emit downloadFailed(refusal(QStringLiteral("fetch the update's checksum"), asset.checksumUrl));
+        return;
+    }
+    m_download = std::make_shared<Download>();
+    m_download->source = source;
+    m_download->expectedSize = asset.size;
+    if (asset.checksumUrl.isEmpty()) {
+        startDownload(source);
         return;
     }
 
     // The release promised a checksum: without it the installer is not kept, so fetch it first
     // and spare the large download when it is unavailable.
-    QNetworkReply *reply = m_nam->get(downloadRequest(*checksum));
-    auto tooLarge = std::make_shared<bool>(false);
-    connect(reply, &QNetworkReply::downloadProgress, this, [reply, tooLarge](qint64 received, qint64 total) {
-        if (!*tooLarge && (received > s_maxChecksumSize || total > s_maxChecksumSize)) {
-            *tooLarge = true;
+    const std::shared_ptr<Download> download = m_download;
+    QNetworkReply *reply = get(asset.checksumUrl);
+    connect(reply, &QNetworkReply::downloadProgress, this, [reply, download](qint64 received, qint64 total) {
+        if (download->failure.isEmpty() && (received > s_maxChecksumSize || total > s_maxChecksumSize)) {
+            download->failure = QStringLiteral("The checksum file of the update is too large to be one");
             reply->abort();
         }
     });
-    connect(reply, &QNetworkReply::finished, this, [this, reply, source, tooLarge] {
+    connect(reply, &QNetworkReply::finished, this, [this, reply, download] {
         reply->deleteLater();
-        if (*tooLarge) {
-            emit downloadFailed(QStringLiteral("The checksum file of the update is too large to be one"));
+        if (download != m_download)
+            return; // cancelled
+        if (!download->failure.isEmpty()) {
+            finishDownload(download->failure);
             return;
         }
         if (reply->error() != QNetworkReply::NoError) {
-            emit downloadFailed(QStringLiteral("Cannot fetch the checksum of the update: ") + reply->errorString());
+            finishDownload(QStringLiteral("Cannot fetch the checksum of the update: ") + reply->errorString());
             return;
         }
-        const QByteArray expected = digestFromChecksumFile(reply->readAll());
-        if (expected.isEmpty()) {
-            emit downloadFailed(QStringLiteral("The checksum file of the update holds no SHA-256 digest"));
+        download->expectedSha256 = digestFromChecksumFile(reply->readAll());
+        if (download->expectedSha256.isEmpty()) {
+            finishDownload(QStringLiteral("The checksum file of the update holds no SHA-256 digest"));
             return;
         }
-        startDownload(source, expected);
+        startDownload(download->source);
     });
 }
 
-void Updater::startDownload(const QUrl &url, const QByteArray &expectedSha256)
+void Updater::startDownload(const QUrl &url)
 {
-    QNetworkReply *reply = m_nam->get(downloadRequest(url));
+    const std::shared_ptr<Download> download = m_download;
+    QNetworkReply *reply = get(url);
     reply->setReadBufferSize(s_readBufferSize);
-    auto download = std::make_shared<Download>();
-    download->expectedSha256 = expectedSha256;
 
-    connect(reply, &QNetworkReply::downloadProgress, this, &Updater::downloadProgress);
+    connect(reply, &QNetworkReply::downloadProgress, this, [this, download](qint64 received, qint64 total) {
+        if (download == m_download)
+            emit downloadProgress(received, total >= 0 ? total : download->expectedSize);
+    });
     connect(reply, &QNetworkReply::readyRead, this, [reply, download] {
         if (download->failure.isEmpty() && !download->drain(reply))
             reply->abort(); // finishes the reply, which reports the failure
     });
     connect(reply, &QNetworkReply::finished, this, [this, reply, download] {
         reply->deleteLater();
+        if (download != m_download)
+            return; // cancelled
         if (download->failure.isEmpty() && reply->error() != QNetworkReply::NoError) {
-            download->file.cancelWriting();
-            emit downloadFailed(reply->errorString());
+            finishDownload(reply->errorString());
             return;
         }
         // Not an error to the network layer, yet no installer either (say a 304).
         if (download->failure.isEmpty() && !isSuccessStatus(reply)) {
-            emit downloadFailed(QStringLiteral("Unexpected answer from the download host: HTTP ") +
-                                reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toString());
+            finishDownload(QStringLiteral("Unexpected answer from the download host: HTTP ") +
+                           reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toString());
             return;
         }
         // Takes the rest of the body, and creates the file when an empty body never signalled readyRead.
-        if (download->failure.isEmpty())
-            download->drain(reply);
-        if (!download->failure.isEmpty()) {
-            download->file.cancelWriting();
-            emit downloadFailed(download->failure);
-            return;
-        }
-        if (!download->expectedSha256.isEmpty() && download->hash.result() != download->expectedSha256) {
-            download->file.cancelWriting();
-            emit downloadFailed(QStringLiteral("The downloaded update does not match its published SHA-256 "
-                                               "checksum and was discarded"));
-            return;
-        }
-        if (!download->file.commit()) {
-            emit downloadFailed(QStringLiteral("Cannot write to ") + download->targetPath);
-            return;
-        }
-        emit downloadFinished(download->targetPath);
+        if (download->failure.isEmpty() && download->drain(reply) && download->complete(reply) &&
+            !download->expectedSha256.isEmpty() && download->hash.result() != download->expectedSha256)
+            download->failure = QStringLiteral("The downloaded update does not match its published SHA-256 "
+                                               "checksum and was discarded");
+        if (download->failure.isEmpty() && !download->file.commit())
+            download->failure = QStringLiteral("Cannot write to ") + download->targetPath;
+        finishDownload(download->failure, download->targetPath);
     });
+}
+
+void Updater::cancelDownload()
+{
+    const std::shared_ptr<Download> download = std::move(m_download);
+    if (!download)
+        return;
+    download->file.cancelWriting();
+    if (download->reply)
+        download->reply->abort();
+}
+
+// Ends the download in flight with its one result signal.
+void Updater::finishDownload(const QString &failure, const QString &filePath)
+{
+    const std::shared_ptr<Download> download = std::move(m_download);
+    if (!failure.isEmpty()) {
+        if (download)
+            download->file.cancelWriting();
+        emit downloadFailed(failure);
+        return;
+    }
+    emit downloadFinished(filePath);
 }

@@ -6,6 +6,7 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <functional>
 #include <memory>
 
 // An HTTP/1.1 server on 127.0.0.1 for tests and benchmarks: canned responses per path ("*": any other), large
@@ -19,6 +20,10 @@ struct Response
     QByteArray body = {};
     qint64 generatedSize = -1; // >= 0: a body of this many pattern bytes, produced while sending
     qint64 dropAfter = -1;     // >= 0: close after this many body bytes, though the full length was announced
+    qint64 stallAfter = -1;    // >= 0: after this many body bytes, send nothing more and keep the connection open
+    bool chunked = false;      // chunked transfer encoding instead of a Content-Length
+    int pauseMs = 0;           // > 0: a pause after every 256 KiB of body
+    bool silent = false;       // read the request, never answer
 };
 
 struct Request
@@ -58,25 +63,47 @@ protected:
                 return;
             requests.append({head.split(' ').value(1), head});
             const Response response = m_routes.value(requests.last().path, m_routes.value("*", {404, {}, "not found"}));
+            if (response.silent)
+                return;
             const qint64 length = response.generatedSize >= 0 ? response.generatedSize : response.body.size();
             QByteArray reply = "HTTP/1.1 " + QByteArray::number(response.status) + " Canned\r\nConnection: close\r\n";
             for (const auto &header : response.headers)
                 reply += header.first + ": " + header.second + "\r\n";
-            socket->write(reply + "Content-Length: " + QByteArray::number(length) + "\r\n\r\n");
+            socket->write(reply +
+                          (response.chunked ? QByteArray("Transfer-Encoding: chunked")
+                                            : "Content-Length: " + QByteArray::number(length)) +
+                          "\r\n\r\n");
 
             // Produce the body as the socket drains, so a large one is never held in memory.
-            const qint64 limit = response.dropAfter >= 0 ? qMin(response.dropAfter, length) : length;
+            const qint64 cut = response.dropAfter >= 0 ? response.dropAfter : response.stallAfter;
+            const qint64 limit = cut >= 0 ? qMin(cut, length) : length;
             auto sent = std::make_shared<qint64>(0);
-            auto pump = [socket, sent, limit, response] {
-                for (qint64 size = 0; *sent < limit && socket->bytesToWrite() < (256 << 10); *sent += size) {
+            auto paused = std::make_shared<bool>(false);
+            auto pump = std::make_shared<std::function<void()>>();
+            *pump = [socket, sent, paused, limit, length, response, weak = std::weak_ptr(pump)] {
+                for (qint64 size = 0; !*paused && *sent < limit && socket->bytesToWrite() < (256 << 10);) {
                     size = qMin<qint64>(64 << 10, limit - *sent);
-                    socket->write(response.generatedSize >= 0 ? pattern(*sent, size) : response.body.mid(*sent, size));
+                    const QByteArray piece =
+                        response.generatedSize >= 0 ? pattern(*sent, size) : response.body.mid(*sent, size);
+                    socket->write(response.chunked ? QByteArray::number(size, 16) + "\r\n" + piece + "\r\n" : piece);
+                    *sent += size;
+                    if (response.pauseMs > 0 && *sent % (256 << 10) == 0) {
+                        *paused = true;
+                        QTimer::singleShot(response.pauseMs, socket, [paused, weak] {
+                            *paused = false;
+                            if (auto again = weak.lock())
+                                (*again)();
+                        });
+                    }
                 }
-                if (*sent >= limit && socket->state() == QAbstractSocket::ConnectedState)
-                    socket->disconnectFromHost();
+                if (*sent < limit || response.stallAfter >= 0 || socket->state() != QAbstractSocket::ConnectedState)
+                    return;
+                if (response.chunked && limit == length)
+                    socket->write("0\r\n\r\n");
+                socket->disconnectFromHost();
             };
-            connect(socket, &QTcpSocket::bytesWritten, socket, pump);
-            pump();
+            connect(socket, &QTcpSocket::bytesWritten, socket, [pump] { (*pump)(); });
+            (*pump)();
         });
     }
 

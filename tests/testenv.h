@@ -53,7 +53,8 @@ inline void isolate(bool gui)
     qputenv("PATH", binDir().toUtf8());
     qunsetenv("CLAUDE_CONFIG_DIR");
     qunsetenv("CODEX_HOME");
-    if (gui)
+    // Offscreen, keeping options such as a screen configuration that a test run may pass.
+    if (gui && !qEnvironmentVariable("QT_QPA_PLATFORM").startsWith(QLatin1String("offscreen")))
         qputenv("QT_QPA_PLATFORM", "offscreen");
 }
 

@@ -1,4 +1,7 @@
 #include "addon.h"
+#include "downloaddialog.h"
+#include "elidedlabel.h"
+#include "focuskeeper.h"
 #include "icons.h"
 #include "localhttpserver.h"
 #include "mainwindow.h"
@@ -8,6 +11,7 @@
 #include "setupview.h"
 #include "testenv.h"
 #include "toast.h"
+#include "toolprocess.h"
 #include "updater.h"
 #include "version.h"
 
@@ -24,6 +28,15 @@ template<typename T = QPushButton> T *withText(QObject *parent, const QString &t
 {
     for (T *widget : parent->findChildren<T *>()) {
         if (widget->text() == text)
+            return widget;
+    }
+    return nullptr;
+}
+
+QWidget *withClass(QObject *parent, const char *cls)
+{
+    for (QWidget *widget : parent->findChildren<QWidget *>()) {
+        if (widget->property("class").toString() == QLatin1String(cls))
             return widget;
     }
     return nullptr;
@@ -80,13 +93,16 @@ private slots:
         QCOMPARE(QApplication::exec(), 0);
     }
 
-    // A first run shows the welcome; only "Get Started" marks the first run done, Escape does not.
+    // A first run shows the welcome once the window is up, centred on it; only "Get Started" marks
+    // the first run done, Escape does not.
     void welcome()
     {
         makeWindow(R"({"check_updates":false})");
         for (bool viaButton : {false, true}) {
-            QPointer<QDialog> dialog = m_window->findChild<QDialog *>();
-            QVERIFY(dialog && dialog->isVisible());
+            QPointer<QDialog> dialog;
+            QTRY_VERIFY((dialog = m_window->findChild<QDialog *>()) && dialog->isVisible());
+            QVERIFY(qAbs(dialog->frameGeometry().center().x() - m_window->frameGeometry().center().x()) <= 2);
+            QVERIFY(qAbs(dialog->frameGeometry().center().y() - m_window->frameGeometry().center().y()) <= 2);
             QCOMPARE(dialog->windowTitle(), QStringLiteral("Welcome to Tavrin"));
             if (viaButton)
                 QTest::mouseClick(withText(dialog, QStringLiteral("Get Started")), Qt::LeftButton);
@@ -99,11 +115,13 @@ private slots:
         }
     }
 
-    // Opening a project lands on Setup and toasts only when its addon is older than the shipped one.
+    // Opening a project lands on Setup and toasts, naming the project, only when its addon is older
+    // than the shipped one. Back on Projects, the card shows what the addon is now.
     void addonToastOnSelection_data()
     {
         QTest::addColumn<QString>("installed");
         QTest::newRow("older addon") << "0.9.0";
+        QTest::newRow("newer addon") << "99.0.0";
         QTest::newRow("no addon") << QString();
         QTest::newRow("same version") << "shipped";
     }
@@ -118,7 +136,183 @@ private slots:
         makeWindowFor(project);
         QTest::mouseClick(withText(m_window->findChild<ProjectView *>(), QStringLiteral("Open")), Qt::LeftButton);
         QCOMPARE(m_window->findChild<QStackedWidget *>()->currentIndex(), 1);
-        QCOMPARE(toasts(), installed == "0.9.0" ? QStringList("Addon update available: v" + m_shipped) : QStringList());
+        QCOMPARE(toasts(), installed == "0.9.0" ? QStringList("Addon update available for older addon: v" + m_shipped)
+                                                : QStringList());
+        QVERIFY(TestEnv::writeFile(project + QLatin1String("/addons/tavrin_mcp/plugin.cfg"),
+                                   "version=\"" + m_shipped.toUtf8() + "\"\n")); // as an install would
+        QTest::mouseClick(nav().at(0), Qt::LeftButton);
+        QTRY_VERIFY(withText<QLabel>(m_window->findChild<ProjectView *>(), "Addon v" + m_shipped));
+    }
+
+    // The smallest window fits the screen's free area (scaled or not, see the extra runs in
+    // tests/CMakeLists.txt); there a card with a 200-character path and a long name elides both and
+    // keeps all of its buttons in view, no page scrolls sideways, and icons match the screen's scale.
+    void smallestWindow()
+    {
+        QString project = TestEnv::home() + QLatin1String("/projects");
+        while (project.size() < 200)
+            project += QLatin1String("/a-rather-deeply-nested-folder");
+        project.truncate(200);
+        QVERIFY(TestEnv::writeFile(project + "/addons/tavrin_mcp/plugin.cfg", "version=\"0.9.0\"\n"));
+        makeWindowFor(project, "[application]\nconfig/name=\"A project whose name goes on and on and on and on\"\n");
+        const QRect available = m_window->screen()->availableGeometry();
+        QCOMPARE(m_window->minimumSize(), QSize(960, 640).boundedTo(available.size() - QSize(16, 48)));
+        QVERIFY(available.size().expandedTo(m_window->size()) == available.size());
+        m_window->resize(m_window->minimumSize());
+        QTRY_COMPARE(m_window->size(), m_window->minimumSize());
+
+        auto *scroll = m_window->findChild<ProjectView *>()->findChild<QScrollArea *>();
+        QWidget *card = withClass(scroll->widget(), "project-card");
+        QTRY_VERIFY(card->width() <= scroll->viewport()->width());
+        for (ElidedLabel *label : card->findChildren<ElidedLabel *>())
+            QVERIFY(label->isElided() && label->toolTip() == label->fullText());
+        const QString shown = card->findChildren<ElidedLabel *>().at(1)->text();
+        QVERIFY(shown.startsWith(project.left(4)) && shown.contains(QChar(0x2026)) && shown.endsWith(project.right(4)));
+        // Nothing on either page reaches past the right edge: each card's buttons are in view.
+        QTest::mouseClick(nav().at(2), Qt::LeftButton);
+        auto *settings =
+            qobject_cast<QScrollArea *>(m_window->findChild<SettingsView *>()->layout()->itemAt(0)->widget());
+        QTRY_VERIFY(settings->isVisible());
+        for (QScrollArea *area : {scroll, settings}) {
+            QVERIFY(!area->horizontalScrollBar()->isVisible());
+            for (QWidget *w : area->widget()->findChildren<QWidget *>()) {
+                const QRect r(w->mapTo(area->viewport(), QPoint()), w->size());
+                QVERIFY2(!w->isVisibleTo(area) || (r.left() >= 0 && r.right() < area->viewport()->width()),
+                         w->metaObject()->className());
+            }
+        }
+
+        // Sharp icons: drawn at the window's device pixel ratio, not scaled up from 1x.
+        const qreal dpr = m_window->devicePixelRatio();
+        QCOMPARE(nav().at(0)->icon().availableSizes(), QList<QSize>({QSize(18, 18) * dpr}));
+        auto *folder = card->findChildren<QLabel *>().at(0);
+        QCOMPARE(folder->pixmap().devicePixelRatio(), dpr);
+        QCOMPARE(folder->pixmap().size(), QSize(22, 22) * dpr);
+    }
+
+    // The window comes back where it was closed when that still fits a present screen (here the
+    // offscreen 800 x 800, where the window is at least 784 x 640 and at first 784 x 720); else
+    // its size, if that fits.
+    void rememberedGeometry_data()
+    {
+        QTest::addColumn<QRect>("saved");
+        QTest::addColumn<QRect>("expected"); // null position: any place on the screen
+        QTest::newRow("on the screen") << QRect(10, 20, 785, 660) << QRect(10, 20, 785, 660);
+        QTest::newRow("off every screen") << QRect(5000, 20, 784, 700) << QRect(QPoint(), QSize(784, 700));
+        QTest::newRow("larger than the screen") << QRect(0, 0, 3000, 2000) << QRect(QPoint(), QSize(784, 720));
+    }
+    void rememberedGeometry()
+    {
+        QFETCH(QRect, saved);
+        QFETCH(QRect, expected);
+        if (QGuiApplication::primaryScreen()->availableGeometry() != QRect(0, 0, 800, 800))
+            QSKIP("written for the default offscreen screen");
+        const auto json = [](const QRect &r) {
+            return QJsonObject{{"x", r.x()}, {"y", r.y()}, {"width", r.width()}, {"height", r.height()}};
+        };
+        makeWindow(
+            QJsonDocument(
+                QJsonObject{{"check_updates", false}, {"first_run_done", true}, {"window_geometry", json(saved)}})
+                .toJson());
+        QCOMPARE(m_window->size(), expected.size());
+        QVERIFY(expected.topLeft().isNull() ? QRect(0, 0, 800, 800).intersects(m_window->geometry())
+                                            : m_window->geometry() == expected);
+        const QRect moved(12, 24, 790, 660);
+        m_window->setGeometry(moved);
+        QTRY_COMPARE(m_window->geometry(), moved);
+        m_window->close();
+        QJsonObject stored = json(moved);
+        stored.insert("maximized", false);
+        QCOMPARE(QJsonDocument::fromJson(TestEnv::readFile(Settings::filePath()))["window_geometry"].toObject(),
+                 stored);
+    }
+
+    // A check the user asked for always ends in a toast; an automatic one is silent when it fails,
+    // but logs it. Either way the Settings page tells when the last check ran and how it went.
+    void updateChecks_data()
+    {
+        QTest::addColumn<bool>("manual");
+        QTest::addColumn<bool>("reachable");
+        QTest::addColumn<QString>("toasts"); // pattern of the toasts shown, joined by "|"
+        QTest::addColumn<QString>("line");   // pattern of the Settings page's line
+        const QString asked = QStringLiteral("Checking for updates\\.\\.\\.\\|");
+        QTest::newRow("manual, fails") << true << false << asked + "Update check failed: .+"
+                                       << " — failed: .+";
+        QTest::newRow("automatic, fails") << false << false << ""
+                                          << " — failed: .+";
+        QTest::newRow("manual, up to date") << true << true << asked + "You're up to date!"
+                                            << " — up to date";
+        QTest::newRow("automatic, up to date") << false << true << "You're up to date!"
+                                               << " — up to date";
+    }
+    void updateChecks()
+    {
+        QFETCH(bool, manual);
+        QFETCH(bool, reachable);
+        QFETCH(QString, toasts);
+        QFETCH(QString, line);
+        LocalHttp::Server server;
+        QVERIFY(server.start());
+        server.route("/latest", reachable ? LocalHttp::Response{200, {}, R"({"tag_name":"v0.0.1"})"}
+                                          : LocalHttp::Response{503, {}, "down"});
+        makeWindow(manual ? s_returningUser : R"({"check_updates":true,"first_run_done":true})", false);
+        m_window->findChild<Updater *>()->setReleaseUrl(server.url("/latest"));
+        if (!reachable)
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^Update check failed: .+"));
+        showWindow();
+        QTest::mouseClick(nav().at(2), Qt::LeftButton);
+        if (manual)
+            QTest::mouseClick(withText(m_window->findChild<SettingsView *>(), "Check Now"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!Settings().lastUpdateCheck().isEmpty(), 10000);
+        QTRY_VERIFY(QRegularExpression('^' + toasts + '$').match(this->toasts().join('|')).hasMatch());
+        QTRY_VERIFY(QRegularExpression(line + '$')
+                        .match(m_window->findChild<SettingsView *>()
+                                   ->layout()
+                                   ->itemAt(0)
+                                   ->widget()
+                                   ->findChild<QLabel *>("lastUpdateCheck")
+                                   ->text())
+                        .hasMatch());
+        QCOMPARE(server.requests.size(), 1);
+    }
+
+    // Tab goes through the sidebar, then the current page in reading order, with no stop on
+    // anything that cannot be seen or used.
+    void tabOrder_data()
+    {
+        QTest::addColumn<int>("page");
+        QTest::addColumn<QStringList>("stops"); // FocusKeeper keys, after the three page buttons
+        const QString project = TestEnv::home() + QLatin1String("/projects/tabbing");
+        QTest::newRow("projects") << 0
+                                  << QStringList{"  Select Project Folder", "remove:" + project, "open:" + project};
+        QTest::newRow("settings") << 2
+                                  << QStringList{"Safe Edit",     "Full Control", "Check for updates automatically",
+                                                 "Check Now",     "Website",      "GitHub",
+                                                 "Documentation", "logPath",      "Open Log File"};
+    }
+    void tabOrder()
+    {
+        QFETCH(int, page);
+        QFETCH(QStringList, stops);
+        makeWindowFor(TestEnv::home() + QLatin1String("/projects/tabbing"));
+        m_window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+        QTest::mouseClick(nav().at(page), Qt::LeftButton);
+        QWidget *current = m_window->findChild<QStackedWidget *>()->currentWidget();
+        const auto shown = [current] {
+            const QList<QWidget *> stops = FocusKeeper::tabStops(current);
+            return std::all_of(stops.cbegin(), stops.cend(), [](QWidget *w) { return w->isVisible(); });
+        };
+        QTRY_VERIFY(shown()); // the rebuilt page's controls appear from the event loop
+        nav().at(0)->setFocus();
+        QStringList seen;
+        for (int i = 0; i < 30 && (i == 0 || QApplication::focusWidget() != nav().at(0)); ++i) {
+            QWidget *focused = QApplication::focusWidget();
+            QVERIFY(focused && focused->isVisible() && !focused->inherits("QAbstractScrollArea"));
+            seen << FocusKeeper::keyOf(focused);
+            QTest::keyClick(focused, Qt::Key_Tab);
+        }
+        QCOMPARE(seen, QStringList({"  Projects", "  Setup", "  Settings"}) + stops);
     }
 
     // A permission-mode click on Settings re-registers configured clients through the Setup page.
@@ -138,29 +332,40 @@ private slots:
         QFile::remove(cursorConfig);
     }
 
-    // A newer release asks without blocking the window; only Yes with an installer downloads.
+    // A newer release asks without blocking the window; only Yes with an installer downloads, in a
+    // non-modal progress window whose Cancel keeps nothing.
     void updatePrompt_data()
     {
         QTest::addColumn<QString>("asset");
         QTest::addColumn<int>("answer");
-        QTest::newRow("yes downloads") << "Tavrin-9.9.9-win64.exe" << int(QMessageBox::Yes);
-        QTest::newRow("no") << "Tavrin-9.9.9-win64.exe" << int(QMessageBox::No);
-        QTest::newRow("yes without installer") << "Tavrin-9.9.9-linux.tar.gz" << int(QMessageBox::Yes);
+        QTest::addColumn<bool>("cancel");
+        QTest::newRow("yes downloads") << "Tavrin-9.9.9-win64.exe" << int(QMessageBox::Yes) << false;
+        QTest::newRow("yes, then cancel") << "Tavrin-9.9.9-win64.exe" << int(QMessageBox::Yes) << true;
+        QTest::newRow("no") << "Tavrin-9.9.9-win64.exe" << int(QMessageBox::No) << false;
+        QTest::newRow("yes without installer") << "Tavrin-9.9.9-linux.tar.gz" << int(QMessageBox::Yes) << false;
     }
     void updatePrompt()
     {
         QFETCH(QString, asset);
         QFETCH(int, answer);
+        QFETCH(bool, cancel);
         LocalHttp::Server server;
         QVERIFY(server.start());
-        server.route("/dl/Tavrin-9.9.9-win64.exe", {200, {}, "MZ installer"});
+        // Cancelled: a large installer that pauses after every 256 KiB.
+        server.route("/dl/Tavrin-9.9.9-win64.exe", cancel
+                                                       ? LocalHttp::Response{200, {}, {}, 64 << 20, -1, -1, false, 500}
+                                                       : LocalHttp::Response{200, {}, "MZ installer"});
         const QString release = QStringLiteral(R"({"tag_name":"v9.9.9","assets":[{"name":"%1",)"
                                                R"("browser_download_url":"%2"}]})")
                                     .arg(asset, server.url("/dl/" + asset.toUtf8()).toString());
         server.route("/latest", {200, {}, release.toUtf8()});
         makeWindow(s_returningUser);
-        m_window->findChild<Updater *>()->setReleaseUrl(server.url("/latest"));
-        m_window->findChild<Updater *>()->checkForUpdates();
+        m_opened.clear();
+        const QString folder = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+        QVERIFY(QDir(folder).removeRecursively());
+        auto *updater = m_window->findChild<Updater *>();
+        updater->setReleaseUrl(server.url("/latest"));
+        updater->checkForUpdates();
         QPointer<QMessageBox> box;
         QTRY_VERIFY_WITH_TIMEOUT((box = m_window->findChild<QMessageBox *>()) && box->isVisible(), 10000);
         QCOMPARE(box->windowTitle(), QStringLiteral("Update Available"));
@@ -168,28 +373,114 @@ private slots:
                                   QLatin1String(Tavrin::Version) + QLatin1String("\n\nWould you like to download it?"));
         QCOMPARE(box->windowModality(), Qt::NonModal);
         box->button(QMessageBox::StandardButton(answer))->click();
-        QTRY_VERIFY(box.isNull());
         const bool downloads = answer == QMessageBox::Yes && asset.endsWith(QLatin1String("-win64.exe"));
-        QCOMPARE(toasts().contains(QStringLiteral("Downloading update...")), downloads);
-        if (!downloads)
+        QPointer<DownloadDialog> progress = m_window->findChild<DownloadDialog *>();
+        QCOMPARE(progress && progress->isVisible() && progress->windowModality() == Qt::NonModal, downloads);
+        QTRY_VERIFY(box.isNull());
+        if (cancel) {
+            QTRY_VERIFY_WITH_TIMEOUT(progress->labelText().contains(QLatin1String(" MB")), 10000);
+            QTest::mouseClick(progress->findChild<QPushButton *>(), Qt::LeftButton);
+            QTRY_VERIFY(progress.isNull());
+            QVERIFY(!updater->isDownloading());
+            QTRY_COMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList());
+            QCOMPARE(toasts(), QStringList());
+        }
+        if (!downloads || cancel) {
+            QCOMPARE(m_opened, QList<QUrl>());
             return;
-        const QString folder = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+        }
         QTRY_COMPARE_WITH_TIMEOUT(m_opened, QList<QUrl>({QUrl::fromLocalFile(folder)}), 10000);
         QCOMPARE(TestEnv::readFile(folder + QLatin1String("/Tavrin-9.9.9-win64.exe")), QByteArray("MZ installer"));
+        QTRY_VERIFY(progress.isNull());
+    }
+
+    // Quitting while a worker waits on a hanging tool ends the tool with everything it started,
+    // starts no further tool and lets the process end at once. The test runs itself as a child
+    // process to quit for real: its Setup scan hangs in "claude", and uv would hang as well.
+    void quitEndsRunningTools()
+    {
+        const QString childDir = qEnvironmentVariable("TAVRIN_QUIT_CHILD");
+        if (!childDir.isEmpty())
+            return quitDuringScan(childDir);
+        const QString dir = TestEnv::root().path() + QLatin1String("/quit");
+        QVERIFY(QDir().mkpath(dir));
+        QProcess child;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("TAVRIN_QUIT_CHILD"), dir);
+        child.setProcessEnvironment(env);
+        child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("quitEndsRunningTools")});
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(dir + QLatin1String("/quitting")), 30000);
+        QElapsedTimer clock;
+        clock.start();
+        // The wait above runs the event loop, so the child may already have been reaped.
+        QVERIFY(child.state() == QProcess::NotRunning || child.waitForFinished(20000));
+        const qint64 ms = clock.elapsed();
+        QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0, child.readAll().constData());
+        QVERIFY2(ms < 2500, qPrintable(QStringLiteral("%1 ms from closing to the end").arg(ms)));
+        for (const char *name : {"/claude.pid", "/grandchild.pid"}) {
+            const qint64 pid = TestEnv::readFile(dir + QLatin1String(name)).trimmed().toLongLong();
+            QVERIFY(pid > 0);
+            QTRY_VERIFY_WITH_TIMEOUT(!TestEnv::processAlive(pid), 5000);
+        }
+        QVERIFY(!QFile::exists(dir + QLatin1String("/uv.pid")));
+    }
+
+    void progressText_data()
+    {
+        QTest::addColumn<qint64>("received");
+        QTest::addColumn<qint64>("total"); // -1: not announced
+        QTest::addColumn<QString>("text");
+        QTest::newRow("nothing yet") << qint64(0) << qint64(-1) << "Downloading update…";
+        QTest::newRow("size known") << qint64(12100000) << qint64(28800000)
+                                    << "Downloading update… 42 % (12.1 of 28.8 MB)";
+        QTest::newRow("size unknown") << qint64(5049999) << qint64(-1) << "Downloading update… 5.0 MB";
+        QTest::newRow("done, past the int range")
+            << qint64(3000000000) << qint64(3000000000) << "Downloading update… 100 % (3000.0 of 3000.0 MB)";
+    }
+    void progressText()
+    {
+        QFETCH(qint64, received);
+        QFETCH(qint64, total);
+        QTEST(DownloadDialog::progressText(received, total), "text");
     }
 
 private:
-    void makeWindow(const QByteArray &settingsFile)
+    // The child's part: hanging tools record their process ids in dir; the window closes (no tray
+    // offscreen, so the application quits) once claude's grandchild runs.
+    void quitDuringScan(const QString &dir)
+    {
+        ToolProcess::endAllWhenQuitting(); // as the application's start-up does
+        const QByteArray hang = "echo $$ > '" + dir.toUtf8() + "/%1.pid'\nsleep 300 &\n";
+        QVERIFY(!TestEnv::writeTool(QStringLiteral("claude"), QByteArray(hang).replace("%1", "claude") + "echo $! > '" +
+                                                                  dir.toUtf8() + "/grandchild.pid'\nwait")
+                     .isEmpty());
+        QVERIFY(!TestEnv::writeTool(QStringLiteral("uv"), QByteArray(hang).replace("%1", "uv") + "wait").isEmpty());
+        makeWindowFor(TestEnv::home() + QLatin1String("/projects/quit"));
+        QTest::mouseClick(nav().at(1), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(dir + QLatin1String("/grandchild.pid")), 20000);
+        QTimer::singleShot(0, m_window.get(), [this, dir] {
+            QVERIFY(TestEnv::writeFile(dir + QLatin1String("/quitting"), ""));
+            m_window->close();
+        });
+        QCOMPARE(QApplication::exec(), 0);
+    }
+
+    void makeWindow(const QByteArray &settingsFile, bool show = true)
     {
         QVERIFY(TestEnv::writeFile(Settings::filePath(), settingsFile));
         m_window = std::make_unique<MainWindow>();
+        if (show)
+            showWindow();
+    }
+    void showWindow()
+    {
         m_window->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
     }
     // A window whose settings list the project as recent and active.
-    void makeWindowFor(const QString &project)
+    void makeWindowFor(const QString &project, const QByteArray &godot = "config_version=5\n")
     {
-        QVERIFY(TestEnv::writeFile(project + QLatin1String("/project.godot"), "config_version=5\n"));
+        QVERIFY(TestEnv::writeFile(project + QLatin1String("/project.godot"), godot));
         makeWindow(QStringLiteral(R"({"check_updates":false,"first_run_done":true,"active_project":"%1",)"
                                   R"("recent_projects":[{"name":"game","path":"%1"}]})")
                        .arg(project)

@@ -16,6 +16,9 @@
 #include <QToolButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <QtTest>
+
+#include <cmath>
 
 namespace {
 
@@ -77,11 +80,65 @@ private slots:
         QVERIFY(Theme::STYLE_SHEET.startsWith(QLatin1Char('\n')));
     }
 
+    // Every focusable control looks different with keyboard focus, and keeps its size. Unfocused,
+    // the unchecked box's border stands out from the card at 3:1 or more (WCAG contrast ratio).
+    void focusIsVisible_data()
+    {
+        QTest::addColumn<QString>("cls"); // "checkbox", "checked checkbox" or a button class
+        for (const char *cls : {"nav", "primary", "secondary", "ghost", "icon-button", "danger", "toggle", "checkbox",
+                                "checked checkbox"})
+            QTest::newRow(cls) << QString::fromLatin1(cls);
+    }
+    void focusIsVisible()
+    {
+        QFETCH(QString, cls);
+        qApp->setStyleSheet(Theme::STYLE_SHEET);
+        QFrame card; // as on a page: on a card, beside another control that can take the focus
+        Theme::setClass(&card, "card");
+        auto *layout = new QVBoxLayout(&card);
+        QAbstractButton *control = new QCheckBox(QStringLiteral("Check for updates automatically"));
+        control->setChecked(cls == "checked checkbox");
+        if (!cls.endsWith("checkbox")) {
+            delete control;
+            control = new QPushButton(QStringLiteral("Check Now"));
+            Theme::setClass(control, cls.toLatin1().constData());
+        }
+        layout->addWidget(control);
+        auto *other = new QPushButton(QStringLiteral("Other"));
+        layout->addWidget(other);
+        card.show();
+        card.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&card));
+        other->setFocus();
+        QTRY_VERIFY(other->hasFocus());
+        const QRect area = control->geometry();
+        const QImage plain = card.grab(area).toImage();
+        control->setFocus(Qt::TabFocusReason);
+        QTRY_VERIFY(control->hasFocus());
+        QVERIFY(card.grab(area).toImage() != plain);
+        QCOMPARE(control->geometry(), area);
+        if (cls != "checkbox")
+            return;
+        // Along the middle row from the left, the first pixel that is not the card is the border.
+        const QColor surface = plain.pixelColor(plain.width() - 1, 0);
+        QColor border = surface;
+        for (int x = 0; x < plain.width() && border == surface; ++x)
+            border = plain.pixelColor(x, plain.height() / 2);
+        const auto luminance = [](const QColor &c) {
+            const auto channel = [](qreal v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+            return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF()) + 0.05;
+        };
+        const qreal ratio = luminance(border) / luminance(surface);
+        QVERIFY2(surface == QColor("#1c2129") && ratio >= 3.0,
+                 qPrintable(border.name() + ' ' + QString::number(ratio)));
+    }
+
     void iconIsRecolouredOnTransparent_data()
     {
         QTest::addColumn<QByteArray>("svg");
         QTest::addColumn<QString>("colour");
         QTest::addColumn<int>("size");
+        QTest::addColumn<qreal>("dpr");
         const QList<QPair<const char *, QByteArray>> icons = {{"FOLDER", Icons::FOLDER},
                                                               {"FOLDER_PLUS", Icons::FOLDER_PLUS},
                                                               {"CHECK_CIRCLE", Icons::CHECK_CIRCLE},
@@ -97,16 +154,23 @@ private slots:
                                                               {"WRENCH", Icons::WRENCH},
                                                               {"CLOSE", Icons::CLOSE}};
         for (const auto &[name, svg] : icons)
-            QTest::newRow(name) << svg << "#6ba3e0" << 18;
-        QTest::newRow("close white 64") << Icons::CLOSE << "#ffffff" << 64;
+            QTest::newRow(name) << svg << "#6ba3e0" << 18 << 1.0;
+        QTest::newRow("close white 64") << Icons::CLOSE << "#ffffff" << 64 << 1.0;
+        // On scaled screens: as many device pixels as the scale asks for, not a 1x image blown up.
+        QTest::newRow("folder at 2x") << Icons::FOLDER << "#4d8fd1" << 22 << 2.0;
+        QTest::newRow("gear at 1.5x") << Icons::GEAR << "#8892a0" << 18 << 1.5;
     }
     void iconIsRecolouredOnTransparent()
     {
         QFETCH(QByteArray, svg);
         QFETCH(QString, colour);
         QFETCH(int, size);
-        const QImage image = Icons::icon(svg, colour, size).toImage().convertToFormat(QImage::Format_ARGB32);
-        QCOMPARE(image.size(), QSize(size, size));
+        QFETCH(qreal, dpr);
+        const QPixmap pixmap = Icons::icon(svg, colour, size, dpr);
+        QCOMPARE(pixmap.devicePixelRatio(), dpr);
+        QCOMPARE(pixmap.deviceIndependentSize(), QSizeF(size, size));
+        const QImage image = pixmap.toImage().convertToFormat(QImage::Format_ARGB32);
+        size = pixmap.width();
         const QColor wanted(colour);
         int opaque = 0;
         int clear = 0;

@@ -54,6 +54,49 @@ private slots:
         // Coarse timers may fire up to 5% early; the fade itself cannot be shorter than 300 ms.
         QVERIFY2(clock.elapsed() >= 190 + 300, qPrintable(QString::number(clock.elapsed())));
     }
+
+    // Toasts asked for together stack upwards, oldest at the bottom, each for its whole time. Beyond
+    // what fits (at most MaxShown), newer ones wait their turn; when one goes, the rest move down.
+    void stacksAndQueues_data()
+    {
+        QTest::addColumn<int>("height");
+        QTest::addColumn<int>("room"); // how many fit at once
+        QTest::newRow("tall window") << 400 << int(Toast::MaxShown);
+        QTest::newRow("low window") << 60 << 1;
+    }
+    void stacksAndQueues()
+    {
+        QFETCH(int, height);
+        QFETCH(int, room);
+        QWidget parent;
+        parent.resize(333, height);
+        parent.show();
+        const int count = Toast::MaxShown + 2;
+        for (int i = 0; i < count; ++i)
+            Toast::show(&parent, QStringLiteral("Client %1 configured").arg(i), Toast::Success, i == 0 ? 100 : 60000);
+        const auto shown = [&parent] {
+            QList<Toast *> toasts;
+            for (Toast *toast : parent.findChildren<Toast *>()) {
+                if (toast->isVisible())
+                    toasts << toast;
+            }
+            return toasts;
+        };
+        const auto check = [&](int first) {
+            const QList<Toast *> toasts = shown();
+            QCOMPARE(toasts.size(), room);
+            for (int i = 0; i < toasts.size(); ++i) {
+                QCOMPARE(toasts.at(i)->text(), QStringLiteral("Client %1 configured").arg(first + i));
+                const int bottom = i == 0 ? height - 32 : toasts.at(i - 1)->y() - 8;
+                QCOMPARE(toasts.at(i)->geometry().bottom() + 1, bottom);
+            }
+        };
+        check(0);
+        // The first goes after its 100 ms and fade; the next takes its place, a waiting one starts.
+        QTRY_COMPARE_WITH_TIMEOUT(shown().first()->text(), QStringLiteral("Client 1 configured"), 5000);
+        check(1);
+        QCOMPARE(parent.findChildren<Toast *>().size(), count - 1);
+    }
 };
 
 TAVRIN_TEST_MAIN(TestToast)

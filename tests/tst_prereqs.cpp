@@ -23,9 +23,12 @@ private slots:
         row("uvx prefix dropped", "uvx", "echo '  uvx 0.5.1'", "0.5.1");
         row("uvx printing uv", "uvx", "echo uv 0.5.1", "uv 0.5.1");
         row("failure", "uv", "echo 'error: unexpected argument'; exit 1", "installed");
-        row("hangs", "uvx", "exec sleep 30", "installed");
+        row("hangs, with a child of its own", "uvx", "sleep 300 & echo $! > \"$0.pid\"; wait", "installed");
         row("Store stub", "stub/python", "echo Python was not found; exit 9009", "-");
         row("Store-installed Python", "stub/python", "echo Python 3.13.0", "Python 3.13.0");
+        // A "python" printing Python 2.7.18 is also on the PATH in python3 rows.
+        row("python3 before python", "python3", "echo Python 3.11.2", "Python 3.11.2");
+        row("python when python3 is missing", "python3", "", "Python 2.7.18");
     }
     void check()
     {
@@ -40,13 +43,21 @@ private slots:
         program.remove("stub/");
         const QByteArray body = "[ \"$*\" = --version ] || exit 7\n" + script.toUtf8();
         QVERIFY(script.isEmpty() || !TestEnv::writeTool(program, body, folder).isEmpty());
-        ToolProcess::setFinishTimeScale(script.contains("sleep") ? 0.01 : 1.0); // a hang costs milliseconds
+        if (program == "python3")
+            QVERIFY(!TestEnv::writeTool("python", "echo Python 2.7.18").isEmpty());
+        ToolProcess::setFinishTimeScale(script.contains("sleep") ? 0.1 : 1.0); // a hang costs half a second
         QStringList seen,
             expected{"Python: Install from python.org: -", "uv: Install: pip install uv: -", "uvx: Comes with uv: -"};
         for (const PrereqResult &r : Prereqs().check())
             seen << r.name + ": " + r.hint + ": " + (r.found ? r.version : "-");
-        expected[QStringList{"python", "uv", "uvx"}.indexOf(program)].replace(": -", ": " + version);
+        expected[QStringList{"python", "uv", "uvx"}.indexOf(QString(program).remove('3'))].replace(": -",
+                                                                                                   ": " + version);
         QCOMPARE(seen, expected);
+        if (script.contains("$0.pid")) { // the time-out ended the whole tree
+            const qint64 grandchild = TestEnv::readFile(folder + '/' + program + ".pid").trimmed().toLongLong();
+            QVERIFY(grandchild > 0);
+            QTRY_VERIFY_WITH_TIMEOUT(!TestEnv::processAlive(grandchild), 5000);
+        }
     }
 };
 

@@ -5,6 +5,12 @@
 #include <QRegularExpression>
 #include <QSignalSpy>
 
+#ifdef Q_OS_UNIX
+#include <pwd.h>
+#include <sys/file.h>
+#include <unistd.h>
+#endif
+
 class TestSettings : public QObject
 {
     Q_OBJECT
@@ -130,6 +136,82 @@ private slots:
         QCOMPARE(onDisk().value(QLatin1String("check_updates")), QJsonValue(false));
         s.setCheckUpdates(true); // later saves leave the kept copy alone
         QCOMPARE(TestEnv::readFile(path() + QLatin1String(".bad")), content);
+    }
+
+    // Leftovers of our own killed writes go before the next write; a user's look-alikes, another
+    // file's leftovers and a write still in progress (its file locked) stay. Mode and link survive.
+    void writesReplaceAtomically()
+    {
+        const QString folder = QFileInfo(path()).absolutePath(), real = folder + "/real/settings.json";
+        QVERIFY(TestEnv::writeFile(real, "{}") && QFile::link(real, path()));
+        QVERIFY(QFile::setPermissions(real, QFile::ReadOwner | QFile::WriteOwner));
+        const QFile::Permissions mode = QFileInfo(real).permissions();
+        const QStringList ours{".settings.json.tavrin-write-Ab12Cd", ".settings.json.tavrin-write-000000"};
+        QStringList kept{"settings.json.backup",
+                         "settings.json.Ab12Cd",
+                         ".settings.json.tavrin-write-Ab12C",
+                         ".settings.json.tavrin-write-Ab12Cde",
+                         ".mcp.json.tavrin-write-Ab12Cd",
+                         "settings.json.bad",
+                         ".settings.json.tavrin-write-InUse1"};
+        for (const QString &name : ours + kept)
+            QVERIFY(TestEnv::writeFile(folder + "/real/" + name, "x"));
+        QFile inUse(folder + "/real/" + kept.last());
+        QVERIFY(inUse.open(QIODevice::ReadOnly));
+#ifdef Q_OS_UNIX
+        QCOMPARE(flock(inUse.handle(), LOCK_EX), 0);
+#endif
+        Settings s;
+        s.setCheckUpdates(false);
+        QVERIFY(QFileInfo(path()).isSymLink());
+        QCOMPARE(QJsonDocument::fromJson(TestEnv::readFile(real))["check_updates"], false);
+        QCOMPARE(QFileInfo(real).permissions(), mode);
+        kept << "settings.json";
+        kept.sort();
+        QCOMPARE(QDir(folder + "/real").entryList(QDir::Files | QDir::Hidden, QDir::Name), kept);
+    }
+
+    // A file that exists but cannot be read is the user's: defaults in memory, a logged reason, no
+    // save over it while that lasts; once readable again, it is kept as ".bad" before the next save.
+    // Root reads everything, so that part runs with the rights of an unprivileged user.
+    void unreadableFileIsKept()
+    {
+#ifndef Q_OS_UNIX
+        QSKIP("file modes are a Unix test");
+#else
+        const QByteArray content = R"({"permission_mode":"full_control","recent_projects":[{"path":"/mine"}]})";
+        const passwd *nobody = ::getpwnam("nobody");
+        const bool root = ::geteuid() == 0;
+        if (root && !nobody)
+            QSKIP("running as root and there is no user \"nobody\" to drop to");
+        const QString folder = QFileInfo(path()).absolutePath();
+        QVERIFY(TestEnv::writeFile(path(), content));
+        // Write-only for its owner, in a folder anyone may write: saving over it would succeed.
+        QVERIFY(QFile::setPermissions(path(), QFile::WriteOwner));
+        for (const QString &dir : {TestEnv::root().path(), TestEnv::dataHome()})
+            QVERIFY(QFile::setPermissions(dir, QFileDevice::Permissions(0x7711)));
+        QVERIFY(QFile::setPermissions(folder, QFileDevice::Permissions(0x7777)));
+        if (root)
+            QVERIFY(::chown(QFile::encodeName(path()), nobody->pw_uid, nobody->pw_gid) == 0 &&
+                    ::setegid(nobody->pw_gid) == 0 && ::seteuid(nobody->pw_uid) == 0);
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^Settings file .*settings.json cannot be read \\(.+\\); "
+                                                              "running on defaults and not saving over it$"));
+        Settings s;
+        const QVariantList loaded{s.permissionMode(), s.recentProjects().size(), s.isFirstRun()};
+        s.setCheckUpdates(false);
+        s.setActiveProject("/game");
+        const QStringList whileUnreadable = QDir(folder).entryList(QDir::Files | QDir::Hidden);
+        QVERIFY(!root || (::seteuid(0) == 0 && ::setegid(0) == 0));
+        QCOMPARE(loaded, (QVariantList{"safe_edit", 0, true}));
+        QCOMPARE(whileUnreadable, QStringList{"settings.json"});
+        QCOMPARE(TestEnv::readFile(path()), content);
+
+        QVERIFY(QFile::setPermissions(path(), QFile::ReadOwner | QFile::WriteOwner)); // root reads it anyway
+        s.markFirstRunDone();
+        QCOMPARE(TestEnv::readFile(path() + ".bad"), content);
+        QCOMPARE(onDisk().value("active_project"), QJsonValue("/game"));
+        QCOMPARE(onDisk().value("check_updates"), QJsonValue(false));
+#endif
     }
 
     void unwritableFolderStaysSilent()

@@ -1,7 +1,9 @@
-// Renders resources/branding/tavrin.svg to the committed tavrin.png (1254 px) and tavrin.ico
-// (seven PNG-encoded 32-bit images). Run through scripts/make-branding.sh.
+// Renders resources/branding/tavrin.svg to the committed tavrin.png (1254 px), tavrin.ico (seven
+// PNG-encoded 32-bit images) and, when a folder and an icon name are given, the freedesktop hicolor
+// icons <folder>/<N>x<N>/apps/<name>.png. Run through scripts/make-branding.sh.
 #include <QBuffer>
 #include <QDataStream>
+#include <QDir>
 #include <QFile>
 #include <QGuiApplication>
 #include <QImage>
@@ -38,8 +40,8 @@ QByteArray png(const QImage &image)
 int main(int argc, char **argv)
 {
     QGuiApplication app(argc, argv);
-    if (argc != 4) {
-        std::fprintf(stderr, "usage: makebranding SOURCE.svg OUT.png OUT.ico\n");
+    if (argc != 4 && argc != 6) {
+        std::fprintf(stderr, "usage: makebranding SOURCE.svg OUT.png OUT.ico [HICOLOR_DIR ICON_NAME]\n");
         return 2;
     }
     QSvgRenderer renderer(QString::fromLocal8Bit(argv[1]));
@@ -55,6 +57,18 @@ int main(int argc, char **argv)
     for (int size : sizes)
         images.append(png(render(renderer, size)));
 
+    if (argc == 6) {
+        // The sizes desktops ask the hicolor theme for, from menus (16) to launchers (256).
+        const QString folder = QString::fromLocal8Bit(argv[4]);
+        const QString name = QString::fromLocal8Bit(argv[5]);
+        for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+            const QString apps = QStringLiteral("%1/%2x%2/apps").arg(folder, QString::number(size));
+            const QString file = apps + QLatin1Char('/') + name + QLatin1String(".png");
+            if (!QDir().mkpath(apps) || !render(renderer, size).save(file, "PNG"))
+                return 1;
+        }
+    }
+
     QFile ico(QString::fromLocal8Bit(argv[3]));
     if (!ico.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return 1;
@@ -69,6 +83,6 @@ int main(int argc, char **argv)
         offset += images[i].size();
     }
     for (const QByteArray &image : images)
-        out.writeRawData(image.constData(), image.size());
+        out.writeRawData(image.constData(), int(image.size())); // a few KiB each
     return ico.error() == QFileDevice::NoError ? 0 : 1;
 }

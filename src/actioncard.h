@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QFrame>
+
+class QGridLayout;
+class QHBoxLayout;
+class QVBoxLayout;
+
+// A card with an icon, a column of text and its buttons: the buttons at the right end where the
+// card is wide enough for them beside the text, else below the text, so that a narrow window
+// never cuts them off.
+class ActionCard : public QFrame
+{
+    Q_OBJECT
+public:
+    // The icon is drawn in the accent colour, iconSize pixels in a square of labelSize.
+    ActionCard(const QByteArray &icon, int iconSize, int labelSize, QWidget *parent = nullptr);
+
+    [[nodiscard]] QVBoxLayout *textColumn() const { return m_text; }
+    [[nodiscard]] QHBoxLayout *actions() const { return m_actions; }
+
+    [[nodiscard]] QSize minimumSizeHint() const override;
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    void placeActions(bool beside);
+
+    QGridLayout *m_grid;
+    QVBoxLayout *m_text;
+    QHBoxLayout *m_actions;
+    bool m_beside = true;
+};

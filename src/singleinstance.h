@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+class QLocalServer;
+
+// Keeps the application to one running copy per user and data folder. The first start listens on
+// a local socket; a later start hands over to it (which then brings its window forward) and ends.
+class SingleInstance : public QObject
+{
+    Q_OBJECT
+public:
+    explicit SingleInstance(QObject *parent = nullptr);
+    ~SingleInstance() override;
+
+    // True when this process is the one to run: it now listens for later starts. False when
+    // another copy runs and has been asked to show itself; this process should end.
+    [[nodiscard]] bool claim();
+    // Per user and per data folder, so that separate homes (tests, other accounts) never meet.
+    [[nodiscard]] static QString serverName();
+    [[nodiscard]] QString lastError() const { return m_lastError; }
+
+signals:
+    // A later start asked this copy to show its window.
+    void activationRequested();
+
+private:
+    [[nodiscard]] bool handOver(const QString &name);
+    void answer();
+
+    QLocalServer *m_server = nullptr;
+    QString m_lastError;
+};
