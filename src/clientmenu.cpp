@@ -1,5 +1,6 @@
 #include "clientmenu.h"
 
+#include "clientcard.h"
 #include "entrydialog.h"
 #include "restoredialog.h"
 #include "theme.h"
@@ -57,11 +58,11 @@ ClientMenu::ClientMenu(const ClientInfo &client, const QString &permissionMode, 
 
     QAction *copy = addItem(tr("Copy Entry"),
                             tr("Copy the \"tavrin\" entry with %1, in %2's format, for adding it by hand.")
-                                .arg(modeName(permissionMode), client.name),
+                                .arg(ClientCard::modeName(permissionMode), client.name),
                             QString());
     connect(copy, &QAction::triggered, this, [this] {
         QGuiApplication::clipboard()->setText(entryText(m_client.id, m_mode));
-        emit showToast(tr("Copied the \"tavrin\" entry with %1.").arg(modeName(m_mode)), 1);
+        emit showToast(tr("Copied the \"tavrin\" entry with %1.").arg(ClientCard::modeName(m_mode)), 1);
     });
 }
 
@@ -71,15 +72,6 @@ QAction *ClientMenu::addItem(const QString &text, const QString &why, const QStr
     action->setEnabled(disabledWhy.isEmpty());
     action->setToolTip(disabledWhy.isEmpty() ? why : disabledWhy);
     return action;
-}
-
-QString ClientMenu::modeName(const QString &permissionMode)
-{
-    if (permissionMode == QLatin1String("safe_edit"))
-        return tr("Safe Edit");
-    if (permissionMode == QLatin1String("full_control"))
-        return tr("Full Control");
-    return permissionMode;
 }
 
 QString ClientMenu::entryText(const QString &clientId, const QString &permissionMode)

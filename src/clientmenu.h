@@ -21,7 +21,6 @@ public:
     // Our entry for the mode, ready to paste into the client's file: `"tavrin": {...}` in the
     // client's own shape, or the TOML table for a client whose file is TOML.
     [[nodiscard]] static QString entryText(const QString &clientId, const QString &permissionMode);
-    [[nodiscard]] static QString modeName(const QString &permissionMode);
 
 signals:
     // A backup was put back: the client's state is to be read again.
