@@ -1,5 +1,6 @@
 #include "backups.h"
 
+#include "jsoncedit.h"
 #include "jsonfile.h"
 #include "tomlreader.h"
 
@@ -215,6 +216,17 @@ bool Backups::backup(const QString &clientId, const QString &filePath, QString *
     return true;
 }
 
+int Backups::count(const QString &clientId)
+{
+    const QString folder = clientFolder(clientId);
+    if (folder.isEmpty())
+        return 0;
+    int n = 0;
+    for (const QString &name : QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System))
+        n += parseBackupFileName(name, nullptr) ? 1 : 0;
+    return n;
+}
+
 QList<Backups::Backup> Backups::list(const QString &clientId, const FileLayout &layout)
 {
     m_lastError.clear();
@@ -280,10 +292,15 @@ Backups::EntryReading Backups::readEntry(const QByteArray &bytes, const FileLayo
     if (layout.syntax == Syntax::Toml) {
         if (!TomlReader::parse(bytes, &document))
             return reading;
+    } else if (layout.syntax == Syntax::Jsonc) {
+        // The same reader the edits go through, so a backup reads as the file did.
+        const JsoncEdit::Parsed parsed = JsoncEdit::parse(bytes);
+        if (!parsed.ok)
+            return reading;
+        document = parsed.root;
     } else {
         QJsonParseError error;
-        const QJsonDocument doc =
-            QJsonDocument::fromJson(layout.syntax == Syntax::Jsonc ? stripJsonc(bytes) : bytes, &error);
+        const QJsonDocument doc = QJsonDocument::fromJson(bytes, &error);
         if (error.error != QJsonParseError::NoError || !doc.isObject())
             return reading;
         document = doc.object();
@@ -367,60 +384,4 @@ bool Backups::parseBackupFileName(const QString &name, QDateTime *time, qint64 *
     if (order)
         *order = parsed.toMSecsSinceEpoch() * 1000 + std::min(match.captured(3).toInt(), 999);
     return true;
-}
-
-QByteArray Backups::stripJsonc(const QByteArray &bytes)
-{
-    QByteArray out = bytes;
-    const qsizetype n = out.size();
-    bool inString = false;
-    for (qsizetype i = 0; i < n; ++i) {
-        const char c = out.at(i);
-        if (inString) {
-            if (c == '\\')
-                ++i;
-            else if (c == '"')
-                inString = false;
-        } else if (c == '"') {
-            inString = true;
-        } else if (c == '/' && i + 1 < n && out.at(i + 1) == '/') {
-            for (; i < n && out.at(i) != '\n'; ++i)
-                out[i] = ' ';
-        } else if (c == '/' && i + 1 < n && out.at(i + 1) == '*') {
-            const qsizetype end = out.indexOf("*/", i + 2);
-            if (end < 0)
-                return bytes; // an unclosed comment: let the parser reject the original
-            for (; i < end + 2; ++i) {
-                if (out.at(i) != '\n')
-                    out[i] = ' ';
-            }
-            --i;
-        }
-    }
-    // A comma with nothing but blanks before a closing bracket.
-    inString = false;
-    qsizetype comma = -1;
-    for (qsizetype i = 0; i < n; ++i) {
-        const char c = out.at(i);
-        if (inString) {
-            if (c == '\\')
-                ++i;
-            else if (c == '"')
-                inString = false;
-            continue;
-        }
-        if (c == '"') {
-            inString = true;
-            comma = -1;
-        } else if (c == ',') {
-            comma = i;
-        } else if (c == '}' || c == ']') {
-            if (comma >= 0)
-                out[comma] = ' ';
-            comma = -1;
-        } else if (c != ' ' && c != '\t' && c != '\n' && c != '\r') {
-            comma = -1;
-        }
-    }
-    return out;
 }

@@ -76,6 +76,8 @@ public:
     // Copies the file's bytes and permissions into the client's folder, then drops the oldest
     // copies beyond KeptPerClient. A missing file needs no copy: true, *createdPath empty.
     bool backup(const QString &clientId, const QString &filePath, QString *createdPath = nullptr);
+    // How many backups of the client there are, without reading them.
+    [[nodiscard]] static int count(const QString &clientId);
     // The client's backups, newest first.
     [[nodiscard]] QList<Backup> list(const QString &clientId, const FileLayout &layout);
     // Backs up the target, then replaces it atomically with the backup's bytes and permissions.
@@ -93,8 +95,6 @@ public:
                                                 const QStringList &taken);
     // False when the name is not one backupFileName makes. `order` grows with time and counter.
     [[nodiscard]] static bool parseBackupFileName(const QString &name, QDateTime *time, qint64 *order = nullptr);
-    // Comments and trailing commas blanked out, so the rest parses as JSON.
-    [[nodiscard]] static QByteArray stripJsonc(const QByteArray &bytes);
 
     // The file `codex mcp add/remove` changes.
     [[nodiscard]] static QString codexConfigPath(const QProcessEnvironment &env, const QString &home);

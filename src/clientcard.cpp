@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QResizeEvent>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -56,6 +57,19 @@ ClientCard::ClientCard(const ClientInfo &info, const QString &permissionMode, bo
     name->setStyleSheet(QStringLiteral("font-weight: 600; font-size: 13px; background: transparent;"));
     name->setWordWrap(true);
     m_header->addWidget(name, 1);
+    if (info.installed || info.configured) {
+        auto *more = new QToolButton;
+        more->setObjectName(QStringLiteral("clientMore"));
+        more->setText(QStringLiteral("\u22ef"));
+        Theme::setClass(more, "more-button");
+        more->setToolTip(tr("Backups, the entry, the configuration file"));
+        more->setAccessibleName(tr("More for %1").arg(info.name));
+        more->setCursor(Qt::PointingHandCursor);
+        // Outside the card's group: after an action the focus goes back to an action button.
+        FocusKeeper::setKey(more, group + QLatin1String(":more"));
+        connect(more, &QToolButton::clicked, this, [this, more] { emit menuRequested(m_id, more); });
+        m_header->addWidget(more, 0, Qt::AlignTop);
+    }
 
     const QString problems = entryProblems(info, permissionMode);
     if (!info.configured)

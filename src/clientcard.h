@@ -35,6 +35,8 @@ public:
 signals:
     // Configure or Update (remove false), or Remove (remove true).
     void actionRequested(const QString &clientId, bool remove);
+    // The "⋯" button of an installed or configured client was pressed; its menu opens below it.
+    void menuRequested(const QString &clientId, QWidget *button);
 
 protected:
     void resizeEvent(QResizeEvent *event) override;

@@ -1,5 +1,6 @@
 #include "clients.h"
 
+#include "backups.h"
 #include "jsoncedit.h"
 #include "jsonfile.h"
 #include "toolprocess.h"
@@ -88,6 +89,24 @@ bool fail(QString *error, const QString &message)
     if (error)
         *error = message;
     return false;
+}
+
+// Runs just before a file is rewritten; false (with a reason in *error) stops the write.
+using BeforeWrite = std::function<bool(QString *error)>;
+
+bool ready(const BeforeWrite &before, QString *error)
+{
+    return !before || before(error);
+}
+
+// Never a change without a copy of what was there: a backup that fails refuses the change.
+bool backUp(const QString &clientId, const QString &path, QString *error)
+{
+    Backups backups;
+    if (backups.backup(clientId, path))
+        return true;
+    return fail(error, QStringLiteral("%1 was left unchanged because it could not be backed up first. %2")
+                           .arg(path, backups.lastError()));
 }
 
 QStringList strings(const QJsonArray &array)
@@ -289,7 +308,7 @@ QString unchangedMessage(const QString &path, const JsonFile::ReadResult &read)
 }
 
 bool writeJson(const QStringList &serversPath, const EntryShape &shape, const QString &path,
-               const QString &permissionMode, QString *error)
+               const QString &permissionMode, QString *error, const BeforeWrite &before)
 {
     const JsonFile::ReadResult read = JsonFile::read(path);
     // Rewriting a file we could not understand would throw away the client's settings.
@@ -300,10 +319,12 @@ bool writeJson(const QStringList &serversPath, const EntryShape &shape, const QS
         return fail(error, notObjectMessage(path, servers.notObject));
     QJsonObject object = servers.object;
     object.insert(s_serverName, Clients::mcpEntry(shape, permissionMode));
+    if (!ready(before, error))
+        return false;
     return JsonFile::write(path, withObjectAt(read.object, serversPath, object), error);
 }
 
-bool removeJson(const QStringList &serversPath, const QString &path, QString *error)
+bool removeJson(const QStringList &serversPath, const QString &path, QString *error, const BeforeWrite &before)
 {
     const JsonFile::ReadResult read = JsonFile::read(path);
     switch (read.status) {
@@ -319,11 +340,14 @@ bool removeJson(const QStringList &serversPath, const QString &path, QString *er
     if (!servers.object.contains(s_serverName))
         return true;
     servers.object.remove(s_serverName);
+    if (!ready(before, error))
+        return false;
     return JsonFile::write(path, withObjectAt(read.object, serversPath, servers.object), error);
 }
 
 // Comments, order and spacing are the user's: only our member's text changes.
-bool writeJsonc(const Client &client, const QString &path, const QString &permissionMode, QString *error)
+bool writeJsonc(const Client &client, const QString &path, const QString &permissionMode, QString *error,
+                const BeforeWrite &before)
 {
     QByteArray text;
     QString detail;
@@ -332,7 +356,8 @@ bool writeJsonc(const Client &client, const QString &path, const QString &permis
         return fail(error, QStringLiteral("%1 was left unchanged because it cannot be read (%2).").arg(path, detail));
     const QJsonObject entry = Clients::mcpEntry(client.entry, permissionMode);
     if (status == ReadStatus::Missing)
-        return JsonFile::write(path, withObjectAt({}, client.serversPath, {{s_serverName, entry}}), error);
+        return ready(before, error) &&
+               JsonFile::write(path, withObjectAt({}, client.serversPath, {{s_serverName, entry}}), error);
 
     const JsoncEdit::Parsed parsed = JsoncEdit::parse(text);
     if (!parsed.ok)
@@ -352,10 +377,10 @@ bool writeJsonc(const Client &client, const QString &path, const QString &permis
     QString why;
     if (!JsoncEdit::setMember(text, serversPath.mid(0, at), name, value, &why))
         return fail(error, QStringLiteral("%1 was left unchanged: %2").arg(path, why));
-    return JsonFile::writeBytes(path, text, error);
+    return ready(before, error) && JsonFile::writeBytes(path, text, error);
 }
 
-bool removeJsonc(const Client &client, const QString &path, QString *error)
+bool removeJsonc(const Client &client, const QString &path, QString *error, const BeforeWrite &before)
 {
     QByteArray text;
     QString detail;
@@ -374,7 +399,22 @@ bool removeJsonc(const Client &client, const QString &path, QString *error)
     QString why;
     if (!JsoncEdit::removeMember(text, client.serversPath, s_serverName, &why))
         return fail(error, QStringLiteral("%1 was left unchanged: %2").arg(path, why));
-    return JsonFile::writeBytes(path, text, error);
+    return ready(before, error) && JsonFile::writeBytes(path, text, error);
+}
+
+bool writeFile(const Client &client, const QString &path, const QString &permissionMode, QString *error,
+               const BeforeWrite &before)
+{
+    if (client.format == Format::Jsonc)
+        return writeJsonc(client, path, permissionMode, error, before);
+    return writeJson(client.serversPath, client.entry, path, permissionMode, error, before);
+}
+
+bool removeFile(const Client &client, const QString &path, QString *error, const BeforeWrite &before)
+{
+    if (client.format == Format::Jsonc)
+        return removeJsonc(client, path, error, before);
+    return removeJson(client.serversPath, path, error, before);
 }
 
 } // namespace
@@ -471,6 +511,29 @@ QString Clients::configPathFor(const QString &clientId)
     return resolvedFile(*client);
 }
 
+QString Clients::changedFilePath(const QString &clientId)
+{
+    const Client *client = ClientCatalogue::find(clientId);
+    if (!client)
+        return {};
+    if (client->candidates)
+        return resolvedFile(*client);
+    if (client->id == QLatin1String("codex"))
+        return Backups::codexConfigPath(QProcessEnvironment::systemEnvironment(), QDir::homePath());
+    return {};
+}
+
+Backups::FileLayout Clients::backupLayout(const QString &clientId)
+{
+    const Client *client = ClientCatalogue::find(clientId);
+    if (!client)
+        return {};
+    if (client->id == QLatin1String("codex"))
+        return {Backups::Syntax::Toml, {QStringLiteral("mcp_servers")}, QStringLiteral("env"), {}};
+    const Backups::Syntax syntax = client->format == Format::Jsonc ? Backups::Syntax::Jsonc : Backups::Syntax::Json;
+    return {syntax, client->serversPath, client->entry.envKey, {}};
+}
+
 QString Clients::findExecutable(const QString &name)
 {
     return QStandardPaths::findExecutable(name);
@@ -500,7 +563,9 @@ bool Clients::writeConfig(const QString &clientId, const QString &permissionMode
         const QString path = configPathFor(clientId);
         if (path.isEmpty())
             return false;
-        result = writeFileConfig(*client, path, permissionMode, &m_lastError);
+        // The backup is taken only once the edit is known to change the file.
+        result = writeFile(*client, path, permissionMode, &m_lastError,
+                           [&](QString *error) { return backUp(clientId, path, error); });
     }
     if (!result && m_lastError.isEmpty())
         m_lastError = QStringLiteral("Could not write the client configuration.");
@@ -521,7 +586,7 @@ bool Clients::removeConfig(const QString &clientId)
         const QString path = configPathFor(clientId);
         if (path.isEmpty())
             return false;
-        result = removeFileConfig(*client, path, &m_lastError);
+        result = removeFile(*client, path, &m_lastError, [&](QString *error) { return backUp(clientId, path, error); });
     }
     if (!result && m_lastError.isEmpty())
         m_lastError = QStringLiteral("Could not remove the client configuration.");
@@ -549,26 +614,22 @@ QJsonObject Clients::mcpEntry(const EntryShape &shape, const QString &permission
 
 bool Clients::writeJsonConfig(const QString &path, const QString &permissionMode, QString *error)
 {
-    return writeJson(s_mcpServers, EntryShape{}, path, permissionMode, error);
+    return writeJson(s_mcpServers, EntryShape{}, path, permissionMode, error, {});
 }
 
 bool Clients::removeJsonConfig(const QString &path, QString *error)
 {
-    return removeJson(s_mcpServers, path, error);
+    return removeJson(s_mcpServers, path, error, {});
 }
 
 bool Clients::writeFileConfig(const Client &client, const QString &path, const QString &permissionMode, QString *error)
 {
-    if (client.format == Format::Jsonc)
-        return writeJsonc(client, path, permissionMode, error);
-    return writeJson(client.serversPath, client.entry, path, permissionMode, error);
+    return writeFile(client, path, permissionMode, error, {});
 }
 
 bool Clients::removeFileConfig(const Client &client, const QString &path, QString *error)
 {
-    if (client.format == Format::Jsonc)
-        return removeJsonc(client, path, error);
-    return removeJson(client.serversPath, path, error);
+    return removeFile(client, path, error, {});
 }
 
 bool Clients::runCliAdd(const QString &clientId, const QString &permissionMode)
@@ -583,9 +644,11 @@ bool Clients::runCliAdd(const QString &clientId, const QString &permissionMode)
         return false;
     }
     const QString &program = client->executables.first();
+    if (!backUpCliFile(*client))
+        return false;
     // A tool that refuses to overwrite an entry loses the old one first; its absence is fine, any
     // other failure stops here with the tool's own explanation.
-    if (client->cli.removeBeforeAdd && !runCliRemove(clientId))
+    if (client->cli.removeBeforeAdd && !runRemove(*client))
         return false;
     return executeCli(program, client->cli.add + QStringList{QStringLiteral("--env"),
                                                              s_modeVariable + QLatin1Char('=') + permissionMode,
@@ -597,10 +660,24 @@ bool Clients::runCliRemove(const QString &clientId)
     const Client *client = ClientCatalogue::find(clientId);
     if (!client || client->format != Format::Cli)
         return false;
+    return backUpCliFile(*client) && runRemove(*client);
+}
+
+bool Clients::runRemove(const Client &client)
+{
     // An entry that is already gone is what the user asked for.
-    const QString absent = client->cli.absentText;
-    return runTool(client->executables.first(), client->cli.remove,
+    const QString absent = client.cli.absentText;
+    return runTool(client.executables.first(), client.cli.remove,
                    [absent](const QString &output) { return !absent.isEmpty() && output.contains(absent); });
+}
+
+bool Clients::backUpCliFile(const Client &client)
+{
+    // Without the tool nothing runs, so nothing needs a copy; runTool reports the missing tool.
+    if (findExecutable(client.executables.first()).isEmpty())
+        return true;
+    const QString path = changedFilePath(client.id);
+    return path.isEmpty() || backUp(client.id, path, &m_lastError);
 }
 
 bool Clients::executeCli(const QString &program, const QStringList &args)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "backups.h"
 #include "clientcatalogue.h"
 
 #include <QJsonObject>
@@ -47,6 +48,11 @@ public:
     [[nodiscard]] QList<ClientInfo> detect(const QString &permissionMode) const;
     // The configuration file of a client registered by file edit; empty for the others.
     [[nodiscard]] static QString configPathFor(const QString &clientId);
+    // The file a change of the client's entry rewrites: the one we edit, or the one its CLI edits.
+    // Empty when only the client's tool knows.
+    [[nodiscard]] static QString changedFilePath(const QString &clientId);
+    // Where our entry sits in that file, for telling what its backups hold.
+    [[nodiscard]] static Backups::FileLayout backupLayout(const QString &clientId);
     [[nodiscard]] static QString findExecutable(const QString &name);
     [[nodiscard]] QString lastError() const { return m_lastError; }
 
@@ -63,19 +69,22 @@ public:
     // lower-case ASCII letters and underscores are let through.
     [[nodiscard]] static bool isValidPermissionMode(const QString &permissionMode);
 
-    // Configuration
+    // Configuration. Every change first backs up the file it is about to change (for a CLI client,
+    // the file its tool edits); a failed backup refuses the change.
     bool writeConfig(const QString &clientId, const QString &permissionMode);
     bool removeConfig(const QString &clientId);
     // Our entry in the common shape, and in a given client's shape.
     [[nodiscard]] static QJsonObject mcpEntry(const QString &permissionMode);
     [[nodiscard]] static QJsonObject mcpEntry(const ClientCatalogue::EntryShape &shape, const QString &permissionMode);
     // The file-level operations leave a reason in *error (when given) on failure. The first two
-    // edit a plain JSON file's "mcpServers" object; the others any file client's own file.
+    // edit a plain JSON file's "mcpServers" object; the others any file client's own file. They
+    // take no backup: that is writeConfig's and removeConfig's part.
     static bool writeJsonConfig(const QString &path, const QString &permissionMode, QString *error = nullptr);
     static bool removeJsonConfig(const QString &path, QString *error = nullptr);
     static bool writeFileConfig(const ClientCatalogue::Client &client, const QString &path,
                                 const QString &permissionMode, QString *error = nullptr);
     static bool removeFileConfig(const ClientCatalogue::Client &client, const QString &path, QString *error = nullptr);
+    // Both back up the file the tool edits before running it.
     bool runCliAdd(const QString &clientId, const QString &permissionMode);
     bool runCliRemove(const QString &clientId);
     bool executeCli(const QString &program, const QStringList &args);
@@ -85,6 +94,8 @@ signals:
     void configRemoved(const QString &clientId, bool success);
 
 private:
+    bool runRemove(const ClientCatalogue::Client &client);
+    bool backUpCliFile(const ClientCatalogue::Client &client);
     // executeCli, except that a failed run whose output `harmless` accepts counts as success.
     bool runTool(const QString &program, const QStringList &args,
                  const std::function<bool(const QString &output)> &harmless);

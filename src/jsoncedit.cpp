@@ -835,4 +835,29 @@ bool removeMember(QByteArray &text, const QStringList &objectPath, const QString
     return true;
 }
 
+bool memberText(const QByteArray &text, const QStringList &objectPath, const QString &name, QByteArray *member)
+{
+    qsizetype top = -1;
+    ObjectSpan object;
+    Scanner scanner(text);
+    if (!scanner.document(&top, &object) || top < 0 || text.at(top) != '{')
+        return false;
+    qsizetype found = 0;
+    if (walk(scanner, text, objectPath, &object, &found) != Walk::Found)
+        return false;
+    const qsizetype index = object.lastIndexOf(name);
+    if (index < 0)
+        return false;
+    const Member &m = object.members.at(index);
+    const QByteArray indent = indentOf(text, m.keyStart);
+    const QList<QByteArray> lines = text.mid(m.keyStart, m.valueEnd - m.keyStart).split('\n');
+    member->clear();
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        if (i > 0)
+            *member += '\n';
+        *member += i > 0 && lines.at(i).startsWith(indent) ? lines.at(i).mid(indent.size()) : lines.at(i);
+    }
+    return true;
+}
+
 } // namespace JsoncEdit

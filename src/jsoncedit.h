@@ -43,4 +43,11 @@ struct Parsed
 [[nodiscard]] bool removeMember(QByteArray &text, const QStringList &objectPath, const QString &name,
                                 QString *error = nullptr);
 
+// The text of member `name` (the last occurrence: the one readers see) of the object reached
+// through `objectPath`, from its key to the end of its value, comments inside included. Later
+// lines lose the indent of the member's own line, so the text reads as if it stood at the top.
+// False when the text is not valid JSON with comments or the member is not there.
+[[nodiscard]] bool memberText(const QByteArray &text, const QStringList &objectPath, const QString &name,
+                              QByteArray *member);
+
 } // namespace JsoncEdit

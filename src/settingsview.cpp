@@ -1,5 +1,6 @@
 #include "settingsview.h"
 
+#include "backups.h"
 #include "focuskeeper.h"
 #include "logger.h"
 #include "settings.h"
@@ -146,6 +147,31 @@ void SettingsView::buildUI()
     lastCheck->setObjectName(QStringLiteral("lastUpdateCheck"));
     lastCheck->setWordWrap(true); // a failure's reason can be long
     updatesLayout->addWidget(lastCheck);
+
+    // Backups
+    layout->addWidget(classedLabel(tr("BACKUPS"), "section-title"));
+    QVBoxLayout *backupsLayout = nullptr;
+    layout->addWidget(card(10, &backupsLayout));
+    QLabel *backupsText = classedLabel(tr("Before every change to an AI client's configuration, Tavrin keeps a copy "
+                                          "of the file: the newest %1 per client, readable by you only. Restore one "
+                                          "from the client's \u22ef menu on the Setup page.")
+                                           .arg(Backups::KeptPerClient),
+                                       "dim");
+    backupsText->setWordWrap(true);
+    backupsLayout->addWidget(backupsText);
+    QLabel *backupsPath = classedLabel(Backups::backupsFolder(), "mono");
+    backupsPath->setObjectName(QStringLiteral("backupsFolder"));
+    backupsPath->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    backupsLayout->addWidget(backupsPath);
+    auto *openBackups = classedButton(tr("Open Backups Folder"), "secondary");
+    connect(openBackups, &QPushButton::clicked, this, [this] {
+        const QString folder = Backups::backupsFolder();
+        if (!QFileInfo(folder).isDir())
+            emit showToast(tr("No backups yet: Tavrin makes the first before it changes a client's configuration."), 0);
+        else
+            openUrl(QUrl::fromLocalFile(folder), QDir::toNativeSeparators(folder));
+    });
+    backupsLayout->addWidget(openBackups, 0, Qt::AlignLeft);
 
     // About
     layout->addWidget(classedLabel(tr("ABOUT"), "section-title"));

@@ -4,6 +4,7 @@
 #include "addon.h"
 #include "cardgrid.h"
 #include "clientcard.h"
+#include "clientmenu.h"
 #include "elidedlabel.h"
 #include "focuskeeper.h"
 #include "icons.h"
@@ -573,6 +574,7 @@ void SetupView::buildClientsSection(QVBoxLayout *layout)
         }
         auto *card = new ClientCard(info, mode, m_busyClients.contains(info.id));
         connect(card, &ClientCard::actionRequested, this, &SetupView::changeClient);
+        connect(card, &ClientCard::menuRequested, this, &SetupView::openClientMenu);
         grid->addCard(card);
     }
     if (!absent.isEmpty()) {
@@ -582,6 +584,23 @@ void SetupView::buildClientsSection(QVBoxLayout *layout)
         line->setWordWrap(true);
         layout->addWidget(line);
     }
+}
+
+void SetupView::openClientMenu(const QString &clientId, QWidget *button)
+{
+    const auto info = std::find_if(m_clientInfos.cbegin(), m_clientInfos.cend(),
+                                   [&clientId](const ClientInfo &c) { return c.id == clientId; });
+    if (info == m_clientInfos.cend())
+        return;
+    // Parented to the page, not the card: a rebuild while the menu or its dialogs are open must
+    // not take them away.
+    auto *menu = new ClientMenu(*info, m_settings->permissionMode(), this);
+    connect(menu, &ClientMenu::showToast, this, &SetupView::showToast);
+    connect(menu, &ClientMenu::restored, this, [this] {
+        ++m_scanGeneration; // a scan running now may have read the file before the restore
+        scanStatus();
+    });
+    menu->popup(button->mapToGlobal(QPoint(0, button->height())));
 }
 
 void SetupView::buildServerSection(QVBoxLayout *layout)

@@ -41,6 +41,7 @@ private:
     void changeAddon(bool uninstall);
     void confirmUninstall();
     void changeClient(const QString &clientId, bool remove);
+    void openClientMenu(const QString &clientId, QWidget *button);
     void startClientOperation(const QString &clientId, bool remove, bool resync);
     void applyPendingMode();
     void finishResync();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QLabel>
+#include <QPushButton>
 #include <QString>
 
 // The application's one dark look. Pages never set colours themselves: they set object names and
@@ -347,6 +348,89 @@ QFrame[class="prereq-item"] {
     border-radius: 8px;
     padding: 10px 14px;
 }
+QToolButton[class="more-button"] {
+    background: transparent;
+    color: #8892a0;
+    border: 1px solid transparent;
+    border-radius: 6px;
+    padding: 0 6px;
+    font-size: 16px;
+    font-weight: bold;
+}
+QToolButton[class="more-button"]:hover {
+    background-color: #252c38;
+    color: #e0e4ea;
+    border-color: #5b6472;
+}
+QToolButton[class="more-button"]:focus {
+    border-color: #6ba3e0;
+}
+QMenu[class="card-menu"] {
+    background-color: #1c2129;
+    border: 1px solid #262c37;
+    border-radius: 8px;
+    padding: 4px;
+}
+QMenu[class="card-menu"]::item {
+    background: transparent;
+    color: #e0e4ea;
+    padding: 6px 20px 6px 12px;
+    border-radius: 6px;
+}
+QMenu[class="card-menu"]::item:selected {
+    background-color: #252c38;
+}
+QMenu[class="card-menu"]::item:disabled {
+    color: #5b6472;
+}
+QMenu[class="card-menu"]::separator {
+    height: 1px;
+    background: #262c37;
+    margin: 4px 6px;
+}
+QLabel[class="dialog-title"] {
+    font-size: 16px;
+    font-weight: bold;
+    background: transparent;
+}
+QLabel[class="error-text"] {
+    color: #e5534b;
+    background: transparent;
+}
+QTreeWidget[class="backup-list"] {
+    outline: 0;
+    background-color: #161b22;
+    border: 1px solid #262c37;
+    border-radius: 8px;
+    selection-background-color: rgba(77,143,209,0.18);
+    selection-color: #e0e4ea;
+}
+QTreeWidget[class="backup-list"]::item {
+    padding: 6px 4px;
+}
+QTreeWidget[class="backup-list"]::item:selected {
+    background-color: rgba(77,143,209,0.18);
+    color: #e0e4ea;
+}
+QTreeWidget[class="backup-list"] QHeaderView::section {
+    background-color: #1c2129;
+    color: #8892a0;
+    border: none;
+    border-bottom: 1px solid #262c37;
+    padding: 6px 8px;
+    font-size: 12px;
+    font-weight: 600;
+}
+QPlainTextEdit[class="code"] {
+    background-color: #161b22;
+    border: 1px solid #262c37;
+    border-radius: 8px;
+    color: #e0e4ea;
+    padding: 8px;
+    font-family: "Cascadia Code", "JetBrains Mono", monospace;
+    font-size: 12px;
+    selection-background-color: #4d8fd1;
+}
 QPushButton:disabled {
     color: #5b6472;
 }
@@ -363,6 +447,14 @@ inline QLabel *classedLabel(const QString &text, const char *cls, QWidget *paren
     auto *label = new QLabel(text, parent);
     setClass(label, cls);
     return label;
+}
+
+inline QPushButton *classedButton(const QString &text, const char *cls, QWidget *parent = nullptr)
+{
+    auto *button = new QPushButton(text, parent);
+    setClass(button, cls);
+    button->setCursor(Qt::PointingHandCursor);
+    return button;
 }
 
 } // namespace Theme

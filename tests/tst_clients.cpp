@@ -33,6 +33,16 @@ struct Run
     bool add;
     int code, runs;
 };
+// A change to one client's file (CLI clients: the file their tool edits), with the file's bytes
+// before; `backups`: how many copies the change leaves.
+struct Change
+{
+    QString id;
+    bool write;
+    QString file, before; // file relative to the home, null before: no file
+    int backups;
+    QString env = {}; // "NAME=value", the value relative to the home
+};
 // What detection finds in a file: configured, an object, the mode, the command, up to date.
 struct Truth
 {
@@ -44,6 +54,7 @@ Q_DECLARE_METATYPE(Probe)
 Q_DECLARE_METATYPE(Edit)
 Q_DECLARE_METATYPE(Run)
 Q_DECLARE_METATYPE(Truth)
+Q_DECLARE_METATYPE(Change)
 Q_DECLARE_METATYPE(QProcessEnvironment)
 
 class TestClients : public QObject
@@ -87,6 +98,7 @@ private slots:
         for (const QString &dir : {TestEnv::home(), TestEnv::binDir(), TestEnv::configHome(), TestEnv::dataHome()})
             QVERIFY(QDir(dir).removeRecursively() && QDir().mkpath(dir));
         qunsetenv("CLAUDE_CONFIG_DIR");
+        qunsetenv("CODEX_HOME");
     }
 
     // Every row of the catalogue with nothing installed: in order, not installed, not configured.
@@ -421,6 +433,102 @@ private slots:
                 QCOMPARE(clients.lastError(), "The permission mode \"" + mode + why);
             }
         QCOMPARE(calls("claude") + calls("codex"), QString());
+    }
+
+    // Each change copies the file it is about to change, once, with its bytes and permissions; an
+    // edit that changes nothing takes no copy. The fake tools rewrite their file, so the copy can
+    // only have been taken before they ran.
+    void backupBeforeEveryChange_data()
+    {
+        QTest::addColumn<Change>("c");
+        const QString entry = R"({"mcpServers": {"x": {}, "tavrin": {"command": "uvx"}}})";
+        const QString commented = "// mine\n{\"context_servers\": {/* ours */ \"tavrin\": {},},}\n";
+        const QString toml = "model = \"o3\"\n\n[mcp_servers.tavrin]\ncommand = \"uvx\"\n";
+        QTest::newRow("json write") << Change{"cursor", true, ".cursor/mcp.json", entry, 1};
+        QTest::newRow("json remove") << Change{"windsurf", false, ".codeium/windsurf/mcp_config.json", entry, 1};
+        QTest::newRow("json remove, no entry") << Change{"cursor", false, ".cursor/mcp.json", R"({"a": 1})", 0};
+        QTest::newRow("json write, invalid") << Change{"cursor", true, ".cursor/mcp.json", "{", 0};
+        QTest::newRow("json write, no file") << Change{"cursor", true, ".cursor/mcp.json", {}, 0};
+        QTest::newRow("jsonc write") << Change{"zed", true, "../config/zed/settings.json", commented, 1};
+        QTest::newRow("jsonc remove") << Change{"zed", false, "../config/zed/settings.json", commented, 1};
+        QTest::newRow("claude add") << Change{"claude-code", true, ".claude.json", entry, 1};
+        QTest::newRow("claude remove") << Change{"claude-code", false, ".claude.json", entry, 1};
+        QTest::newRow("claude, older file") << Change{"claude-code", true, ".claude/.config.json", entry, 1};
+        QTest::newRow("claude, own folder")
+            << Change{"claude-code", false, "ccd/.claude.json", entry, 1, "CLAUDE_CONFIG_DIR=ccd"};
+        QTest::newRow("claude, no file") << Change{"claude-code", true, ".claude.json", {}, 0};
+        QTest::newRow("codex add") << Change{"codex", true, ".codex/config.toml", toml, 1};
+        QTest::newRow("codex remove, own folder")
+            << Change{"codex", false, "ch/config.toml", toml, 1, "CODEX_HOME=ch/"};
+    }
+    void backupBeforeEveryChange()
+    {
+        QFETCH(Change, c);
+        if (!c.env.isEmpty())
+            qputenv(c.env.section('=', 0, 0).toUtf8(), (TestEnv::home() + '/' + c.env.section('=', 1)).toUtf8());
+        const QString path = QDir::cleanPath(TestEnv::home() + '/' + c.file);
+        const auto perms = QFile::ReadOwner | QFile::WriteOwner;
+        QVERIFY(c.before.isNull() ||
+                (TestEnv::writeFile(path, c.before.toUtf8()) && QFile::setPermissions(path, perms)));
+        const bool cli = row(c.id).format == Format::Cli;
+        if (cli) {
+            const QString tool = row(c.id).executables.first();
+            QVERIFY(!TestEnv::writeTool(tool, QString("echo \"$*\" >> '%1'").arg(path).toUtf8()).isEmpty());
+            QCOMPARE(Clients::changedFilePath(c.id), path);
+        } else {
+            QCOMPARE(Clients::changedFilePath(c.id), Clients::configPathFor(c.id));
+        }
+        Clients clients;
+        if (c.write)
+            clients.writeConfig(c.id, QStringLiteral("safe_edit"));
+        else
+            clients.removeConfig(c.id);
+        Backups backups;
+        const QList<Backups::Backup> made = backups.list(c.id, Clients::backupLayout(c.id));
+        QCOMPARE(made.size(), c.backups);
+        if (c.backups) {
+            QCOMPARE(TestEnv::readFile(made.first().path), c.before.toUtf8());
+            QCOMPARE(QFile::permissions(made.first().path) & 0x7077, perms);
+            QVERIFY(made.first().path.endsWith('-' + QFileInfo(path).fileName()));
+            QCOMPARE(made.first().content, Backups::Content::NoMode);      // read in the client's own syntax
+            QVERIFY(TestEnv::readFile(path) != c.before.toUtf8() || !cli); // the tool ran after
+        }
+    }
+
+    // A file in place of the backups folder: every kind of change is refused, saying where, and
+    // neither the file nor the tool is touched.
+    void backupFailureRefusesChange_data()
+    {
+        QTest::addColumn<QString>("id");
+        QTest::addColumn<bool>("write");
+        QTest::newRow("json write") << "cursor" << true;
+        QTest::newRow("jsonc remove") << "opencode" << false;
+        QTest::newRow("claude add") << "claude-code" << true;
+        QTest::newRow("codex remove") << "codex" << false;
+    }
+    void backupFailureRefusesChange()
+    {
+        QFETCH(QString, id);
+        QFETCH(bool, write);
+        const QString path = Clients::changedFilePath(id);
+        const QByteArray before = "{\"mcpServers\": {\"tavrin\": {}}, \"mcp\": {\"tavrin\": {}}}";
+        QVERIFY(TestEnv::writeFile(path, before));
+        QVERIFY(TestEnv::writeFile(Backups::backupsFolder(), "in the way"));
+        const bool cli = row(id).format == Format::Cli;
+        if (cli)
+            fakeCli(row(id).executables.first());
+        Clients clients;
+        QSignalSpy done(&clients, write ? &Clients::configWritten : &Clients::configRemoved);
+        QVERIFY(!(write ? clients.writeConfig(id, QStringLiteral("full_control")) : clients.removeConfig(id)));
+        QCOMPARE(done.size(), 1);
+        QCOMPARE(done.first().at(1).toBool(), false);
+        QVERIFY2(
+            clients.lastError().startsWith(path + " was left unchanged because it could not be backed up first.") &&
+                clients.lastError().contains(Backups::backupsFolder()),
+            qPrintable(clients.lastError()));
+        QCOMPARE(TestEnv::readFile(path), before);
+        if (cli)
+            QCOMPARE(calls(row(id).executables.first()), QString());
     }
 };
 

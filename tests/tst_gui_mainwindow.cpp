@@ -286,9 +286,11 @@ private slots:
         QTest::newRow("projects") << 0
                                   << QStringList{"  Select Project Folder", "remove:" + project, "open:" + project};
         QTest::newRow("settings") << 2
-                                  << QStringList{"Safe Edit",     "Full Control", "Check for updates automatically",
-                                                 "Check Now",     "Website",      "GitHub",
-                                                 "Documentation", "logPath",      "Open Log File"};
+                                  << QStringList{
+                                         "Safe Edit",    "Full Control",        "Check for updates automatically",
+                                         "Check Now",    "Open Backups Folder", "Website",
+                                         "GitHub",       "Documentation",       "logPath",
+                                         "Open Log File"};
     }
     void tabOrder()
     {

@@ -1,3 +1,4 @@
+#include "backups.h"
 #include "logger.h"
 #include "settings.h"
 #include "settingsview.h"
@@ -102,6 +103,8 @@ private slots:
                                  << "https" << QString::fromLatin1(Tavrin::WebsiteUrl);
         QTest::newRow("log") << "Open Log File"
                              << "file" << QDir::toNativeSeparators(log);
+        QTest::newRow("backups") << "Open Backups Folder"
+                                 << "file" << QDir::toNativeSeparators(Backups::backupsFolder());
     }
     void opening()
     {
@@ -113,7 +116,15 @@ private slots:
         auto *logPath = current(view)->findChild<QLineEdit *>("logPath");
         QVERIFY(logPath->isReadOnly());
         QCOMPARE(logPath->text(), QDir::toNativeSeparators(Logger::logFilePath()));
+        QCOMPARE(current(view)->findChild<QLabel *>("backupsFolder")->text(), Backups::backupsFolder());
         QSignalSpy toasts(&view, &SettingsView::showToast);
+        if (label == "Open Backups Folder") { // nothing to open before the first backup
+            QVERIFY(QDir(Backups::backupsFolder()).removeRecursively());
+            QTest::mouseClick(button(view, label), Qt::LeftButton);
+            QCOMPARE(toasts.takeFirst().first().toString(),
+                     "No backups yet: Tavrin makes the first before it changes a client's configuration.");
+            QVERIFY(QDir().mkpath(Backups::backupsFolder()));
+        }
         for (bool handled : {true, false}) {
             m_opened.clear();
             if (handled)

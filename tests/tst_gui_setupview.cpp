@@ -3,6 +3,7 @@
 #include "addon.h"
 #include "cardgrid.h"
 #include "clientcard.h"
+#include "clientmenu.h"
 #include "elidedlabel.h"
 #include "focuskeeper.h"
 #include "mainwindow.h"
@@ -23,6 +24,7 @@
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QThreadPool>
+#include <QToolButton>
 
 using Toasts = QList<QVariantList>;
 
@@ -400,17 +402,33 @@ M=; for a; do case $a in GODOT_MCP_PERMISSION_MODE=*) M=${a#*=};; esac; done
         QCOMPARE(count("get") + count("busy"), 4);
         QVERIFY(page().contains("|Codex|Configured|[Remove]|"));
 
+        // A configured client's "⋯" opens its menu; a backup put back from it rereads the clients.
+        QToolButton *more = nullptr;
+        for (ClientCard *c : area()->widget()->findChildren<ClientCard *>())
+            more = c->clientId() == "cursor" ? c->findChild<QToolButton *>("clientMore") : more;
+        QVERIFY(more);
+        QTest::mouseClick(more, Qt::LeftButton);
+        ClientMenu *menu = nullptr;
+        QTRY_VERIFY((menu = v()->findChild<ClientMenu *>()) && menu->isVisible());
+        QStringList items;
+        for (QAction *action : menu->actions())
+            items << action->text();
+        QCOMPARE(items, QStringList({"Restore Previous Version…", "Show Entry", "Open Config File", "Copy Entry"}));
+        emit menu->restored("cursor");
+        menu->close();
+        waitForScans(5);
+
         // The page goes while a rescan and a failing removal are held.
-        touch("hold-get-5");
+        touch("hold-get-6");
         click("Remove Cursor");
-        QTRY_COMPARE_WITH_TIMEOUT(count("get"), 5, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(count("get"), 6, 20000);
         touch("codex-fail");
         touch("hold-codex-remove");
         click("Remove Codex");
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(state("codex-remove-running")), 20000);
         p->view.reset();
         release("hold-codex-remove");
-        release("hold-get-5");
+        release("hold-get-6");
         QVERIFY(idle());
         QCoreApplication::processEvents();
         QCOMPARE(Toasts(p->toasts), Toasts(configured) << (QVariantList{"Cursor removed", 0}));
@@ -675,14 +693,18 @@ M=; for a; do case $a in GODOT_MCP_PERMISSION_MODE=*) M=${a#*=};; esac; done
         QApplication::setActiveWindow(v());
         QVERIFY(QTest::qWaitForWindowActive(v()));
         const QList<QWidget *> stops = FocusKeeper::tabStops(v());
-        QCOMPARE(stops.size(), 1 + 4 + 1); // Install, the four installed clients, Test Server
+        QCOMPARE(stops.size(), 1 + 4 * 2 + 1); // Install, "⋯" and Configure of the four installed clients, Test Server
         stops.first()->setFocus();
         QPoint last(-1, -1);
         for (QWidget *stop : stops) {
             QCOMPARE(QApplication::focusWidget(), stop);
-            const QPoint at = stop->mapTo(v(), QPoint());
-            QVERIFY(qobject_cast<QPushButton *>(stop) && stop->isVisible());
-            QVERIFY(at.y() > last.y() + 8 || (qAbs(at.y() - last.y()) <= 8 && at.x() > last.x()));
+            // A client card's stops go together; cards in reading order.
+            QWidget *card = stop;
+            while (card && !qobject_cast<ClientCard *>(card))
+                card = card->parentWidget();
+            const QPoint at = (card ? card : stop)->mapTo(v(), QPoint());
+            QVERIFY(qobject_cast<QAbstractButton *>(stop) && stop->isVisible());
+            QVERIFY(at == last || at.y() > last.y() + 8 || (qAbs(at.y() - last.y()) <= 8 && at.x() > last.x()));
             last = at;
             QTest::keyClick(stop, Qt::Key_Tab);
         }

@@ -9,8 +9,12 @@
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QToolButton>
+#include <QTreeWidget>
 #include <QVBoxLayout>
 #include <QtTest>
 
@@ -53,6 +57,19 @@ private slots:
             styled(new QLabel(QStringLiteral("l")), cls);
         for (const char *cls : {"card", "project-card", "client-card", "prereq-item"})
             styled(new QFrame, cls);
+        for (const char *cls : {"dialog-title", "error-text"})
+            styled(new QLabel(QStringLiteral("l")), cls);
+        styled(new QToolButton, "more-button");
+        styled(new QPlainTextEdit(QStringLiteral("p")), "code");
+        auto *list = new QTreeWidget;
+        list->setHeaderLabels({QStringLiteral("h")});
+        new QTreeWidgetItem(list, {QStringLiteral("i")});
+        styled(list, "backup-list");
+        auto *menu = new QMenu(&root);
+        menu->setProperty("class", QStringLiteral("card-menu"));
+        menu->addAction(QStringLiteral("a"))->setEnabled(false);
+        menu->addSeparator();
+        menu->ensurePolished();
         layout->addWidget(new QLineEdit);
         layout->addWidget(new QCheckBox(QStringLiteral("c")));
         layout->addWidget(new QScrollArea);

@@ -499,6 +499,35 @@ private slots:
         QCOMPARE(text, expected);
     }
 
+    void memberText_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QStringList>("path");
+        QTest::addColumn<QByteArray>("expected"); // null: not found
+        QTest::newRow("nested, dedented, comments kept")
+            << QByteArray("{\n  \"mcpServers\": {\n    \"a\": 1,\n    \"tavrin\": { // ours\n      \"command\": "
+                          "\"uvx\",\n    },\n  }\n}")
+            << s_servers << QByteArray("\"tavrin\": { // ours\n  \"command\": \"uvx\",\n}");
+        QTest::newRow("one line, CRLF around") << QByteArray("{\r\n\t\"tavrin\": [1, 2] ,\r\n\t\"b\": 2\r\n}")
+                                               << QStringList() << QByteArray("\"tavrin\": [1, 2]");
+        QTest::newRow("the last duplicate")
+            << QByteArray(R"({"tavrin": 1, "tavr\u0069n": 2})") << QStringList() << QByteArray(R"("tavr\u0069n": 2)");
+        QTest::newRow("absent") << QByteArray(R"({"mcpServers": {"a": 1}})") << s_servers << QByteArray();
+        QTest::newRow("path not an object") << QByteArray(R"({"mcpServers": ["tavrin"]})") << s_servers << QByteArray();
+        QTest::newRow("broken") << QByteArray(R"({"tavrin": 1)") << QStringList() << QByteArray();
+        QTest::newRow("top not an object") << QByteArray("[]") << QStringList() << QByteArray();
+    }
+    void memberText()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(QStringList, path);
+        QFETCH(QByteArray, expected);
+        QByteArray member = "stale";
+        QCOMPARE(JsoncEdit::memberText(text, path, QStringLiteral("tavrin"), &member), !expected.isNull());
+        if (!expected.isNull())
+            QCOMPARE(member, expected);
+    }
+
     void refused_data()
     {
         QTest::addColumn<QByteArray>("text");

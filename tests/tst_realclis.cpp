@@ -1,5 +1,6 @@
 // Round trips against the real AI-client CLIs from npm (scripts/install-clis.sh), each in a fresh
 // home, offline.
+#include "backups.h"
 #include "clients.h"
 #include "testenv.h"
 #include "toolprocess.h"
@@ -34,24 +35,40 @@ class TestRealClis : public QObject
     }
 
     // Registers, re-registers in another mode, removes, removes again; `stored` is the mode in `file`.
-    // A registration in an older mode is seen as such, and not up to date.
+    // A registration in an older mode is seen as such, and not up to date. Before each run the
+    // tool's file, once it exists, is backed up as it was, and the backup reads as what it held.
     static void roundTrip(const QString &id, const QString &file, const QString &stored)
     {
         const QString path = QDir::homePath() + '/' + file;
         QVERIFY(!detected(id).configured);
         Clients clients;
-        QVERIFY2(clients.writeConfig(id, "safe_edit"), qPrintable(clients.lastError()));
+        Backups backups;
+        const auto change = [&](bool write, const QString &mode, Backups::Content held) {
+            const bool existed = QFileInfo::exists(path);
+            const QByteArray before = TestEnv::readFile(path);
+            const int count = Backups::count(id);
+            QVERIFY2(write ? clients.writeConfig(id, mode) : clients.removeConfig(id), qPrintable(clients.lastError()));
+            QCOMPARE(Backups::count(id), count + (existed ? 1 : 0));
+            if (existed) {
+                QCOMPARE(Clients::changedFilePath(id), path);
+                const Backups::Backup newest = backups.list(id, Clients::backupLayout(id)).first();
+                QCOMPARE(TestEnv::readFile(newest.path), before);
+                QCOMPARE(newest.content, held);
+            }
+        };
+        change(true, "safe_edit", Backups::Content::NoEntry);
         ClientInfo info = detected(id, "full_control");
         QVERIFY(info.configured && !info.upToDate && info.mode == "safe_edit" && info.command == "uvx");
-        QVERIFY2(clients.writeConfig(id, "full_control"), qPrintable(clients.lastError()));
+        change(true, "full_control", Backups::Content::SafeEdit);
         info = detected(id, "full_control");
         QVERIFY(info.upToDate && info.mode == "full_control" && info.args == QStringList{"tavrin"});
         QVERIFY2(TestEnv::readFile(path).contains(stored.arg("full_control").toUtf8()), TestEnv::readFile(path));
         QVERIFY(!TestEnv::readFile(path).contains("safe_edit"));
-        QVERIFY2(clients.removeConfig(id), qPrintable(clients.lastError()));
+        change(false, {}, Backups::Content::FullControl);
         QVERIFY(!detected(id).configured);
         QVERIFY(!TestEnv::readFile(path).contains("GODOT_MCP_PERMISSION_MODE"));
-        QVERIFY2(clients.removeConfig(id), qPrintable(clients.lastError())); // already gone is fine
+        change(false, {}, Backups::Content::NoEntry); // already gone is fine
+        QVERIFY(Backups::count(id) >= 2);
     }
 
     // The user's server "other" is added with the client's own `mcp add` first. We register Safe
