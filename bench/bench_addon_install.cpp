@@ -39,7 +39,7 @@ qint64 generateAddon(const QString &root)
 
     QRandomGenerator random(42);
     for (int i = 1; i < s_fileCount; ++i) {
-        const QString folder = folders.at(i % folders.size());
+        const QString &folder = folders.at(i % folders.size());
         QFile file(root + QLatin1Char('/') + folder + QStringLiteral("/file_%1.gd").arg(i));
         if (!file.open(QIODevice::WriteOnly))
             return -1;

@@ -12,8 +12,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <functional>
-#include <time.h>
 
 namespace {
 

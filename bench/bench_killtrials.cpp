@@ -151,7 +151,7 @@ Counts settingsTrials(int trials)
             ++counts.unparsable;
         } else {
             QStringList paths;
-            for (const QJsonValue &entry : doc[QLatin1String("recent_projects")].toArray())
+            for (const QJsonValue entry : doc[QLatin1String("recent_projects")].toArray())
                 paths << entry[QLatin1String("path")].toString();
             paths.sort();
             QStringList expected;

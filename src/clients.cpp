@@ -112,7 +112,7 @@ bool backUp(const QString &clientId, const QString &path, QString *error)
 QStringList strings(const QJsonArray &array)
 {
     QStringList list;
-    for (const QJsonValue &value : array)
+    for (const QJsonValue value : array)
         list << value.toString();
     return list;
 }

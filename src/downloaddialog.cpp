@@ -40,7 +40,7 @@ DownloadDialog::DownloadDialog(Updater *updater, QWidget *parent)
 
 QString DownloadDialog::progressText(qint64 received, qint64 total)
 {
-    const QString title = tr("Downloading update…");
+    QString title = tr("Downloading update…");
     if (total > 0)
         return tr("%1 %2 % (%3 of %4 MB)")
             .arg(title)

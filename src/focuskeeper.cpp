@@ -48,7 +48,7 @@ void FocusKeeper::restore() const
             target = stop;
     }
     if (!target)
-        target = stops.at(qMin(m_index, int(stops.size()) - 1));
+        target = stops.at(qMin(m_index, stops.size() - 1));
     // A control not shown yet takes the focus as soon as it is.
     target->setFocus(Qt::OtherFocusReason);
 }
@@ -62,7 +62,7 @@ void FocusKeeper::setKey(QWidget *widget, const QString &key, const QString &gro
 
 QString FocusKeeper::keyOf(const QWidget *widget)
 {
-    const QString key = widget->property(s_keyProperty).toString();
+    QString key = widget->property(s_keyProperty).toString();
     if (!key.isEmpty())
         return key;
     if (!widget->objectName().isEmpty())

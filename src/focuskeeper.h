@@ -36,5 +36,5 @@ private:
     QPointer<QWidget> m_page;
     QString m_key;
     QString m_group;
-    int m_index = -1;
+    qsizetype m_index = -1;
 };

@@ -546,7 +546,7 @@ void write(QByteArray &out, const QJsonValue &value, const QByteArray &indent, c
         close('}');
     } else {
         out += '[';
-        for (const QJsonValue &element : value.toArray()) {
+        for (const QJsonValue element : value.toArray()) {
             separate();
             write(out, element, inner, style, compact);
         }

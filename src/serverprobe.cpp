@@ -58,7 +58,7 @@ QString describeError(const QJsonObject &error)
     const QJsonArray supported =
         error.value(QLatin1String("data")).toObject().value(QLatin1String("supported")).toArray();
     QStringList versions;
-    for (const QJsonValue &version : supported)
+    for (const QJsonValue version : supported)
         versions << version.toString();
     if (!versions.isEmpty())
         details += QStringLiteral("; it supports ") + versions.join(QStringLiteral(", "));
@@ -218,7 +218,7 @@ QString ServerProbe::lastStderrLine() const
 {
     if (!m_server)
         return m_result.stderrTail.isEmpty() ? QString() : m_result.stderrTail.last();
-    const QString partial = m_server->currentPartial();
+    QString partial = m_server->currentPartial();
     if (!partial.isEmpty())
         return partial;
     return m_server->stderrLines.isEmpty() ? QString() : m_server->stderrLines.last();
@@ -421,7 +421,7 @@ void ServerProbe::handleLine(const QByteArray &raw)
         messages << document.object();
     } else if (valid && document.isArray() && !document.array().isEmpty()) {
         // A batch (allowed by 2025-03-26).
-        for (const QJsonValue &value : document.array())
+        for (const QJsonValue value : document.array())
             messages << value.toObject();
     } else {
         valid = false;
@@ -526,7 +526,7 @@ void ServerProbe::handleResult(const QJsonObject &result)
         const QJsonArray supported = result.value(QLatin1String("supportedVersions")).toArray();
         if (!supported.isEmpty() && !supported.contains(s_stateless)) {
             QStringList versions;
-            for (const QJsonValue &value : supported)
+            for (const QJsonValue value : supported)
                 versions << value.toString();
             fail(ServerProbeResult::Failure::ProtocolError,
                  QStringLiteral("The server speaks only MCP protocol versions %1, which Tavrin Desktop does not know.")

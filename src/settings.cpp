@@ -21,7 +21,7 @@ constexpr int s_maxRecent = 10;
 
 QJsonArray withoutPath(QJsonArray list, const QString &path)
 {
-    for (int i = list.size() - 1; i >= 0; --i) {
+    for (qsizetype i = list.size() - 1; i >= 0; --i) {
         if (list.at(i).toObject().value(QLatin1String("path")).toString() == path)
             list.removeAt(i);
     }

@@ -44,7 +44,7 @@ bool editTable(QJsonObject &table, const QStringList &keys, int depth, const Tab
 
 bool insertValue(QJsonObject &table, const QStringList &keys, const QJsonValue &value)
 {
-    const QString last = keys.last();
+    const QString &last = keys.last();
     return editTable(table, keys.mid(0, keys.size() - 1), 0, [&](QJsonObject &t) {
         if (t.contains(last))
             return false;
@@ -301,13 +301,11 @@ private:
         }
         if (token == QLatin1String("true") || token == QLatin1String("false")) {
             out = token == QLatin1String("true");
-        } else if (s_decimal.match(token).hasMatch()) {
+        } else if (s_decimal.match(token).hasMatch() || s_float.match(token).hasMatch()) {
             out = QString(token).remove(QLatin1Char('_')).toDouble();
         } else if (s_prefixed.match(token).hasMatch()) {
             const int base = token.at(1) == QLatin1Char('x') ? 16 : token.at(1) == QLatin1Char('o') ? 8 : 2;
             out = double(token.mid(2).remove(QLatin1Char('_')).toULongLong(nullptr, base));
-        } else if (s_float.match(token).hasMatch()) {
-            out = QString(token).remove(QLatin1Char('_')).toDouble();
         } else if (s_special.match(token).hasMatch() || s_dateTime.match(token).hasMatch()) {
             out = token; // JSON has no such values
         } else {

@@ -273,7 +273,7 @@ void Updater::checkForUpdates()
             const QJsonArray assets = release.value(QLatin1String("assets")).toArray();
             QString installerName;
             Asset listed;
-            for (const QJsonValue &asset : assets) {
+            for (const QJsonValue asset : assets) {
                 const QJsonObject object = asset.toObject();
                 const QString name = object.value(QLatin1String("name")).toString();
                 if (name.endsWith(s_installerSuffix)) {
@@ -285,7 +285,7 @@ void Updater::checkForUpdates()
                 }
             }
             if (!installerName.isEmpty()) {
-                for (const QJsonValue &asset : assets) {
+                for (const QJsonValue asset : assets) {
                     const QJsonObject object = asset.toObject();
                     if (object.value(QLatin1String("name")).toString() == installerName + s_checksumSuffix) {
                         listed.checksumUrl = QUrl(object.value(QLatin1String("browser_download_url")).toString());

@@ -62,7 +62,7 @@ inline void isolate(bool gui)
 // folders on its own PATH, so it may call sleep, cat and the like.
 inline QString writeTool(const QString &name, const QByteArray &body, const QString &folder = binDir())
 {
-    const QString path = folder + QLatin1Char('/') + name;
+    QString path = folder + QLatin1Char('/') + name;
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return {};

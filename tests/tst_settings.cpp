@@ -20,7 +20,7 @@ class TestSettings : public QObject
     static QStringList recentPaths(const Settings &s)
     {
         QStringList paths;
-        for (const QJsonValue &v : s.recentProjects())
+        for (const QJsonValue v : s.recentProjects())
             paths << v.toObject().value(QLatin1String("path")).toString();
         return paths;
     }

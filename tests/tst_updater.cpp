@@ -24,7 +24,8 @@ class TestUpdater : public QObject
     QString url(const QByteArray &path) const { return m_server->url(path).toString(); }
 
     // Every asset is listed with the installer's size, as GitHub lists each asset's.
-    static Response release(const QString &tag, const QStringList &assets = {"T-win64.exe"}, QString at = "http://h/")
+    static Response release(const QString &tag, const QStringList &assets = {"T-win64.exe"},
+                            const QString &at = "http://h/")
     {
         QString json = "{\"body\":\"notes\",\"tag_name\":\"" + tag + "\",\"assets\":[";
         for (const QString &name : assets)
