@@ -148,41 +148,27 @@ public:
 
     QJsonValue value(int level, int depth)
     {
-        switch (m_random.bounded(depth > 0 ? 8 : 6)) {
-        case 0: {
-            static const QList<std::pair<QByteArray, QString>> s_strings{
-                {R"("plain")", QStringLiteral("plain")},
-                {"\"// not /* a comment */\"", QStringLiteral("// not /* a comment */")},
-                {R"("{\"x\": [1, 2]}, ")", QStringLiteral("{\"x\": [1, 2]}, ")},
-                {R"("tab\there\\")", QStringLiteral("tab\there\\")},
-                {R"("\u00e9\ud83d\ude00 é")", QStringLiteral("\u00e9\U0001F600 é")},
-                {R"("")", QString()}};
-            const auto &s = s_strings.at(m_random.bounded(int(s_strings.size())));
-            text += s.first;
-            return s.second;
-        }
-        case 1: {
-            static const QList<std::pair<QByteArray, double>> s_numbers{
-                {"0", 0}, {"-17", -17}, {"3.25", 3.25}, {"1e3", 1000}, {"-0.5E-2", -0.005}, {"123456789", 123456789}};
-            const auto &n = s_numbers.at(m_random.bounded(int(s_numbers.size())));
-            text += n.first;
-            return n.second;
-        }
-        case 2:
-            text += "true";
-            return true;
-        case 3:
-            text += "false";
-            return false;
-        case 4:
-            text += "null";
-            return QJsonValue::Null;
-        case 5:
-        case 6:
-            return object(level + 1, depth - 1, false);
-        default:
+        // Scalars as written and as read: strings with comment markers, braces and escapes.
+        static const QList<std::pair<QByteArray, QJsonValue>> s_strings{
+            {R"("plain")", QStringLiteral("plain")},
+            {"\"// not /* a comment */\"", QStringLiteral("// not /* a comment */")},
+            {R"("{\"x\": [1, 2]}, ")", QStringLiteral("{\"x\": [1, 2]}, ")},
+            {R"("tab\there\\")", QStringLiteral("tab\there\\")},
+            {R"("\u00e9\ud83d\ude00 é")", QStringLiteral("\u00e9\U0001F600 é")},
+            {R"("")", QString()}};
+        static const QList<std::pair<QByteArray, QJsonValue>> s_others{
+            {"0", 0},       {"-17", -17},        {"3.25", 3.25},
+            {"1e3", 1000},  {"-0.5E-2", -0.005}, {"123456789", 123456789},
+            {"true", true}, {"false", false},    {"null", QJsonValue::Null}};
+        const int pick = m_random.bounded(depth > 0 ? 8 : 6);
+        if (pick == 7)
             return array(level + 1, depth - 1);
-        }
+        if (pick >= 5)
+            return object(level + 1, depth - 1, false);
+        const auto &list = pick == 0 ? s_strings : s_others;
+        const auto &scalar = list.at(m_random.bounded(int(list.size())));
+        text += scalar.first;
+        return scalar.second;
     }
 
 private:
