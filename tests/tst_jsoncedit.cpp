@@ -5,6 +5,7 @@
 #include <QJsonDocument>
 #include <QRandomGenerator>
 
+#include <algorithm>
 #include <functional>
 
 namespace {
@@ -101,18 +102,12 @@ QList<QByteArray> withoutMember(QList<QByteArray> t, const QByteArray &key)
 
 qsizetype commonPrefix(const QByteArray &a, const QByteArray &b)
 {
-    qsizetype n = 0;
-    while (n < a.size() && n < b.size() && a.at(n) == b.at(n))
-        ++n;
-    return n;
+    return std::mismatch(a.begin(), a.end(), b.begin(), b.end()).first - a.begin();
 }
 
 qsizetype commonSuffix(const QByteArray &a, const QByteArray &b)
 {
-    qsizetype n = 0;
-    while (n < a.size() && n < b.size() && a.at(a.size() - 1 - n) == b.at(b.size() - 1 - n))
-        ++n;
-    return n;
+    return std::mismatch(a.rbegin(), a.rend(), b.rbegin(), b.rend()).first - a.rbegin();
 }
 
 // Random JSONC documents: {... "mcp": {... "servers": {... "tavrin": ...}}} with any of those
