@@ -174,36 +174,21 @@ private:
             text += m_unit;
     }
 
+    // Nothing, blanks, comments or line breaks; no line break in a one-line document.
     void trivia(int level)
     {
         static const QList<QByteArray> s_blocks{"/* c */", "/* { \"x\": 1, } // */", "/*/ odd */", "/**/"};
-        switch (m_random.bounded(m_oneLine ? 5 : 12)) {
-        case 0:
-            text += ' ';
-            break;
-        case 1:
+        const int pick = m_random.bounded(m_oneLine ? 5 : 12);
+        if (pick == 0 || pick == 2)
+            text += pick == 0 ? " " : " \t ";
+        else if (pick == 1)
             text += s_blocks.at(m_random.bounded(int(s_blocks.size())));
-            break;
-        case 2:
-            text += " \t ";
-            break;
-        case 5:
-        case 6:
-        case 7:
-            newline(level);
-            break;
-        case 8:
+        else if (pick == 8)
             text += " // note, with \"quotes\" and /* */";
+        else if (pick == 9)
+            newline(level), text += "/* several" + m_eol + " * lines */";
+        if (pick >= 5 && pick <= 9)
             newline(level);
-            break;
-        case 9:
-            newline(level);
-            text += "/* several" + m_eol + " * lines */";
-            newline(level);
-            break;
-        default:
-            break;
-        }
     }
 
     void key(int level, const QByteArray &name)
@@ -246,13 +231,8 @@ private:
         }
         const int count = m_random.bounded(depth > 0 ? 4 : 1) + special;
         QList<bool> specials(count, false);
-        for (int placed = 0; placed < special;) {
-            const int at = m_random.bounded(count);
-            if (!specials.at(at)) {
-                specials[at] = true;
-                ++placed;
-            }
-        }
+        std::fill_n(specials.begin(), special, true);
+        std::shuffle(specials.begin(), specials.end(), m_random);
         for (int i = 0; i < count; ++i) {
             if (specials.at(i) && pathLevel < levels) {
                 const QByteArray name = pathLevel == 0 ? "\"mcp\"" : "\"servers\"";
