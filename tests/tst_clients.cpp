@@ -198,28 +198,25 @@ private slots:
             const auto file = [&](const QJsonValue &ours) {
                 return document(id, {{"other", other}, {"tavrin", ours}});
             };
-            const auto name = [&](const char *what) { return QString(id + ": " + what).toUtf8(); };
+            const auto add = [&](const char *what, const QByteArray &bytes, const Truth &truth) {
+                QTest::newRow(qPrintable(id + ": " + what)) << id << bytes << truth;
+            };
             QJsonObject otherCommand = Clients::mcpEntry(client.entry, "safe_edit");
             if (client.entry.commandArray)
                 otherCommand.insert("command", QJsonArray{"node", "server.js"});
             else
                 otherCommand.insert("command", "node"), otherCommand.insert("args", QJsonArray{"server.js"});
             const QByteArray current = file(Clients::mcpEntry(client.entry, "safe_edit"));
-            QTest::newRow(name("up to date").constData())
-                << id << current << Truth{true, true, "safe_edit", "uvx", true};
-            QTest::newRow(name("old mode").constData()) << id << file(Clients::mcpEntry(client.entry, "full_control"))
-                                                        << Truth{true, true, "full_control", "uvx", false};
-            QTest::newRow(name("other command").constData())
-                << id << file(otherCommand) << Truth{true, true, "safe_edit", "node", false};
-            QTest::newRow(name("not an object").constData())
-                << id << file(QStringLiteral("uvx tavrin")) << Truth{true, false, "", "", false};
-            QTest::newRow(name("not ours").constData())
-                << id << document(id, {{"other", other}}) << Truth{false, false, "", "", false};
+            add("up to date", current, Truth{true, true, "safe_edit", "uvx", true});
+            add("old mode", file(Clients::mcpEntry(client.entry, "full_control")),
+                Truth{true, true, "full_control", "uvx", false});
+            add("other command", file(otherCommand), Truth{true, true, "safe_edit", "node", false});
+            add("not an object", file(QStringLiteral("uvx tavrin")), Truth{true, false, "", "", false});
+            add("not ours", document(id, {{"other", other}}), Truth{false, false, "", "", false});
             if (client.format == Format::Jsonc) {
                 QByteArray commented = "// mine\n" + current;
                 commented.replace("\"other\"", "/* theirs */ \"other\"");
-                QTest::newRow(name("comments").constData())
-                    << id << commented << Truth{true, true, "safe_edit", "uvx", true};
+                add("comments", commented, Truth{true, true, "safe_edit", "uvx", true});
             }
         }
     }
