@@ -104,22 +104,21 @@ private slots:
             QVERIFY(QFile::setPermissions(Backups::backupsFolder(), folderBefore));
         }
         const QDateTime before = QDateTime::currentDateTimeUtc();
+        const QString id = QStringLiteral("claude-code");
         Backups backups;
         QString created;
-        QVERIFY2(backups.backup(QStringLiteral("claude-code"), source, &created), qPrintable(backups.lastError()));
+        QVERIFY2(backups.backup(id, source, &created), qPrintable(backups.lastError()));
 
-        QCOMPARE(names(QStringLiteral("claude-code")), QStringList{QFileInfo(created).fileName()});
-        QVERIFY2(QRegularExpression(QStringLiteral(R"(^\d{8}-\d{6}-\d{3}-)") + QRegularExpression::escape(fileName) +
-                                    QLatin1Char('$'))
-                     .match(QFileInfo(created).fileName())
-                     .hasMatch(),
-                 qPrintable(created));
+        const QString name = QFileInfo(created).fileName();
+        QCOMPARE(names(id), QStringList{name});
+        const QString pattern = R"(^\d{8}-\d{6}-\d{3}-)" + QRegularExpression::escape(fileName) + '$';
+        QVERIFY2(QRegularExpression(pattern).match(name).hasMatch(), qPrintable(name));
         QCOMPARE(TestEnv::readFile(created), bytes);
         QCOMPARE(unixBits(created), perms);
         QCOMPARE(TestEnv::readFile(source), bytes);
         QCOMPARE(unixBits(Backups::backupsFolder()), s_ownerOnlyFolder);
-        QCOMPARE(unixBits(Backups::clientFolder(QStringLiteral("claude-code"))), s_ownerOnlyFolder);
-        const QList<Backups::Backup> listed = backups.list(QStringLiteral("claude-code"), {});
+        QCOMPARE(unixBits(Backups::clientFolder(id)), s_ownerOnlyFolder);
+        const QList<Backups::Backup> listed = backups.list(id, {});
         QCOMPARE(listed.size(), 1);
         QCOMPARE(listed.first().path, created);
         QCOMPARE(listed.first().size, bytes.size());
