@@ -222,24 +222,24 @@ private:
         if (path)
             open[pathLevel] = text.size();
         text += '{';
-        int special = 0; // members this object must hold besides random ones
+        int needed = 0; // members this object must hold besides random ones
         if (path && pathLevel < levels) {
-            special = 1;
+            needed = 1;
         } else if (path && pathLevel == 2) {
             ours = m_random.bounded(4) % 3;
-            special = ours;
+            needed = ours;
         }
-        const int count = m_random.bounded(depth > 0 ? 4 : 1) + special;
-        QList<bool> specials(count, false);
-        std::fill_n(specials.begin(), special, true);
-        std::shuffle(specials.begin(), specials.end(), m_random);
+        const int count = m_random.bounded(depth > 0 ? 4 : 1) + needed;
+        QList<bool> isNeeded(count, false);
+        std::fill_n(isNeeded.begin(), needed, true);
+        std::shuffle(isNeeded.begin(), isNeeded.end(), m_random);
         for (int i = 0; i < count; ++i) {
-            if (specials.at(i) && pathLevel < levels) {
+            if (isNeeded.at(i) && pathLevel < levels) {
                 const QByteArray name = pathLevel == 0 ? "\"mcp\"" : "\"servers\"";
                 key(level + 1, name);
                 result.insert(QString::fromLatin1(name.mid(1, name.size() - 2)),
                               object(level + 1, depth - 1, true, pathLevel + 1));
-            } else if (specials.at(i)) {
+            } else if (isNeeded.at(i)) {
                 key(level + 1, "\"tavrin\"");
                 valueStart = text.size();
                 result.insert(QStringLiteral("tavrin"), value(level + 1, 1));
