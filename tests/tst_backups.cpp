@@ -56,6 +56,13 @@ QMap<QString, QByteArray> snapshot()
     return result;
 }
 
+// A row of listTellsWhatEachHolds: what `bytes` read in `syntax` hold.
+void held(const char *name, Backups::Syntax syntax, const QByteArray &bytes, Backups::Content content,
+          const QString &mode = {}, const QStringList &serversPath = {"mcpServers"}, const QString &envKey = "env")
+{
+    QTest::newRow(name) << syntax << serversPath << envKey << bytes << content << mode;
+}
+
 } // namespace
 
 class TestBackups : public QObject
@@ -97,22 +104,21 @@ private slots:
             QVERIFY(QFile::setPermissions(Backups::backupsFolder(), folderBefore));
         }
         const QDateTime before = QDateTime::currentDateTimeUtc();
+        const QString id = QStringLiteral("claude-code");
         Backups backups;
         QString created;
-        QVERIFY2(backups.backup(QStringLiteral("claude-code"), source, &created), qPrintable(backups.lastError()));
+        QVERIFY2(backups.backup(id, source, &created), qPrintable(backups.lastError()));
 
-        QCOMPARE(names(QStringLiteral("claude-code")), QStringList{QFileInfo(created).fileName()});
-        QVERIFY2(QRegularExpression(QStringLiteral(R"(^\d{8}-\d{6}-\d{3}-)") + QRegularExpression::escape(fileName) +
-                                    QLatin1Char('$'))
-                     .match(QFileInfo(created).fileName())
-                     .hasMatch(),
-                 qPrintable(created));
+        const QString name = QFileInfo(created).fileName();
+        QCOMPARE(names(id), QStringList{name});
+        const QString pattern = R"(^\d{8}-\d{6}-\d{3}-)" + QRegularExpression::escape(fileName) + '$';
+        QVERIFY2(QRegularExpression(pattern).match(name).hasMatch(), qPrintable(name));
         QCOMPARE(TestEnv::readFile(created), bytes);
         QCOMPARE(unixBits(created), perms);
         QCOMPARE(TestEnv::readFile(source), bytes);
         QCOMPARE(unixBits(Backups::backupsFolder()), s_ownerOnlyFolder);
-        QCOMPARE(unixBits(Backups::clientFolder(QStringLiteral("claude-code"))), s_ownerOnlyFolder);
-        const QList<Backups::Backup> listed = backups.list(QStringLiteral("claude-code"), {});
+        QCOMPARE(unixBits(Backups::clientFolder(id)), s_ownerOnlyFolder);
+        const QList<Backups::Backup> listed = backups.list(id, {});
         QCOMPARE(listed.size(), 1);
         QCOMPARE(listed.first().path, created);
         QCOMPARE(listed.first().size, bytes.size());
@@ -365,87 +371,63 @@ private slots:
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<C>("content");
         QTest::addColumn<QString>("mode");
-        const QStringList mcp{"mcpServers"};
+        const QStringList toml{"mcp_servers"};
         const auto json = [](const char *servers) {
             return QByteArray(R"({"other": 1, "mcpServers": {"x": {"command": "y"})") + servers + "}}";
         };
         const auto entry = [&](const char *env) {
             return json(QByteArray(R"(, "tavrin": {"command": "uvx", "args": ["tavrin"])") + env + "}");
         };
-        QTest::newRow("json safe edit") << S::Json << mcp << "env"
-                                        << entry(R"(, "env": {"GODOT_MCP_PERMISSION_MODE": "safe_edit"})")
-                                        << C::SafeEdit << "safe_edit";
-        QTest::newRow("json full control")
-            << S::Json << mcp << "env" << entry(R"(, "env": {"GODOT_MCP_PERMISSION_MODE": "full_control"})")
-            << C::FullControl << "full_control";
-        QTest::newRow("json other mode") << S::Json << mcp << "env"
-                                         << entry(R"(, "env": {"GODOT_MCP_PERMISSION_MODE": "yolo"})") << C::OtherMode
-                                         << "yolo";
-        QTest::newRow("json entry without mode") << S::Json << mcp << "env" << entry("") << C::NoMode << "";
-        QTest::newRow("json other servers only") << S::Json << mcp << "env" << json("") << C::NoEntry << "";
-        QTest::newRow("json null entry") << S::Json << mcp << "env" << json(R"(, "tavrin": null)") << C::NoEntry << "";
-        QTest::newRow("json truncated") << S::Json << mcp << "env" << json("").chopped(1) << C::Unreadable << "";
-        QTest::newRow("json array") << S::Json << mcp << "env" << QByteArray("[]") << C::Unreadable << "";
-        QTest::newRow("comments in plain json") << S::Json << mcp << "env"
-                                                << "// mine\n" + entry("") << C::Unreadable << "";
-        QTest::newRow("jsonc vs code") << S::Jsonc << QStringList{"servers"} << "env"
-                                       << QByteArray("// user servers\n{\"servers\": {/* ours */ \"tavrin\": {\n"
-                                                     "  \"env\": {\"GODOT_MCP_PERMISSION_MODE\": \"a//b/*c*/,}\",},\n"
-                                                     "},}, \"inputs\": [1, 2,],}")
-                                       << C::OtherMode << "a//b/*c*/,}";
-        QTest::newRow("jsonc zed") << S::Jsonc << QStringList{"context_servers"} << "env"
-                                   << QByteArray("{\"context_servers\": {\"tavrin\": {\"env\": "
-                                                 "{\"GODOT_MCP_PERMISSION_MODE\": \"full_control\"}}}} // end")
-                                   << C::FullControl << "full_control";
-        QTest::newRow("jsonc opencode") << S::Jsonc << QStringList{"mcp"} << "environment"
-                                        << QByteArray(R"({"mcp": {"tavrin": {"command": ["uvx", "tavrin"],
-                                           "environment": {"GODOT_MCP_PERMISSION_MODE": "safe_edit"}}}})")
-                                        << C::SafeEdit << "safe_edit";
-        QTest::newRow("jsonc opencode, env member") << S::Jsonc << QStringList{"mcp", "servers"} << "environment"
-                                                    << QByteArray(R"({"mcp": {"servers": {"tavrin": {
-                                                       "env": {"GODOT_MCP_PERMISSION_MODE": "safe_edit"}}}}})")
-                                                    << C::NoMode << "";
-        QTest::newRow("jsonc unclosed comment") << S::Jsonc << mcp << "env"
-                                                << "/* " + entry("") << C::Unreadable << "";
-        const QStringList toml{"mcp_servers"};
-        QTest::newRow("toml as codex writes it")
-            << S::Toml << toml << "env"
-            << QByteArray("[mcp_servers.other]\ncommand = \"uvx\"\nargs = [\"foo\"]\n\n[mcp_servers.other.env]\n"
-                          "GODOT_MCP_PERMISSION_MODE = \"x\"\n\n[mcp_servers.tavrin]\ncommand = \"uvx\"\n"
-                          "args = [\"tavrin\"]\n\n[mcp_servers.tavrin.env]\nGODOT_MCP_PERMISSION_MODE = "
-                          "\"full_control\"\n")
-            << C::FullControl << "full_control";
-        QTest::newRow("toml inline env") << S::Toml << toml << "env"
-                                         << QByteArray("model = 'o3' # mine\r\n[mcp_servers.tavrin]\r\ncommand = "
-                                                       "\"uvx\"\r\nenv = { GODOT_MCP_PERMISSION_MODE = \"safe_edit\" }")
-                                         << C::SafeEdit << "safe_edit";
-        QTest::newRow("toml inline entry, quoted keys")
-            << S::Toml << toml << "env"
-            << QByteArray("[mcp_servers]\n\"tavrin\" = { command = \"uvx\", env = { 'GODOT_MCP_PERMISSION_MODE' = "
-                          "'full\\control' } }\n")
-            << C::OtherMode << "full\\control";
-        QTest::newRow("toml dotted keys") << S::Toml << toml << "env"
-                                          << QByteArray("mcp_servers . tavrin.env.GODOT_MCP_PERMISSION_MODE = "
-                                                        "\"\\u0073afe_edit\"\n")
-                                          << C::SafeEdit << "safe_edit";
-        QTest::newRow("toml everything else, no entry")
-            << S::Toml << toml << "env"
-            << QByteArray("notes = \"\"\"\n[mcp_servers.tavrin]\nenv = 1 \\\n  \"\"\"\nraw = '''x'''\n"
-                          "when = 1979-05-27 07:32:00Z\nn = [ 1_000, 0x1f, -3.5e2, inf, # c\n true,\n]\n"
-                          "[[profiles]]\nname = 'a'\n[[profiles]]\nname = 'b'\n[profiles.deep]\nx = {}\n"
-                          "[mcp_servers.other]\ncommand = \"y\"\n")
-            << C::NoEntry << "";
-        QTest::newRow("toml unclosed header")
-            << S::Toml << toml << "env" << QByteArray("[mcp_servers.tavrin\ncommand = \"uvx\"\n") << C::Unreadable
-            << "";
-        QTest::newRow("toml key twice") << S::Toml << toml << "env"
-                                        << QByteArray("[mcp_servers.tavrin]\ncommand = \"a\"\ncommand = \"b\"\n")
-                                        << C::Unreadable << "";
-        QTest::newRow("toml bare word") << S::Toml << toml << "env"
-                                        << QByteArray("[mcp_servers.tavrin]\ncommand = uvx\n") << C::Unreadable << "";
-        QTest::newRow("toml json") << S::Toml << toml << "env" << entry("") << C::Unreadable << "";
-        QTest::newRow("toml not utf-8") << S::Toml << toml << "env" << QByteArray("a = \"\xff\"\n") << C::Unreadable
-                                        << "";
+        held("json safe edit", S::Json, entry(R"(, "env": {"GODOT_MCP_PERMISSION_MODE": "safe_edit"})"), C::SafeEdit,
+             "safe_edit");
+        held("json entry without mode", S::Json, entry(""), C::NoMode);
+        held("json other servers only", S::Json, json(""), C::NoEntry);
+        held("json null entry", S::Json, json(R"(, "tavrin": null)"), C::NoEntry);
+        held("json truncated", S::Json, json("").chopped(1), C::Unreadable);
+        held("json array", S::Json, "[]", C::Unreadable);
+        held("comments in plain json", S::Json, "// mine\n" + entry(""), C::Unreadable);
+        held("jsonc vs code", S::Jsonc,
+             "// user servers\n{\"servers\": {/* ours */ \"tavrin\": {\n"
+             "  \"env\": {\"GODOT_MCP_PERMISSION_MODE\": \"a//b/*c*/,}\",},\n},}, \"inputs\": [1, 2,],}",
+             C::OtherMode, "a//b/*c*/,}", {"servers"});
+        held("jsonc zed", S::Jsonc,
+             "{\"context_servers\": {\"tavrin\": {\"env\": {\"GODOT_MCP_PERMISSION_MODE\": \"full_control\"}}}} // end",
+             C::FullControl, "full_control", {"context_servers"});
+        held("jsonc opencode", S::Jsonc,
+             R"({"mcp": {"tavrin": {"command": ["uvx", "tavrin"],
+                "environment": {"GODOT_MCP_PERMISSION_MODE": "safe_edit"}}}})",
+             C::SafeEdit, "safe_edit", {"mcp"}, "environment");
+        held("jsonc opencode, env member", S::Jsonc,
+             R"({"mcp": {"servers": {"tavrin": {"env": {"GODOT_MCP_PERMISSION_MODE": "safe_edit"}}}}})", C::NoMode, "",
+             {"mcp", "servers"}, "environment");
+        held("jsonc unclosed comment", S::Jsonc, "/* " + entry(""), C::Unreadable);
+        held("toml as codex writes it", S::Toml,
+             "[mcp_servers.other]\ncommand = \"uvx\"\nargs = [\"foo\"]\n\n[mcp_servers.other.env]\n"
+             "GODOT_MCP_PERMISSION_MODE = \"x\"\n\n[mcp_servers.tavrin]\ncommand = \"uvx\"\nargs = [\"tavrin\"]\n\n"
+             "[mcp_servers.tavrin.env]\nGODOT_MCP_PERMISSION_MODE = \"full_control\"\n",
+             C::FullControl, "full_control", toml);
+        held("toml inline env", S::Toml,
+             "model = 'o3' # mine\r\n[mcp_servers.tavrin]\r\ncommand = \"uvx\"\r\n"
+             "env = { GODOT_MCP_PERMISSION_MODE = \"safe_edit\" }",
+             C::SafeEdit, "safe_edit", toml);
+        held("toml inline entry, quoted keys", S::Toml,
+             "[mcp_servers]\n\"tavrin\" = { command = \"uvx\", env = { 'GODOT_MCP_PERMISSION_MODE' = "
+             "'full\\control' } }\n",
+             C::OtherMode, "full\\control", toml);
+        held("toml dotted keys", S::Toml, "mcp_servers . tavrin.env.GODOT_MCP_PERMISSION_MODE = \"\\u0073afe_edit\"\n",
+             C::SafeEdit, "safe_edit", toml);
+        held("toml everything else, no entry", S::Toml,
+             "notes = \"\"\"\n[mcp_servers.tavrin]\nenv = 1 \\\n  \"\"\"\nraw = '''x'''\n"
+             "when = 1979-05-27 07:32:00Z\nn = [ 1_000, 0x1f, -3.5e2, inf, # c\n true,\n]\n"
+             "[[profiles]]\nname = 'a'\n[[profiles]]\nname = 'b'\n[profiles.deep]\nx = {}\n"
+             "[mcp_servers.other]\ncommand = \"y\"\n",
+             C::NoEntry, "", toml);
+        held("toml unclosed header", S::Toml, "[mcp_servers.tavrin\ncommand = \"uvx\"\n", C::Unreadable, "", toml);
+        held("toml key twice", S::Toml, "[mcp_servers.tavrin]\ncommand = \"a\"\ncommand = \"b\"\n", C::Unreadable, "",
+             toml);
+        held("toml bare word", S::Toml, "[mcp_servers.tavrin]\ncommand = uvx\n", C::Unreadable, "", toml);
+        held("toml json", S::Toml, entry(""), C::Unreadable, "", toml);
+        held("toml not utf-8", S::Toml, "a = \"\xff\"\n", C::Unreadable, "", toml);
     }
     void listTellsWhatEachHolds()
     {

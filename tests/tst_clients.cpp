@@ -8,8 +8,11 @@
 
 using ClientCatalogue::Format;
 
-// Detection of a CLI client from Claude Code's own config file (null: none) and the answer of its
-// query; what it found: configured, the mode ('-': not an object) and whether that is up to date.
+// Row types. Probe: a CLI client's file (null: none) and query answer; what detection finds ('-':
+// not an object). Edit: a file client's file before (null: none; "<dir>": a folder) and after (null:
+// unchanged; '@': our entry). Run: sub-command `sub` answers out, code (-1: hangs; "missing": no
+// tool); `runs` lines are run. Change: a file (relative to the home) and its bytes before, and how
+// many backups the change leaves. Truth: what detection reads from an entry.
 struct Probe
 {
     QString id, file, out;
@@ -18,38 +21,36 @@ struct Probe
     QString mode;
     bool upToDate;
 };
-// A file client's file before (null: none; "<dir>": a folder instead) and after (null: unchanged;
-// '@': the entry).
 struct Edit
 {
     QString id;
-    bool write, detected;         // detected: configured beforehand
+    bool write, detected;
     QString before, after, error; // no error: the change succeeds
 };
-// A CLI's sub-command `sub` answers out, code (-1: hangs; "missing": no tool); runs: expected lines run.
 struct Run
 {
     QString id, sub, out, message;
     bool add;
     int code, runs;
 };
-// A change to one client's file (CLI clients: the file their tool edits), with the file's bytes
-// before; `backups`: how many copies the change leaves.
 struct Change
 {
     QString id;
     bool write;
-    QString file, before; // file relative to the home, null before: no file
+    QString file, before;
     int backups;
     QString env = {}; // "NAME=value", the value relative to the home
 };
-// What detection finds in a file: configured, an object, the mode, the command, up to date.
 struct Truth
 {
     bool configured, valid;
     QString mode, command;
     bool upToDate;
 };
+template<class T> void addRow(const char *name, const T &value)
+{
+    QTest::newRow(name) << value;
+}
 Q_DECLARE_METATYPE(Probe)
 Q_DECLARE_METATYPE(Edit)
 Q_DECLARE_METATYPE(Run)
@@ -101,8 +102,9 @@ private slots:
         qunsetenv("CODEX_HOME");
     }
 
-    // Every row of the catalogue with nothing installed: in order, not installed, not configured.
-    void catalogueOrder()
+    // With nothing installed: every row in order, none installed or configured. Then a client
+    // registered by file edit is present when its program is on the PATH or its folder exists.
+    void installed()
     {
         QStringList ids;
         for (const ClientInfo &info : Clients().detect(QStringLiteral("safe_edit"))) {
@@ -111,11 +113,6 @@ private slots:
         }
         QCOMPARE(ids.join(' '), "claude-code* claude-desktop cursor windsurf cline codex* vscode copilot-cli gemini "
                                 "qwen opencode zed");
-    }
-
-    // A client registered by file edit is present when its program is on the PATH or its folder exists.
-    void installed()
-    {
         for (const ClientCatalogue::Client &client : ClientCatalogue::all()) {
             if (client.format == Format::Cli)
                 continue;
@@ -140,27 +137,26 @@ private slots:
         const QString file = R"({"mcpServers": {"tavrin": )" + entry(cc) + "}}";
         const QString transport = R"({"name": "tavrin", "transport": {"type": "stdio", "command": "uvx",
             "args": ["tavrin"], "env": {"GODOT_MCP_PERMISSION_MODE": "safe_edit"}}})";
-        QTest::newRow("file") << Probe{cc, file, user, 0, false, true, "safe_edit", true};
-        QTest::newRow("file, old mode") << Probe{
-            cc, QString(file).replace("safe_edit", "full_control"), user, 0, false, true, "full_control", false};
-        QTest::newRow("file, no mode") << Probe{
-            cc, R"({"mcpServers": {"tavrin": {"command": "uvx"}}})", user, 0, false, true, "", false};
+        addRow("file", Probe{cc, file, user, 0, false, true, "safe_edit", true});
+        addRow("file, old mode", Probe{cc, QString(file).replace("safe_edit", "full_control"), user, 0, false, true,
+                                       "full_control", false});
+        addRow("file, no mode",
+               Probe{cc, R"({"mcpServers": {"tavrin": {"command": "uvx"}}})", user, 0, false, true, "", false});
         // Claude Code ignores what is not an object, and cannot remove it either.
-        QTest::newRow("null entry") << Probe{cc,   R"({"mcpServers": {"tavrin": null}})", user, 0, false, false, "",
-                                             false};
-        QTest::newRow("no file: query") << Probe{cc, none, get, 0, true, true, "safe_edit", true};
-        QTest::newRow("query, other command") << Probe{
-            cc,          none, QString(get).replace("uvx", "node").replace("Args: tavrin", "Args: a.js"), 0, true, true,
-            "safe_edit", false};
-        QTest::newRow("comments: query") << Probe{cc, "{ // x\n}", user, 0, true, true, "", false};
-        QTest::newRow("query fails") << Probe{cc, none, user, 1, true, false, "", false};
-        QTest::newRow("other scope") << Probe{cc, none, "tavrin:\n  Scope: Local config\n", 0, true, false, "", false};
-        QTest::newRow("codex") << Probe{codex, none, transport, 0, true, true, "safe_edit", true};
-        QTest::newRow("codex, other args") << Probe{
-            codex,       none, QString(transport).replace("[\"tavrin\"]", "[\"tavrin\", \"-v\"]"), 0, true, true,
-            "safe_edit", false};
-        QTest::newRow("codex, no transport") << Probe{codex, none, json, 0, true, true, "-", false};
-        QTest::newRow("codex fails") << Probe{codex, none, json, 1, true, false, "", false};
+        addRow("null entry", Probe{cc, R"({"mcpServers": {"tavrin": null}})", user, 0, false, false, "", false});
+        addRow("no file: query", Probe{cc, none, get, 0, true, true, "safe_edit", true});
+        addRow("query, other command",
+               Probe{cc, none, QString(get).replace("uvx", "node").replace("Args: tavrin", "Args: a.js"), 0, true, true,
+                     "safe_edit", false});
+        addRow("comments: query", Probe{cc, "{ // x\n}", user, 0, true, true, "", false});
+        addRow("query fails", Probe{cc, none, user, 1, true, false, "", false});
+        addRow("other scope", Probe{cc, none, "tavrin:\n  Scope: Local config\n", 0, true, false, "", false});
+        addRow("codex", Probe{codex, none, transport, 0, true, true, "safe_edit", true});
+        addRow("codex, other args",
+               Probe{codex, none, QString(transport).replace("[\"tavrin\"]", "[\"tavrin\", \"-v\"]"), 0, true, true,
+                     "safe_edit", false});
+        addRow("codex, no transport", Probe{codex, none, json, 0, true, true, "-", false});
+        addRow("codex fails", Probe{codex, none, json, 1, true, false, "", false});
     }
     void cliDetection()
     {
@@ -202,28 +198,25 @@ private slots:
             const auto file = [&](const QJsonValue &ours) {
                 return document(id, {{"other", other}, {"tavrin", ours}});
             };
-            const auto name = [&](const char *what) { return QString(id + ": " + what).toUtf8(); };
+            const auto add = [&](const char *what, const QByteArray &bytes, const Truth &truth) {
+                QTest::newRow(qPrintable(id + ": " + what)) << id << bytes << truth;
+            };
             QJsonObject otherCommand = Clients::mcpEntry(client.entry, "safe_edit");
             if (client.entry.commandArray)
                 otherCommand.insert("command", QJsonArray{"node", "server.js"});
             else
                 otherCommand.insert("command", "node"), otherCommand.insert("args", QJsonArray{"server.js"});
             const QByteArray current = file(Clients::mcpEntry(client.entry, "safe_edit"));
-            QTest::newRow(name("up to date").constData())
-                << id << current << Truth{true, true, "safe_edit", "uvx", true};
-            QTest::newRow(name("old mode").constData()) << id << file(Clients::mcpEntry(client.entry, "full_control"))
-                                                        << Truth{true, true, "full_control", "uvx", false};
-            QTest::newRow(name("other command").constData())
-                << id << file(otherCommand) << Truth{true, true, "safe_edit", "node", false};
-            QTest::newRow(name("not an object").constData())
-                << id << file(QStringLiteral("uvx tavrin")) << Truth{true, false, "", "", false};
-            QTest::newRow(name("not ours").constData())
-                << id << document(id, {{"other", other}}) << Truth{false, false, "", "", false};
+            add("up to date", current, Truth{true, true, "safe_edit", "uvx", true});
+            add("old mode", file(Clients::mcpEntry(client.entry, "full_control")),
+                Truth{true, true, "full_control", "uvx", false});
+            add("other command", file(otherCommand), Truth{true, true, "safe_edit", "node", false});
+            add("not an object", file(QStringLiteral("uvx tavrin")), Truth{true, false, "", "", false});
+            add("not ours", document(id, {{"other", other}}), Truth{false, false, "", "", false});
             if (client.format == Format::Jsonc) {
                 QByteArray commented = "// mine\n" + current;
                 commented.replace("\"other\"", "/* theirs */ \"other\"");
-                QTest::newRow(name("comments").constData())
-                    << id << commented << Truth{true, true, "safe_edit", "uvx", true};
+                add("comments", commented, Truth{true, true, "safe_edit", "uvx", true});
             }
         }
     }
@@ -261,31 +254,28 @@ private slots:
         const QString notObject = QStringLiteral("its content is not a JSON object"), noRead = "it cannot be read";
         const QString others = R"({"theme": "dark", "mcpServers": {"o": {"x": [1, {"b": null}]}}})";
         const QString cursor = "cursor", zed = "zed", opencode = "opencode";
-        QTest::newRow("fresh") << Edit{cursor, true, false, none, one, ""};
-        QTest::newRow("merge") << Edit{
-            cursor, true, false, others, QString(others).replace("]}}", "]}, \"tavrin\": @}"), ""};
-        QTest::newRow("replace") << Edit{cursor, true, true, R"({"mcpServers": {"tavrin": {"x": 1}}})", one, ""};
-        QTest::newRow("null servers") << Edit{
-            cursor, true, false, R"({"a": 1, "mcpServers": null})", R"({"a": 1, "mcpServers": {"tavrin": @}})", ""};
-        QTest::newRow("invalid JSON") << Edit{cursor, true, false, bad, none, notObject};
-        QTest::newRow("unreadable") << Edit{cursor, true, false, dir, none, noRead};
-        QTest::newRow("remove") << Edit{
-            cursor, false, true, R"({"mcpServers":{"tavrin":null,"x":1}})", R"({"mcpServers":{"x":1}})", ""};
-        QTest::newRow("remove, invalid JSON") << Edit{cursor, false, false, bad, none, ""};
-        QTest::newRow("remove, unreadable") << Edit{cursor, false, false, dir, none, noRead};
+        addRow("fresh", Edit{cursor, true, false, none, one, ""});
+        addRow("merge", Edit{cursor, true, false, others, QString(others).replace("]}}", "]}, \"tavrin\": @}"), ""});
+        addRow("null servers", Edit{cursor, true, false, R"({"a": 1, "mcpServers": null})",
+                                    R"({"a": 1, "mcpServers": {"tavrin": @}})", ""});
+        addRow("invalid JSON", Edit{cursor, true, false, bad, none, notObject});
+        addRow("unreadable", Edit{cursor, true, false, dir, none, noRead});
+        addRow("remove",
+               Edit{cursor, false, true, R"({"mcpServers":{"tavrin":null,"x":1}})", R"({"mcpServers":{"x":1}})", ""});
+        addRow("remove, invalid JSON", Edit{cursor, false, false, bad, none, ""});
+        addRow("remove, unreadable", Edit{cursor, false, false, dir, none, noRead});
         // A servers member that is not an object is the user's data: refused, and nothing to remove.
         const QString member = "its \"%1\" member is not an object.";
-        QTest::newRow("servers array") << Edit{
-            cursor, true, false, R"({"mcpServers": [{"tavrin": {}}]})", none, member.arg("mcpServers")};
-        QTest::newRow("servers string") << Edit{
-            zed, true, false, R"({"context_servers": "tavrin"})", none, member.arg("context_servers")};
-        QTest::newRow("servers number") << Edit{opencode,         true, false, "{\n  // n\n  \"mcp\": 3\n}", none,
-                                                member.arg("mcp")};
-        QTest::newRow("remove, servers array") << Edit{zed, false, false, R"({"context_servers": []})", none, ""};
-        QTest::newRow("jsonc fresh") << Edit{zed, true, false, none, R"({"context_servers": {"tavrin": @}})", ""};
-        QTest::newRow("jsonc blank") << Edit{opencode, true, false, " \n", R"({"mcp": {"tavrin": @}})", ""};
-        QTest::newRow("jsonc broken") << Edit{zed, true, false, "{ // open", none, notObject};
-        QTest::newRow("jsonc remove, broken") << Edit{zed, false, false, "{ // open", none, ""};
+        addRow("servers array",
+               Edit{cursor, true, false, R"({"mcpServers": [{"tavrin": {}}]})", none, member.arg("mcpServers")});
+        addRow("servers string",
+               Edit{zed, true, false, R"({"context_servers": "tavrin"})", none, member.arg("context_servers")});
+        addRow("servers number", Edit{opencode, true, false, "{\n  // n\n  \"mcp\": 3\n}", none, member.arg("mcp")});
+        addRow("remove, servers array", Edit{zed, false, false, R"({"context_servers": []})", none, ""});
+        addRow("jsonc fresh", Edit{zed, true, false, none, R"({"context_servers": {"tavrin": @}})", ""});
+        addRow("jsonc blank", Edit{opencode, true, false, " \n", R"({"mcp": {"tavrin": @}})", ""});
+        addRow("jsonc broken", Edit{zed, true, false, "{ // open", none, notObject});
+        addRow("jsonc remove, broken", Edit{zed, false, false, "{ // open", none, ""});
     }
     void fileClient()
     {
@@ -392,15 +382,15 @@ private slots:
     {
         QTest::addColumn<Run>("r");
         const QString cc = "claude-code", codex = "codex", rm = "remove", absent = "No MCP server named \"tavrin\"\n";
-        QTest::newRow("codex add") << Run{codex, "", "", "", true, 0, 1};
-        QTest::newRow("claude add, nothing to remove") << Run{cc, rm, absent, "", true, 1, 2};
-        QTest::newRow("claude remove, nothing to remove") << Run{cc, rm, absent, "", false, 1, 1};
-        QTest::newRow("claude add stops") << Run{cc, rm, "Config error\n", "Config error", true, 1, 1};
-        QTest::newRow("missing") << Run{cc, "missing", "", "claude executable was not found on PATH.", true, 0, 0};
-        QTest::newRow("trimmed") << Run{codex, "add", "\n  Error: bad config  \n\n", "Error: bad config", true, 1, 1};
-        QTest::newRow("fails silently") << Run{codex, "add", "  \n\t \n", "codex exited with code 2.", true, 2, 1};
-        QTest::newRow("backtrace dropped") << Run{codex, rm, "Error\nStack backtrace:\n  0: x\n", "Error", false, 1, 1};
-        QTest::newRow("hangs") << Run{codex, "add", "", "codex configuration timed out.", true, -1, 1};
+        addRow("codex add", Run{codex, "", "", "", true, 0, 1});
+        addRow("claude add, nothing to remove", Run{cc, rm, absent, "", true, 1, 2});
+        addRow("claude remove, nothing to remove", Run{cc, rm, absent, "", false, 1, 1});
+        addRow("claude add stops", Run{cc, rm, "Config error\n", "Config error", true, 1, 1});
+        addRow("missing", Run{cc, "missing", "", "claude executable was not found on PATH.", true, 0, 0});
+        addRow("trimmed", Run{codex, "add", "\n  Error: bad config  \n\n", "Error: bad config", true, 1, 1});
+        addRow("fails silently", Run{codex, "add", "  \n\t \n", "codex exited with code 2.", true, 2, 1});
+        addRow("backtrace dropped", Run{codex, rm, "Error\nStack backtrace:\n  0: x\n", "Error", false, 1, 1});
+        addRow("hangs", Run{codex, "add", "", "codex configuration timed out.", true, -1, 1});
     }
     void cli()
     {
@@ -444,22 +434,19 @@ private slots:
         const QString entry = R"({"mcpServers": {"x": {}, "tavrin": {"command": "uvx"}}})";
         const QString commented = "// mine\n{\"context_servers\": {/* ours */ \"tavrin\": {},},}\n";
         const QString toml = "model = \"o3\"\n\n[mcp_servers.tavrin]\ncommand = \"uvx\"\n";
-        QTest::newRow("json write") << Change{"cursor", true, ".cursor/mcp.json", entry, 1};
-        QTest::newRow("json remove") << Change{"windsurf", false, ".codeium/windsurf/mcp_config.json", entry, 1};
-        QTest::newRow("json remove, no entry") << Change{"cursor", false, ".cursor/mcp.json", R"({"a": 1})", 0};
-        QTest::newRow("json write, invalid") << Change{"cursor", true, ".cursor/mcp.json", "{", 0};
-        QTest::newRow("json write, no file") << Change{"cursor", true, ".cursor/mcp.json", {}, 0};
-        QTest::newRow("jsonc write") << Change{"zed", true, "../config/zed/settings.json", commented, 1};
-        QTest::newRow("jsonc remove") << Change{"zed", false, "../config/zed/settings.json", commented, 1};
-        QTest::newRow("claude add") << Change{"claude-code", true, ".claude.json", entry, 1};
-        QTest::newRow("claude remove") << Change{"claude-code", false, ".claude.json", entry, 1};
-        QTest::newRow("claude, older file") << Change{"claude-code", true, ".claude/.config.json", entry, 1};
-        QTest::newRow("claude, own folder")
-            << Change{"claude-code", false, "ccd/.claude.json", entry, 1, "CLAUDE_CONFIG_DIR=ccd"};
-        QTest::newRow("claude, no file") << Change{"claude-code", true, ".claude.json", {}, 0};
-        QTest::newRow("codex add") << Change{"codex", true, ".codex/config.toml", toml, 1};
-        QTest::newRow("codex remove, own folder")
-            << Change{"codex", false, "ch/config.toml", toml, 1, "CODEX_HOME=ch/"};
+        addRow("json write", Change{"cursor", true, ".cursor/mcp.json", entry, 1});
+        addRow("json remove", Change{"windsurf", false, ".codeium/windsurf/mcp_config.json", entry, 1});
+        addRow("json remove, no entry", Change{"cursor", false, ".cursor/mcp.json", R"({"a": 1})", 0});
+        addRow("json write, invalid", Change{"cursor", true, ".cursor/mcp.json", "{", 0});
+        addRow("json write, no file", Change{"cursor", true, ".cursor/mcp.json", {}, 0});
+        addRow("jsonc write", Change{"zed", true, "../config/zed/settings.json", commented, 1});
+        addRow("claude add", Change{"claude-code", true, ".claude.json", entry, 1});
+        addRow("claude, older file", Change{"claude-code", true, ".claude/.config.json", entry, 1});
+        addRow("claude, own folder",
+               Change{"claude-code", false, "ccd/.claude.json", entry, 1, "CLAUDE_CONFIG_DIR=ccd"});
+        addRow("claude, no file", Change{"claude-code", true, ".claude.json", {}, 0});
+        addRow("codex add", Change{"codex", true, ".codex/config.toml", toml, 1});
+        addRow("codex remove, own folder", Change{"codex", false, "ch/config.toml", toml, 1, "CODEX_HOME=ch/"});
     }
     void backupBeforeEveryChange()
     {

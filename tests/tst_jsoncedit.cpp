@@ -5,6 +5,7 @@
 #include <QJsonDocument>
 #include <QRandomGenerator>
 
+#include <algorithm>
 #include <functional>
 
 namespace {
@@ -16,6 +17,26 @@ QJsonValue json(const QByteArray &text)
 
 const QStringList s_servers{QStringLiteral("mcpServers")};
 const QByteArray s_entry = R"({"command": "uvx"})";
+
+// Rows of the editing tests; the path defaults to the servers object or the top level.
+void setRow(const char *name, const QByteArray &text, const QByteArray &expected, const QStringList &path = s_servers,
+            const QByteArray &value = s_entry)
+{
+    QTest::newRow(name) << text << path << value << expected;
+}
+void removeRow(const char *name, const QByteArray &text, const QByteArray &expected, const QStringList &path = {})
+{
+    QTest::newRow(name) << text << path << expected;
+}
+void memberRow(const char *name, const QByteArray &text, const QByteArray &expected, const QStringList &path = {})
+{
+    QTest::newRow(name) << text << path << expected;
+}
+void refusedRow(const char *name, const QByteArray &text, const QString &error, bool valid = false,
+                const QStringList &path = s_servers)
+{
+    QTest::newRow(name) << text << path << error << valid;
+}
 
 // Tokens of a JSONC text without whitespace: strings, comments, punctuation and bare words, so
 // that two texts can be compared for everything except layout.
@@ -81,18 +102,12 @@ QList<QByteArray> withoutMember(QList<QByteArray> t, const QByteArray &key)
 
 qsizetype commonPrefix(const QByteArray &a, const QByteArray &b)
 {
-    qsizetype n = 0;
-    while (n < a.size() && n < b.size() && a.at(n) == b.at(n))
-        ++n;
-    return n;
+    return std::mismatch(a.begin(), a.end(), b.begin(), b.end()).first - a.begin();
 }
 
 qsizetype commonSuffix(const QByteArray &a, const QByteArray &b)
 {
-    qsizetype n = 0;
-    while (n < a.size() && n < b.size() && a.at(a.size() - 1 - n) == b.at(b.size() - 1 - n))
-        ++n;
-    return n;
+    return std::mismatch(a.rbegin(), a.rend(), b.rbegin(), b.rend()).first - a.rbegin();
 }
 
 // Random JSONC documents: {... "mcp": {... "servers": {... "tavrin": ...}}} with any of those
@@ -128,41 +143,27 @@ public:
 
     QJsonValue value(int level, int depth)
     {
-        switch (m_random.bounded(depth > 0 ? 8 : 6)) {
-        case 0: {
-            static const QList<std::pair<QByteArray, QString>> s_strings{
-                {R"("plain")", QStringLiteral("plain")},
-                {"\"// not /* a comment */\"", QStringLiteral("// not /* a comment */")},
-                {R"("{\"x\": [1, 2]}, ")", QStringLiteral("{\"x\": [1, 2]}, ")},
-                {R"("tab\there\\")", QStringLiteral("tab\there\\")},
-                {R"("\u00e9\ud83d\ude00 é")", QStringLiteral("\u00e9\U0001F600 é")},
-                {R"("")", QString()}};
-            const auto &s = s_strings.at(m_random.bounded(int(s_strings.size())));
-            text += s.first;
-            return s.second;
-        }
-        case 1: {
-            static const QList<std::pair<QByteArray, double>> s_numbers{
-                {"0", 0}, {"-17", -17}, {"3.25", 3.25}, {"1e3", 1000}, {"-0.5E-2", -0.005}, {"123456789", 123456789}};
-            const auto &n = s_numbers.at(m_random.bounded(int(s_numbers.size())));
-            text += n.first;
-            return n.second;
-        }
-        case 2:
-            text += "true";
-            return true;
-        case 3:
-            text += "false";
-            return false;
-        case 4:
-            text += "null";
-            return QJsonValue::Null;
-        case 5:
-        case 6:
-            return object(level + 1, depth - 1, false);
-        default:
+        // Scalars as written and as read: strings with comment markers, braces and escapes.
+        static const QList<std::pair<QByteArray, QJsonValue>> s_strings{
+            {R"("plain")", QStringLiteral("plain")},
+            {"\"// not /* a comment */\"", QStringLiteral("// not /* a comment */")},
+            {R"("{\"x\": [1, 2]}, ")", QStringLiteral("{\"x\": [1, 2]}, ")},
+            {R"("tab\there\\")", QStringLiteral("tab\there\\")},
+            {R"("\u00e9\ud83d\ude00 é")", QStringLiteral("\u00e9\U0001F600 é")},
+            {R"("")", QString()}};
+        static const QList<std::pair<QByteArray, QJsonValue>> s_others{
+            {"0", 0},       {"-17", -17},        {"3.25", 3.25},
+            {"1e3", 1000},  {"-0.5E-2", -0.005}, {"123456789", 123456789},
+            {"true", true}, {"false", false},    {"null", QJsonValue::Null}};
+        const int pick = m_random.bounded(depth > 0 ? 8 : 6);
+        if (pick == 7)
             return array(level + 1, depth - 1);
-        }
+        if (pick >= 5)
+            return object(level + 1, depth - 1, false);
+        const auto &list = pick == 0 ? s_strings : s_others;
+        const auto &scalar = list.at(m_random.bounded(int(list.size())));
+        text += scalar.first;
+        return scalar.second;
     }
 
 private:
@@ -173,36 +174,21 @@ private:
             text += m_unit;
     }
 
+    // Nothing, blanks, comments or line breaks; no line break in a one-line document.
     void trivia(int level)
     {
         static const QList<QByteArray> s_blocks{"/* c */", "/* { \"x\": 1, } // */", "/*/ odd */", "/**/"};
-        switch (m_random.bounded(m_oneLine ? 5 : 12)) {
-        case 0:
-            text += ' ';
-            break;
-        case 1:
+        const int pick = m_random.bounded(m_oneLine ? 5 : 12);
+        if (pick == 0 || pick == 2)
+            text += pick == 0 ? " " : " \t ";
+        else if (pick == 1)
             text += s_blocks.at(m_random.bounded(int(s_blocks.size())));
-            break;
-        case 2:
-            text += " \t ";
-            break;
-        case 5:
-        case 6:
-        case 7:
-            newline(level);
-            break;
-        case 8:
+        else if (pick == 8)
             text += " // note, with \"quotes\" and /* */";
+        else if (pick == 9)
+            newline(level), text += "/* several" + m_eol + " * lines */";
+        if (pick >= 5 && pick <= 9)
             newline(level);
-            break;
-        case 9:
-            newline(level);
-            text += "/* several" + m_eol + " * lines */";
-            newline(level);
-            break;
-        default:
-            break;
-        }
     }
 
     void key(int level, const QByteArray &name)
@@ -236,29 +222,24 @@ private:
         if (path)
             open[pathLevel] = text.size();
         text += '{';
-        int special = 0; // members this object must hold besides random ones
+        int needed = 0; // members this object must hold besides random ones
         if (path && pathLevel < levels) {
-            special = 1;
+            needed = 1;
         } else if (path && pathLevel == 2) {
             ours = m_random.bounded(4) % 3;
-            special = ours;
+            needed = ours;
         }
-        const int count = m_random.bounded(depth > 0 ? 4 : 1) + special;
-        QList<bool> specials(count, false);
-        for (int placed = 0; placed < special;) {
-            const int at = m_random.bounded(count);
-            if (!specials.at(at)) {
-                specials[at] = true;
-                ++placed;
-            }
-        }
+        const int count = m_random.bounded(depth > 0 ? 4 : 1) + needed;
+        QList<bool> isNeeded(count, false);
+        std::fill_n(isNeeded.begin(), needed, true);
+        std::shuffle(isNeeded.begin(), isNeeded.end(), m_random);
         for (int i = 0; i < count; ++i) {
-            if (specials.at(i) && pathLevel < levels) {
+            if (isNeeded.at(i) && pathLevel < levels) {
                 const QByteArray name = pathLevel == 0 ? "\"mcp\"" : "\"servers\"";
                 key(level + 1, name);
                 result.insert(QString::fromLatin1(name.mid(1, name.size() - 2)),
                               object(level + 1, depth - 1, true, pathLevel + 1));
-            } else if (specials.at(i)) {
+            } else if (isNeeded.at(i)) {
                 key(level + 1, "\"tavrin\"");
                 valueStart = text.size();
                 result.insert(QStringLiteral("tavrin"), value(level + 1, 1));
@@ -347,94 +328,63 @@ private slots:
         QTest::addColumn<QByteArray>("expected");
         const QByteArray created = "{\n    \"mcpServers\": {\n        \"tavrin\": {\n            \"command\": \"uvx\"\n"
                                    "        }\n    }\n}";
-        QTest::newRow("empty file") << QByteArray() << s_servers << s_entry << created + '\n';
-        QTest::newRow("whitespace only") << QByteArray(" \n\t") << s_servers << s_entry << created + '\n';
-        QTest::newRow("comments only") << QByteArray("// mine\n") << s_servers << s_entry
-                                       << "// mine\n" + created + '\n';
-        QTest::newRow("{} after a BOM, no final newline")
-            << QByteArray("\xEF\xBB\xBF{}") << s_servers << s_entry << "\xEF\xBB\xBF" + created;
-        QTest::newRow("{ }") << QByteArray("{ }\n") << s_servers << s_entry << created + '\n';
-        QTest::newRow("empty servers object on one line")
-            << QByteArray("{\n  \"theme\": \"dark\",\n  \"mcpServers\": {}\n}\n") << s_servers << s_entry
-            << QByteArray(
-                   "{\n  \"theme\": \"dark\",\n  \"mcpServers\": {\n    \"tavrin\": {\n      \"command\": \"uvx\"\n"
-                   "    }\n  }\n}\n");
-        QTest::newRow("empty servers object with a heading comment, tabs")
-            << QByteArray("{\n\t\"mcpServers\": {\n\t\t// add servers below\n\t}\n}") << s_servers << s_entry
-            << QByteArray(
-                   "{\n\t\"mcpServers\": {\n\t\t// add servers below\n\t\t\"tavrin\": {\n\t\t\t\"command\": \"uvx\"\n"
-                   "\t\t}\n\t}\n}");
-        QTest::newRow("comment on the sibling's line")
-            << QByteArray("{\n  \"mcpServers\": {\n    \"other\": {\"command\": \"x\"} // keep me\n  }\n}\n")
-            << s_servers << s_entry
-            << QByteArray("{\n  \"mcpServers\": {\n    \"other\": {\"command\": \"x\"}, // keep me\n    \"tavrin\": {\n"
-                          "      \"command\": \"uvx\"\n    }\n  }\n}\n");
-        QTest::newRow("after a trailing comma, before a closing comment")
-            << QByteArray(
-                   "{\n    \"mcpServers\": {\n        \"other\": {\n            \"command\": \"x\",\n        },\n"
-                   "        // \"old\": {}\n    },\n}\n")
-            << s_servers << s_entry
-            << QByteArray(
-                   "{\n    \"mcpServers\": {\n        \"other\": {\n            \"command\": \"x\",\n        },\n"
-                   "        \"tavrin\": {\n            \"command\": \"uvx\"\n        },\n        // \"old\": {}\n    "
-                   "},\n}\n");
-        QTest::newRow("ours present among comments, CRLF")
-            << QByteArray(
-                   "{\r\n  // servers\r\n  \"mcpServers\": {\r\n    /* ours */ \"tavrin\": {\"command\": \"old\"}, // "
-                   "keep\r\n    \"b\": 1\r\n  }\r\n}\r\n")
-            << s_servers << s_entry
-            << QByteArray(
-                   "{\r\n  // servers\r\n  \"mcpServers\": {\r\n    /* ours */ \"tavrin\": {\r\n      \"command\": "
-                   "\"uvx\"\r\n    }, // keep\r\n    \"b\": 1\r\n  }\r\n}\r\n");
-        QTest::newRow("ours null") << QByteArray("{\"mcpServers\": {\n  \"tavrin\": null\n}}") << s_servers << s_entry
-                                   << QByteArray(
-                                          "{\"mcpServers\": {\n  \"tavrin\": {\n    \"command\": \"uvx\"\n  }\n}}");
-        QTest::newRow("duplicate keys: the last is edited")
-            << QByteArray("{\n  \"tavrin\": 1,\n  \"tavrin\": 2\n}") << QStringList() << QByteArray("true")
-            << QByteArray("{\n  \"tavrin\": 1,\n  \"tavrin\": true\n}");
-        QTest::newRow("our key written with an escape")
-            << QByteArray("{\n  \"tavr\\u0069n\": 1\n}") << QStringList() << QByteArray("\"\\\"é\\\" // not /*\"")
-            << QByteArray("{\n  \"tavr\\u0069n\": \"\\\"é\\\" // not /*\"\n}");
-        QTest::newRow("servers object missing, trailing comma and comment")
-            << QByteArray("{\n    \"editor.fontSize\": 14, // big\n}") << s_servers << s_entry
-            << QByteArray("{\n    \"editor.fontSize\": 14, // big\n    \"mcpServers\": {\n        \"tavrin\": {\n"
-                          "            \"command\": \"uvx\"\n        }\n    },\n}");
-        QTest::newRow("tricky strings before an empty servers object")
-            << QByteArray("{\n  \"a\": \"// no /* no */ {\\\"}\",\n  \"b\\\"{\": \"\\u00e9\\\\\",\n  \"mcpServers\": "
-                          "{\n  }\n}")
-            << s_servers << s_entry
-            << QByteArray(
-                   "{\n  \"a\": \"// no /* no */ {\\\"}\",\n  \"b\\\"{\": \"\\u00e9\\\\\",\n  \"mcpServers\": {\n"
-                   "    \"tavrin\": {\n      \"command\": \"uvx\"\n    }\n  }\n}");
-        QTest::newRow("one-line document stays on one line")
-            << QByteArray(R"({"a": 1, "b": [true, null]})") << s_servers << s_entry
-            << QByteArray(R"({"a": 1, "b": [true, null], "mcpServers": {"tavrin": {"command": "uvx"}}})");
-        QTest::newRow("one-line servers object with a trailing comma")
-            << QByteArray("{\n    \"mcpServers\": { \"x\": {}, }\n}") << s_servers << s_entry
-            << QByteArray("{\n    \"mcpServers\": { \"x\": {}, \"tavrin\": {\"command\": \"uvx\"}, }\n}");
-        QTest::newRow("closing brace on the last member's line")
-            << QByteArray("{\n    \"mcpServers\": {\n        \"x\": 1 }\n}") << s_servers << s_entry
-            << QByteArray(
-                   "{\n    \"mcpServers\": {\n        \"x\": 1,\n        \"tavrin\": {\n            \"command\": "
-                   "\"uvx\"\n        } }\n}");
-        QTest::newRow("sibling indent from the last member that begins a line")
-            << QByteArray("{\n  \"mcpServers\": {\n    \"a\": [1,\n          2], \"b\": 3\n  }\n}") << s_servers
-            << QByteArray("true")
-            << QByteArray(
-                   "{\n  \"mcpServers\": {\n    \"a\": [1,\n          2], \"b\": 3,\n    \"tavrin\": true\n  }\n}");
-        QTest::newRow("two levels, one created")
-            << QByteArray("{\n    \"mcp\": {\n        \"other\": true\n    }\n}")
-            << QStringList{QStringLiteral("mcp"), QStringLiteral("servers")} << s_entry
-            << QByteArray(
-                   "{\n    \"mcp\": {\n        \"other\": true,\n        \"servers\": {\n            \"tavrin\": {\n"
-                   "                \"command\": \"uvx\"\n            }\n        }\n    }\n}");
-        QTest::newRow("nested arrays in tabs")
-            << QByteArray("{\n\t\"mcpServers\": {\n\t\t\"x\": 1\n\t}\n}") << s_servers
-            << QByteArray(R"({"args": ["a", ["b", 2.5]], "env": {}, "on": false})")
-            << QByteArray(
-                   "{\n\t\"mcpServers\": {\n\t\t\"x\": 1,\n\t\t\"tavrin\": {\n\t\t\t\"args\": [\n\t\t\t\t\"a\",\n"
-                   "\t\t\t\t[\n\t\t\t\t\t\"b\",\n\t\t\t\t\t2.5\n\t\t\t\t]\n\t\t\t],\n\t\t\t\"env\": {},\n"
-                   "\t\t\t\"on\": false\n\t\t}\n\t}\n}");
+        setRow("empty file", QByteArray(), created + '\n');
+        setRow("comments only", "// mine\n", "// mine\n" + created + '\n');
+        setRow("{} after a BOM, no final newline", "\xEF\xBB\xBF{}", "\xEF\xBB\xBF" + created);
+        setRow("empty servers object on one line", "{\n  \"theme\": \"dark\",\n  \"mcpServers\": {}\n}\n",
+               "{\n  \"theme\": \"dark\",\n  \"mcpServers\": {\n    \"tavrin\": {\n      \"command\": \"uvx\"\n"
+               "    }\n  }\n}\n");
+        setRow("empty servers object with a heading comment, tabs",
+               "{\n\t\"mcpServers\": {\n\t\t// add servers below\n\t}\n}",
+               "{\n\t\"mcpServers\": {\n\t\t// add servers below\n\t\t\"tavrin\": {\n\t\t\t\"command\": \"uvx\"\n"
+               "\t\t}\n\t}\n}");
+        setRow("comment on the sibling's line",
+               "{\n  \"mcpServers\": {\n    \"other\": {\"command\": \"x\"} // keep me\n  }\n}\n",
+               "{\n  \"mcpServers\": {\n    \"other\": {\"command\": \"x\"}, // keep me\n    \"tavrin\": {\n"
+               "      \"command\": \"uvx\"\n    }\n  }\n}\n");
+        setRow("after a trailing comma, before a closing comment",
+               "{\n    \"mcpServers\": {\n        \"other\": {\n            \"command\": \"x\",\n        },\n"
+               "        // \"old\": {}\n    },\n}\n",
+               "{\n    \"mcpServers\": {\n        \"other\": {\n            \"command\": \"x\",\n        },\n"
+               "        \"tavrin\": {\n            \"command\": \"uvx\"\n        },\n        // \"old\": {}\n    "
+               "},\n}\n");
+        setRow("ours present among comments, CRLF",
+               "{\r\n  // servers\r\n  \"mcpServers\": {\r\n    /* ours */ \"tavrin\": {\"command\": \"old\"}, // "
+               "keep\r\n    \"b\": 1\r\n  }\r\n}\r\n",
+               "{\r\n  // servers\r\n  \"mcpServers\": {\r\n    /* ours */ \"tavrin\": {\r\n      \"command\": "
+               "\"uvx\"\r\n    }, // keep\r\n    \"b\": 1\r\n  }\r\n}\r\n");
+        setRow("duplicate keys: the last is edited", "{\n  \"tavrin\": 1,\n  \"tavrin\": 2\n}",
+               "{\n  \"tavrin\": 1,\n  \"tavrin\": true\n}", QStringList(), "true");
+        setRow("our key written with an escape", "{\n  \"tavr\\u0069n\": 1\n}",
+               "{\n  \"tavr\\u0069n\": \"\\\"é\\\" // not /*\"\n}", QStringList(), "\"\\\"é\\\" // not /*\"");
+        setRow("servers object missing, trailing comma and comment", "{\n    \"editor.fontSize\": 14, // big\n}",
+               "{\n    \"editor.fontSize\": 14, // big\n    \"mcpServers\": {\n        \"tavrin\": {\n"
+               "            \"command\": \"uvx\"\n        }\n    },\n}");
+        setRow("tricky strings before an empty servers object",
+               "{\n  \"a\": \"// no /* no */ {\\\"}\",\n  \"b\\\"{\": \"\\u00e9\\\\\",\n  \"mcpServers\": "
+               "{\n  }\n}",
+               "{\n  \"a\": \"// no /* no */ {\\\"}\",\n  \"b\\\"{\": \"\\u00e9\\\\\",\n  \"mcpServers\": {\n"
+               "    \"tavrin\": {\n      \"command\": \"uvx\"\n    }\n  }\n}");
+        setRow("one-line document stays on one line", R"({"a": 1, "b": [true, null]})",
+               R"({"a": 1, "b": [true, null], "mcpServers": {"tavrin": {"command": "uvx"}}})");
+        setRow("one-line servers object with a trailing comma", "{\n    \"mcpServers\": { \"x\": {}, }\n}",
+               "{\n    \"mcpServers\": { \"x\": {}, \"tavrin\": {\"command\": \"uvx\"}, }\n}");
+        setRow("closing brace on the last member's line", "{\n    \"mcpServers\": {\n        \"x\": 1 }\n}",
+               "{\n    \"mcpServers\": {\n        \"x\": 1,\n        \"tavrin\": {\n            \"command\": "
+               "\"uvx\"\n        } }\n}");
+        setRow("sibling indent from the last member that begins a line",
+               "{\n  \"mcpServers\": {\n    \"a\": [1,\n          2], \"b\": 3\n  }\n}",
+               "{\n  \"mcpServers\": {\n    \"a\": [1,\n          2], \"b\": 3,\n    \"tavrin\": true\n  }\n}",
+               s_servers, "true");
+        setRow("two levels, one created", "{\n    \"mcp\": {\n        \"other\": true\n    }\n}",
+               "{\n    \"mcp\": {\n        \"other\": true,\n        \"servers\": {\n            \"tavrin\": {\n"
+               "                \"command\": \"uvx\"\n            }\n        }\n    }\n}",
+               QStringList{QStringLiteral("mcp"), QStringLiteral("servers")});
+        setRow("nested arrays in tabs", "{\n\t\"mcpServers\": {\n\t\t\"x\": 1\n\t}\n}",
+               "{\n\t\"mcpServers\": {\n\t\t\"x\": 1,\n\t\t\"tavrin\": {\n\t\t\t\"args\": [\n\t\t\t\t\"a\",\n"
+               "\t\t\t\t[\n\t\t\t\t\t\"b\",\n\t\t\t\t\t2.5\n\t\t\t\t]\n\t\t\t],\n\t\t\t\"env\": {},\n"
+               "\t\t\t\"on\": false\n\t\t}\n\t}\n}",
+               s_servers, R"({"args": ["a", ["b", 2.5]], "env": {}, "on": false})");
     }
     void setMember()
     {
@@ -453,41 +403,32 @@ private slots:
         QTest::addColumn<QByteArray>("text");
         QTest::addColumn<QStringList>("path");
         QTest::addColumn<QByteArray>("expected");
-        const QByteArray array = "{\n  \"mcpServers\": [\"tavrin\"]\n}";
-        QTest::newRow("last member, its lines and the comma before")
-            << QByteArray("{\n    \"mcpServers\": {\n        \"a\": 1,\n        \"tavrin\": {\n            "
-                          "\"command\": \"uvx\"\n"
-                          "        }\n    }\n}\n")
-            << s_servers << QByteArray("{\n    \"mcpServers\": {\n        \"a\": 1\n    }\n}\n");
-        QTest::newRow("first member with its comma, CRLF") << QByteArray("{\r\n  \"tavrin\": 1,\r\n  \"b\": 2\r\n}")
-                                                           << QStringList() << QByteArray("{\r\n  \"b\": 2\r\n}");
-        QTest::newRow("only member: the object closes up")
-            << QByteArray("{\n  \"mcpServers\": {\n    \"tavrin\": {}\n  }\n}") << s_servers
-            << QByteArray("{\n  \"mcpServers\": {}\n}");
-        QTest::newRow("comments before and after stay")
-            << QByteArray("{\n  \"mcpServers\": {\n    // ours:\n    \"tavrin\": 1, // managed\n    \"b\": 2\n  }\n}")
-            << s_servers << QByteArray("{\n  \"mcpServers\": {\n    // ours:\n    // managed\n    \"b\": 2\n  }\n}");
-        QTest::newRow("comment between the value and its comma stays")
-            << QByteArray("{\n  \"tavrin\": 1 /* why */ ,\n  \"b\": 2\n}") << QStringList()
-            << QByteArray("{\n  /* why */ \n  \"b\": 2\n}");
-        QTest::newRow("comment after the last member stays")
-            << QByteArray("{\n  \"a\": 1,\n  \"tavrin\": 2\n  // end\n}") << QStringList()
-            << QByteArray("{\n  \"a\": 1\n  // end\n}");
-        QTest::newRow("trailing comma stays with the previous member")
-            << QByteArray("{\n  \"a\": 1,\n  \"tavrin\": 2,\n}") << QStringList() << QByteArray("{\n  \"a\": 1,\n}");
-        QTest::newRow("one line, last") << QByteArray(R"({"a": 1, "tavrin": 2})") << QStringList()
-                                        << QByteArray(R"({"a": 1})");
-        QTest::newRow("one line, first") << QByteArray(R"({"tavrin": [2], "a": 1})") << QStringList()
-                                         << QByteArray(R"({"a": 1})");
-        QTest::newRow("one line, only") << QByteArray(R"({ "tavrin": 2 })") << QStringList() << QByteArray("{}");
-        QTest::newRow("every duplicate goes")
-            << QByteArray("{\n  \"tavrin\": 1,\n  \"a\": 2,\n  \"tavr\\u0069n\": 3\n}") << QStringList()
-            << QByteArray("{\n  \"a\": 2\n}");
-        QTest::newRow("absent member") << QByteArray("{\"mcpServers\": {\"a\": 1}} // x") << s_servers
-                                       << QByteArray("{\"mcpServers\": {\"a\": 1}} // x");
-        QTest::newRow("absent path") << QByteArray("{\"tavrin\": 1}") << s_servers << QByteArray("{\"tavrin\": 1}");
-        QTest::newRow("path member not an object") << array << s_servers << array;
-        QTest::newRow("empty text") << QByteArray("\n") << s_servers << QByteArray("\n");
+        removeRow("last member, its lines and the comma before",
+                  "{\n    \"mcpServers\": {\n        \"a\": 1,\n        \"tavrin\": {\n            "
+                  "\"command\": \"uvx\"\n"
+                  "        }\n    }\n}\n",
+                  "{\n    \"mcpServers\": {\n        \"a\": 1\n    }\n}\n", s_servers);
+        removeRow("first member with its comma, CRLF", "{\r\n  \"tavrin\": 1,\r\n  \"b\": 2\r\n}",
+                  "{\r\n  \"b\": 2\r\n}");
+        removeRow("only member: the object closes up", "{\n  \"mcpServers\": {\n    \"tavrin\": {}\n  }\n}",
+                  "{\n  \"mcpServers\": {}\n}", s_servers);
+        removeRow("comments before and after stay",
+                  "{\n  \"mcpServers\": {\n    // ours:\n    \"tavrin\": 1, // managed\n    \"b\": 2\n  }\n}",
+                  "{\n  \"mcpServers\": {\n    // ours:\n    // managed\n    \"b\": 2\n  }\n}", s_servers);
+        removeRow("comment between the value and its comma stays", "{\n  \"tavrin\": 1 /* why */ ,\n  \"b\": 2\n}",
+                  "{\n  /* why */ \n  \"b\": 2\n}");
+        removeRow("comment after the last member stays", "{\n  \"a\": 1,\n  \"tavrin\": 2\n  // end\n}",
+                  "{\n  \"a\": 1\n  // end\n}");
+        removeRow("trailing comma stays with the previous member", "{\n  \"a\": 1,\n  \"tavrin\": 2,\n}",
+                  "{\n  \"a\": 1,\n}");
+        removeRow("one line, last", R"({"a": 1, "tavrin": 2})", R"({"a": 1})");
+        removeRow("one line, first", R"({"tavrin": [2], "a": 1})", R"({"a": 1})");
+        removeRow("one line, only", R"({ "tavrin": 2 })", "{}");
+        removeRow("every duplicate goes", "{\n  \"tavrin\": 1,\n  \"a\": 2,\n  \"tavr\\u0069n\": 3\n}",
+                  "{\n  \"a\": 2\n}");
+        removeRow("absent member", "{\"mcpServers\": {\"a\": 1}} // x", "{\"mcpServers\": {\"a\": 1}} // x", s_servers);
+        removeRow("absent path", "{\"tavrin\": 1}", "{\"tavrin\": 1}", s_servers);
+        removeRow("empty text", "\n", "\n", s_servers);
     }
     void removeMember()
     {
@@ -504,18 +445,16 @@ private slots:
         QTest::addColumn<QByteArray>("text");
         QTest::addColumn<QStringList>("path");
         QTest::addColumn<QByteArray>("expected"); // null: not found
-        QTest::newRow("nested, dedented, comments kept")
-            << QByteArray("{\n  \"mcpServers\": {\n    \"a\": 1,\n    \"tavrin\": { // ours\n      \"command\": "
-                          "\"uvx\",\n    },\n  }\n}")
-            << s_servers << QByteArray("\"tavrin\": { // ours\n  \"command\": \"uvx\",\n}");
-        QTest::newRow("one line, CRLF around") << QByteArray("{\r\n\t\"tavrin\": [1, 2] ,\r\n\t\"b\": 2\r\n}")
-                                               << QStringList() << QByteArray("\"tavrin\": [1, 2]");
-        QTest::newRow("the last duplicate")
-            << QByteArray(R"({"tavrin": 1, "tavr\u0069n": 2})") << QStringList() << QByteArray(R"("tavr\u0069n": 2)");
-        QTest::newRow("absent") << QByteArray(R"({"mcpServers": {"a": 1}})") << s_servers << QByteArray();
-        QTest::newRow("path not an object") << QByteArray(R"({"mcpServers": ["tavrin"]})") << s_servers << QByteArray();
-        QTest::newRow("broken") << QByteArray(R"({"tavrin": 1)") << QStringList() << QByteArray();
-        QTest::newRow("top not an object") << QByteArray("[]") << QStringList() << QByteArray();
+        memberRow("nested, dedented, comments kept",
+                  "{\n  \"mcpServers\": {\n    \"a\": 1,\n    \"tavrin\": { // ours\n      \"command\": "
+                  "\"uvx\",\n    },\n  }\n}",
+                  "\"tavrin\": { // ours\n  \"command\": \"uvx\",\n}", s_servers);
+        memberRow("one line, CRLF around", "{\r\n\t\"tavrin\": [1, 2] ,\r\n\t\"b\": 2\r\n}", "\"tavrin\": [1, 2]");
+        memberRow("the last duplicate", R"({"tavrin": 1, "tavr\u0069n": 2})", R"("tavr\u0069n": 2)");
+        memberRow("absent", R"({"mcpServers": {"a": 1}})", QByteArray(), s_servers);
+        memberRow("path not an object", R"({"mcpServers": ["tavrin"]})", QByteArray(), s_servers);
+        memberRow("broken", R"({"tavrin": 1)", QByteArray());
+        memberRow("top not an object", "[]", QByteArray());
     }
     void memberText()
     {
@@ -534,46 +473,28 @@ private slots:
         QTest::addColumn<QStringList>("path");
         QTest::addColumn<QString>("error");
         QTest::addColumn<bool>("valid"); // parses, and removal counts as done
-        QTest::newRow("unfinished") << QByteArray(R"({"a": 1)") << s_servers
-                                    << QStringLiteral("Unexpected end of the text at line 1, column 8.") << false;
-        QTest::newRow("missing comma") << QByteArray("{\n  \"a\": 1\n  \"b\": 2\n}") << s_servers
-                                       << QStringLiteral("Expected ',' or '}' after the member at line 3, column 3.")
-                                       << false;
-        QTest::newRow("unterminated comment") << QByteArray("{ /* open }") << s_servers
-                                              << QStringLiteral("Unterminated comment at line 1, column 3.") << false;
-        QTest::newRow("bad escape") << QByteArray(R"({"a": "x\q"})") << s_servers
-                                    << QStringLiteral("Invalid escape in a string at line 1, column 9.") << false;
-        QTest::newRow("double comma") << QByteArray(R"({"a": [1,,2]})") << s_servers
-                                      << QStringLiteral("Expected a value at line 1, column 10.") << false;
-        QTest::newRow("leading zero") << QByteArray(R"({"a": 01})") << s_servers
-                                      << QStringLiteral("Expected ',' or '}' after the member at line 1, column 8.")
-                                      << false;
-        QTest::newRow("number out of range") << QByteArray("{\"a\": [1e-3, 1e400]}") << s_servers
-                                             << QStringLiteral("Number out of range at line 1, column 14.") << false;
-        QTest::newRow("text after the end, column in characters")
-            << QByteArray("{\"é\": 1} x") << s_servers
-            << QStringLiteral("Unexpected text after the end of the document at line 1, column 10.") << false;
-        QTest::newRow("raw control character")
-            << QByteArray("{\"a\": \"\x01\"}") << s_servers
-            << QStringLiteral("Control character in a string (it must be written as an escape) at line 1, column 8.")
-            << false;
-        QTest::newRow("invalid UTF-8") << QByteArray("{\"a\": \"\xC3(\"}") << s_servers
-                                       << QStringLiteral("Invalid UTF-8 in a string at line 1, column 8.") << false;
-        QTest::newRow("UTF-8 surrogate") << QByteArray("{\"a\": \"\xED\xA0\x80\"}") << s_servers
-                                         << QStringLiteral("Invalid UTF-8 in a string at line 1, column 8.") << false;
-        QTest::newRow("nested too deeply") << "{\"a\":" + QByteArray(600, '[') + QByteArray(600, ']') + '}' << s_servers
-                                           << QStringLiteral("Nested too deeply at line 1, column 517.") << false;
-        QTest::newRow("top level an array")
-            << QByteArray("[1, 2]") << s_servers << QStringLiteral("The top level of the document is not an object.")
-            << false;
-        QTest::newRow("servers object an array")
-            << QByteArray(R"({"mcpServers": []})") << s_servers
-            << QStringLiteral("\"mcpServers\" holds an array where an object is expected; it was left as it is.")
-            << true;
-        QTest::newRow("deeper path member null")
-            << QByteArray(R"({"mcp": {"servers": null}})")
-            << QStringList{QStringLiteral("mcp"), QStringLiteral("servers")}
-            << QStringLiteral("\"mcp.servers\" holds null where an object is expected; it was left as it is.") << true;
+        refusedRow("unfinished", R"({"a": 1)", "Unexpected end of the text at line 1, column 8.");
+        refusedRow("missing comma", "{\n  \"a\": 1\n  \"b\": 2\n}",
+                   "Expected ',' or '}' after the member at line 3, column 3.");
+        refusedRow("unterminated comment", "{ /* open }", "Unterminated comment at line 1, column 3.");
+        refusedRow("bad escape", R"({"a": "x\q"})", "Invalid escape in a string at line 1, column 9.");
+        refusedRow("double comma", R"({"a": [1,,2]})", "Expected a value at line 1, column 10.");
+        refusedRow("leading zero", R"({"a": 01})", "Expected ',' or '}' after the member at line 1, column 8.");
+        refusedRow("number out of range", "{\"a\": [1e-3, 1e400]}", "Number out of range at line 1, column 14.");
+        refusedRow("text after the end, column in characters", "{\"é\": 1} x",
+                   "Unexpected text after the end of the document at line 1, column 10.");
+        refusedRow("raw control character", "{\"a\": \"\x01\"}",
+                   "Control character in a string (it must be written as an escape) at line 1, column 8.");
+        refusedRow("invalid UTF-8", "{\"a\": \"\xC3(\"}", "Invalid UTF-8 in a string at line 1, column 8.");
+        refusedRow("UTF-8 surrogate", "{\"a\": \"\xED\xA0\x80\"}", "Invalid UTF-8 in a string at line 1, column 8.");
+        refusedRow("nested too deeply", "{\"a\":" + QByteArray(600, '[') + QByteArray(600, ']') + '}',
+                   "Nested too deeply at line 1, column 517.");
+        refusedRow("top level an array", "[1, 2]", "The top level of the document is not an object.");
+        refusedRow("servers object an array", R"({"mcpServers": []})",
+                   "\"mcpServers\" holds an array where an object is expected; it was left as it is.", true);
+        refusedRow("deeper path member null", R"({"mcp": {"servers": null}})",
+                   "\"mcp.servers\" holds null where an object is expected; it was left as it is.", true,
+                   QStringList{"mcp", "servers"});
     }
     void refused()
     {

@@ -97,6 +97,13 @@ QList<qint64> treePids()
     return pids;
 }
 
+// A row of outcomes: the server script (empty: no uvx on the PATH) and what the probe reports.
+void outcome(const char *name, const QByteArray &server, Failure failure, int tools, const QString &protocol,
+             const QStringList &says, const QString &omits = {}, int limitMs = ServerProbe::DefaultTimeLimitMs)
+{
+    QTest::newRow(name) << server << limitMs << failure << tools << protocol << says << omits;
+}
+
 } // namespace
 
 class TestServerProbe : public QObject
@@ -133,93 +140,85 @@ private slots:
 
     void outcomes_data()
     {
-        QTest::addColumn<QByteArray>("server"); // empty: no uvx on the PATH
+        QTest::addColumn<QByteArray>("server");
         QTest::addColumn<int>("limitMs");
         QTest::addColumn<Failure>("failure");
         QTest::addColumn<int>("tools");
         QTest::addColumn<QString>("protocol");
         QTest::addColumn<QStringList>("says");
         QTest::addColumn<QString>("omits");
-
-        const int limit = ServerProbe::DefaultTimeLimitMs;
-        QTest::newRow("1000 tools over 10 pages")
-            << QByteArray("legacy(pages=10, per_page=100)\nuntil_eof()") << limit << Failure::None << 1000
-            << "2025-11-25" << QStringList{"Started in ", " · 1000 tools · protocol 2025-11-25 · tavrin 1.2.0"} << "";
-        QTest::newRow("older revision") << QByteArray("legacy(version='2024-11-05', per_page=1)") << limit
-                                        << Failure::None << 1 << "2024-11-05" << QStringList{"· 1 tool ·"} << "";
-        QTest::newRow("unknown revision")
-            << QByteArray("msg = expect('initialize')\n"
-                          "result(msg, {'protocolVersion': '1999-01-01', 'capabilities': {}, 'serverInfo': INFO})\n"
-                          "until_eof()")
-            << limit << Failure::ProtocolError << 0 << "" << QStringList{"“1999-01-01”", "2025-11-25"} << "";
-        QTest::newRow("stateless only")
-            << QByteArray("msg = expect('initialize')\n"
-                          "error(msg, -32022, 'Unsupported protocol version', {'supported': ['2026-07-28']})\n"
-                          "msg = expect('server/discover')\n"
-                          "meta = msg['params']['_meta']\n"
-                          "check(meta['io.modelcontextprotocol/protocolVersion'] == '2026-07-28', 'version')\n"
-                          "check(meta['io.modelcontextprotocol/clientInfo']['name'] == 'Tavrin Desktop', 'info')\n"
-                          "check(meta['io.modelcontextprotocol/clientCapabilities'] == {}, 'capabilities')\n"
-                          "result(msg, {'resultType': 'complete', 'supportedVersions': ['2026-07-28'],\n"
-                          "             'capabilities': {'tools': {}}, 'serverInfo': INFO})\n"
-                          "tools(2, 5, meta=True)\nuntil_eof()")
-            << limit << Failure::None << 10 << "2026-07-28" << QStringList{"protocol 2026-07-28"} << "";
-        QTest::newRow("refuses both eras")
-            << QByteArray("msg = expect('initialize')\n"
-                          "error(msg, -32602, 'Unsupported protocol version', {'supported': ['0.9']})\n"
-                          "error(expect('server/discover'), -32601, 'Method not found')\nuntil_eof()")
-            << limit << Failure::ProtocolError << 0 << ""
-            << QStringList{"Unsupported protocol version (code -32602; it supports 0.9)", "Method not found"} << "";
+        outcome("1000 tools over 10 pages", "legacy(pages=10, per_page=100)\nuntil_eof()", Failure::None, 1000,
+                "2025-11-25", {"Started in ", " · 1000 tools · protocol 2025-11-25 · tavrin 1.2.0"});
+        outcome("older revision", "legacy(version='2024-11-05', per_page=1)", Failure::None, 1, "2024-11-05",
+                {"· 1 tool ·"});
+        outcome("unknown revision",
+                "msg = expect('initialize')\n"
+                "result(msg, {'protocolVersion': '1999-01-01', 'capabilities': {}, 'serverInfo': INFO})\n"
+                "until_eof()",
+                Failure::ProtocolError, 0, "", {"“1999-01-01”", "2025-11-25"});
+        outcome("stateless only",
+                "msg = expect('initialize')\n"
+                "error(msg, -32022, 'Unsupported protocol version', {'supported': ['2026-07-28']})\n"
+                "msg = expect('server/discover')\n"
+                "meta = msg['params']['_meta']\n"
+                "check(meta['io.modelcontextprotocol/protocolVersion'] == '2026-07-28', 'version')\n"
+                "check(meta['io.modelcontextprotocol/clientInfo']['name'] == 'Tavrin Desktop', 'info')\n"
+                "check(meta['io.modelcontextprotocol/clientCapabilities'] == {}, 'capabilities')\n"
+                "result(msg, {'resultType': 'complete', 'supportedVersions': ['2026-07-28'],\n"
+                "             'capabilities': {'tools': {}}, 'serverInfo': INFO})\n"
+                "tools(2, 5, meta=True)\nuntil_eof()",
+                Failure::None, 10, "2026-07-28", {"protocol 2026-07-28"});
+        outcome("refuses both eras",
+                "msg = expect('initialize')\n"
+                "error(msg, -32602, 'Unsupported protocol version', {'supported': ['0.9']})\n"
+                "error(expect('server/discover'), -32601, 'Method not found')\nuntil_eof()",
+                Failure::ProtocolError, 0, "",
+                {"Unsupported protocol version (code -32602; it supports 0.9)", "Method not found"});
         // More than a pipe holds before the first answer: a probe that did not read standard error
         // as it arrives would stall the server.
-        QTest::newRow("chatters on stderr")
-            << QByteArray("for i in range(20000):\n"
-                          "    sys.stderr.write('Downloading cpython (%d KiB) ......................\\r' % i)\n"
-                          "sys.stderr.flush()\nlegacy()\nuntil_eof()")
-            << limit << Failure::None << 3 << "2025-11-25" << QStringList() << "";
-        QTest::newRow("banner on stdout")
-            << QByteArray("print('Tavrin MCP server 1.2 ready')\nlegacy()\nuntil_eof()") << limit << Failure::NotMcp
-            << 0 << "" << QStringList{"“Tavrin MCP server 1.2 ready”", "standard error"} << "";
-        QTest::newRow("exits 1") << QByteArray("for i in range(1, 31):\n"
-                                               "    sys.stderr.write('err-%02d\\n' % i)\n"
-                                               "sys.exit(1)")
-                                 << limit << Failure::ExitedEarly << 0 << ""
-                                 << QStringList{"code 1", "err-11\n", "err-30"} << "err-10";
-        QTest::newRow("never answers") // a shell script: its first line is out long before the limit
-            << QByteArray("#!/bin/sh\necho 'Resolving dependencies' >&2\nexec /bin/cat >/dev/null") << 1000
-            << Failure::NoAnswer << 0 << "" << QStringList{"within 1.0 s", "“Resolving dependencies”"} << "";
+        outcome("chatters on stderr",
+                "for i in range(20000):\n"
+                "    sys.stderr.write('Downloading cpython (%d KiB) ......................\\r' % i)\n"
+                "sys.stderr.flush()\nlegacy()\nuntil_eof()",
+                Failure::None, 3, "2025-11-25", {});
+        outcome("banner on stdout", "print('Tavrin MCP server 1.2 ready')\nlegacy()\nuntil_eof()", Failure::NotMcp, 0,
+                "", {"“Tavrin MCP server 1.2 ready”", "standard error"});
+        outcome("exits 1",
+                "for i in range(1, 31):\n"
+                "    sys.stderr.write('err-%02d\\n' % i)\n"
+                "sys.exit(1)",
+                Failure::ExitedEarly, 0, "", {"code 1", "err-11\n", "err-30"}, "err-10");
+        // A shell script: its first line is out long before the limit.
+        outcome("never answers", "#!/bin/sh\necho 'Resolving dependencies' >&2\nexec /bin/cat >/dev/null",
+                Failure::NoAnswer, 0, "", {"within 1.0 s", "“Resolving dependencies”"}, "", 1000);
         // The server's own requests and notifications come first; the ping even reuses the id of
         // the probe's pending request.
-        QTest::newRow("server traffic before the answer")
-            << QByteArray("msg = expect('initialize')\n"
-                          "send({'jsonrpc': '2.0', 'method': 'notifications/message', 'params': {'data': 'hi'}})\n"
-                          "send({'jsonrpc': '2.0', 'id': msg['id'], 'method': 'ping'})\n"
-                          "check(recv() == {'jsonrpc': '2.0', 'id': msg['id'], 'result': {}}, 'pong')\n"
-                          "send({'jsonrpc': '2.0', 'id': 's2', 'method': 'roots/list'})\n"
-                          "reply = recv()\n"
-                          "check(reply['id'] == 's2' and reply['error']['code'] == -32601, 'refusal')\n"
-                          "send({'jsonrpc': '2.0', 'id': 77, 'result': {'protocolVersion': '1999-01-01'}})\n"
-                          "handshake(msg)\ntools(1, 2)\nuntil_eof()")
-            << limit << Failure::None << 2 << "2025-11-25" << QStringList() << "";
-        QTest::newRow("oversized line")
-            << QByteArray("sys.stdout.write('{\"jsonrpc\": \"2.0\", \"pad\": \"' + 'x' * (17 << 20))\n"
-                          "sys.stdout.flush()\nuntil_eof()")
-            << limit << Failure::ProtocolError << 0 << "" << QStringList{"more than 16 MiB"} << "";
-        QTest::newRow("too much output in all")
-            << QByteArray(
-                   "note = {'jsonrpc': '2.0', 'method': 'notifications/message', 'params': {'data': 'x' * (1 << 20)}}\n"
-                   "line = (json.dumps(note) + '\\n').encode()\n"
-                   "expect('initialize')\n"
-                   "for i in range(70):\n"
-                   "    sys.stdout.buffer.write(line)\n"
-                   "sys.stdout.flush()\nuntil_eof()")
-            << limit << Failure::ProtocolError << 0 << "" << QStringList{"more than 64 MiB in all"} << "";
-        QTest::newRow("no uvx") << QByteArray() << limit << Failure::NotFound << 0 << ""
-                                << QStringList{"uvx was not found on the PATH", "install uv",
-                                               "PATH searched: " + TestEnv::binDir()}
-                                << "";
-        QTest::newRow("cannot start") << QByteArray("#!/nonexistent/interpreter\n") << limit << Failure::StartFailed
-                                      << 0 << "" << QStringList{"could not be started"} << "";
+        outcome("server traffic before the answer",
+                "msg = expect('initialize')\n"
+                "send({'jsonrpc': '2.0', 'method': 'notifications/message', 'params': {'data': 'hi'}})\n"
+                "send({'jsonrpc': '2.0', 'id': msg['id'], 'method': 'ping'})\n"
+                "check(recv() == {'jsonrpc': '2.0', 'id': msg['id'], 'result': {}}, 'pong')\n"
+                "send({'jsonrpc': '2.0', 'id': 's2', 'method': 'roots/list'})\n"
+                "reply = recv()\n"
+                "check(reply['id'] == 's2' and reply['error']['code'] == -32601, 'refusal')\n"
+                "send({'jsonrpc': '2.0', 'id': 77, 'result': {'protocolVersion': '1999-01-01'}})\n"
+                "handshake(msg)\ntools(1, 2)\nuntil_eof()",
+                Failure::None, 2, "2025-11-25", {});
+        outcome("oversized line",
+                "sys.stdout.write('{\"jsonrpc\": \"2.0\", \"pad\": \"' + 'x' * (17 << 20))\n"
+                "sys.stdout.flush()\nuntil_eof()",
+                Failure::ProtocolError, 0, "", {"more than 16 MiB"});
+        outcome("too much output in all",
+                "note = {'jsonrpc': '2.0', 'method': 'notifications/message', 'params': {'data': 'x' * (1 << 20)}}\n"
+                "line = (json.dumps(note) + '\\n').encode()\n"
+                "expect('initialize')\n"
+                "for i in range(70):\n"
+                "    sys.stdout.buffer.write(line)\n"
+                "sys.stdout.flush()\nuntil_eof()",
+                Failure::ProtocolError, 0, "", {"more than 64 MiB in all"});
+        outcome("no uvx", QByteArray(), Failure::NotFound, 0, "",
+                {"uvx was not found on the PATH", "install uv", "PATH searched: " + TestEnv::binDir()});
+        outcome("cannot start", "#!/nonexistent/interpreter\n", Failure::StartFailed, 0, "", {"could not be started"});
     }
     void outcomes()
     {
