@@ -133,9 +133,8 @@ private slots:
         QTRY_VERIFY(withText<QLabel>(m_window->findChild<ProjectView *>(), "Addon v" + m_shipped));
     }
 
-    // The smallest window fits the screen's free area (scaled or not, see the extra runs in
-    // tests/CMakeLists.txt); there a card with a 200-character path and a long name elides both and
-    // keeps all of its buttons in view, no page scrolls sideways, and icons match the screen's scale.
+    // The smallest window fits the screen (scaled or not: see tests/CMakeLists.txt); there a card with a
+    // 200-character path and a long name elides both, nothing scrolls sideways, icons match the scale.
     void smallestWindow()
     {
         QString project = TestEnv::home() + QLatin1String("/projects");
@@ -181,9 +180,8 @@ private slots:
         QCOMPARE(folder->pixmap().size(), QSize(22, 22) * dpr);
     }
 
-    // The window comes back where it was closed when that still fits a present screen (here the
-    // offscreen 800 x 800, where the window is at least 784 x 640 and at first 784 x 720); else
-    // its size, if that fits.
+    // The window comes back where it was closed if that fits a screen (the offscreen 800 x 800: at
+    // least 784 x 640, at first 784 x 720); else only its size, if that fits.
     void rememberedGeometry_data()
     {
         QTest::addColumn<QRect>("saved");
@@ -364,9 +362,8 @@ private slots:
         QTRY_VERIFY(progress.isNull());
     }
 
-    // Quitting while a worker waits on a hanging tool ends the tool with everything it started,
-    // starts no further tool and lets the process end at once. The test runs itself as a child
-    // process to quit for real: its Setup scan hangs in "claude", and uv would hang as well.
+    // Quitting while a scan waits on a hanging "claude" ends it and all it started, starts no further
+    // tool (uv would hang too) and ends at once. Runs itself as a child process to quit for real.
     void quitEndsRunningTools()
     {
         const QString childDir = qEnvironmentVariable("TAVRIN_QUIT_CHILD");

@@ -413,9 +413,8 @@ M=; for a; do case $a in GODOT_MCP_PERMISSION_MODE=*) M=${a#*=};; esac; done
         QCOMPARE(Toasts(p->toasts), Toasts(configured) << (QVariantList{"Cursor removed", 0}));
     }
 
-    // The returning user changes the mode on the Settings page, Setup never opened and no project
-    // active: every configured client whose entry carries another mode gets the new one, the one
-    // that has it already is not touched, and one toast sums it up.
+    // A mode change on Settings, Setup never opened, no project: clients with another mode get the
+    // new one, the one that has it already is not touched, and one toast sums it up.
     void modeChangeBeforeSetupWasOpened()
     {
         p.reset(); // a whole window instead
@@ -605,9 +604,8 @@ M=; for a; do case $a in GODOT_MCP_PERMISSION_MODE=*) M=${a#*=};; esac; done
         QCOMPARE(ServerCard::describe(result), expected);
     }
 
-    // A 200-character project path and cards with two buttons: at the width of the smallest
-    // window and narrower, every button stays in view, the page never scrolls sideways and the
-    // grid has fewer columns; icons are drawn for the screen's pixel ratio.
+    // A 200-character path, cards with two buttons: at the smallest window's width and narrower every
+    // button stays in view, nothing scrolls sideways, the grid has fewer columns; icons match the dpr.
     void layoutAtAnyWidth_data()
     {
         QTest::addColumn<int>("width");
