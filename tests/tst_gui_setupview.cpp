@@ -141,21 +141,14 @@ class TestSetupView : public QObject
         const QByteArray prelude = "#!/usr/bin/python3\n"
                                    R"PY(
 import json, os, sys, time
-def recv():
-    line = sys.stdin.readline()
-    if not line:
-        sys.exit(0)
-    return json.loads(line)
-def send(msg, res):
-    sys.stdout.write(json.dumps({"jsonrpc": "2.0", "id": msg["id"], "result": res}) + "\n")
-    sys.stdout.flush()
+def recv(): return json.loads(sys.stdin.readline() or sys.exit(0))
+def send(msg, res): print(json.dumps({"jsonrpc": "2.0", "id": msg["id"], "result": res}), flush=True)
 def serve():
     send(recv(), {"protocolVersion": "2025-11-25", "capabilities": {"tools": {}},
                   "serverInfo": {"name": "tavrin", "version": "1.2.0"}})
     recv()
     send(recv(), {"tools": [{"name": "t%d" % i, "inputSchema": {"type": "object"}} for i in range(3)]})
-    while sys.stdin.readline():
-        pass
+    sys.stdin.read()
 )PY";
         QVERIFY(!TestEnv::writeTool("uvx", {}).isEmpty());
         QVERIFY(TestEnv::writeFile(TestEnv::binDir() + "/uvx", prelude + body + '\n'));
