@@ -208,10 +208,10 @@ private slots:
         const QByteArray full = QByteArray(R"({"mcpServers": {"tavrin": {"env": {"GODOT_MCP_PERMISSION_MODE": )"
                                            R"("full_control"}}}, "pad": ")") +
                                 QByteArray(1400, 'x') + "\"}";
-        QVERIFY(!plantBackup("cursor", t, safe).isEmpty());
-        QVERIFY(!plantBackup("cursor", t.addDays(1), "{ nope").isEmpty());
-        QVERIFY(!plantBackup("cursor", t.addSecs(-1), R"({"mcpServers": {}})").isEmpty());
-        QVERIFY(!plantBackup("cursor", t.addMSecs(500), full).isEmpty());
+        const QList<QPair<QDateTime, QByteArray>> planted{
+            {t, safe}, {t.addDays(1), "{ nope"}, {t.addSecs(-1), R"({"mcpServers": {}})"}, {t.addMSecs(500), full}};
+        for (const auto &[time, bytes] : planted)
+            QVERIFY(!plantBackup("cursor", time, bytes).isEmpty());
         QVERIFY(TestEnv::writeFile(Backups::clientFolder("cursor") + "/notes.txt", "mine"));
 
         ClientMenu menu(detected("cursor"), QStringLiteral("safe_edit"));
@@ -280,8 +280,7 @@ private slots:
         list = failing.findChild<QTreeWidget *>("backupList");
         QTRY_COMPARE_WITH_TIMEOUT(list->topLevelItemCount(), 3, 10000);
         QTest::mouseClick(button(&failing, "Restore"), Qt::LeftButton);
-        QVERIFY(failing.isVisible());
-        QVERIFY(!failing.findChild<QLabel *>("error")->isHidden());
+        QVERIFY(failing.isVisible() && !failing.findChild<QLabel *>("error")->isHidden());
         QVERIFY2(text(&failing, "error").startsWith("Could not restore the backup. Cannot read " + path),
                  qPrintable(text(&failing, "error")));
         QVERIFY(QFileInfo(path).isDir());
