@@ -14,18 +14,16 @@ namespace {
 
 ClientInfo detected(const QString &id)
 {
-    for (const ClientInfo &info : Clients().detect(QStringLiteral("safe_edit")))
-        if (info.id == id)
-            return info;
-    return {};
+    const QList<ClientInfo> all = Clients().detect(QStringLiteral("safe_edit"));
+    const auto it = std::find_if(all.cbegin(), all.cend(), [&](const ClientInfo &info) { return info.id == id; });
+    return it == all.cend() ? ClientInfo() : *it;
 }
 
 QAction *action(QMenu &menu, const QString &text)
 {
-    for (QAction *a : menu.actions())
-        if (a->text() == text)
-            return a;
-    return nullptr;
+    const QList<QAction *> all = menu.actions();
+    const auto it = std::find_if(all.cbegin(), all.cend(), [&](QAction *a) { return a->text() == text; });
+    return it == all.cend() ? nullptr : *it;
 }
 
 template<class T> T *shown()
@@ -47,10 +45,9 @@ QString text(QWidget *parent, const QString &name)
 
 QPushButton *button(QWidget *parent, const QString &text)
 {
-    for (QPushButton *b : parent->findChildren<QPushButton *>())
-        if (b->text() == text)
-            return b;
-    return nullptr;
+    const QList<QPushButton *> all = parent->findChildren<QPushButton *>();
+    const auto it = std::find_if(all.cbegin(), all.cend(), [&](QPushButton *b) { return b->text() == text; });
+    return it == all.cend() ? nullptr : *it;
 }
 
 // A file client's backup taken at a given UTC time, written straight into its folder.
@@ -118,28 +115,23 @@ private slots:
         QTest::addColumn<QString>("id");
         QTest::addColumn<QString>("mode");
         QTest::addColumn<QString>("expected");
+        const auto row = [](const char *id, const char *mode, const QString &expected) {
+            QTest::newRow(id) << id << mode << expected;
+        };
         const QString plain = "\"tavrin\": {\n    \"args\": [\n        \"tavrin\"\n    ],\n    \"command\": \"uvx\",\n"
                               "    \"env\": {\n        \"GODOT_MCP_PERMISSION_MODE\": \"%1\"\n    }%2\n}";
-        QTest::newRow("cursor") << "cursor"
-                                << "safe_edit" << plain.arg("safe_edit", "");
-        QTest::newRow("claude code") << "claude-code"
-                                     << "full_control" << plain.arg("full_control", "");
-        QTest::newRow("vs code") << "vscode"
-                                 << "safe_edit" << plain.arg("safe_edit", ",\n    \"type\": \"stdio\"");
-        QTest::newRow("copilot") << "copilot-cli"
-                                 << "safe_edit"
-                                 << plain.arg("safe_edit", ",\n    \"tools\": [\n        \"*\"\n    ],\n"
-                                                           "    \"type\": \"local\"");
-        QTest::newRow("opencode") << "opencode"
-                                  << "full_control"
-                                  << "\"tavrin\": {\n    \"command\": [\n        \"uvx\",\n        \"tavrin\"\n    ],\n"
-                                     "    \"enabled\": true,\n    \"environment\": {\n"
-                                     "        \"GODOT_MCP_PERMISSION_MODE\": \"full_control\"\n    },\n"
-                                     "    \"type\": \"local\"\n}";
-        QTest::newRow("codex") << "codex"
-                               << "safe_edit"
-                               << "[mcp_servers.tavrin]\ncommand = \"uvx\"\nargs = [\"tavrin\"]\n\n"
-                                  "[mcp_servers.tavrin.env]\nGODOT_MCP_PERMISSION_MODE = \"safe_edit\"\n";
+        row("cursor", "safe_edit", plain.arg("safe_edit", ""));
+        row("claude-code", "full_control", plain.arg("full_control", ""));
+        row("vscode", "safe_edit", plain.arg("safe_edit", ",\n    \"type\": \"stdio\""));
+        row("copilot-cli", "safe_edit",
+            plain.arg("safe_edit", ",\n    \"tools\": [\n        \"*\"\n    ],\n    \"type\": \"local\""));
+        row("opencode", "full_control",
+            "\"tavrin\": {\n    \"command\": [\n        \"uvx\",\n        \"tavrin\"\n    ],\n    \"enabled\": true,\n"
+            "    \"environment\": {\n        \"GODOT_MCP_PERMISSION_MODE\": \"full_control\"\n    },\n"
+            "    \"type\": \"local\"\n}");
+        row("codex", "safe_edit",
+            "[mcp_servers.tavrin]\ncommand = \"uvx\"\nargs = [\"tavrin\"]\n\n"
+            "[mcp_servers.tavrin.env]\nGODOT_MCP_PERMISSION_MODE = \"safe_edit\"\n");
     }
     void copyEntry()
     {
@@ -148,7 +140,6 @@ private slots:
         QFETCH(QString, expected);
         ClientMenu menu(detected(id), mode);
         QSignalSpy toasts(&menu, &ClientMenu::showToast);
-        QVERIFY(action(menu, "Copy Entry")->isEnabled());
         action(menu, "Copy Entry")->trigger();
         QCOMPARE(QGuiApplication::clipboard()->text(), expected);
         const QString name = mode == "safe_edit" ? "Safe Edit" : "Full Control";
@@ -163,17 +154,16 @@ private slots:
         QTest::addColumn<bool>("backup");
         QTest::addColumn<QString>("flags");
         QTest::addColumn<QString>("why"); // the tool tips of the disabled actions, '|' between
+        const auto row = [](const char *tag, const char *id, const QByteArray &file, bool backup, const char *flags,
+                            const QString &why) { QTest::newRow(tag) << id << file << backup << flags << why; };
+        const QString none = "No backups yet: Tavrin makes one before each change it makes to %1.";
         const QString cursor = TestEnv::home() + "/.cursor/mcp.json";
-        QTest::newRow("configured, backed up") << "cursor" << s_cursorEntry << true << "1111"
-                                               << "";
-        QTest::newRow("nothing yet") << "cursor" << QByteArray() << false << "0001"
-                                     << "No backups yet: Tavrin makes one before each change it makes to " + cursor +
-                                            ".|Cursor has no \"tavrin\" entry.|" + cursor + " does not exist yet.";
-        QTest::newRow("file without entry") << "cursor" << QByteArray("{}") << true << "1011"
-                                            << "Cursor has no \"tavrin\" entry.";
-        QTest::newRow("codex, registered") << "codex" << QByteArray("[mcp_servers.tavrin]\n") << false << "0111"
-                                           << "No backups yet: Tavrin makes one before each change it makes to " +
-                                                  TestEnv::home() + "/.codex/config.toml.";
+        row("configured, backed up", "cursor", s_cursorEntry, true, "1111", "");
+        row("nothing yet", "cursor", QByteArray(), false, "0001",
+            none.arg(cursor) + "|Cursor has no \"tavrin\" entry.|" + cursor + " does not exist yet.");
+        row("file without entry", "cursor", "{}", true, "1011", "Cursor has no \"tavrin\" entry.");
+        row("codex, registered", "codex", "[mcp_servers.tavrin]\n", false, "0111",
+            none.arg(TestEnv::home() + "/.codex/config.toml"));
     }
     void menuStates()
     {
@@ -200,18 +190,28 @@ private slots:
         QVERIFY(menu.toolTipsVisible());
     }
 
-    // Rows newest first, in local time, with size and what each holds; a stray file is no backup.
+    // Without backups the dialog says so and offers only Close. With them: rows newest first, in
+    // local time, with size and what each holds; a stray file is no backup.
     void restoreList()
     {
+        {
+            RestoreDialog empty("cursor", "Cursor", Clients::changedFilePath("cursor"));
+            empty.show();
+            QTRY_COMPARE_WITH_TIMEOUT(text(&empty, "status"),
+                                      "No backups yet. Tavrin makes one before each change it makes to this file.",
+                                      10000);
+            for (QPushButton *b : empty.findChildren<QPushButton *>())
+                QCOMPARE(b->isEnabled(), b->text() == "Close");
+        }
         const QDateTime t(QDate(2025, 1, 2), QTime(3, 4, 5), QTimeZone::utc());
         const QByteArray safe = R"({"mcpServers": {"tavrin": {"env": {"GODOT_MCP_PERMISSION_MODE": "safe_edit"}}}})";
         const QByteArray full = QByteArray(R"({"mcpServers": {"tavrin": {"env": {"GODOT_MCP_PERMISSION_MODE": )"
                                            R"("full_control"}}}, "pad": ")") +
                                 QByteArray(1400, 'x') + "\"}";
-        QVERIFY(!plantBackup("cursor", t, safe).isEmpty());
-        QVERIFY(!plantBackup("cursor", t.addDays(1), "{ nope").isEmpty());
-        QVERIFY(!plantBackup("cursor", t.addSecs(-1), R"({"mcpServers": {}})").isEmpty());
-        QVERIFY(!plantBackup("cursor", t.addMSecs(500), full).isEmpty());
+        const QList<QPair<QDateTime, QByteArray>> planted{
+            {t, safe}, {t.addDays(1), "{ nope"}, {t.addSecs(-1), R"({"mcpServers": {}})"}, {t.addMSecs(500), full}};
+        for (const auto &[time, bytes] : planted)
+            QVERIFY(!plantBackup("cursor", time, bytes).isEmpty());
         QVERIFY(TestEnv::writeFile(Backups::clientFolder("cursor") + "/notes.txt", "mine"));
 
         ClientMenu menu(detected("cursor"), QStringLiteral("safe_edit"));
@@ -231,19 +231,8 @@ private slots:
                               "2025-01-02 08:34:05 | 1.5 kB | Entry with Full Control",
                               "2025-01-02 08:34:05 | " + QString::number(safe.size()) + " bytes | Entry with Safe Edit",
                               "2025-01-02 08:34:04 | 18 bytes | No \"tavrin\" entry"}));
-        QCOMPARE(list->currentItem(), list->topLevelItem(0));
-        QVERIFY(button(dialog, "Restore")->isEnabled());
+        QVERIFY(list->currentItem() == list->topLevelItem(0) && button(dialog, "Restore")->isEnabled());
         QVERIFY(dialog->findChild<QLabel *>("status")->isHidden());
-    }
-
-    void restoreListEmpty()
-    {
-        RestoreDialog dialog("cursor", "Cursor", Clients::changedFilePath("cursor"));
-        dialog.show();
-        QTRY_COMPARE_WITH_TIMEOUT(text(&dialog, "status"),
-                                  "No backups yet. Tavrin makes one before each change it makes to this file.", 10000);
-        for (QPushButton *b : dialog.findChildren<QPushButton *>())
-            QCOMPARE(b->isEnabled(), b->text() == "Close");
     }
 
     // A restore through the dialog brings back the exact bytes and permissions and keeps a backup
@@ -277,12 +266,11 @@ private slots:
         Backups backups;
         const QList<Backups::Backup> now = backups.list("cursor", Clients::backupLayout("cursor"));
         QCOMPARE(now.size(), 3);
-        QCOMPARE(TestEnv::readFile(now.first().path), replaced);
-        QCOMPARE(now.first().content, Backups::Content::FullControl);
+        QVERIFY(TestEnv::readFile(now.first().path) == replaced &&
+                now.first().content == Backups::Content::FullControl);
         QCOMPARE(restored, QList<QVariantList>({{"cursor"}}));
-        QCOMPARE(toasts, QList<QVariantList>({{"Restored Cursor's configuration. The version it replaced was backed "
-                                               "up.",
-                                               1}}));
+        const QString said = "Restored Cursor's configuration. The version it replaced was backed up.";
+        QCOMPARE(toasts, QList<QVariantList>({{said, 1}}));
         QTRY_VERIFY(!watch);
 
         // The file turned into a folder: it cannot be backed up, so nothing is replaced.
@@ -292,8 +280,7 @@ private slots:
         list = failing.findChild<QTreeWidget *>("backupList");
         QTRY_COMPARE_WITH_TIMEOUT(list->topLevelItemCount(), 3, 10000);
         QTest::mouseClick(button(&failing, "Restore"), Qt::LeftButton);
-        QVERIFY(failing.isVisible());
-        QVERIFY(!failing.findChild<QLabel *>("error")->isHidden());
+        QVERIFY(failing.isVisible() && !failing.findChild<QLabel *>("error")->isHidden());
         QVERIFY2(text(&failing, "error").startsWith("Could not restore the backup. Cannot read " + path),
                  qPrintable(text(&failing, "error")));
         QVERIFY(QFileInfo(path).isDir());
@@ -309,31 +296,26 @@ private slots:
         QTest::addColumn<QByteArray>("answer"); // of "mcp get", then ';' and an exit code and standard error
         QTest::addColumn<QString>("entry");     // "<none>": no such box
         QTest::addColumn<QString>("report");
+        const auto row = [](const char *tag, const char *id, const QByteArray &file, const QByteArray &answer,
+                            const QString &entry,
+                            const QString &report) { QTest::newRow(tag) << id << file << answer << entry << report; };
         const QString none = "<none>";
-        QTest::newRow("json as written") << "cursor" << s_cursorEntry << QByteArray()
-                                         << "\"tavrin\": {\n    \"args\": [\n        \"tavrin\"\n"
-                                            "    ],\n    \"command\": \"uvx\"\n}"
-                                         << none;
-        QTest::newRow("comments kept") << "zed"
-                                       << QByteArray(
-                                              "{\r\n  // servers\r\n  \"context_servers\": {\r\n    \"tavrin\": "
-                                              "{ /* ours */\r\n      \"command\": \"uvx\",\r\n    },\r\n  }\r\n}")
-                                       << QByteArray() << "\"tavrin\": { /* ours */\n  \"command\": \"uvx\",\n}"
-                                       << none;
-        QTest::newRow("no entry") << "cursor" << QByteArray("{}") << QByteArray()
-                                  << "The file holds no \"tavrin\" entry." << none;
-        QTest::newRow("broken") << "cursor" << QByteArray("{\"a\": ") << QByteArray()
-                                << "The file is not readable as JSON: Unexpected end of the text at line 1, column 7."
-                                << none;
-        QTest::newRow("claude, with its file")
-            << "claude-code" << QByteArray(R"({"mcpServers": {"tavrin": {"command": "uvx"}}})")
-            << QByteArray("tavrin:\n  Scope: User config\n  Command: uvx\n;0;") << "\"tavrin\": {\"command\": \"uvx\"}"
-            << "tavrin:\n  Scope: User config\n  Command: uvx";
-        QTest::newRow("codex, JSON indented")
-            << "codex" << QByteArray() << QByteArray(R"({"name":"tavrin","transport":{"command":"uvx"}};0;)") << none
-            << "{\n    \"name\": \"tavrin\",\n    \"transport\": {\n        \"command\": \"uvx\"\n    }\n}";
-        QTest::newRow("codex fails") << "codex" << QByteArray() << QByteArray("noise;1;Error: no such server") << none
-                                     << "codex mcp get tavrin --json failed with exit code 1.\nError: no such server";
+        row("json as written", "cursor", s_cursorEntry, {},
+            "\"tavrin\": {\n    \"args\": [\n        \"tavrin\"\n    ],\n    \"command\": \"uvx\"\n}", none);
+        row("comments kept", "zed",
+            "{\r\n  // servers\r\n  \"context_servers\": {\r\n    \"tavrin\": { /* ours */\r\n      \"command\": "
+            "\"uvx\",\r\n    },\r\n  }\r\n}",
+            {}, "\"tavrin\": { /* ours */\n  \"command\": \"uvx\",\n}", none);
+        row("no entry", "cursor", "{}", {}, "The file holds no \"tavrin\" entry.", none);
+        row("broken", "cursor", "{\"a\": ", {},
+            "The file is not readable as JSON: Unexpected end of the text at line 1, column 7.", none);
+        row("claude, with its file", "claude-code", R"({"mcpServers": {"tavrin": {"command": "uvx"}}})",
+            "tavrin:\n  Scope: User config\n  Command: uvx\n;0;", "\"tavrin\": {\"command\": \"uvx\"}",
+            "tavrin:\n  Scope: User config\n  Command: uvx");
+        row("codex, JSON indented", "codex", {}, R"({"name":"tavrin","transport":{"command":"uvx"}};0;)", none,
+            "{\n    \"name\": \"tavrin\",\n    \"transport\": {\n        \"command\": \"uvx\"\n    }\n}");
+        row("codex fails", "codex", {}, "noise;1;Error: no such server", none,
+            "codex mcp get tavrin --json failed with exit code 1.\nError: no such server");
     }
     void entryDialog()
     {

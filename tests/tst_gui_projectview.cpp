@@ -13,10 +13,9 @@ QList<QWidget *> listed(ProjectView &view)
 {
     QList<QWidget *> result;
     QLayout *layout = view.findChild<QScrollArea *>()->widget()->layout();
-    for (int i = 0; i < layout->count(); ++i) {
+    for (int i = 0; i < layout->count(); ++i)
         if (QWidget *widget = layout->itemAt(i)->widget())
             result.append(widget);
-    }
     return result;
 }
 
@@ -30,10 +29,9 @@ QStringList cards(ProjectView &view)
 
 template<typename T = QPushButton> T *child(QWidget *parent, const QString &textOrClass)
 {
-    for (T *widget : parent->findChildren<T *>()) {
+    for (T *widget : parent->findChildren<T *>())
         if (widget->text() == textOrClass || widget->property("class").toString() == textOrClass)
             return widget;
-    }
     return nullptr;
 }
 
@@ -79,16 +77,14 @@ private slots:
         const QByteArray fileBefore = TestEnv::readFile(Settings::filePath());
         QSignalSpy selected(&view, &ProjectView::projectSelected);
         QTest::mouseClick(listed(view).at(2), Qt::RightButton);
-        QCOMPARE(selected.count(), 0);
-        QCOMPARE(TestEnv::readFile(Settings::filePath()), fileBefore);
+        QVERIFY(selected.isEmpty() && TestEnv::readFile(Settings::filePath()) == fileBefore);
 
         QTest::mouseClick(child(listed(view).at(2), QStringLiteral("Open")), Qt::LeftButton);
         QCOMPARE(selected, QList<QVariantList>({{paths.at(2)}}));
         QCOMPARE(settings.activeProject(), paths.at(2));
         QCOMPARE(cards(view), paths); // opening does not reorder what is shown
-        auto *pathLabel = listed(view).at(1)->findChildren<ElidedLabel *>().at(1);
-        QCOMPARE(pathLabel->fullText(), paths.at(1));
-        QTest::mouseClick(pathLabel, Qt::LeftButton); // passed on to the card
+        // A click on the path label is passed on to the card.
+        QTest::mouseClick(listed(view).at(1)->findChildren<ElidedLabel *>().at(1), Qt::LeftButton);
         QCOMPARE(selected, QList<QVariantList>({{paths.at(2)}, {paths.at(1)}}));
         QCOMPARE(settings.activeProject(), paths.at(1));
         view.refresh(); // shows the stored order
@@ -97,15 +93,14 @@ private slots:
         QPushButton *remove = child(listed(view).at(1), QStringLiteral("icon-button"));
         remove->setFocus();
         QTest::keyClick(remove, Qt::Key_Space);
-        QCOMPARE(cards(view), QStringList({paths.at(1), paths.at(0)}));
-        QCOMPARE(settings.activeProject(), paths.at(1));
+        QVERIFY(cards(view) == QStringList({paths.at(1), paths.at(0)}) && settings.activeProject() == paths.at(1));
         QTRY_COMPARE(QApplication::focusWidget(), child(listed(view).at(1), QStringLiteral("icon-button")));
         for (int i = 0; i < 2; ++i)
             QTest::mouseClick(child(listed(view).at(0), QStringLiteral("icon-button")), Qt::LeftButton);
         QCOMPARE(listed(view).size(), 1);
         QCOMPARE(qobject_cast<QLabel *>(listed(view).at(0))->text(),
-                 QStringLiteral("No recent projects. Select a folder to get started."));
-        QCOMPARE(selected.count(), 2);
+                 "No recent projects. Select a folder to get started.");
+        QCOMPARE(selected.count(), 2); // removing opens nothing
     }
 
     // What a card says: the project's own name, the addon against the shipped v1.0.1, or why it
@@ -206,8 +201,7 @@ private slots:
         QCOMPARE(selected, chosen ? QList<QVariantList>({{game}}) : QList<QVariantList>());
         QCOMPARE(settings.activeProject(), chosen ? game : QString());
         QCOMPARE(cards(view), chosen ? QStringList(game) : QStringList(QString()));
-        if (chosen)
-            QCOMPARE(settings.recentProjects().at(0)["name"].toString(), QStringLiteral("Game"));
+        QVERIFY(!chosen || settings.recentProjects().at(0)["name"].toString() == "Game");
     }
 };
 
