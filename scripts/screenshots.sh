@@ -15,7 +15,7 @@ if [ -z "${TAVRIN_SCREENSHOTS_UNDER_XVFB:-}" ]; then
     # A display number of our own: xvfb-run -a races with other X servers starting at the same time.
     display=$((100 + $$ % 800))
     while [ -e "/tmp/.X$display-lock" ]; do display=$((display + 1)); done
-    TAVRIN_SCREENSHOTS_UNDER_XVFB=1 exec xvfb-run -n "$display" -e /dev/stderr -s "-screen 0 1280x800x24" "$0" "$@"
+    TAVRIN_SCREENSHOTS_UNDER_XVFB=1 exec xvfb-run -n "$display" -e /dev/stderr -s "-screen 0 2560x1600x24" "$0" "$@"
 fi
 
 out="$root/docs/screenshots"
@@ -47,10 +47,27 @@ project puzzle-lab
 mkdir -p "$home/godot/puzzle-lab/addons"
 cp -r addon/tavrin_mcp "$home/godot/puzzle-lab/addons/tavrin_mcp"
 project platformer-demo
+# A project deep in a long path, for the page at its smallest.
+long="$home/godot/studio-projects/2026/client-work/very-long-folder-names-are-common-here/prototype-builds/space-shooter-remastered"
+project_long()
+{
+    mkdir -p "$long/addons"
+    printf 'config_version=5\n\n[application]\nconfig/name="Space Shooter Remastered"\n' >"$long/project.godot"
+    cp -r addon/tavrin_mcp "$long/addons/tavrin_mcp"
+}
+project_long
 
-# AI clients: Cursor configured, Windsurf and Claude Desktop present without the entry, Claude Code
-# configured through its command-line tool; Cline and Codex absent.
+# AI clients: Cursor configured, Windsurf registered in the other mode (so it needs an update),
+# Claude Desktop present without the entry, Claude Code configured through its command-line tool;
+# Cline and Codex absent.
 mkdir -p "$home/.cursor" "$home/.codeium/windsurf" "$data/Claude"
+cat >"$home/.codeium/windsurf/mcp_config.json" <<'EOF'
+{
+    "mcpServers": {
+        "tavrin": { "args": ["tavrin"], "command": "uvx", "env": { "GODOT_MCP_PERMISSION_MODE": "full_control" } }
+    }
+}
+EOF
 cat >"$home/.cursor/mcp.json" <<'EOF'
 {
     "mcpServers": {
@@ -78,7 +95,7 @@ settings()
 {
     cat >"$data/Tavrin/settings.json" <<EOF
 {
-    "active_project": "$home/godot/space-shooter",
+    "active_project": "${1:-$home/godot/space-shooter}",
     "check_updates": false,
     "first_run_done": true,
     "permission_mode": "safe_edit",
@@ -93,7 +110,7 @@ EOF
 
 start_app()
 {
-    HOME="$home" XDG_DATA_HOME="$data" XDG_CONFIG_HOME="$tmp/config" XDG_CACHE_HOME="$tmp/cache" \
+    QT_SCALE_FACTOR="${scale:-1}" HOME="$home" XDG_DATA_HOME="$data" XDG_CONFIG_HOME="$tmp/config" XDG_CACHE_HOME="$tmp/cache" \
         PATH="$bin:/usr/bin:/bin" "$root/build/default/tavrin" >"$tmp/app.log" 2>&1 &
     app_pid=$!
     window=$(timeout 30 xdotool search --sync --onlyvisible --name '^Tavrin$' | head -n 1)
@@ -115,11 +132,13 @@ shot()
     echo "wrote docs/screenshots/$1.png"
 }
 
-# Sidebar buttons sit at fixed places: 220 px sidebar, brand row, then one 36 px row per page.
+# Sidebar buttons sit at fixed places: 220 px sidebar, brand row, then one 36 px row per page
+# (logical pixels: scaled here).
 nav()
 {
-    xdotool mousemove --window "$window" 100 "$1" click 1
-    xdotool mousemove --window "$window" 640 700
+    s="${scale:-1}"
+    xdotool mousemove --window "$window" $((100 * s)) $(($1 * s)) click 1
+    xdotool mousemove --window "$window" $((640 * s)) $((600 * s))
     sleep "$2"
 }
 
@@ -137,4 +156,21 @@ nav 124 3
 shot setup
 nav 164 1
 shot settings
+stop_app
+
+# The Setup page at twice the scale.
+settings
+scale=2
+start_app
+nav 124 3
+shot setup-2x
+stop_app
+scale=1
+
+# The Setup page at the smallest window size, with a long project path.
+settings "$long"
+start_app
+xdotool windowsize "$window" 960 640
+nav 124 3
+shot setup-long-path
 stop_app

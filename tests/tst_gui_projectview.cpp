@@ -37,7 +37,7 @@ template<typename T = QPushButton> T *child(QWidget *parent, const QString &text
 
 QString project(const QString &name, const QByteArray &godot = "config_version=5\n")
 {
-    const QString path = TestEnv::home() + QLatin1String("/projects/") + name;
+    QString path = TestEnv::home() + QLatin1String("/projects/") + name;
     if (!godot.isNull())
         TestEnv::writeFile(path + QLatin1String("/project.godot"), godot);
     return path;
