@@ -80,6 +80,9 @@ cat >"$home/.cursor/mcp.json" <<'EOF'
 }
 EOF
 echo '{ "mcpServers": {} }' >"$data/Claude/claude_desktop_config.json"
+cat >"$home/.claude.json" <<'EOF'
+{ "mcpServers": { "tavrin": { "type": "stdio", "command": "uvx", "args": ["tavrin"], "env": { "GODOT_MCP_PERMISSION_MODE": "safe_edit" } } } }
+EOF
 
 tool()
 {
@@ -138,7 +141,7 @@ nav()
 {
     s="${scale:-1}"
     xdotool mousemove --window "$window" $((100 * s)) $(($1 * s)) click 1
-    xdotool mousemove --window "$window" $((640 * s)) $((600 * s))
+    xdotool mousemove --window "$window" $((100 * s)) $((560 * s)) # over the empty sidebar: no tool tip
     sleep "$2"
 }
 
