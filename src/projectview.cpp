@@ -219,7 +219,14 @@ void ProjectView::buildRecentList()
 
 void ProjectView::selectProject()
 {
-    QString start;
+    // Beside the latest project, else at home: never in whatever folder the app was started from.
+    QString start = QDir::homePath();
+    const QJsonArray recent = m_settings->recentProjects();
+    if (!recent.isEmpty()) {
+        const QString parent = QFileInfo(recent.first()[QLatin1String("path")].toString()).absolutePath();
+        if (QFileInfo(parent).isDir())
+            start = parent;
+    }
     for (;;) {
         const QString path = m_chooseFolder(this, start);
         if (path.isEmpty())

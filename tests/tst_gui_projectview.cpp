@@ -193,6 +193,7 @@ private slots:
         answer.start(20);
         QSignalSpy selected(&view, &ProjectView::projectSelected);
         QTest::mouseClick(child(&view, QStringLiteral("  Select Project Folder")), Qt::LeftButton);
+        QCOMPARE(starts.first(), TestEnv::home()); // not the folder the app was started from
         QVERIFY(answers.isEmpty());
         QCOMPARE(messages, QStringList(refusals, "Not a Godot project: " + plain +
                                                      " has no project.godot file.\n\nChoose the folder that holds "
@@ -202,6 +203,11 @@ private slots:
         QCOMPARE(settings.activeProject(), chosen ? game : QString());
         QCOMPARE(cards(view), chosen ? QStringList(game) : QStringList(QString()));
         QVERIFY(!chosen || settings.recentProjects().at(0)["name"].toString() == "Game");
+        if (chosen) { // the next choice starts beside the latest project
+            answers = QStringList{""};
+            QTest::mouseClick(child(&view, QStringLiteral("  Select Project Folder")), Qt::LeftButton);
+            QCOMPARE(starts.last(), QFileInfo(game).absolutePath());
+        }
     }
 };
 
