@@ -1,7 +1,7 @@
 // Times Addon::install of a generated 2,000-file addon against `cp -r` of the same tree.
 // Usage: bench_addon_install [runs]   (default 9; the median of each is printed)
 
-#include "addon.h"
+#include "core/addon.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -2,10 +2,10 @@
 // claude and codex CLIs (when $TAVRIN_CLI_CACHE holds them). Prints one line per scenario.
 // "the six" are the first six catalogue rows configured, the others absent; "all twelve" adds the
 // other six, installed (a fake program each) and configured in their own files.
-#include "clients.h"
-#include "prereqs.h"
+#include "base/toolprocess.h"
+#include "core/clients.h"
+#include "core/prereqs.h"
 #include "testenv.h"
-#include "toolprocess.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -3,7 +3,7 @@
 // object, removing the member, and reading the whole file. Prints median, fastest and slowest of
 // the runs, and the median CPU time of the thread, which a busy machine does not inflate
 // (argument: runs, default 51). Target: each edit under 10 ms.
-#include "jsoncedit.h"
+#include "base/jsoncedit.h"
 
 #include <QElapsedTimer>
 #include <QJsonArray>

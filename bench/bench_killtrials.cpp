@@ -3,9 +3,9 @@
 // lost, mixed addon trees, and leftovers before and after the next operation. Linux only.
 // Usage: bench_killtrials [trials]   (default 200 per scenario)
 
-#include "addon.h"
-#include "clients.h"
-#include "settings.h"
+#include "core/addon.h"
+#include "core/clients.h"
+#include "core/settings.h"
 #include "testenv.h"
 
 #include <QCoreApplication>

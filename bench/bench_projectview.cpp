@@ -2,10 +2,10 @@
 // installed, so half the cards read a plugin.cfg), on a shown page with the application's theme.
 // Prints the median and the slowest of the rebuilds, with and without the deferred deletion of
 // the previous cards that follows each rebuild in the event loop.
-#include "projectview.h"
-#include "settings.h"
+#include "core/settings.h"
+#include "gui/projectview.h"
+#include "gui/widgets/theme.h"
 #include "testenv.h"
-#include "theme.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -2,7 +2,7 @@
 // server (1,000 tools over 10 pages) versus a minimal client that sends the same messages with
 // blocking reads. Runs alternate; prints the median, minimum and maximum of each, the difference
 // of the medians and the median difference within a pair of runs (steadier on a busy machine).
-#include "serverprobe.h"
+#include "core/serverprobe.h"
 #include "testenv.h"
 
 #include <QCoreApplication>

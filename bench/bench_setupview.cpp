@@ -3,12 +3,12 @@
 // command-line tools. Optional first argument: a PNG path for a screenshot of the scanned page.
 #include "testenv.h"
 
-#include "addon.h"
-#include "clients.h"
-#include "prereqs.h"
-#include "settings.h"
-#include "setupview.h"
-#include "theme.h"
+#include "core/addon.h"
+#include "core/clients.h"
+#include "core/prereqs.h"
+#include "core/settings.h"
+#include "gui/setup/setupview.h"
+#include "gui/widgets/theme.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

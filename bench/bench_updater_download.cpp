@@ -1,9 +1,9 @@
 // Peak memory of one large installer download: a 200 MB body, produced on the fly by a local
 // HTTP server, downloaded by Updater into the (temporary) download folder.
 
+#include "core/updater.h"
 #include "localhttpserver.h"
 #include "testenv.h"
-#include "updater.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

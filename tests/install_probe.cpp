@@ -1,6 +1,6 @@
 // Runs from the bin folder of a temporary install prefix (tests/install_tree.cmake), beside the
 // installed application, so the addon lookup sees exactly what the installed application sees.
-#include "addon.h"
+#include "core/addon.h"
 #include "testenv.h"
 #include "version.h"
 

@@ -1,0 +1,88 @@
+#include "base/logger.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QStandardPaths>
+
+#include <cstdio>
+
+namespace {
+
+// Rotation happens only at start-up, once the log is past this size.
+constexpr qint64 s_rotateAbove = 2 * 1024 * 1024;
+
+QFile *s_logFile = nullptr;
+// One lock around write, flush and echo, so lines from worker threads never interleave.
+// QBasicMutex needs no construction, so a message logged during static destruction is still safe.
+QBasicMutex s_logMutex;
+
+const char *levelWord(QtMsgType type)
+{
+    switch (type) {
+    case QtDebugMsg:
+        return "DEBUG";
+    case QtInfoMsg:
+        return "INFO ";
+    case QtWarningMsg:
+        return "WARN ";
+    case QtCriticalMsg:
+        return "ERROR";
+    case QtFatalMsg:
+        return "FATAL";
+    }
+    return "DEBUG";
+}
+
+void messageHandler(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (!s_logFile)
+        return;
+    QString line = QDateTime::currentDateTime().toString(Qt::ISODateWithMs) + QLatin1String(" [") +
+                   QLatin1String(levelWord(type)) + QLatin1String("] ") + message;
+    if (context.file)
+        line += QStringLiteral(" (%1:%2)").arg(QString::fromUtf8(context.file)).arg(context.line);
+    line += QLatin1Char('\n');
+    const QByteArray bytes = line.toUtf8();
+
+    QMutexLocker locker(&s_logMutex);
+    s_logFile->write(bytes);
+    s_logFile->flush();
+    std::fprintf(stderr, "%s", bytes.constData());
+    std::fflush(stderr);
+}
+
+} // namespace
+
+QString Logger::logFilePath()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+           QLatin1String("/Tavrin/logs/tavrin.log");
+}
+
+void Logger::install()
+{
+    const QString path = logFilePath();
+    QDir().mkpath(QFileInfo(path).absolutePath());
+
+    const QString oldPath = path + QLatin1String(".old");
+    if (QFile::exists(oldPath))
+        QFile::remove(oldPath);
+    const QFileInfo current(path);
+    if (current.exists() && current.size() > s_rotateAbove)
+        QFile::rename(path, oldPath);
+
+    auto *file = new QFile(path);
+    QMutexLocker locker(&s_logMutex);
+    delete s_logFile; // only when installed again in the same process
+    s_logFile = file;
+    if (s_logFile->open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text)) {
+        qInstallMessageHandler(messageHandler);
+    } else {
+        delete s_logFile;
+        s_logFile = nullptr;
+    }
+}

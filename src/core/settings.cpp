@@ -1,0 +1,225 @@
+#include "core/settings.h"
+
+#include "base/jsonfile.h"
+
+#include <QDateTime>
+#include <QDebug>
+#include <QFile>
+#include <QStandardPaths>
+
+namespace {
+
+const QString s_permissionMode = QStringLiteral("permission_mode");
+const QString s_checkUpdates = QStringLiteral("check_updates");
+const QString s_recentProjects = QStringLiteral("recent_projects");
+const QString s_activeProject = QStringLiteral("active_project");
+const QString s_firstRunDone = QStringLiteral("first_run_done");
+const QString s_windowGeometry = QStringLiteral("window_geometry");
+const QString s_trayNoticeShown = QStringLiteral("tray_notice_shown");
+const QString s_lastUpdateCheck = QStringLiteral("last_update_check");
+constexpr int s_maxRecent = 10;
+
+QJsonArray withoutPath(QJsonArray list, const QString &path)
+{
+    for (qsizetype i = list.size() - 1; i >= 0; --i) {
+        if (list.at(i).toObject().value(QLatin1String("path")).toString() == path)
+            list.removeAt(i);
+    }
+    return list;
+}
+
+} // namespace
+
+Settings::Settings(QObject *parent) : QObject(parent)
+{
+    load();
+}
+
+QString Settings::filePath()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+           QLatin1String("/Tavrin/settings.json");
+}
+
+void Settings::load()
+{
+    const JsonFile::ReadResult read = JsonFile::read(filePath());
+    switch (read.status) {
+    case JsonFile::ReadStatus::Ok:
+        m_data = read.object;
+        break;
+    case JsonFile::ReadStatus::NotObject:
+        m_data = QJsonObject();
+        m_keepDamagedFile = true;
+        break;
+    case JsonFile::ReadStatus::Unreadable:
+        // Most likely permissions: the user's settings are still in there, so run on defaults and
+        // leave the file alone until it can be read again.
+        qWarning().noquote() << QStringLiteral("Settings file %1 cannot be read (%2); running on defaults and "
+                                               "not saving over it")
+                                    .arg(filePath(), read.errorDetail);
+        m_fileUnreadable = true;
+        break;
+    case JsonFile::ReadStatus::Missing:
+        break;
+    }
+    if (!m_data.contains(s_permissionMode))
+        m_data.insert(s_permissionMode, QStringLiteral("safe_edit"));
+    if (!m_data.contains(s_checkUpdates))
+        m_data.insert(s_checkUpdates, true);
+    if (!m_data.contains(s_recentProjects))
+        m_data.insert(s_recentProjects, QJsonArray());
+}
+
+void Settings::save()
+{
+    const QString path = filePath();
+    if (m_fileUnreadable) {
+        QFile file(path);
+        if (file.exists() && !file.open(QIODevice::ReadOnly))
+            return;
+        // Readable again, but never loaded: keep what the user had, as for a damaged file.
+        m_fileUnreadable = false;
+        m_keepDamagedFile = true;
+    }
+    if (m_keepDamagedFile) {
+        // The user may still recover their recent projects from it by hand.
+        const QString backup = path + QLatin1String(".bad");
+        QFile::remove(backup);
+        if (QFile::copy(path, backup) || !QFile::exists(path))
+            m_keepDamagedFile = false;
+        else
+            return; // never destroy the only copy
+    }
+    // Failures stay silent: the change lives on in memory until the next save.
+    (void)JsonFile::write(path, m_data);
+}
+
+QString Settings::permissionMode() const
+{
+    const QJsonValue value = m_data.value(s_permissionMode);
+    return value.isString() ? value.toString() : QStringLiteral("safe_edit");
+}
+
+bool Settings::checkUpdates() const
+{
+    const QJsonValue value = m_data.value(s_checkUpdates);
+    return value.isBool() ? value.toBool() : true;
+}
+
+QJsonArray Settings::recentProjects() const
+{
+    return m_data.value(s_recentProjects).toArray();
+}
+
+QString Settings::activeProject() const
+{
+    return m_data.value(s_activeProject).toString();
+}
+
+bool Settings::isFirstRun() const
+{
+    return !m_data.contains(s_firstRunDone);
+}
+
+void Settings::setPermissionMode(const QString &mode)
+{
+    m_data.insert(s_permissionMode, mode);
+    save();
+    emit changed();
+}
+
+void Settings::setCheckUpdates(bool enabled)
+{
+    m_data.insert(s_checkUpdates, enabled);
+    save();
+    emit changed();
+}
+
+void Settings::addRecentProject(const QString &path, const QString &name)
+{
+    QJsonArray list = withoutPath(recentProjects(), path);
+    QJsonObject entry;
+    entry.insert(QLatin1String("path"), path);
+    entry.insert(QLatin1String("name"), name);
+    entry.insert(QLatin1String("last_opened"), QDateTime::currentDateTime().toString(Qt::ISODate));
+    list.prepend(entry);
+    while (list.size() > s_maxRecent)
+        list.removeLast();
+    m_data.insert(s_recentProjects, list);
+    save();
+    emit changed();
+}
+
+void Settings::removeRecentProject(const QString &path)
+{
+    m_data.insert(s_recentProjects, withoutPath(recentProjects(), path));
+    save();
+    emit changed();
+}
+
+void Settings::setActiveProject(const QString &path)
+{
+    m_data.insert(s_activeProject, path);
+    save();
+    emit changed();
+}
+
+void Settings::markFirstRunDone()
+{
+    m_data.insert(s_firstRunDone, true);
+    save();
+}
+
+QRect Settings::windowGeometry() const
+{
+    const QJsonObject stored = m_data.value(s_windowGeometry).toObject();
+    const QRect rect(stored.value(QLatin1String("x")).toInt(), stored.value(QLatin1String("y")).toInt(),
+                     stored.value(QLatin1String("width")).toInt(), stored.value(QLatin1String("height")).toInt());
+    return rect.isValid() ? rect : QRect();
+}
+
+bool Settings::windowMaximized() const
+{
+    return m_data.value(s_windowGeometry).toObject().value(QLatin1String("maximized")).toBool();
+}
+
+void Settings::setWindowGeometry(const QRect &geometry, bool maximized)
+{
+    const QJsonObject stored{{QLatin1String("x"), geometry.x()},
+                             {QLatin1String("y"), geometry.y()},
+                             {QLatin1String("width"), geometry.width()},
+                             {QLatin1String("height"), geometry.height()},
+                             {QLatin1String("maximized"), maximized}};
+    if (m_data.value(s_windowGeometry).toObject() == stored)
+        return; // closing to the tray again and again writes nothing new
+    m_data.insert(s_windowGeometry, stored);
+    save();
+    emit changed();
+}
+
+bool Settings::trayNoticeShown() const
+{
+    return m_data.value(s_trayNoticeShown).toBool();
+}
+
+void Settings::markTrayNoticeShown()
+{
+    m_data.insert(s_trayNoticeShown, true);
+    save();
+}
+
+QJsonObject Settings::lastUpdateCheck() const
+{
+    return m_data.value(s_lastUpdateCheck).toObject();
+}
+
+void Settings::setLastUpdateCheck(const QString &result, const QString &detail)
+{
+    m_data.insert(s_lastUpdateCheck,
+                  QJsonObject{{QLatin1String("time"), QDateTime::currentDateTime().toString(Qt::ISODate)},
+                              {QLatin1String("result"), result},
+                              {QLatin1String("detail"), detail}});
+    save();
+    emit changed();
+}

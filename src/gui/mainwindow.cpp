@@ -1,0 +1,442 @@
+#include "gui/mainwindow.h"
+
+#include "core/addon.h"
+#include "core/clients.h"
+#include "core/godotproject.h"
+#include "core/prereqs.h"
+#include "core/settings.h"
+#include "core/updater.h"
+#include "gui/downloaddialog.h"
+#include "gui/projectview.h"
+#include "gui/settingsview.h"
+#include "gui/setup/setupview.h"
+#include "gui/widgets/icons.h"
+#include "gui/widgets/theme.h"
+#include "gui/widgets/toast.h"
+#include "version.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QDialog>
+#include <QDir>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QNetworkAccessManager>
+#include <QPushButton>
+#include <QScreen>
+#include <QStackedWidget>
+#include <QStyle>
+#include <QSystemTrayIcon>
+#include <QTimer>
+#include <QUrl>
+#include <QVBoxLayout>
+#include <QWindow>
+
+#include <algorithm>
+#include <utility>
+
+namespace {
+
+const QString s_logo = QStringLiteral(":/branding/tavrin.ico");
+const QString s_navColour = QStringLiteral("#8892a0");
+const QString s_navActiveColour = QStringLiteral("#6ba3e0");
+constexpr int s_navIconSize = 18;
+constexpr int s_toastMs = 3000;
+constexpr int s_startupCheckDelayMs = 1000;
+constexpr QSize s_minimumSize(960, 640);
+constexpr QSize s_initialSize(1060, 720);
+// Room left around the window for its frame and title bar when it is fitted to a screen.
+constexpr QSize s_frameAllowance(16, 48);
+
+enum Page { ProjectsPage = 0, SetupPage = 1, SettingsPage = 2 };
+
+// The sidebar's icons, in page order.
+const QByteArray &navIcon(int index)
+{
+    switch (index) {
+    case SetupPage:
+        return Icons::WRENCH;
+    case SettingsPage:
+        return Icons::GEAR;
+    default:
+        return Icons::FOLDER;
+    }
+}
+
+} // namespace
+
+MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
+{
+    setWindowTitle(QLatin1String(Tavrin::AppName));
+
+    m_nam = new QNetworkAccessManager(this);
+    m_settings = new Settings(this);
+    placeWindow();
+    m_addon = new Addon(this);
+    m_clients = new Clients(this);
+    m_prereqs = new Prereqs(this);
+    m_updater = new Updater(m_nam, QLatin1String(Tavrin::Version), this);
+
+    // Parented from the start, so that the pages' widgets get their final style once instead of
+    // again at every move of the tree they sit in.
+    auto *central = new QWidget(this);
+    central->setObjectName(QStringLiteral("central"));
+    auto *centralLayout = new QHBoxLayout(central);
+    centralLayout->setContentsMargins(0, 0, 0, 0);
+    centralLayout->setSpacing(0);
+
+    auto *sidebar = new QWidget(central);
+    sidebar->setObjectName(QStringLiteral("sidebar"));
+    sidebar->setFixedWidth(220);
+    buildSidebar(sidebar);
+    centralLayout->addWidget(sidebar);
+
+    auto *content = new QWidget(central);
+    content->setObjectName(QStringLiteral("content"));
+    auto *contentLayout = new QVBoxLayout(content);
+    contentLayout->setContentsMargins(0, 0, 0, 0);
+    m_stack = new QStackedWidget(content);
+    contentLayout->addWidget(m_stack);
+
+    m_projectView = new ProjectView(m_settings);
+    m_setupView = new SetupView(m_settings, m_addon, m_clients, m_prereqs);
+    m_settingsView = new SettingsView(m_settings, m_updater);
+    m_stack->addWidget(m_projectView);
+    m_stack->addWidget(m_setupView);
+    m_stack->addWidget(m_settingsView);
+
+    centralLayout->addWidget(content, 1);
+    setCentralWidget(central);
+    // The window starts with the focus here rather than on the first button, whose focus ring
+    // would then greet every mouse user; the first Tab goes to the current page.
+    content->setFocusPolicy(Qt::ClickFocus);
+    content->setFocus();
+
+    connect(m_projectView, &ProjectView::projectSelected, this, &MainWindow::onProjectSelected);
+    connect(m_setupView, &SetupView::showToast, this, &MainWindow::toast);
+    connect(m_settingsView, &SettingsView::showToast, this, &MainWindow::toast);
+    connect(m_settingsView, &SettingsView::permissionModeChanged, m_setupView, &SetupView::syncPermissionMode);
+    connect(m_settingsView, &SettingsView::updateCheckRequested, this, [this] { checkForUpdates(true); });
+    connect(m_updater, &Updater::updateChecked, this, &MainWindow::onUpdateChecked);
+    connect(m_updater, &Updater::checkFailed, this, &MainWindow::onUpdateCheckFailed);
+    connect(m_updater, &Updater::downloadFinished, this, [this](const QString &filePath) {
+        const QFileInfo file(filePath);
+        toast(tr("Update downloaded: %1").arg(file.fileName()), Toast::Success);
+        if (!QDesktopServices::openUrl(QUrl::fromLocalFile(file.absolutePath())))
+            toast(tr("Could not open %1: no program to open it was found")
+                      .arg(QDir::toNativeSeparators(file.absolutePath())),
+                  Toast::Error);
+    });
+    connect(m_updater, &Updater::downloadFailed, this,
+            [this](const QString &error) { toast(tr("Update download failed: %1").arg(error), Toast::Error); });
+
+    setupTray();
+    switchView(ProjectsPage);
+    // The welcome box and the start-up update query wait until the window is shown (showEvent).
+}
+
+// The usual sizes where they fit; otherwise no larger than the screen's free area, so that the whole
+// window can always be seen (a 960 x 640 minimum is 1920 x 1280 device pixels at 200 %). The last
+// size and place are restored where they still fit a present screen.
+void MainWindow::placeWindow()
+{
+    QScreen *primary = QGuiApplication::primaryScreen();
+    const QSize room = primary ? primary->availableGeometry().size() - s_frameAllowance : s_initialSize;
+    setMinimumSize(s_minimumSize.boundedTo(room));
+    resize(s_initialSize.boundedTo(room));
+
+    const QRect saved = m_settings->windowGeometry();
+    if (saved.isValid()) {
+        const QList<QScreen *> screens = QGuiApplication::screens();
+        const bool placeFits = std::any_of(screens.cbegin(), screens.cend(), [&saved](const QScreen *screen) {
+            return screen->availableGeometry().contains(saved);
+        });
+        if (placeFits)
+            setGeometry(saved);
+        else if (saved.width() <= room.width() && saved.height() <= room.height())
+            resize(saved.size()); // the screen it was on is gone: keep the size, let the system place it
+    }
+    if (m_settings->windowMaximized())
+        setWindowState(windowState() | Qt::WindowMaximized);
+}
+
+void MainWindow::toast(const QString &message, int type)
+{
+    // Pages send the type as a plain int; anything unknown shows as information.
+    const Toast::Type toastType =
+        type == Toast::Success ? Toast::Success : (type == Toast::Error ? Toast::Error : Toast::Info);
+    Toast::show(centralWidget(), message, toastType, s_toastMs);
+}
+
+void MainWindow::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    if (m_shownBefore)
+        return;
+    m_shownBefore = true;
+    // The first expose comes once the window manager has placed and mapped the window.
+    windowHandle()->installEventFilter(this);
+}
+
+bool MainWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == windowHandle() && event->type() == QEvent::Expose && windowHandle()->isExposed()) {
+        windowHandle()->removeEventFilter(this);
+        // From the event loop, once the window is on screen: the welcome box centres on where the
+        // window really is.
+        if (m_settings->isFirstRun())
+            QTimer::singleShot(0, this, &MainWindow::showWelcome);
+        // The update query loads the network and TLS libraries (about 90 ms of CPU and 7 MB); a
+        // moment after the first paint it no longer competes with the window coming up.
+        if (m_settings->checkUpdates())
+            QTimer::singleShot(s_startupCheckDelayMs, this, [this] { checkForUpdates(false); });
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void MainWindow::bringToFront()
+{
+    setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    show();
+    raise();
+    activateWindow();
+}
+
+void MainWindow::checkForUpdates(bool manual)
+{
+    m_manualCheck = m_manualCheck || manual;
+    m_updater->checkForUpdates();
+}
+
+void MainWindow::buildSidebar(QWidget *sidebar)
+{
+    auto *layout = new QVBoxLayout(sidebar);
+    layout->setContentsMargins(12, 16, 12, 12);
+    layout->setSpacing(4);
+
+    auto *brandRow = new QHBoxLayout;
+    brandRow->setSpacing(10);
+    auto *logo = new QLabel;
+    logo->setPixmap(QIcon(s_logo).pixmap(QSize(30, 30), devicePixelRatio()));
+    logo->setFixedSize(30, 30);
+    logo->setStyleSheet(QStringLiteral("background: transparent;"));
+    brandRow->addWidget(logo);
+    auto *brand = new QLabel(QLatin1String(Tavrin::AppName));
+    brand->setObjectName(QStringLiteral("sidebarBrand"));
+    brandRow->addWidget(brand);
+    brandRow->addStretch();
+    layout->addLayout(brandRow);
+    layout->addSpacing(16);
+
+    const QString labels[] = {tr("Projects"), tr("Setup"), tr("Settings")};
+    for (int i = 0; i < 3; ++i) {
+        auto *button = new QPushButton(QLatin1String("  ") + labels[i]);
+        Theme::setClass(button, "nav");
+        button->setIcon(QIcon(Icons::icon(navIcon(i), s_navColour, s_navIconSize, devicePixelRatio())));
+        button->setIconSize(QSize(s_navIconSize, s_navIconSize));
+        button->setCursor(Qt::PointingHandCursor);
+        connect(button, &QPushButton::clicked, this, [this, i] { switchView(i); });
+        layout->addWidget(button);
+        m_navButtons.append(button);
+    }
+
+    layout->addStretch();
+    auto *footer = new QLabel(QLatin1Char('v') + QLatin1String(Tavrin::Version));
+    footer->setObjectName(QStringLiteral("sidebarFooter"));
+    layout->addWidget(footer);
+}
+
+void MainWindow::switchView(int index)
+{
+    m_stack->setCurrentIndex(index);
+    for (int i = 0; i < m_navButtons.size(); ++i) {
+        QPushButton *button = m_navButtons.at(i);
+        const bool active = i == index;
+        button->setProperty("active", active ? QLatin1String("true") : QLatin1String("false"));
+        button->setIcon(QIcon(
+            Icons::icon(navIcon(i), active ? s_navActiveColour : s_navColour, s_navIconSize, devicePixelRatio())));
+        button->style()->unpolish(button);
+        button->style()->polish(button);
+    }
+    // The Projects page was built with the window; later it is rebuilt each time it is shown, so
+    // that its badges follow what the Setup page installed or removed.
+    if (index == ProjectsPage && isVisible())
+        m_projectView->refresh();
+    else if (index == SetupPage)
+        m_setupView->refresh();
+    else if (index == SettingsPage)
+        m_settingsView->refresh();
+}
+
+void MainWindow::onProjectSelected(const QString &path)
+{
+    // Only an older addon is announced: a newer one than this app ships is left alone.
+    const AddonStatus status = m_addon->status(path);
+    if (status.installed && status.updateAvailable)
+        toast(tr("Addon update available for %1: v%2").arg(GodotProject::displayName(path), status.bundledVersion),
+              Toast::Info);
+    switchView(SetupPage);
+}
+
+void MainWindow::onUpdateChecked(const UpdateInfo &info)
+{
+    m_manualCheck = false;
+    m_settings->setLastUpdateCheck(info.updateAvailable ? QStringLiteral("available") : QStringLiteral("up_to_date"),
+                                   info.latestVersion);
+    if (m_stack->currentWidget() == m_settingsView)
+        m_settingsView->refresh(); // its "Last checked" line
+    if (!info.updateAvailable) {
+        toast(tr("You're up to date!"), Toast::Success);
+        return;
+    }
+    auto *box = new QMessageBox(QMessageBox::Information, tr("Update Available"),
+                                tr("A new version (v%1) is available.\nCurrent version: v%2\n\n"
+                                   "Would you like to download it?")
+                                    .arg(info.latestVersion, info.currentVersion),
+                                QMessageBox::Yes | QMessageBox::No, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::NonModal); // a message box is application-modal by default
+    connect(box, &QMessageBox::finished, this, [this, info](int result) {
+        if (result != QMessageBox::Yes || info.downloadUrl.isEmpty())
+            return;
+        // The progress window stands for the download: a second "Yes" brings it back to the front.
+        auto *progress = findChild<DownloadDialog *>();
+        const bool running = progress && m_updater->isDownloading();
+        if (!running)
+            progress = new DownloadDialog(m_updater, this);
+        progress->show();
+        progress->raise();
+        progress->activateWindow();
+        if (!running) // after show(): a download refused at once closes the window again
+            m_updater->downloadUpdate(info.downloadUrl);
+    });
+    box->show();
+}
+
+void MainWindow::onUpdateCheckFailed(const QString &error)
+{
+    const bool manual = std::exchange(m_manualCheck, false);
+    qWarning("Update check failed: %s", qPrintable(error));
+    m_settings->setLastUpdateCheck(QStringLiteral("failed"), error);
+    if (m_stack->currentWidget() == m_settingsView)
+        m_settingsView->refresh();
+    // Offline at start-up is no news; an answer the user asked for is.
+    if (manual)
+        toast(tr("Update check failed: %1").arg(error), Toast::Error);
+}
+
+void MainWindow::setupTray()
+{
+    if (!QSystemTrayIcon::isSystemTrayAvailable())
+        return;
+    m_tray = new QSystemTrayIcon(QIcon(s_logo), this);
+    m_tray->setToolTip(QLatin1String(Tavrin::AppName));
+
+    auto *menu = new QMenu(this);
+    connect(menu->addAction(tr("Show %1").arg(QLatin1String(Tavrin::AppName))), &QAction::triggered, this,
+            &MainWindow::bringToFront);
+    menu->addSeparator();
+    connect(menu->addAction(tr("Quit")), &QAction::triggered, this, [this] {
+        // Hidden first, so the close request that quitting sends is accepted, not turned into hiding.
+        m_tray->hide();
+        QCoreApplication::quit();
+    });
+    m_tray->setContextMenu(menu);
+
+    // A single click too, as in most tray applications; the context menu opens on its own.
+    connect(m_tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
+            bringToFront();
+    });
+    m_tray->setVisible(true);
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    m_settings->setWindowGeometry(normalGeometry(), isMaximized());
+    if (m_tray && m_tray->isVisible()) {
+        hide();
+        event->ignore();
+        if (!m_settings->trayNoticeShown()) {
+            m_tray->showMessage(tr("%1 is still running").arg(QLatin1String(Tavrin::AppName)),
+                                tr("%1 keeps running in the system tray. To quit, right-click its icon "
+                                   "and choose Quit.")
+                                    .arg(QLatin1String(Tavrin::AppName)),
+                                QSystemTrayIcon::Information);
+            m_settings->markTrayNoticeShown();
+        }
+        return;
+    }
+    event->accept();
+}
+
+void MainWindow::showWelcome()
+{
+    auto *dialog = new QDialog(this);
+    dialog->setWindowTitle(tr("Welcome to %1").arg(QLatin1String(Tavrin::AppName)));
+    dialog->setFixedSize(480, 340);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+
+    auto *layout = new QVBoxLayout(dialog);
+    layout->setContentsMargins(32, 28, 32, 24);
+    layout->setSpacing(16);
+
+    auto *logoRow = new QHBoxLayout;
+    auto *logo = new QLabel;
+    logo->setPixmap(QIcon(s_logo).pixmap(QSize(48, 48), devicePixelRatio()));
+    logo->setFixedSize(48, 48);
+    logo->setStyleSheet(QStringLiteral("background: transparent;"));
+    logoRow->addStretch();
+    logoRow->addWidget(logo);
+    logoRow->addStretch();
+    layout->addLayout(logoRow);
+
+    auto *title = new QLabel(dialog->windowTitle());
+    title->setAlignment(Qt::AlignCenter);
+    title->setStyleSheet(QStringLiteral("font-size: 20px; font-weight: bold; background: transparent;"));
+    layout->addWidget(title);
+
+    auto *subtitle = new QLabel(tr("MCP server for Godot 4.x — 345 tools for AI-powered development"));
+    subtitle->setAlignment(Qt::AlignCenter);
+    subtitle->setWordWrap(true);
+    subtitle->setStyleSheet(QStringLiteral("color: %1; background: transparent;").arg(QLatin1String("#8892a0")));
+    layout->addWidget(subtitle);
+    layout->addSpacing(8);
+
+    const QString steps[] = {tr("Select your Godot project folder"),
+                             tr("Install the addon and configure your AI clients")};
+    for (int i = 0; i < 2; ++i) {
+        auto *row = new QHBoxLayout;
+        row->setSpacing(12);
+        auto *number = new QLabel(QString::number(i + 1));
+        number->setFixedSize(28, 28);
+        number->setAlignment(Qt::AlignCenter);
+        number->setStyleSheet(
+            QStringLiteral("background: %1; color: #ffffff; border-radius: 14px; font-weight: bold; font-size: 13px;")
+                .arg(QLatin1String("#4d8fd1")));
+        row->addWidget(number);
+        auto *text = new QLabel(steps[i]);
+        text->setStyleSheet(QStringLiteral("font-size: 14px; background: transparent;"));
+        text->setWordWrap(true);
+        row->addWidget(text, 1);
+        layout->addLayout(row);
+    }
+
+    layout->addStretch();
+    auto *start = new QPushButton(tr("Get Started"));
+    Theme::setClass(start, "primary");
+    start->setCursor(Qt::PointingHandCursor);
+    start->setMinimumHeight(40);
+    connect(start, &QPushButton::clicked, dialog, [this, dialog] {
+        m_settings->markFirstRunDone();
+        dialog->accept();
+    });
+    layout->addWidget(start);
+
+    dialog->setStyleSheet(Theme::STYLE_SHEET);
+    dialog->open();
+}

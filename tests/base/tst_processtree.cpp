@@ -1,0 +1,85 @@
+#include "base/processtree.h"
+#include "testenv.h"
+
+#include <QProcess>
+
+class TestProcessTree : public QObject
+{
+    Q_OBJECT
+
+    // The tool starts a grandchild that records its pid, then waits or exits at once.
+    static QString grandparent(bool waits)
+    {
+        return TestEnv::writeTool(QStringLiteral("tree"),
+                                  QStringLiteral("sleep 300 & echo $! > '%1/grandchild.pid'\n%2")
+                                      .arg(TestEnv::root().path(), waits ? "wait" : "exit 0")
+                                      .toUtf8());
+    }
+    static bool alive(qint64 pid) { return TestEnv::processAlive(pid); }
+    static qint64 grandchild()
+    {
+        return TestEnv::readFile(TestEnv::root().path() + "/grandchild.pid").trimmed().toLongLong();
+    }
+
+private slots:
+    void init() { QFile::remove(TestEnv::root().path() + "/grandchild.pid"); }
+
+    // Killing ends the grandchild too, whether its parent still runs or has exited; so does the
+    // end of the tree object.
+    void killsTheWholeTree_data()
+    {
+        QTest::addColumn<bool>("parentWaits");
+        QTest::addColumn<bool>("byDestructor");
+        QTest::newRow("parent running") << true << false;
+        QTest::newRow("parent gone") << false << false;
+        QTest::newRow("tree destroyed") << false << true;
+    }
+    void killsTheWholeTree()
+    {
+        QFETCH(bool, parentWaits);
+        QFETCH(bool, byDestructor);
+        QProcess process;
+        auto tree = std::make_unique<ProcessTree>(&process);
+        process.start(grandparent(parentWaits), {});
+        QVERIFY(process.waitForStarted(5000));
+        tree->started();
+        QTRY_VERIFY_WITH_TIMEOUT(grandchild() > 0, 5000);
+        QVERIFY(alive(grandchild()));
+        if (parentWaits)
+            QCOMPARE(process.state(), QProcess::Running);
+        else
+            QTRY_COMPARE_WITH_TIMEOUT(process.state(), QProcess::NotRunning, 5000);
+        if (byDestructor)
+            tree.reset();
+        else
+            tree->kill();
+        QVERIFY(process.waitForFinished(5000) || !parentWaits);
+        QTRY_VERIFY_WITH_TIMEOUT(!alive(grandchild()), 5000);
+    }
+
+    // After shutdown, live trees are killed and trees that start later die at once.
+    void shutdownKillsLiveAndLaterTrees()
+    {
+        QProcess first;
+        ProcessTree firstTree(&first);
+        first.start(grandparent(true), {});
+        QVERIFY(first.waitForStarted(5000));
+        firstTree.started();
+        QTRY_VERIFY_WITH_TIMEOUT(grandchild() > 0, 5000);
+        ProcessTree::shutdown();
+        QVERIFY(ProcessTree::isShuttingDown());
+        QVERIFY(first.waitForFinished(5000));
+        QTRY_VERIFY_WITH_TIMEOUT(!alive(grandchild()), 5000);
+
+        QProcess later;
+        ProcessTree laterTree(&later);
+        later.start(QStringLiteral("/bin/sleep"), {QStringLiteral("300")});
+        QVERIFY(later.waitForStarted(5000));
+        laterTree.started();
+        QVERIFY(later.waitForFinished(5000));
+        QCOMPARE(later.exitStatus(), QProcess::CrashExit);
+    }
+};
+
+TAVRIN_TEST_GUILESS_MAIN(TestProcessTree)
+#include "tst_processtree.moc"

@@ -1,0 +1,307 @@
+#include "core/addon.h"
+#include "testenv.h"
+#include "version.h"
+
+#include <QProcess>
+#include <QRandomGenerator>
+
+#ifdef Q_OS_UNIX
+#include <csignal>
+#include <sys/resource.h>
+#endif
+
+namespace {
+
+// The child of the kill trials: updates the project from two copies in turn until it is killed.
+int updateLoop(const QString &project, const QString &first, const QString &second)
+{
+    Addon addon;
+    for (int i = 0;; ++i) {
+        if (!addon.installFrom(i % 2 ? second : first, project)) {
+            std::fprintf(stderr, "%s\n", qPrintable(addon.lastError()));
+            return 1;
+        }
+        std::printf("%d\n", i);
+        std::fflush(stdout);
+    }
+}
+
+} // namespace
+
+class TestAddon : public QObject
+{
+    Q_OBJECT
+    QTemporaryDir m_work;
+
+    static QString bundledRoot() { return QCoreApplication::applicationDirPath() + "/bundled_addon"; }
+    static QByteArray cfg(const QByteArray &version) { return "[plugin]\nname=\"x\"\nversion=\"" + version + "\"\n"; }
+    static bool put(const QString &path, const QByteArray &content = "x") { return TestEnv::writeFile(path, content); }
+    static QStringList tree(const QString &dir)
+    {
+        QStringList entries;
+        QDirIterator it(dir, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDirIterator::Subdirectories);
+        while (it.hasNext())
+            entries << QDir(dir).relativeFilePath(it.next());
+        entries.sort();
+        return entries;
+    }
+
+    static QStringList entries(const QString &dir)
+    {
+        return QDir(dir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name);
+    }
+
+    // Two shipped copies for the kill trials (relative path -> content); every file names its version.
+    QMap<QString, QMap<QString, QByteArray>> m_copies;
+    const QMap<QString, QByteArray> m_userFiles{
+        {".user_settings", "mine"}, {"sub0/file3.gd.uid", "uid://x"}, {"mine/notes.txt", "notes"}};
+
+    void makeCopies()
+    {
+        for (const QString version : {"1.0.0", "2.0.0"}) {
+            QMap<QString, QByteArray> &files = m_copies[version];
+            files.insert("plugin.cfg", cfg(version.toUtf8()));
+            for (int i = 0; i < 40; ++i)
+                files.insert(QStringLiteral("sub%1/file%2.gd").arg(i % 3).arg(i),
+                             version.toUtf8().repeated(i % 10 ? 20 : 30000));
+            for (auto it = files.cbegin(); it != files.cend(); ++it)
+                QVERIFY(put(m_work.path() + "/copies/" + version + '/' + it.key(), it.value()));
+        }
+    }
+
+    // The version whose complete copy the folder holds, with the user's files; else what is wrong.
+    QString completeCopy(const QString &dir) const
+    {
+        const QString version = Addon::readVersionFromCfg(dir);
+        QStringList wrong;
+        for (const auto &files : {m_copies.value(version), m_userFiles}) {
+            for (auto it = files.cbegin(); it != files.cend(); ++it) {
+                if (TestEnv::readFile(dir + '/' + it.key()) != it.value())
+                    wrong << it.key();
+            }
+        }
+        return m_copies.contains(version) && wrong.isEmpty() ? version : version + " mixed: " + wrong.join(' ');
+    }
+
+private slots:
+    void init() { QDir(bundledRoot()).removeRecursively(); }
+
+    void install_data()
+    {
+        QTest::addColumn<QString>("src");        // null: nothing shipped
+        QTest::addColumn<QByteArray>("before");  // null: no addon folder, empty: no plugin.cfg
+        QTest::addColumn<QByteArray>("shipped"); // never the installed version
+        QTest::newRow("directly in bundled_addon") << bundledRoot() << QByteArray("1.10.0") << QByteArray("1.2.0");
+        QTest::newRow("in tavrin_mcp") << bundledRoot() + "/tavrin_mcp" << QByteArray("1.2.0") << QByteArray("1.10.0");
+        QTest::newRow("over a copy without plugin.cfg") << bundledRoot() << QByteArray("") << QByteArray("1");
+        QTest::newRow("nothing shipped") << QString() << QByteArray() << QByteArray();
+    }
+    void install()
+    {
+        QFETCH(QString, src);
+        QFETCH(QByteArray, before);
+        QFETCH(QByteArray, shipped);
+        if (!src.isNull()) // hidden entries of the shipped copy stay behind
+            QVERIFY(
+                put(src + "/plugin.cfg", cfg(shipped)) && put(src + "/ui/a.svg") && put(src + "/ui/.cache") &&
+                put(src + "/.git/HEAD") &&
+                QFile::setPermissions(src + "/plugin.cfg", QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther));
+        const QString project = m_work.path() + '/' + QTest::currentDataTag(), target = project + "/addons/tavrin_mcp";
+        QVERIFY(put(project + "/project.godot"));
+        for (const char *extra : {"/user_only.gd", "/.hidden", "/ui/a.svg.import", "/mine/notes.txt"})
+            QVERIFY(before.isNull() || put(target + extra, "kept"));
+        QVERIFY(before.isEmpty() || put(target + "/plugin.cfg", cfg(before) + "; a longer old file"));
+        Addon addon;
+        const AddonStatus s = addon.status(project);
+        QCOMPARE((QVariantList{s.installed, s.installedVersion, s.bundledVersion}),
+                 (QVariantList{!before.isNull(), QString(before), QString(shipped)}));
+        QSignalSpy finished(&addon, &Addon::installFinished);
+        QCOMPARE(addon.install(project), !src.isNull());
+        QCOMPARE(QList<QVariantList>(finished), QList<QVariantList>{{!src.isNull()}});
+        QCOMPARE(addon.lastError(),
+                 src.isNull() ? "Bundled addon directory not found: " + bundledRoot() + "/tavrin_mcp" : QString());
+        QCOMPARE(QDir(project).exists("addons"), !src.isNull());
+        if (src.isNull())
+            return;
+        QCOMPARE(tree(target), QStringList({".hidden", "mine", "mine/notes.txt", "plugin.cfg", "ui", "ui/a.svg",
+                                            "ui/a.svg.import", "user_only.gd"}));
+        QCOMPARE(TestEnv::readFile(target + "/mine/notes.txt"), "kept");
+        QCOMPARE(entries(project + "/addons"), QStringList{"tavrin_mcp"}); // nothing of ours beside it
+        QCOMPARE(TestEnv::readFile(target + "/plugin.cfg"), cfg(shipped));
+        QCOMPARE(QFileInfo(target + "/plugin.cfg").permissions(), QFileInfo(src + "/plugin.cfg").permissions());
+    }
+
+    // Only an older installed copy is offered the shipped one; a newer one is left alone. Versions
+    // that are not plain version numbers are only compared for equality.
+    void status_data()
+    {
+        QTest::addColumn<QByteArray>("installed"); // null: no addon, empty: no version line
+        QTest::addColumn<QByteArray>("shipped");   // null: nothing shipped
+        QTest::addColumn<QString>("offer");        // "update", "newer" or "-"
+        QTest::newRow("no addon") << QByteArray() << QByteArray("1.0.1") << "-";
+        QTest::newRow("same") << QByteArray("1.0.1") << QByteArray("1.0.1") << "-";
+        QTest::newRow("older, by number not text") << QByteArray("1.2.0") << QByteArray("1.10.0") << "update";
+        QTest::newRow("newer, by number not text") << QByteArray("1.10.0") << QByteArray("1.2.0") << "newer";
+        QTest::newRow("same, v prefix and short form") << QByteArray("v1.0") << QByteArray("1.0.0") << "-";
+        QTest::newRow("suffix differs") << QByteArray("1.0.1-beta") << QByteArray("1.0.1") << "update";
+        QTest::newRow("same text, no number") << QByteArray("dev") << QByteArray("dev") << "-";
+        QTest::newRow("no version line") << QByteArray("") << QByteArray("1.0.1") << "-";
+        QTest::newRow("nothing shipped") << QByteArray("1.0.1") << QByteArray() << "-";
+    }
+    void status()
+    {
+        QFETCH(QByteArray, installed);
+        QFETCH(QByteArray, shipped);
+        QFETCH(QString, offer);
+        const QString project = m_work.path() + "/status/" + QTest::currentDataTag();
+        QVERIFY(shipped.isNull() || put(bundledRoot() + "/plugin.cfg", cfg(shipped)));
+        QVERIFY(installed.isNull() || put(project + "/addons/tavrin_mcp/plugin.cfg", cfg(installed)));
+        const AddonStatus s = Addon().status(project);
+        QCOMPARE(s.installed, !installed.isNull());
+        QCOMPARE(QString(s.updateAvailable ? "update" : s.newerInstalled ? "newer" : "-"), offer);
+    }
+
+    // Whatever a killed install or uninstall left, the next status leaves one complete copy (or
+    // none) and nothing of ours beside it.
+    void interruptedOperationsAreFinished_data()
+    {
+        QTest::addColumn<QStringList>("left"); // folder under addons=version copy ("part": a partial one)
+        QTest::addColumn<QString>("expected"); // the version installed afterwards; empty: none
+        QTest::newRow("copy cut short") << QStringList{"tavrin_mcp=1.0.0", ".tavrin_mcp.staging=part"} << "1.0.0";
+        QTest::newRow("between the renames")
+            << QStringList{".tavrin_mcp.old=1.0.0", ".tavrin_mcp.staging=2.0.0"} << "1.0.0";
+        QTest::newRow("old copy not yet deleted")
+            << QStringList{"tavrin_mcp=2.0.0", ".tavrin_mcp.old=part", ".tavrin_mcp.staging=part"} << "2.0.0";
+        QTest::newRow("uninstall cut short") << QStringList{".tavrin_mcp.removing=part"} << "";
+    }
+    void interruptedOperationsAreFinished()
+    {
+        QFETCH(QStringList, left);
+        QFETCH(QString, expected);
+        makeCopies();
+        const QString project = m_work.path() + "/left/" + QTest::currentDataTag();
+        for (const QString &folder : left) {
+            const QString version = folder.section('=', 1), dir = project + "/addons/" + folder.section('=', 0, 0);
+            QVERIFY(Addon().copyDir(m_work.path() + "/copies/" + (version == "part" ? "2.0.0" : version), dir));
+            for (auto it = m_userFiles.cbegin(); it != m_userFiles.cend(); ++it)
+                QVERIFY(put(dir + '/' + it.key(), it.value()));
+            QVERIFY(version != "part" || QFile::remove(dir + "/sub1/file1.gd"));
+        }
+        const AddonStatus status = Addon().status(project);
+        QCOMPARE(entries(project + "/addons"), expected.isEmpty() ? QStringList() : QStringList{"tavrin_mcp"});
+        QCOMPARE(status.installedVersion, expected);
+        if (!expected.isEmpty())
+            QCOMPARE(completeCopy(project + "/addons/tavrin_mcp"), expected);
+    }
+
+    // A process updating over and over is killed at random moments: the addon folder is always one
+    // complete copy with the user's files, and once status has run it matches and nothing of ours
+    // is left beside it.
+    void killedUpdatesLeaveOneCompleteCopy()
+    {
+#ifndef Q_OS_UNIX
+        QSKIP("SIGKILL trials need a Unix system");
+#else
+        makeCopies();
+        const QString project = m_work.path() + "/trials", addons = project + "/addons";
+        const QString first = m_work.path() + "/copies/1.0.0", second = m_work.path() + "/copies/2.0.0";
+        QVERIFY(put(project + "/project.godot") && put(addons + "/other_plugin/x.gd"));
+        QVERIFY(Addon().installFrom(first, project));
+        for (auto it = m_userFiles.cbegin(); it != m_userFiles.cend(); ++it)
+            QVERIFY(put(addons + "/tavrin_mcp/" + it.key(), it.value()));
+        int interrupted = 0;
+        constexpr int trials = 60;
+        for (int trial = 0; trial < trials; ++trial) {
+            QProcess child;
+            child.start(QCoreApplication::applicationFilePath(), {"--update-loop", project, first, second});
+            QVERIFY(child.waitForStarted(5000) && child.waitForReadyRead(10000)); // the loop is running
+            // Not a wait for anything: the kill lands at a random moment of the updates.
+            QThread::usleep(QRandomGenerator::global()->bounded(20000));
+            QCOMPARE(::kill(pid_t(child.processId()), SIGKILL), 0);
+            QVERIFY(child.waitForFinished(5000));
+            QVERIFY2(child.exitStatus() == QProcess::CrashExit, child.readAllStandardError().constData());
+            const QStringList left = entries(addons);
+            interrupted += left.size() > 2;
+            const QString atKill = completeCopy(addons + "/tavrin_mcp");
+            QVERIFY2(!atKill.contains(' ') || (!left.contains("tavrin_mcp") && left.contains(".tavrin_mcp.old")),
+                     qPrintable(QStringLiteral("trial %1: %2 (%3)").arg(trial).arg(atKill, left.join(' '))));
+            const AddonStatus status = Addon().status(project);
+            const QString now = completeCopy(addons + "/tavrin_mcp");
+            QVERIFY2(!now.contains(' '), qPrintable(QStringLiteral("trial %1: %2").arg(trial).arg(now)));
+            QCOMPARE(status.installedVersion, now);
+            QCOMPARE(entries(addons), QStringList({"other_plugin", "tavrin_mcp"}));
+        }
+        // Most kills land inside an update, not between two.
+        QVERIFY2(interrupted > trials / 3, qPrintable(QString::number(interrupted)));
+#endif
+    }
+
+    void readVersionFromCfg_data()
+    {
+        QTest::addColumn<QByteArray>("content"); // null: no plugin.cfg at all
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("quoted, after a longer key") << QByteArray("versions=\"9\"\nversion=\"1.4.2\"\n") << "1.4.2";
+        QTest::newRow("blanks around, CRLF") << QByteArray("[plugin]\r\n \tversion = \"1.4.2\"  \r\n") << "1.4.2";
+        QTest::newRow("unquoted, = inside") << QByteArray("version=1.4.2=b\n") << "1.4.2=b";
+        QTest::newRow("no file") << QByteArray() << QString();
+        QTest::newRow("shipped addon matches the application")
+            << TestEnv::readFile(qEnvironmentVariable("TAVRIN_ADDON_SOURCE") + "/plugin.cfg") << Tavrin::Version;
+    }
+    void readVersionFromCfg()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QString, expected);
+        const QString dir = m_work.path() + "/cfg/" + QTest::currentDataTag();
+        QVERIFY(content.isNull() || put(dir + "/plugin.cfg", content));
+        QCOMPARE(Addon::readVersionFromCfg(dir), expected);
+    }
+
+    // Refused while no project; a copy that cannot be written; removed as folder, as link, then nothing.
+    void lifecycle()
+    {
+        QVERIFY(put(bundledRoot() + "/tavrin_mcp/big.res", QByteArray(256 * 1024, 'n')));
+        const QString project = m_work.path() + "/life", target = project + "/addons/tavrin_mcp";
+        QVERIFY(put(target + "/big.res", "old") && put(project + "/addons/other"));
+        Addon addon;
+        const QString refused = "Godot project not found: " + project;
+        QCOMPARE(QVariantList({addon.install(project), addon.lastError(), addon.uninstall(project), addon.lastError()}),
+                 QVariantList({false, refused, false, refused}));
+        QCOMPARE(tree(project + "/addons"), QStringList({"other", "tavrin_mcp", "tavrin_mcp/big.res"}));
+        QVERIFY(put(project + "/project.godot"));
+#ifdef Q_OS_UNIX
+        // A file size limit makes writing the new copy fail, even for root.
+        rlimit saved{};
+        QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
+        const rlimit limited{64 * 1024, saved.rlim_max};
+        std::signal(SIGXFSZ, SIG_IGN);
+        const bool failed = setrlimit(RLIMIT_FSIZE, &limited) == 0 && !addon.install(project);
+        setrlimit(RLIMIT_FSIZE, &saved);
+        QVERIFY(failed);
+        QVERIFY(addon.lastError().startsWith("Cannot copy addon file to " + target + "/big.res: "));
+#endif
+        QCOMPARE(tree(target), QStringList{"big.res"}); // no temporary copy left behind
+        QCOMPARE(TestEnv::readFile(target + "/big.res"), QByteArray("old"));
+
+        QSignalSpy finished(&addon, &Addon::uninstallFinished);
+        QCOMPARE(QVariantList({addon.uninstall(project), addon.lastError()}), QVariantList({true, QString()}));
+        QVERIFY(put(m_work.path() + "/checkout/work.gd") && QFile::link(m_work.path() + "/checkout", target));
+        QVERIFY(addon.uninstall(project) && addon.uninstall(project));
+        QCOMPARE(addon.lastError(), QString());
+        QCOMPARE(QList<QVariantList>(finished), QList<QVariantList>(3, {true}));
+        QCOMPARE(tree(project + "/addons"), QStringList{"other"});
+        QCOMPARE(tree(m_work.path() + "/checkout"), QStringList{"work.gd"});
+    }
+};
+
+int main(int argc, char *argv[])
+{
+    if (argc == 5 && qstrcmp(argv[1], "--update-loop") == 0)
+        return updateLoop(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]),
+                          QString::fromLocal8Bit(argv[4]));
+    TestEnv::isolate(false);
+    QCoreApplication app(argc, argv);
+    TestAddon tc;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&tc, argc, argv);
+}
+#include "tst_addon.moc"

@@ -1,0 +1,523 @@
+#include "base/jsoncedit.h"
+#include "base/toolprocess.h"
+#include "core/clients.h"
+#include "testenv.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+
+using ClientCatalogue::Format;
+
+// Row types. Probe: a CLI client's file (null: none) and query answer; what detection finds ('-':
+// not an object). Edit: a file client's file before (null: none; "<dir>": a folder) and after (null:
+// unchanged; '@': our entry). Run: sub-command `sub` answers out, code (-1: hangs; "missing": no
+// tool); `runs` lines are run. Change: a file (relative to the home) and its bytes before, and how
+// many backups the change leaves. Truth: what detection reads from an entry.
+struct Probe
+{
+    QString id, file, out;
+    int code;
+    bool queried, configured;
+    QString mode;
+    bool upToDate;
+};
+struct Edit
+{
+    QString id;
+    bool write, detected;
+    QString before, after, error; // no error: the change succeeds
+};
+struct Run
+{
+    QString id, sub, out, message;
+    bool add;
+    int code, runs;
+};
+struct Change
+{
+    QString id;
+    bool write;
+    QString file, before;
+    int backups;
+    QString env = {}; // "NAME=value", the value relative to the home
+};
+struct Truth
+{
+    bool configured, valid;
+    QString mode, command;
+    bool upToDate;
+};
+template<class T> void addRow(const char *name, const T &value)
+{
+    QTest::newRow(name) << value;
+}
+Q_DECLARE_METATYPE(Probe)
+Q_DECLARE_METATYPE(Edit)
+Q_DECLARE_METATYPE(Run)
+Q_DECLARE_METATYPE(Truth)
+Q_DECLARE_METATYPE(Change)
+Q_DECLARE_METATYPE(QProcessEnvironment)
+
+class TestClients : public QObject
+{
+    Q_OBJECT
+
+    static QString log(const QString &tool) { return TestEnv::binDir() + '/' + tool; }
+    static QString calls(const QString &tool) { return TestEnv::readFile(log(tool) + ".calls"); }
+    static const ClientCatalogue::Client &row(const QString &id) { return *ClientCatalogue::find(id); }
+    static QString entry(const QString &id, const QString &mode = QStringLiteral("safe_edit"))
+    {
+        return QJsonDocument(Clients::mcpEntry(row(id).entry, mode)).toJson(QJsonDocument::Compact);
+    }
+    static ClientInfo detected(const QString &id, const QString &mode = QStringLiteral("safe_edit"))
+    {
+        for (const ClientInfo &info : Clients().detect(mode))
+            if (info.id == id)
+                return info;
+        return {};
+    }
+    // A document holding `servers` at the client's servers object.
+    static QByteArray document(const QString &id, const QJsonObject &servers)
+    {
+        return QJsonDocument(QJsonObject{{row(id).serversPath.first(), servers}}).toJson();
+    }
+    // Logs "<arg><arg>...\n" per call; `sub` prints out, exits with code (-1: hangs); "get" warns like Codex.
+    static void fakeCli(const QString &tool, const QString &sub = {}, const QString &out = {}, int code = 0)
+    {
+        QVERIFY(TestEnv::writeFile(log(tool) + ".out", out.toUtf8()));
+        const QString body = QStringLiteral("{ printf '<%s>' \"$@\"; echo; } >> '%1.calls'\n"
+                                            "[ \"$2\" = get ] && echo 'WARNING: no PATH aliases' >&2\n"
+                                            "[ \"$2\" = '%2' ] || exit 0; cat '%1.out'; [ %3 = -1 ] && exec sleep 30\n"
+                                            "exit %3");
+        QVERIFY(!TestEnv::writeTool(tool, body.arg(log(tool), sub).arg(code).toUtf8()).isEmpty());
+        ToolProcess::setFinishTimeScale(code < 0 ? 0.01 : 1.0); // a hang costs milliseconds
+    }
+
+private slots:
+    void init()
+    {
+        for (const QString &dir : {TestEnv::home(), TestEnv::binDir(), TestEnv::configHome(), TestEnv::dataHome()})
+            QVERIFY(QDir(dir).removeRecursively() && QDir().mkpath(dir));
+        qunsetenv("CLAUDE_CONFIG_DIR");
+        qunsetenv("CODEX_HOME");
+    }
+
+    // With nothing installed: every row in order, none installed or configured. Then a client
+    // registered by file edit is present when its program is on the PATH or its folder exists.
+    void installed()
+    {
+        QStringList ids;
+        for (const ClientInfo &info : Clients().detect(QStringLiteral("safe_edit"))) {
+            ids << info.id + (info.usesCli ? "*" : "");
+            QVERIFY(!info.installed && !info.configured && !info.upToDate);
+        }
+        QCOMPARE(ids.join(' '), "claude-code* claude-desktop cursor windsurf cline codex* vscode copilot-cli gemini "
+                                "qwen opencode zed");
+        for (const ClientCatalogue::Client &client : ClientCatalogue::all()) {
+            if (client.format == Format::Cli)
+                continue;
+            const QString folder = QFileInfo(Clients::configPathFor(client.id)).absolutePath();
+            QVERIFY2(!detected(client.id).installed, qPrintable(client.id));
+            QVERIFY(QDir().mkpath(folder) && detected(client.id).installed);
+            QVERIFY(QDir(folder).removeRecursively() && !detected(client.id).installed);
+            for (const QString &exe : client.executables) {
+                QVERIFY(!TestEnv::writeTool(exe, "exit 0").isEmpty() && detected(client.id).installed);
+                QVERIFY(TestEnv::removeTool(exe));
+            }
+        }
+    }
+
+    void cliDetection_data()
+    {
+        QTest::addColumn<Probe>("p");
+        const QString cc = "claude-code", codex = "codex", none, json = R"({"name": "tavrin", "enabled": true})";
+        const QString user = "tavrin:\n  Scope: User config (available in all your projects)\n";
+        const QString get = user + "  Type: stdio\n  Command: uvx\n  Args: tavrin\n  Environment:\n"
+                                   "    GODOT_MCP_PERMISSION_MODE=safe_edit\n\nTo remove this server, run: x\n";
+        const QString file = R"({"mcpServers": {"tavrin": )" + entry(cc) + "}}";
+        const QString transport = R"({"name": "tavrin", "transport": {"type": "stdio", "command": "uvx",
+            "args": ["tavrin"], "env": {"GODOT_MCP_PERMISSION_MODE": "safe_edit"}}})";
+        addRow("file", Probe{cc, file, user, 0, false, true, "safe_edit", true});
+        addRow("file, old mode", Probe{cc, QString(file).replace("safe_edit", "full_control"), user, 0, false, true,
+                                       "full_control", false});
+        addRow("file, no mode",
+               Probe{cc, R"({"mcpServers": {"tavrin": {"command": "uvx"}}})", user, 0, false, true, "", false});
+        // Claude Code ignores what is not an object, and cannot remove it either.
+        addRow("null entry", Probe{cc, R"({"mcpServers": {"tavrin": null}})", user, 0, false, false, "", false});
+        addRow("no file: query", Probe{cc, none, get, 0, true, true, "safe_edit", true});
+        addRow("query, other command",
+               Probe{cc, none, QString(get).replace("uvx", "node").replace("Args: tavrin", "Args: a.js"), 0, true, true,
+                     "safe_edit", false});
+        addRow("comments: query", Probe{cc, "{ // x\n}", user, 0, true, true, "", false});
+        addRow("query fails", Probe{cc, none, user, 1, true, false, "", false});
+        addRow("other scope", Probe{cc, none, "tavrin:\n  Scope: Local config\n", 0, true, false, "", false});
+        addRow("codex", Probe{codex, none, transport, 0, true, true, "safe_edit", true});
+        addRow("codex, other args",
+               Probe{codex, none, QString(transport).replace("[\"tavrin\"]", "[\"tavrin\", \"-v\"]"), 0, true, true,
+                     "safe_edit", false});
+        addRow("codex, no transport", Probe{codex, none, json, 0, true, true, "-", false});
+        addRow("codex fails", Probe{codex, none, json, 1, true, false, "", false});
+    }
+    void cliDetection()
+    {
+        QFETCH(Probe, p);
+        QVERIFY(p.file.isNull() || TestEnv::writeFile(TestEnv::home() + "/.claude.json", p.file.toUtf8()));
+        const bool codex = p.id == QLatin1String("codex");
+        fakeCli(codex ? p.id : "claude", "get", p.out, p.code);
+        const ClientInfo info = detected(p.id);
+        QCOMPARE((QVariantList{info.configured, info.entryValid ? info.mode : "-", info.upToDate}),
+                 (QVariantList{p.configured, p.configured ? p.mode : "-", p.upToDate}));
+        const QString query = codex ? "<mcp><get><tavrin><--json>\n" : "<mcp><get><tavrin>\n";
+        QCOMPARE(calls(codex ? p.id : "claude"), p.queried ? query : QString());
+        QCOMPARE(info.configPath, p.configured && !p.queried ? TestEnv::home() + "/.claude.json" : QString());
+    }
+
+    void claudeConfigDir()
+    {
+        const QString home = TestEnv::home(), dir = home + "/ccd";
+        qputenv("CLAUDE_CONFIG_DIR", (dir + '/').toUtf8());
+        fakeCli(QStringLiteral("claude")); // whose query would say no
+        const QByteArray entry = R"({"mcpServers": {"tavrin": {}}})";
+        QVERIFY(TestEnv::writeFile(home + "/.claude.json", entry)); // not used then
+        QVERIFY(TestEnv::writeFile(dir + "/.claude.json", "{}") && !detected("claude-code").configured);
+        QVERIFY(TestEnv::writeFile(dir + "/.config.json", entry) && detected("claude-code").configured); // older first
+    }
+
+    // Per file client: what detection reads from the entry, then our own write and removal, which
+    // keep the user's other server (and comments, where the client allows them).
+    void entryTruth_data()
+    {
+        QTest::addColumn<QString>("id");
+        QTest::addColumn<QByteArray>("before");
+        QTest::addColumn<Truth>("truth");
+        const QJsonObject other{{"command", "node"}, {"args", QJsonArray{"a.js"}}};
+        for (const ClientCatalogue::Client &client : ClientCatalogue::all()) {
+            if (client.format == Format::Cli)
+                continue;
+            const QString id = client.id;
+            const auto file = [&](const QJsonValue &ours) {
+                return document(id, {{"other", other}, {"tavrin", ours}});
+            };
+            const auto add = [&](const char *what, const QByteArray &bytes, const Truth &truth) {
+                QTest::newRow(qPrintable(id + ": " + what)) << id << bytes << truth;
+            };
+            QJsonObject otherCommand = Clients::mcpEntry(client.entry, "safe_edit");
+            if (client.entry.commandArray)
+                otherCommand.insert("command", QJsonArray{"node", "server.js"});
+            else
+                otherCommand.insert("command", "node"), otherCommand.insert("args", QJsonArray{"server.js"});
+            const QByteArray current = file(Clients::mcpEntry(client.entry, "safe_edit"));
+            add("up to date", current, Truth{true, true, "safe_edit", "uvx", true});
+            add("old mode", file(Clients::mcpEntry(client.entry, "full_control")),
+                Truth{true, true, "full_control", "uvx", false});
+            add("other command", file(otherCommand), Truth{true, true, "safe_edit", "node", false});
+            add("not an object", file(QStringLiteral("uvx tavrin")), Truth{true, false, "", "", false});
+            add("not ours", document(id, {{"other", other}}), Truth{false, false, "", "", false});
+            if (client.format == Format::Jsonc) {
+                QByteArray commented = "// mine\n" + current;
+                commented.replace("\"other\"", "/* theirs */ \"other\"");
+                add("comments", commented, Truth{true, true, "safe_edit", "uvx", true});
+            }
+        }
+    }
+    void entryTruth()
+    {
+        QFETCH(QString, id);
+        QFETCH(QByteArray, before);
+        QFETCH(Truth, truth);
+        const QString path = Clients::configPathFor(id);
+        QVERIFY(TestEnv::writeFile(path, before));
+        ClientInfo info = detected(id);
+        QCOMPARE((QVariantList{info.configured, info.entryValid, info.mode, info.command, info.upToDate}),
+                 (QVariantList{truth.configured, truth.valid, truth.mode, truth.command, truth.upToDate}));
+        QCOMPARE(info.configPath, path);
+        QCOMPARE(info.args, truth.valid ? QStringList{truth.command == "uvx" ? "tavrin" : "server.js"} : QStringList());
+
+        // Both are our own edits of the user's file: the other server and any comment stay.
+        const auto kept = [&] {
+            const QByteArray now = TestEnv::readFile(path);
+            return now.contains("\"a.js\"") && now.contains("// mine") == before.contains("// mine") &&
+                   now.contains("/* theirs */") == before.contains("/* theirs */");
+        };
+        Clients clients;
+        QVERIFY2(clients.writeConfig(id, "full_control"), qPrintable(clients.lastError()));
+        info = detected(id, "full_control");
+        QVERIFY(info.configured && info.upToDate && info.mode == "full_control" && kept());
+        QVERIFY2(clients.removeConfig(id), qPrintable(clients.lastError()));
+        QVERIFY(!detected(id).configured && kept());
+    }
+
+    void fileClient_data()
+    {
+        QTest::addColumn<Edit>("e");
+        const QString none, bad = R"({"mcpServers": )", dir = "<dir>", one = R"({"mcpServers": {"tavrin": @}})";
+        const QString notObject = QStringLiteral("its content is not a JSON object"), noRead = "it cannot be read";
+        const QString others = R"({"theme": "dark", "mcpServers": {"o": {"x": [1, {"b": null}]}}})";
+        const QString cursor = "cursor", zed = "zed", opencode = "opencode";
+        addRow("fresh", Edit{cursor, true, false, none, one, ""});
+        addRow("merge", Edit{cursor, true, false, others, QString(others).replace("]}}", "]}, \"tavrin\": @}"), ""});
+        addRow("null servers", Edit{cursor, true, false, R"({"a": 1, "mcpServers": null})",
+                                    R"({"a": 1, "mcpServers": {"tavrin": @}})", ""});
+        addRow("invalid JSON", Edit{cursor, true, false, bad, none, notObject});
+        addRow("unreadable", Edit{cursor, true, false, dir, none, noRead});
+        addRow("remove",
+               Edit{cursor, false, true, R"({"mcpServers":{"tavrin":null,"x":1}})", R"({"mcpServers":{"x":1}})", ""});
+        addRow("remove, invalid JSON", Edit{cursor, false, false, bad, none, ""});
+        addRow("remove, unreadable", Edit{cursor, false, false, dir, none, noRead});
+        // A servers member that is not an object is the user's data: refused, and nothing to remove.
+        const QString member = "its \"%1\" member is not an object.";
+        addRow("servers array",
+               Edit{cursor, true, false, R"({"mcpServers": [{"tavrin": {}}]})", none, member.arg("mcpServers")});
+        addRow("servers string",
+               Edit{zed, true, false, R"({"context_servers": "tavrin"})", none, member.arg("context_servers")});
+        addRow("servers number", Edit{opencode, true, false, "{\n  // n\n  \"mcp\": 3\n}", none, member.arg("mcp")});
+        addRow("remove, servers array", Edit{zed, false, false, R"({"context_servers": []})", none, ""});
+        addRow("jsonc fresh", Edit{zed, true, false, none, R"({"context_servers": {"tavrin": @}})", ""});
+        addRow("jsonc blank", Edit{opencode, true, false, " \n", R"({"mcp": {"tavrin": @}})", ""});
+        addRow("jsonc broken", Edit{zed, true, false, "{ // open", none, notObject});
+        addRow("jsonc remove, broken", Edit{zed, false, false, "{ // open", none, ""});
+    }
+    void fileClient()
+    {
+        QFETCH(Edit, e);
+        const QString path = Clients::configPathFor(e.id);
+        QVERIFY(e.before.isNull() ||
+                (e.before == "<dir>" ? QDir().mkpath(path) : TestEnv::writeFile(path, e.before.toUtf8())));
+        QCOMPARE(detected(e.id).configured, e.detected);
+        Clients clients;
+        const bool ok = e.error.isEmpty();
+        QCOMPARE(e.write ? clients.writeConfig(e.id, QStringLiteral("safe_edit")) : clients.removeConfig(e.id), ok);
+        QCOMPARE(clients.lastError().section(" (", 0, 0),
+                 ok ? e.error : path + " was left unchanged because " + e.error);
+        const QByteArray now = QFileInfo(path).isDir() ? QByteArray("<dir>") : TestEnv::readFile(path);
+        if (!e.after.isNull())
+            QCOMPARE(JsoncEdit::parse(now).root,
+                     QJsonDocument::fromJson(e.after.replace('@', entry(e.id)).toUtf8()).object());
+        else
+            QVERIFY(now == e.before.toUtf8() && QFileInfo::exists(path) == !e.before.isNull());
+    }
+
+    // All candidates per client, ';' within a client and '|' between, in catalogue order. ~ is the
+    // home, $D Claude Desktop's file and $C Cline's storage.
+    void candidates_data()
+    {
+        QTest::addColumn<Clients::Platform>("platform");
+        QTest::addColumn<QString>("home");
+        QTest::addColumn<QProcessEnvironment>("env");
+        QTest::addColumn<QString>("data");
+        QTest::addColumn<QString>("config");
+        QTest::addColumn<QString>("expected");
+        const QString claude = "~/.claude/.config.json;~/.claude.json|";
+        const QString middle = "|~/.cursor/mcp.json|~/.codeium/windsurf/mcp_config.json|"
+                               "~/.cline/data/settings/cline_mcp_settings.json;";
+        const QString dot = "|~/.copilot/mcp-config.json|~/.gemini/settings.json|~/.qwen/settings.json|"
+                            "~/.config/opencode/opencode.json;~/.config/opencode/opencode.jsonc|";
+        QProcessEnvironment winEnv; // separators as Windows may have them; APPDATA derives from the home
+        winEnv.insert("LOCALAPPDATA", "C:\\Users\\u\\AppData\\Local\\");
+        QTest::newRow("Windows")
+            << Clients::Platform::Windows << "C:/Users/u" << winEnv << "/AppData/Local"
+            << "/AppData/Local"
+            << claude +
+                   "~/AppData/Local/Claude-Data/claude*$D;~/AppData/Local/Packages/Claude_*/LocalCache/Roaming/"
+                   "Claude$D;~/AppData/Roaming/Claude$D;~/AppData/Local/Claude$D" +
+                   middle + "~/AppData/Roaming$C;~/AppData/Local$C||~/AppData/Roaming/Code/User/mcp.json" + dot +
+                   "~/AppData/Roaming/Zed/settings.json";
+        QTest::newRow("macOS") << Clients::Platform::MacOS << "/Users/u" << QProcessEnvironment()
+                               << "/Library/Application Support"
+                               << "/Library/Preferences"
+                               << claude + "~/Library/Application Support/Claude$D" + middle +
+                                      "~/Library/Application Support$C||~/Library/Application Support/Code/User/"
+                                      "mcp.json" +
+                                      dot + "~/.config/zed/settings.json";
+        QTest::newRow("Linux") << Clients::Platform::Linux << "/home/u" << QProcessEnvironment() << "/.local/share"
+                               << "/.config"
+                               << claude + "~/.config/Claude$D;~/.local/share/Claude$D" + middle +
+                                      "~/.config$C;~/.local/share$C||~/.config/Code/User/mcp.json" + dot +
+                                      "~/.config/zed/settings.json";
+        QProcessEnvironment moved; // every variable that moves a client's folder
+        for (const auto &[name, value] : {std::pair{"CLAUDE_CONFIG_DIR", "/home/u/ccd/"},
+                                          {"VSCODE_PORTABLE", "/home/u/vp"},
+                                          {"COPILOT_HOME", "/home/u/cop"},
+                                          {"GEMINI_CLI_HOME", "/home/u/gem"},
+                                          {"QWEN_HOME", "~/qw"},
+                                          {"XDG_CONFIG_HOME", "/home/u/xdg"}})
+            moved.insert(name, value);
+        QTest::newRow("Linux, folders moved")
+            << Clients::Platform::Linux << "/home/u" << moved << "/.local/share"
+            << "/xdg"
+            << "~/ccd/.config.json;~/ccd/.claude.json|~/xdg/Claude$D;~/.local/share/Claude$D" + middle +
+                   "~/xdg$C;~/.local/share$C||~/vp/user-data/User/mcp.json;~/xdg/Code/User/mcp.json|"
+                   "~/cop/mcp-config.json|~/gem/.gemini/settings.json|~/qw/settings.json|"
+                   "~/xdg/opencode/opencode.json;~/xdg/opencode/opencode.jsonc|~/xdg/zed/settings.json";
+    }
+    void candidates()
+    {
+        QFETCH(Clients::Platform, platform);
+        QFETCH(QString, home);
+        QFETCH(QProcessEnvironment, env);
+        QFETCH(QString, data);
+        QFETCH(QString, config);
+        QFETCH(QString, expected);
+        QStringList all;
+        for (const ClientCatalogue::Client &client : ClientCatalogue::all())
+            all << Clients::configCandidates(client.id, platform, env, home, home + data, home + config).join(';');
+        QVERIFY(Clients::configCandidates("Cursor", platform, env, home, home + data, home + config).isEmpty());
+        all.replaceInStrings(home, "~").replaceInStrings("/claude_desktop_config.json", "$D");
+        all.replaceInStrings("/Code/User/globalStorage/saoudrizwan.claude-dev/settings/cline_mcp_settings.json", "$C");
+        QCOMPARE(all.join('|'), expected);
+    }
+
+    // opencode edits whichever of its two file names exists, the first when both or neither do.
+    void firstExistingFile()
+    {
+        const QString dir = TestEnv::configHome() + "/opencode";
+        QCOMPARE(Clients::configPathFor("opencode"), dir + "/opencode.json");
+        QVERIFY(TestEnv::writeFile(dir + "/opencode.jsonc", "{}"));
+        QCOMPARE(Clients::configPathFor("opencode"), dir + "/opencode.jsonc");
+        QVERIFY(TestEnv::writeFile(dir + "/opencode.json", "{}"));
+        QCOMPARE(Clients::configPathFor("opencode"), dir + "/opencode.json");
+    }
+
+    void cli_data()
+    {
+        QTest::addColumn<Run>("r");
+        const QString cc = "claude-code", codex = "codex", rm = "remove", absent = "No MCP server named \"tavrin\"\n";
+        addRow("codex add", Run{codex, "", "", "", true, 0, 1});
+        addRow("claude add, nothing to remove", Run{cc, rm, absent, "", true, 1, 2});
+        addRow("claude remove, nothing to remove", Run{cc, rm, absent, "", false, 1, 1});
+        addRow("claude add stops", Run{cc, rm, "Config error\n", "Config error", true, 1, 1});
+        addRow("missing", Run{cc, "missing", "", "claude executable was not found on PATH.", true, 0, 0});
+        addRow("trimmed", Run{codex, "add", "\n  Error: bad config  \n\n", "Error: bad config", true, 1, 1});
+        addRow("fails silently", Run{codex, "add", "  \n\t \n", "codex exited with code 2.", true, 2, 1});
+        addRow("backtrace dropped", Run{codex, rm, "Error\nStack backtrace:\n  0: x\n", "Error", false, 1, 1});
+        addRow("hangs", Run{codex, "add", "", "codex configuration timed out.", true, -1, 1});
+    }
+    void cli()
+    {
+        QFETCH(Run, r);
+        const bool codex = r.id == QLatin1String("codex");
+        const QString tool = codex ? r.id : QStringLiteral("claude"), scope = codex ? "" : "<--scope><user>";
+        if (r.sub != QLatin1String("missing"))
+            fakeCli(tool, r.sub, r.out, r.code);
+        const QString add =
+            "<mcp><add><tavrin>" + scope + "<--env><GODOT_MCP_PERMISSION_MODE=safe_edit><--><uvx><tavrin>\n";
+        const QString remove = "<mcp><remove><tavrin>" + scope + '\n';
+        const QStringList expected = !r.add ? QStringList{remove} : codex ? QStringList{add} : QStringList{remove, add};
+        Clients clients;
+        QCOMPARE(r.add ? clients.writeConfig(r.id, QStringLiteral("safe_edit")) : clients.removeConfig(r.id),
+                 r.message.isEmpty());
+        QCOMPARE(clients.lastError(), r.message);
+        QCOMPARE(calls(tool), expected.mid(0, r.runs).join(QString()));
+    }
+
+    // Modes go onto command lines (through cmd.exe on Windows): anything beyond [a-z_] is refused unrun.
+    void refusedPermissionModes()
+    {
+        fakeCli(QStringLiteral("claude"));
+        fakeCli(QStringLiteral("codex"));
+        const QString why = "\" was refused: only lower-case letters and underscores are allowed.";
+        for (const QString mode : {"", "Safe_edit", "safe_edit&calc", "a\" b", "%PATH%", "safe\nedit", "s\u00e4fe"})
+            for (const char *id : {"claude-code", "codex"}) {
+                Clients clients;
+                QVERIFY2(!clients.writeConfig(id, mode), qPrintable(mode));
+                QCOMPARE(clients.lastError(), "The permission mode \"" + mode + why);
+            }
+        QCOMPARE(calls("claude") + calls("codex"), QString());
+    }
+
+    // Each change copies the file it is about to change, once, with its bytes and permissions; an
+    // edit that changes nothing takes no copy. The fake tools rewrite their file, so the copy can
+    // only have been taken before they ran.
+    void backupBeforeEveryChange_data()
+    {
+        QTest::addColumn<Change>("c");
+        const QString entry = R"({"mcpServers": {"x": {}, "tavrin": {"command": "uvx"}}})";
+        const QString commented = "// mine\n{\"context_servers\": {/* ours */ \"tavrin\": {},},}\n";
+        const QString toml = "model = \"o3\"\n\n[mcp_servers.tavrin]\ncommand = \"uvx\"\n";
+        addRow("json write", Change{"cursor", true, ".cursor/mcp.json", entry, 1});
+        addRow("json remove", Change{"windsurf", false, ".codeium/windsurf/mcp_config.json", entry, 1});
+        addRow("json remove, no entry", Change{"cursor", false, ".cursor/mcp.json", R"({"a": 1})", 0});
+        addRow("json write, invalid", Change{"cursor", true, ".cursor/mcp.json", "{", 0});
+        addRow("json write, no file", Change{"cursor", true, ".cursor/mcp.json", {}, 0});
+        addRow("jsonc write", Change{"zed", true, "../config/zed/settings.json", commented, 1});
+        addRow("claude add", Change{"claude-code", true, ".claude.json", entry, 1});
+        addRow("claude, older file", Change{"claude-code", true, ".claude/.config.json", entry, 1});
+        addRow("claude, own folder",
+               Change{"claude-code", false, "ccd/.claude.json", entry, 1, "CLAUDE_CONFIG_DIR=ccd"});
+        addRow("claude, no file", Change{"claude-code", true, ".claude.json", {}, 0});
+        addRow("codex add", Change{"codex", true, ".codex/config.toml", toml, 1});
+        addRow("codex remove, own folder", Change{"codex", false, "ch/config.toml", toml, 1, "CODEX_HOME=ch/"});
+    }
+    void backupBeforeEveryChange()
+    {
+        QFETCH(Change, c);
+        if (!c.env.isEmpty())
+            qputenv(c.env.section('=', 0, 0).toUtf8(), (TestEnv::home() + '/' + c.env.section('=', 1)).toUtf8());
+        const QString path = QDir::cleanPath(TestEnv::home() + '/' + c.file);
+        const auto perms = QFile::ReadOwner | QFile::WriteOwner;
+        QVERIFY(c.before.isNull() ||
+                (TestEnv::writeFile(path, c.before.toUtf8()) && QFile::setPermissions(path, perms)));
+        const bool cli = row(c.id).format == Format::Cli;
+        if (cli) {
+            const QString tool = row(c.id).executables.first();
+            QVERIFY(!TestEnv::writeTool(tool, QString("echo \"$*\" >> '%1'").arg(path).toUtf8()).isEmpty());
+            QCOMPARE(Clients::changedFilePath(c.id), path);
+        } else {
+            QCOMPARE(Clients::changedFilePath(c.id), Clients::configPathFor(c.id));
+        }
+        Clients clients;
+        if (c.write)
+            clients.writeConfig(c.id, QStringLiteral("safe_edit"));
+        else
+            clients.removeConfig(c.id);
+        Backups backups;
+        const QList<Backups::Backup> made = backups.list(c.id, Clients::backupLayout(c.id));
+        QCOMPARE(made.size(), c.backups);
+        if (c.backups) {
+            QCOMPARE(TestEnv::readFile(made.first().path), c.before.toUtf8());
+            QCOMPARE(QFile::permissions(made.first().path) & 0x7077, perms);
+            QVERIFY(made.first().path.endsWith('-' + QFileInfo(path).fileName()));
+            QCOMPARE(made.first().content, Backups::Content::NoMode);      // read in the client's own syntax
+            QVERIFY(TestEnv::readFile(path) != c.before.toUtf8() || !cli); // the tool ran after
+        }
+    }
+
+    // A file in place of the backups folder: every kind of change is refused, saying where, and
+    // neither the file nor the tool is touched.
+    void backupFailureRefusesChange_data()
+    {
+        QTest::addColumn<QString>("id");
+        QTest::addColumn<bool>("write");
+        QTest::newRow("json write") << "cursor" << true;
+        QTest::newRow("jsonc remove") << "opencode" << false;
+        QTest::newRow("claude add") << "claude-code" << true;
+        QTest::newRow("codex remove") << "codex" << false;
+    }
+    void backupFailureRefusesChange()
+    {
+        QFETCH(QString, id);
+        QFETCH(bool, write);
+        const QString path = Clients::changedFilePath(id);
+        const QByteArray before = "{\"mcpServers\": {\"tavrin\": {}}, \"mcp\": {\"tavrin\": {}}}";
+        QVERIFY(TestEnv::writeFile(path, before));
+        QVERIFY(TestEnv::writeFile(Backups::backupsFolder(), "in the way"));
+        const bool cli = row(id).format == Format::Cli;
+        if (cli)
+            fakeCli(row(id).executables.first());
+        Clients clients;
+        QSignalSpy done(&clients, write ? &Clients::configWritten : &Clients::configRemoved);
+        QVERIFY(!(write ? clients.writeConfig(id, QStringLiteral("full_control")) : clients.removeConfig(id)));
+        QCOMPARE(done.size(), 1);
+        QCOMPARE(done.first().at(1).toBool(), false);
+        QVERIFY2(
+            clients.lastError().startsWith(path + " was left unchanged because it could not be backed up first.") &&
+                clients.lastError().contains(Backups::backupsFolder()),
+            qPrintable(clients.lastError()));
+        QCOMPARE(TestEnv::readFile(path), before);
+        if (cli)
+            QCOMPARE(calls(row(id).executables.first()), QString());
+    }
+};
+
+TAVRIN_TEST_GUILESS_MAIN(TestClients)
+#include "tst_clients.moc"

@@ -1,0 +1,65 @@
+#include "base/toolprocess.h"
+#include "core/prereqs.h"
+#include "testenv.h"
+
+class TestPrereqs : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // Programs must be asked for "--version". A "stub/" program sits in a Windows Store alias folder.
+    void check_data()
+    {
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QString>("script");  // empty: not on the PATH
+        QTest::addColumn<QString>("version"); // "-": not found
+        const auto row = [](const char *name, const char *program, const char *script, const char *version) {
+            QTest::newRow(name) << QString(program) << QString(script) << QString(version);
+        };
+        row("missing", "python", "", "-");
+        row("python keeps its name", "python", "echo Python 3.12.1", "Python 3.12.1");
+        row("python 2 uses stderr", "python", "echo Python 2.7.18 >&2", "Python 2.7.18");
+        row("uv prefix dropped", "uv", "echo 'uv 0.5.1 (f399a52 2024-11-08)'", "0.5.1 (f399a52 2024-11-08)");
+        row("uvx prefix dropped", "uvx", "echo '  uvx 0.5.1'", "0.5.1");
+        row("uvx printing uv", "uvx", "echo uv 0.5.1", "uv 0.5.1");
+        row("failure", "uv", "echo 'error: unexpected argument'; exit 1", "installed");
+        row("hangs, with a child of its own", "uvx", "sleep 300 & echo $! > \"$0.pid\"; wait", "installed");
+        row("Store stub", "stub/python", "echo Python was not found; exit 9009", "-");
+        row("Store-installed Python", "stub/python", "echo Python 3.13.0", "Python 3.13.0");
+        // A "python" printing Python 2.7.18 is also on the PATH in python3 rows.
+        row("python3 before python", "python3", "echo Python 3.11.2", "Python 3.11.2");
+        row("python when python3 is missing", "python3", "", "Python 2.7.18");
+    }
+    void check()
+    {
+        QFETCH(QString, program);
+        QFETCH(QString, script);
+        QFETCH(QString, version);
+        const QString stub = TestEnv::root().path() + "/AppData/Local/Microsoft/WindowsApps";
+        for (const QString &dir : {TestEnv::binDir(), stub})
+            QVERIFY(QDir(dir).removeRecursively() && QDir().mkpath(dir));
+        qputenv("PATH", (stub + ':' + TestEnv::binDir()).toUtf8());
+        const QString folder = program.startsWith("stub/") ? stub : TestEnv::binDir();
+        program.remove("stub/");
+        const QByteArray body = "[ \"$*\" = --version ] || exit 7\n" + script.toUtf8();
+        QVERIFY(script.isEmpty() || !TestEnv::writeTool(program, body, folder).isEmpty());
+        if (program == "python3")
+            QVERIFY(!TestEnv::writeTool("python", "echo Python 2.7.18").isEmpty());
+        ToolProcess::setFinishTimeScale(script.contains("sleep") ? 0.1 : 1.0); // a hang costs half a second
+        QStringList seen,
+            expected{"Python: Install from python.org: -", "uv: Install: pip install uv: -", "uvx: Comes with uv: -"};
+        for (const PrereqResult &r : Prereqs().check())
+            seen << r.name + ": " + r.hint + ": " + (r.found ? r.version : "-");
+        expected[QStringList{"python", "uv", "uvx"}.indexOf(QString(program).remove('3'))].replace(": -",
+                                                                                                   ": " + version);
+        QCOMPARE(seen, expected);
+        if (script.contains("$0.pid")) { // the time-out ended the whole tree
+            const qint64 grandchild = TestEnv::readFile(folder + '/' + program + ".pid").trimmed().toLongLong();
+            QVERIFY(grandchild > 0);
+            QTRY_VERIFY_WITH_TIMEOUT(!TestEnv::processAlive(grandchild), 5000);
+        }
+    }
+};
+
+TAVRIN_TEST_GUILESS_MAIN(TestPrereqs)
+#include "tst_prereqs.moc"

@@ -1,0 +1,339 @@
+#include "core/serverprobe.h"
+#include "testenv.h"
+#include "version.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+using Failure = ServerProbeResult::Failure;
+Q_DECLARE_METATYPE(Failure)
+
+namespace {
+
+// Helpers every fake server shares: one JSON-RPC message per line, and a check that stops the
+// server with exit code 3 and a message when the probe sends something unexpected.
+const char s_prelude[] = R"PY(
+import json, os, signal, subprocess, sys, time
+ROOT = sys.argv[0].rsplit("/", 2)[0]
+INFO = {"name": "tavrin", "version": "1.2.0"}
+def send(obj):
+    sys.stdout.write(json.dumps(obj) + "\n")
+    sys.stdout.flush()
+def check(ok, what):
+    if not ok:
+        sys.stderr.write("fake server: %s\n" % what)
+        sys.exit(3)
+def recv():
+    line = sys.stdin.readline()
+    if not line:
+        sys.exit(0)
+    check("\n" not in line[:-1], "two messages on one line")
+    return json.loads(line)
+def expect(method):
+    msg = recv()
+    check(msg.get("jsonrpc") == "2.0" and msg.get("method") == method, "expected %s, got %r" % (method, msg))
+    return msg
+def result(msg, res):
+    send({"jsonrpc": "2.0", "id": msg["id"], "result": res})
+def error(msg, code, text, data=None):
+    err = {"code": code, "message": text}
+    if data is not None:
+        err["data"] = data
+    send({"jsonrpc": "2.0", "id": msg["id"], "error": err})
+def tools(pages, per_page, meta=False):
+    for page in range(pages):
+        msg = expect("tools/list")
+        params = msg.get("params", {})
+        check(params.get("cursor") == (None if page == 0 else "page-%d" % page), "cursor %r" % params)
+        check(("_meta" in params) == meta, "_meta %r" % params)
+        res = {"tools": [{"name": "t%d_%d" % (page, i), "inputSchema": {"type": "object"}} for i in range(per_page)]}
+        if page + 1 < pages:
+            res["nextCursor"] = "page-%d" % (page + 1)
+        result(msg, res)
+def handshake(msg, version="2025-11-25"):
+    with open(ROOT + "/seen.json", "w") as seen:
+        json.dump({"argv": sys.argv[1:], "mode": os.environ.get("GODOT_MCP_PERMISSION_MODE"),
+                   "params": msg["params"]}, seen)
+    result(msg, {"protocolVersion": version, "capabilities": {"tools": {}}, "serverInfo": INFO})
+    expect("notifications/initialized")
+def legacy(version="2025-11-25", pages=1, per_page=3):
+    handshake(expect("initialize"), version)
+    tools(pages, per_page)
+def until_eof():
+    while sys.stdin.readline():
+        pass
+)PY";
+
+void writeServer(const QByteArray &body)
+{
+    const QString path = TestEnv::binDir() + QStringLiteral("/uvx");
+    const QByteArray script =
+        body.startsWith("#!") ? body : QByteArray("#!/usr/bin/python3\n") + s_prelude + body + '\n';
+    QVERIFY(TestEnv::writeFile(path, script));
+    QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+}
+
+ServerProbeResult runProbe(ServerProbe &probe, const QString &mode = QStringLiteral("safe_edit"))
+{
+    QSignalSpy finished(&probe, &ServerProbe::finished);
+    if (!probe.start(mode))
+        return {};
+    [&] { QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 60000); }();
+    return finished.isEmpty() ? ServerProbeResult() : finished.first().first().value<ServerProbeResult>();
+}
+
+QString root()
+{
+    return TestEnv::root().path();
+}
+
+QList<qint64> treePids()
+{
+    QList<qint64> pids;
+    for (const QByteArray &pid : TestEnv::readFile(root() + QStringLiteral("/tree.pids")).split(' '))
+        if (pid.trimmed().toLongLong() > 0)
+            pids << pid.trimmed().toLongLong();
+    return pids;
+}
+
+// A row of outcomes: the server script (empty: no uvx on the PATH) and what the probe reports.
+void outcome(const char *name, const QByteArray &server, Failure failure, int tools, const QString &protocol,
+             const QStringList &says, const QString &omits = {}, int limitMs = ServerProbe::DefaultTimeLimitMs)
+{
+    QTest::newRow(name) << server << limitMs << failure << tools << protocol << says << omits;
+}
+
+} // namespace
+
+class TestServerProbe : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        QFile::remove(root() + QStringLiteral("/seen.json"));
+        QFile::remove(root() + QStringLiteral("/tree.pids"));
+    }
+
+    // The command every registration carries, and the handshake as MCP writes it.
+    void startsTheRegisteredCommand()
+    {
+        writeServer("legacy()\nuntil_eof()");
+        ServerProbe probe;
+        const ServerProbeResult result = runProbe(probe, QStringLiteral("full_control"));
+        QVERIFY2(result.success, qPrintable(result.message));
+        const QJsonObject seen = QJsonDocument::fromJson(TestEnv::readFile(root() + "/seen.json")).object();
+        QCOMPARE(seen.value("argv").toArray(), QJsonArray{"tavrin"});
+        QCOMPARE(seen.value("mode").toString(), QStringLiteral("full_control"));
+        const QJsonObject params = seen.value("params").toObject();
+        QCOMPARE(params.value("protocolVersion").toString(), QStringLiteral("2025-11-25"));
+        QCOMPARE(params.value("capabilities").toObject(), QJsonObject());
+        QCOMPARE(params.value("clientInfo").toObject(),
+                 (QJsonObject{{"name", "Tavrin Desktop"}, {"version", QLatin1String(Tavrin::Version)}}));
+        QCOMPARE(result.serverName, QStringLiteral("tavrin"));
+        QCOMPARE(result.serverVersion, QStringLiteral("1.2.0"));
+        QVERIFY(result.firstAnswerMs >= 0 && result.firstAnswerMs <= result.totalMs);
+        QVERIFY(!probe.isRunning());
+    }
+
+    void outcomes_data()
+    {
+        QTest::addColumn<QByteArray>("server");
+        QTest::addColumn<int>("limitMs");
+        QTest::addColumn<Failure>("failure");
+        QTest::addColumn<int>("tools");
+        QTest::addColumn<QString>("protocol");
+        QTest::addColumn<QStringList>("says");
+        QTest::addColumn<QString>("omits");
+        outcome("1000 tools over 10 pages", "legacy(pages=10, per_page=100)\nuntil_eof()", Failure::None, 1000,
+                "2025-11-25", {"Started in ", " · 1000 tools · protocol 2025-11-25 · tavrin 1.2.0"});
+        outcome("older revision", "legacy(version='2024-11-05', per_page=1)", Failure::None, 1, "2024-11-05",
+                {"· 1 tool ·"});
+        outcome("unknown revision",
+                "msg = expect('initialize')\n"
+                "result(msg, {'protocolVersion': '1999-01-01', 'capabilities': {}, 'serverInfo': INFO})\n"
+                "until_eof()",
+                Failure::ProtocolError, 0, "", {"“1999-01-01”", "2025-11-25"});
+        outcome("stateless only",
+                "msg = expect('initialize')\n"
+                "error(msg, -32022, 'Unsupported protocol version', {'supported': ['2026-07-28']})\n"
+                "msg = expect('server/discover')\n"
+                "meta = msg['params']['_meta']\n"
+                "check(meta['io.modelcontextprotocol/protocolVersion'] == '2026-07-28', 'version')\n"
+                "check(meta['io.modelcontextprotocol/clientInfo']['name'] == 'Tavrin Desktop', 'info')\n"
+                "check(meta['io.modelcontextprotocol/clientCapabilities'] == {}, 'capabilities')\n"
+                "result(msg, {'resultType': 'complete', 'supportedVersions': ['2026-07-28'],\n"
+                "             'capabilities': {'tools': {}}, 'serverInfo': INFO})\n"
+                "tools(2, 5, meta=True)\nuntil_eof()",
+                Failure::None, 10, "2026-07-28", {"protocol 2026-07-28"});
+        outcome("refuses both eras",
+                "msg = expect('initialize')\n"
+                "error(msg, -32602, 'Unsupported protocol version', {'supported': ['0.9']})\n"
+                "error(expect('server/discover'), -32601, 'Method not found')\nuntil_eof()",
+                Failure::ProtocolError, 0, "",
+                {"Unsupported protocol version (code -32602; it supports 0.9)", "Method not found"});
+        // More than a pipe holds before the first answer: a probe that did not read standard error
+        // as it arrives would stall the server.
+        outcome("chatters on stderr",
+                "for i in range(20000):\n"
+                "    sys.stderr.write('Downloading cpython (%d KiB) ......................\\r' % i)\n"
+                "sys.stderr.flush()\nlegacy()\nuntil_eof()",
+                Failure::None, 3, "2025-11-25", {});
+        outcome("banner on stdout", "print('Tavrin MCP server 1.2 ready')\nlegacy()\nuntil_eof()", Failure::NotMcp, 0,
+                "", {"“Tavrin MCP server 1.2 ready”", "standard error"});
+        outcome("exits 1",
+                "for i in range(1, 31):\n"
+                "    sys.stderr.write('err-%02d\\n' % i)\n"
+                "sys.exit(1)",
+                Failure::ExitedEarly, 0, "", {"code 1", "err-11\n", "err-30"}, "err-10");
+        // A shell script: its first line is out long before the limit.
+        outcome("never answers", "#!/bin/sh\necho 'Resolving dependencies' >&2\nexec /bin/cat >/dev/null",
+                Failure::NoAnswer, 0, "", {"within 1.0 s", "“Resolving dependencies”"}, "", 1000);
+        // The server's own requests and notifications come first; the ping even reuses the id of
+        // the probe's pending request.
+        outcome("server traffic before the answer",
+                "msg = expect('initialize')\n"
+                "send({'jsonrpc': '2.0', 'method': 'notifications/message', 'params': {'data': 'hi'}})\n"
+                "send({'jsonrpc': '2.0', 'id': msg['id'], 'method': 'ping'})\n"
+                "check(recv() == {'jsonrpc': '2.0', 'id': msg['id'], 'result': {}}, 'pong')\n"
+                "send({'jsonrpc': '2.0', 'id': 's2', 'method': 'roots/list'})\n"
+                "reply = recv()\n"
+                "check(reply['id'] == 's2' and reply['error']['code'] == -32601, 'refusal')\n"
+                "send({'jsonrpc': '2.0', 'id': 77, 'result': {'protocolVersion': '1999-01-01'}})\n"
+                "handshake(msg)\ntools(1, 2)\nuntil_eof()",
+                Failure::None, 2, "2025-11-25", {});
+        outcome("oversized line",
+                "sys.stdout.write('{\"jsonrpc\": \"2.0\", \"pad\": \"' + 'x' * (17 << 20))\n"
+                "sys.stdout.flush()\nuntil_eof()",
+                Failure::ProtocolError, 0, "", {"more than 16 MiB"});
+        outcome("too much output in all",
+                "note = {'jsonrpc': '2.0', 'method': 'notifications/message', 'params': {'data': 'x' * (1 << 20)}}\n"
+                "line = (json.dumps(note) + '\\n').encode()\n"
+                "expect('initialize')\n"
+                "for i in range(70):\n"
+                "    sys.stdout.buffer.write(line)\n"
+                "sys.stdout.flush()\nuntil_eof()",
+                Failure::ProtocolError, 0, "", {"more than 64 MiB in all"});
+        outcome("no uvx", QByteArray(), Failure::NotFound, 0, "",
+                {"uvx was not found on the PATH", "install uv", "PATH searched: " + TestEnv::binDir()});
+        outcome("cannot start", "#!/nonexistent/interpreter\n", Failure::StartFailed, 0, "", {"could not be started"});
+    }
+    void outcomes()
+    {
+        QFETCH(QByteArray, server);
+        QFETCH(int, limitMs);
+        QFETCH(Failure, failure);
+        QFETCH(int, tools);
+        QFETCH(QString, protocol);
+        QFETCH(QStringList, says);
+        QFETCH(QString, omits);
+
+        if (server.isEmpty())
+            TestEnv::removeTool(QStringLiteral("uvx"));
+        else
+            writeServer(server);
+        ServerProbe probe;
+        probe.setTimeLimit(limitMs);
+        const ServerProbeResult result = runProbe(probe);
+        QVERIFY2(result.failure == failure, qPrintable(result.message));
+        QCOMPARE(result.success, failure == Failure::None);
+        QCOMPARE(result.toolCount, tools);
+        QCOMPARE(result.protocolVersion, protocol);
+        for (const QString &text : says)
+            QVERIFY2(result.message.contains(text), qPrintable(result.message));
+        if (!omits.isEmpty())
+            QVERIFY2(!result.message.contains(omits), qPrintable(result.message));
+    }
+
+    // Ended by the test's end (a server that ignores the end of its input), by cancel() or by
+    // destroying the probe: the server and its grandchild are gone afterwards.
+    void noProcessOutlivesTheProbe_data()
+    {
+        QTest::addColumn<QString>("end");
+        QTest::newRow("finished") << "finished";
+        QTest::newRow("cancelled") << "cancelled";
+        QTest::newRow("destroyed") << "destroyed";
+    }
+    void noProcessOutlivesTheProbe()
+    {
+        QFETCH(QString, end);
+        writeServer(QByteArray("signal.signal(signal.SIGTERM, signal.SIG_IGN)\n"
+                               "child = subprocess.Popen(['/bin/sleep', '300'])\n"
+                               "with open(ROOT + '/tree.pids', 'w') as f:\n"
+                               "    f.write('%d %d' % (os.getpid(), child.pid))\n") +
+                    (end == "finished" ? "legacy()\n" : "") + "while True:\n    time.sleep(1)");
+        auto probe = std::make_unique<ServerProbe>();
+        QSignalSpy finished(probe.get(), &ServerProbe::finished);
+        QVERIFY(probe->start(QStringLiteral("safe_edit")));
+        QTRY_COMPARE_WITH_TIMEOUT(treePids().size(), 2, 10000);
+        const QList<qint64> pids = treePids();
+        for (const qint64 pid : pids)
+            QVERIFY(TestEnv::processAlive(pid));
+
+        if (end == "finished") {
+            QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 10000);
+            QVERIFY(finished.first().first().value<ServerProbeResult>().success);
+        } else if (end == "cancelled") {
+            probe->cancel();
+            QCOMPARE(finished.count(), 1);
+            QCOMPARE(finished.first().first().value<ServerProbeResult>().failure, Failure::Cancelled);
+        } else {
+            probe.reset();
+        }
+        for (const qint64 pid : pids)
+            QTRY_VERIFY_WITH_TIMEOUT(!TestEnv::processAlive(pid), 10000);
+        if (probe)
+            QCOMPARE(finished.count(), 1);
+    }
+
+    // A slot may start the next test from finished(); what the previous server wrote after its
+    // last answer (a stray line, in the same read) must not reach the new test.
+    void finishedSlotMayStartTheNextTest()
+    {
+        writeServer("handshake(expect('initialize'))\n"
+                    "msg = expect('tools/list')\n"
+                    "sys.stdout.write(json.dumps({'jsonrpc': '2.0', 'id': msg['id'], 'result': {'tools': []}})"
+                    " + '\\nbye\\n')\n"
+                    "sys.stdout.flush()\nuntil_eof()");
+        ServerProbe probe;
+        QList<ServerProbeResult> results;
+        connect(&probe, &ServerProbe::finished, this, [&](const ServerProbeResult &result) {
+            results << result;
+            if (results.size() == 1)
+                QVERIFY(probe.start(QStringLiteral("safe_edit")));
+        });
+        QVERIFY(probe.start(QStringLiteral("safe_edit")));
+        QTRY_COMPARE_WITH_TIMEOUT(results.size(), 2, 20000);
+        for (const ServerProbeResult &result : std::as_const(results))
+            QVERIFY2(result.success, qPrintable(result.message));
+    }
+
+    // The card shows the elapsed time and uv's progress while the server starts: the last line of
+    // standard error, where a carriage return ends a line that the next one redraws.
+    void progressShowsTheLastStderrLine()
+    {
+        writeServer("sys.stderr.write('Resolving\\n\\x1b[2KDownloading cpython (1.0MiB)\\r'\n"
+                    "                 '\\x1b[2K\\x1b[1mDownloading\\x1b[0m cpython (15.2MiB)\\r')\n"
+                    "sys.stderr.flush()\nuntil_eof()");
+        ServerProbe probe;
+        QSignalSpy progress(&probe, &ServerProbe::progress);
+        QSignalSpy finished(&probe, &ServerProbe::finished);
+        QVERIFY(probe.start(QStringLiteral("safe_edit")));
+        QVERIFY(!probe.start(QStringLiteral("safe_edit")));
+        QVERIFY(!probe.lastError().isEmpty());
+        QTRY_VERIFY_WITH_TIMEOUT(!progress.isEmpty(), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(progress.last().at(1).toString(), QStringLiteral("Downloading cpython (15.2MiB)"),
+                                  5000);
+        QVERIFY(progress.last().at(0).toLongLong() >= 900);
+        QCOMPARE(probe.lastStderrLine(), QStringLiteral("Downloading cpython (15.2MiB)"));
+        probe.cancel();
+        QCOMPARE(finished.count(), 1);
+        const auto result = finished.first().first().value<ServerProbeResult>();
+        QCOMPARE(result.stderrTail, (QStringList{"Resolving", "Downloading cpython (15.2MiB)"}));
+    }
+};
+
+TAVRIN_TEST_GUILESS_MAIN(TestServerProbe)
+#include "tst_serverprobe.moc"

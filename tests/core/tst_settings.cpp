@@ -1,0 +1,231 @@
+#include "core/settings.h"
+#include "testenv.h"
+
+#include <QJsonDocument>
+#include <QRegularExpression>
+#include <QSignalSpy>
+
+#ifdef Q_OS_UNIX
+#include <pwd.h>
+#include <sys/file.h>
+#include <unistd.h>
+#endif
+
+class TestSettings : public QObject
+{
+    Q_OBJECT
+
+    static QString path() { return Settings::filePath(); }
+    static QJsonObject onDisk() { return QJsonDocument::fromJson(TestEnv::readFile(path())).object(); }
+    static QStringList recentPaths(const Settings &s)
+    {
+        QStringList paths;
+        for (const QJsonValue v : s.recentProjects())
+            paths << v.toObject().value(QLatin1String("path")).toString();
+        return paths;
+    }
+
+private slots:
+    void init() { QDir(QFileInfo(path()).absolutePath()).removeRecursively(); }
+
+    void defaultsAreFilledWithoutWriting()
+    {
+        QCOMPARE(path(), TestEnv::dataHome() + QLatin1String("/Tavrin/settings.json"));
+        Settings s;
+        QCOMPARE(s.permissionMode(), QStringLiteral("safe_edit"));
+        QVERIFY(s.checkUpdates() && s.recentProjects().isEmpty() && s.activeProject().isEmpty() && s.isFirstRun());
+        QVERIFY(!QFile::exists(path()));
+    }
+
+    void wrongTypesFallBack_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<bool>("checkUpdates");
+        QTest::addColumn<bool>("firstRun");
+        QTest::newRow("string check_updates")
+            << QByteArray(R"({"check_updates": "no"})") << "safe_edit" << true << true;
+        QTest::newRow("numeric mode") << QByteArray(R"({"permission_mode": 3})") << "safe_edit" << true << true;
+        QTest::newRow("first_run_done false")
+            << QByteArray(R"({"first_run_done": false})") << "safe_edit" << true << false;
+        QTest::newRow("stored values") << QByteArray(R"({"permission_mode": "full_control", "check_updates": false})")
+                                       << "full_control" << false << true;
+    }
+    void wrongTypesFallBack()
+    {
+        QFETCH(QByteArray, content);
+        QVERIFY(TestEnv::writeFile(path(), content));
+        Settings s;
+        QTEST(s.permissionMode(), "mode");
+        QTEST(s.checkUpdates(), "checkUpdates");
+        QTEST(s.isFirstRun(), "firstRun");
+        QCOMPARE(TestEnv::readFile(path()), content); // loading never rewrites
+    }
+
+    void recentListRules()
+    {
+        QJsonArray old;
+        for (int i = 0; i < 12; ++i)
+            old.append(QJsonObject{{"path", QStringLiteral("/old/%1").arg(i)}, {"name", "n"}});
+        QVERIFY(TestEnv::writeFile(path(), QJsonDocument(QJsonObject{{"recent_projects", old}}).toJson()));
+        Settings s;
+        QCOMPARE(s.recentProjects().size(), 12); // an overlong list is listed in full until the next add
+        QSignalSpy changed(&s, &Settings::changed);
+        for (int i = 1; i <= 11; ++i)
+            s.addRecentProject(QStringLiteral("/p/%1").arg(i), QStringLiteral("P%1").arg(i));
+        QCOMPARE(changed.count(), 11);
+        QCOMPARE(recentPaths(s).size(), 10);
+        QCOMPARE(recentPaths(s).first(), QStringLiteral("/p/11"));
+        QCOMPARE(recentPaths(s).last(), QStringLiteral("/p/2"));
+
+        s.addRecentProject(QStringLiteral("/p/5"), QStringLiteral("Renamed")); // moves to the front, once
+        const QJsonObject first = s.recentProjects().at(0).toObject();
+        QCOMPARE(recentPaths(s).count(QStringLiteral("/p/5")), 1);
+        QCOMPARE(first.value(QLatin1String("name")).toString(), QStringLiteral("Renamed"));
+        QVERIFY(QRegularExpression(QStringLiteral(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d$)"))
+                    .match(first.value(QLatin1String("last_opened")).toString())
+                    .hasMatch());
+
+        // Identity is the exact string: case and a trailing slash make other entries.
+        s.addRecentProject(QStringLiteral("/P/5"), QStringLiteral("x"));
+        s.addRecentProject(QStringLiteral("/p/5/"), QStringLiteral("x"));
+        QCOMPARE(recentPaths(s).mid(0, 3), QStringList({"/p/5/", "/P/5", "/p/5"}));
+        s.removeRecentProject(QStringLiteral("/p/5"));
+        s.removeRecentProject(QStringLiteral("/nowhere")); // still saved and signalled
+        QCOMPARE(changed.count(), 16);
+        QVERIFY(!recentPaths(s).contains(QStringLiteral("/p/5")));
+        QCOMPARE(onDisk().value(QLatin1String("recent_projects")).toArray(), s.recentProjects());
+    }
+
+    void unknownKeysSurviveInIndentedFile()
+    {
+        QVERIFY(TestEnv::writeFile(path(), R"({"theme": {"accent": [1, 2]}, "zzz": null})"));
+        Settings s;
+        QSignalSpy changed(&s, &Settings::changed);
+        s.setPermissionMode(QStringLiteral("full_control"));
+        s.setCheckUpdates(false);
+        s.setActiveProject(QStringLiteral("/game"));
+        s.markFirstRunDone(); // writes, but signals nothing
+        QCOMPARE(changed.count(), 3);
+        QCOMPARE(onDisk().value(QLatin1String("theme")).toObject().value(QLatin1String("accent")).toArray(),
+                 QJsonArray({1, 2}));
+        QVERIFY(onDisk().contains(QLatin1String("zzz")));
+        QCOMPARE(onDisk().value(QLatin1String("first_run_done")), QJsonValue(true));
+        QCOMPARE(TestEnv::readFile(path()), QJsonDocument(s.toJson()).toJson(QJsonDocument::Indented));
+        QCOMPARE(Settings().toJson(), s.toJson());
+        // Atomic replacement leaves nothing else behind.
+        QCOMPARE(QDir(QFileInfo(path()).absolutePath()).entryList(QDir::Files | QDir::Hidden),
+                 QStringList{QStringLiteral("settings.json")});
+    }
+
+    void damagedFileIsKept_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::newRow("truncated") << QByteArray(R"({"recent_projects": [{"path": "/my/game")");
+        QTest::newRow("array") << QByteArray(R"([{"path": "/my/game"}])");
+        QTest::newRow("comment") << QByteArray("// mine\n{\"permission_mode\": \"full_control\"}");
+    }
+    void damagedFileIsKept()
+    {
+        QFETCH(QByteArray, content);
+        QVERIFY(TestEnv::writeFile(path(), content));
+        Settings s;
+        QVERIFY(s.isFirstRun());
+        s.setCheckUpdates(false);
+        QCOMPARE(TestEnv::readFile(path() + QLatin1String(".bad")), content);
+        QCOMPARE(onDisk().value(QLatin1String("check_updates")), QJsonValue(false));
+        s.setCheckUpdates(true); // later saves leave the kept copy alone
+        QCOMPARE(TestEnv::readFile(path() + QLatin1String(".bad")), content);
+    }
+
+    // Leftovers of our own killed writes go before the next write; a user's look-alikes, another
+    // file's leftovers and a write still in progress (its file locked) stay. Mode and link survive.
+    void writesReplaceAtomically()
+    {
+        const QString folder = QFileInfo(path()).absolutePath(), real = folder + "/real/settings.json";
+        QVERIFY(TestEnv::writeFile(real, "{}") && QFile::link(real, path()));
+        QVERIFY(QFile::setPermissions(real, QFile::ReadOwner | QFile::WriteOwner));
+        const QFile::Permissions mode = QFileInfo(real).permissions();
+        const QStringList ours{".settings.json.tavrin-write-Ab12Cd", ".settings.json.tavrin-write-000000"};
+        QStringList kept{"settings.json.backup",
+                         "settings.json.Ab12Cd",
+                         ".settings.json.tavrin-write-Ab12C",
+                         ".settings.json.tavrin-write-Ab12Cde",
+                         ".mcp.json.tavrin-write-Ab12Cd",
+                         "settings.json.bad",
+                         ".settings.json.tavrin-write-InUse1"};
+        for (const QString &name : ours + kept)
+            QVERIFY(TestEnv::writeFile(folder + "/real/" + name, "x"));
+        QFile inUse(folder + "/real/" + kept.last());
+        QVERIFY(inUse.open(QIODevice::ReadOnly));
+#ifdef Q_OS_UNIX
+        QCOMPARE(flock(inUse.handle(), LOCK_EX), 0);
+#endif
+        Settings s;
+        s.setCheckUpdates(false);
+        QVERIFY(QFileInfo(path()).isSymLink());
+        QCOMPARE(QJsonDocument::fromJson(TestEnv::readFile(real))["check_updates"], false);
+        QCOMPARE(QFileInfo(real).permissions(), mode);
+        kept << "settings.json";
+        kept.sort();
+        QCOMPARE(QDir(folder + "/real").entryList(QDir::Files | QDir::Hidden, QDir::Name), kept);
+    }
+
+    // A file that exists but cannot be read is the user's: defaults in memory, a logged reason, no
+    // save over it while that lasts; once readable again, it is kept as ".bad" before the next save.
+    // Root reads everything, so that part runs with the rights of an unprivileged user.
+    void unreadableFileIsKept()
+    {
+#ifndef Q_OS_UNIX
+        QSKIP("file modes are a Unix test");
+#else
+        const QByteArray content = R"({"permission_mode":"full_control","recent_projects":[{"path":"/mine"}]})";
+        const passwd *nobody = ::getpwnam("nobody");
+        const bool root = ::geteuid() == 0;
+        if (root && !nobody)
+            QSKIP("running as root and there is no user \"nobody\" to drop to");
+        const QString folder = QFileInfo(path()).absolutePath();
+        QVERIFY(TestEnv::writeFile(path(), content));
+        // Write-only for its owner, in a folder anyone may write: saving over it would succeed.
+        QVERIFY(QFile::setPermissions(path(), QFile::WriteOwner));
+        for (const QString &dir : {TestEnv::root().path(), TestEnv::dataHome()})
+            QVERIFY(QFile::setPermissions(dir, QFileDevice::Permissions(0x7711)));
+        QVERIFY(QFile::setPermissions(folder, QFileDevice::Permissions(0x7777)));
+        if (root)
+            QVERIFY(::chown(QFile::encodeName(path()), nobody->pw_uid, nobody->pw_gid) == 0 &&
+                    ::setegid(nobody->pw_gid) == 0 && ::seteuid(nobody->pw_uid) == 0);
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^Settings file .*settings.json cannot be read \\(.+\\); "
+                                                              "running on defaults and not saving over it$"));
+        Settings s;
+        const QVariantList loaded{s.permissionMode(), s.recentProjects().size(), s.isFirstRun()};
+        s.setCheckUpdates(false);
+        s.setActiveProject("/game");
+        const QStringList whileUnreadable = QDir(folder).entryList(QDir::Files | QDir::Hidden);
+        QVERIFY(!root || (::seteuid(0) == 0 && ::setegid(0) == 0));
+        QCOMPARE(loaded, (QVariantList{"safe_edit", 0, true}));
+        QCOMPARE(whileUnreadable, QStringList{"settings.json"});
+        QCOMPARE(TestEnv::readFile(path()), content);
+
+        QVERIFY(QFile::setPermissions(path(), QFile::ReadOwner | QFile::WriteOwner)); // root reads it anyway
+        s.markFirstRunDone();
+        QCOMPARE(TestEnv::readFile(path() + ".bad"), content);
+        QCOMPARE(onDisk().value("active_project"), QJsonValue("/game"));
+        QCOMPARE(onDisk().value("check_updates"), QJsonValue(false));
+#endif
+    }
+
+    void unwritableFolderStaysSilent()
+    {
+        const QString folder = QFileInfo(path()).absolutePath();
+        QVERIFY(TestEnv::writeFile(folder, "a file where the folder belongs"));
+        Settings s;
+        QSignalSpy changed(&s, &Settings::changed);
+        s.setPermissionMode(QStringLiteral("full_control"));
+        QCOMPARE(changed.count(), 1);
+        QCOMPARE(s.permissionMode(), QStringLiteral("full_control"));
+        QFile::remove(folder);
+    }
+};
+
+TAVRIN_TEST_GUILESS_MAIN(TestSettings)
+#include "tst_settings.moc"

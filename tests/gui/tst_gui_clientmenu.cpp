@@ -1,0 +1,400 @@
+#include "core/backups.h"
+#include "core/clients.h"
+#include "gui/setup/clientmenu.h"
+#include "gui/setup/entrydialog.h"
+#include "gui/setup/restoredialog.h"
+#include "testenv.h"
+
+#include <QtTest>
+#include <QtWidgets>
+
+#include <ctime>
+
+namespace {
+
+ClientInfo detected(const QString &id)
+{
+    const QList<ClientInfo> all = Clients().detect(QStringLiteral("safe_edit"));
+    const auto it = std::find_if(all.cbegin(), all.cend(), [&](const ClientInfo &info) { return info.id == id; });
+    return it == all.cend() ? ClientInfo() : *it;
+}
+
+QAction *action(QMenu &menu, const QString &text)
+{
+    const QList<QAction *> all = menu.actions();
+    const auto it = std::find_if(all.cbegin(), all.cend(), [&](QAction *a) { return a->text() == text; });
+    return it == all.cend() ? nullptr : *it;
+}
+
+template<class T> T *shown()
+{
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (auto *dialog = qobject_cast<T *>(w); dialog && dialog->isVisible())
+            return dialog;
+    return nullptr;
+}
+
+QString text(QWidget *parent, const QString &name)
+{
+    if (auto *box = parent->findChild<QPlainTextEdit *>(name))
+        return box->toPlainText();
+    if (auto *label = parent->findChild<QLabel *>(name))
+        return label->text();
+    return QStringLiteral("<none>");
+}
+
+QPushButton *button(QWidget *parent, const QString &text)
+{
+    const QList<QPushButton *> all = parent->findChildren<QPushButton *>();
+    const auto it = std::find_if(all.cbegin(), all.cend(), [&](QPushButton *b) { return b->text() == text; });
+    return it == all.cend() ? nullptr : *it;
+}
+
+// A file client's backup taken at a given UTC time, written straight into its folder.
+QString plantBackup(const QString &id, const QDateTime &time, const QByteArray &bytes)
+{
+    const QString path = Backups::clientFolder(id) + '/' + Backups::backupFileName(time, "mcp.json", {});
+    return TestEnv::writeFile(path, bytes) ? path : QString();
+}
+
+// Fake CLI: "mcp get" prints `out` (standard error gets `err`) and exits with `code`.
+void fakeQuery(const QString &tool, const QByteArray &out, const QByteArray &err = {}, int code = 0)
+{
+    QVERIFY(TestEnv::writeFile(TestEnv::binDir() + '/' + tool + ".out", out));
+    QVERIFY(TestEnv::writeFile(TestEnv::binDir() + '/' + tool + ".err", err));
+    const QString body = "[ \"$2\" = get ] || exit 0\ncat '%1.out'; cat '%1.err' >&2; exit %2";
+    QVERIFY(!TestEnv::writeTool(tool, body.arg(TestEnv::binDir() + '/' + tool).arg(code).toUtf8()).isEmpty());
+}
+
+const QByteArray s_cursorEntry = "{\n    \"mcpServers\": {\n        \"tavrin\": {\n            \"args\": [\n"
+                                 "                \"tavrin\"\n            ],\n            \"command\": \"uvx\"\n"
+                                 "        }\n    }\n}\n";
+
+} // namespace
+
+// Takes the folders the desktop is asked to open.
+class UrlSink : public QObject
+{
+    Q_OBJECT
+public:
+    QList<QUrl> urls;
+public slots:
+    void open(const QUrl &url) { urls << url; }
+};
+
+class TestClientMenu : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        // Half an hour off the hour shows that times are local, not UTC.
+        qputenv("TZ", "IST-5:30");
+        tzset();
+    }
+
+    void init()
+    {
+        for (const QString &dir : {TestEnv::home(), TestEnv::binDir(), TestEnv::configHome(), TestEnv::dataHome()})
+            QVERIFY(QDir(dir).removeRecursively() && QDir().mkpath(dir));
+        QGuiApplication::clipboard()->clear();
+    }
+
+    void cleanup()
+    {
+        QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+        for (QWidget *w : QApplication::topLevelWidgets())
+            if (qobject_cast<QDialog *>(w))
+                delete w;
+    }
+
+    // Copy Entry puts the entry in the client's own shape on the clipboard, ready to paste.
+    void copyEntry_data()
+    {
+        QTest::addColumn<QString>("id");
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<QString>("expected");
+        const auto row = [](const char *id, const char *mode, const QString &expected) {
+            QTest::newRow(id) << id << mode << expected;
+        };
+        const QString plain = "\"tavrin\": {\n    \"args\": [\n        \"tavrin\"\n    ],\n    \"command\": \"uvx\",\n"
+                              "    \"env\": {\n        \"GODOT_MCP_PERMISSION_MODE\": \"%1\"\n    }%2\n}";
+        row("cursor", "safe_edit", plain.arg("safe_edit", ""));
+        row("claude-code", "full_control", plain.arg("full_control", ""));
+        row("vscode", "safe_edit", plain.arg("safe_edit", ",\n    \"type\": \"stdio\""));
+        row("copilot-cli", "safe_edit",
+            plain.arg("safe_edit", ",\n    \"tools\": [\n        \"*\"\n    ],\n    \"type\": \"local\""));
+        row("opencode", "full_control",
+            "\"tavrin\": {\n    \"command\": [\n        \"uvx\",\n        \"tavrin\"\n    ],\n    \"enabled\": true,\n"
+            "    \"environment\": {\n        \"GODOT_MCP_PERMISSION_MODE\": \"full_control\"\n    },\n"
+            "    \"type\": \"local\"\n}");
+        row("codex", "safe_edit",
+            "[mcp_servers.tavrin]\ncommand = \"uvx\"\nargs = [\"tavrin\"]\n\n"
+            "[mcp_servers.tavrin.env]\nGODOT_MCP_PERMISSION_MODE = \"safe_edit\"\n");
+    }
+    void copyEntry()
+    {
+        QFETCH(QString, id);
+        QFETCH(QString, mode);
+        QFETCH(QString, expected);
+        ClientMenu menu(detected(id), mode);
+        QSignalSpy toasts(&menu, &ClientMenu::showToast);
+        action(menu, "Copy Entry")->trigger();
+        QCOMPARE(QGuiApplication::clipboard()->text(), expected);
+        const QString name = mode == "safe_edit" ? "Safe Edit" : "Full Control";
+        QCOMPARE(toasts, QList<QVariantList>({{"Copied the \"tavrin\" entry with " + name + ".", 1}}));
+    }
+
+    // What applies is enabled; what does not says why. Flags: restore, show, open, copy.
+    void menuStates_data()
+    {
+        QTest::addColumn<QString>("id");
+        QTest::addColumn<QByteArray>("file"); // null: none
+        QTest::addColumn<bool>("backup");
+        QTest::addColumn<QString>("flags");
+        QTest::addColumn<QString>("why"); // the tool tips of the disabled actions, '|' between
+        const auto row = [](const char *tag, const char *id, const QByteArray &file, bool backup, const char *flags,
+                            const QString &why) { QTest::newRow(tag) << id << file << backup << flags << why; };
+        const QString none = "No backups yet: Tavrin makes one before each change it makes to %1.";
+        const QString cursor = TestEnv::home() + "/.cursor/mcp.json";
+        row("configured, backed up", "cursor", s_cursorEntry, true, "1111", "");
+        row("nothing yet", "cursor", QByteArray(), false, "0001",
+            none.arg(cursor) + "|Cursor has no \"tavrin\" entry.|" + cursor + " does not exist yet.");
+        row("file without entry", "cursor", "{}", true, "1011", "Cursor has no \"tavrin\" entry.");
+        row("codex, registered", "codex", "[mcp_servers.tavrin]\n", false, "0111",
+            none.arg(TestEnv::home() + "/.codex/config.toml"));
+    }
+    void menuStates()
+    {
+        QFETCH(QString, id);
+        QFETCH(QByteArray, file);
+        QFETCH(bool, backup);
+        QFETCH(QString, flags);
+        QFETCH(QString, why);
+        const QString path = Clients::changedFilePath(id);
+        QVERIFY(file.isNull() || TestEnv::writeFile(path, file));
+        QVERIFY(!backup || !plantBackup(id, QDateTime::currentDateTimeUtc(), "{}").isEmpty());
+        if (id == "codex")
+            fakeQuery(id, R"({"name": "tavrin", "transport": {"command": "uvx"}})");
+        ClientMenu menu(detected(id), QStringLiteral("safe_edit"));
+        QString states;
+        QStringList tips;
+        for (QAction *a : menu.actions()) {
+            states += a->isEnabled() ? '1' : '0';
+            if (!a->isEnabled())
+                tips << a->toolTip();
+        }
+        QCOMPARE(states, flags);
+        QCOMPARE(tips.join('|'), why);
+        QVERIFY(menu.toolTipsVisible());
+    }
+
+    // Without backups the dialog says so and offers only Close. With them: rows newest first, in
+    // local time, with size and what each holds; a stray file is no backup.
+    void restoreList()
+    {
+        {
+            RestoreDialog empty("cursor", "Cursor", Clients::changedFilePath("cursor"));
+            empty.show();
+            QTRY_COMPARE_WITH_TIMEOUT(text(&empty, "status"),
+                                      "No backups yet. Tavrin makes one before each change it makes to this file.",
+                                      10000);
+            for (QPushButton *b : empty.findChildren<QPushButton *>())
+                QCOMPARE(b->isEnabled(), b->text() == "Close");
+        }
+        const QDateTime t(QDate(2025, 1, 2), QTime(3, 4, 5), QTimeZone::utc());
+        const QByteArray safe = R"({"mcpServers": {"tavrin": {"env": {"GODOT_MCP_PERMISSION_MODE": "safe_edit"}}}})";
+        const QByteArray full = QByteArray(R"({"mcpServers": {"tavrin": {"env": {"GODOT_MCP_PERMISSION_MODE": )"
+                                           R"("full_control"}}}, "pad": ")") +
+                                QByteArray(1400, 'x') + "\"}";
+        const QList<QPair<QDateTime, QByteArray>> planted{
+            {t, safe}, {t.addDays(1), "{ nope"}, {t.addSecs(-1), R"({"mcpServers": {}})"}, {t.addMSecs(500), full}};
+        for (const auto &[time, bytes] : planted)
+            QVERIFY(!plantBackup("cursor", time, bytes).isEmpty());
+        QVERIFY(TestEnv::writeFile(Backups::clientFolder("cursor") + "/notes.txt", "mine"));
+
+        ClientMenu menu(detected("cursor"), QStringLiteral("safe_edit"));
+        action(menu, "Restore Previous Version…")->trigger();
+        RestoreDialog *dialog = shown<RestoreDialog>();
+        QVERIFY(dialog);
+        QCOMPARE(dialog->windowTitle(), "Restore Cursor Configuration");
+        auto *list = dialog->findChild<QTreeWidget *>("backupList");
+        QTRY_COMPARE_WITH_TIMEOUT(list->topLevelItemCount(), 4, 10000);
+        QStringList rows;
+        for (int i = 0; i < list->topLevelItemCount(); ++i) {
+            const QTreeWidgetItem *item = list->topLevelItem(i);
+            rows << item->text(0) + " | " + item->text(1) + " | " + item->text(2);
+        }
+        QCOMPARE(rows,
+                 QStringList({"2025-01-03 08:34:05 | 6 bytes | File not readable as JSON",
+                              "2025-01-02 08:34:05 | 1.5 kB | Entry with Full Control",
+                              "2025-01-02 08:34:05 | " + QString::number(safe.size()) + " bytes | Entry with Safe Edit",
+                              "2025-01-02 08:34:04 | 18 bytes | No \"tavrin\" entry"}));
+        QVERIFY(list->currentItem() == list->topLevelItem(0) && button(dialog, "Restore")->isEnabled());
+        QVERIFY(dialog->findChild<QLabel *>("status")->isHidden());
+    }
+
+    // A restore through the dialog brings back the exact bytes and permissions and keeps a backup
+    // of what it replaced; the menu reports it and the page can rescan. A failure says why.
+    void restoreThroughDialog()
+    {
+        const QString path = Clients::changedFilePath("cursor");
+        const QByteArray mine = "{\"theme\": \"dark\" , \"mcpServers\": {}}\n";
+        QVERIFY(TestEnv::writeFile(path, mine));
+        QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner));
+        Clients clients;
+        QVERIFY(clients.writeConfig("cursor", "safe_edit")); // backs up `mine`
+        QVERIFY(clients.writeConfig("cursor", "full_control"));
+        QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
+        const QByteArray replaced = TestEnv::readFile(path);
+
+        ClientMenu menu(detected("cursor"), QStringLiteral("full_control"));
+        QSignalSpy restored(&menu, &ClientMenu::restored);
+        QSignalSpy toasts(&menu, &ClientMenu::showToast);
+        action(menu, "Restore Previous Version…")->trigger();
+        RestoreDialog *dialog = shown<RestoreDialog>();
+        auto *list = dialog->findChild<QTreeWidget *>("backupList");
+        QTRY_COMPARE_WITH_TIMEOUT(list->topLevelItemCount(), 2, 10000);
+        QCOMPARE(list->topLevelItem(1)->text(2), "No \"tavrin\" entry");
+        list->setCurrentItem(list->topLevelItem(1));
+        QPointer<RestoreDialog> watch(dialog);
+        QTest::mouseClick(button(dialog, "Restore"), Qt::LeftButton);
+
+        QCOMPARE(TestEnv::readFile(path), mine);
+        QCOMPARE(QFile::permissions(path) & 0x7077, QFile::ReadOwner | QFile::WriteOwner);
+        Backups backups;
+        const QList<Backups::Backup> now = backups.list("cursor", Clients::backupLayout("cursor"));
+        QCOMPARE(now.size(), 3);
+        QVERIFY(TestEnv::readFile(now.first().path) == replaced &&
+                now.first().content == Backups::Content::FullControl);
+        QCOMPARE(restored, QList<QVariantList>({{"cursor"}}));
+        const QString said = "Restored Cursor's configuration. The version it replaced was backed up.";
+        QCOMPARE(toasts, QList<QVariantList>({{said, 1}}));
+        QTRY_VERIFY(!watch);
+
+        // The file turned into a folder: it cannot be backed up, so nothing is replaced.
+        QVERIFY(QFile::remove(path) && QDir().mkpath(path));
+        RestoreDialog failing("cursor", "Cursor", path);
+        failing.show();
+        list = failing.findChild<QTreeWidget *>("backupList");
+        QTRY_COMPARE_WITH_TIMEOUT(list->topLevelItemCount(), 3, 10000);
+        QTest::mouseClick(button(&failing, "Restore"), Qt::LeftButton);
+        QVERIFY(failing.isVisible() && !failing.findChild<QLabel *>("error")->isHidden());
+        QVERIFY2(text(&failing, "error").startsWith("Could not restore the backup. Cannot read " + path),
+                 qPrintable(text(&failing, "error")));
+        QVERIFY(QFileInfo(path).isDir());
+        QTRY_COMPARE_WITH_TIMEOUT(list->topLevelItemCount(), 3, 10000);
+    }
+
+    // Show Entry: the entry's text as the file has it, or, for a CLI client, the command line and
+    // the client's own answer.
+    void entryDialog_data()
+    {
+        QTest::addColumn<QString>("id");
+        QTest::addColumn<QByteArray>("file");   // null: none
+        QTest::addColumn<QByteArray>("answer"); // of "mcp get", then ';' and an exit code and standard error
+        QTest::addColumn<QString>("entry");     // "<none>": no such box
+        QTest::addColumn<QString>("report");
+        const auto row = [](const char *tag, const char *id, const QByteArray &file, const QByteArray &answer,
+                            const QString &entry,
+                            const QString &report) { QTest::newRow(tag) << id << file << answer << entry << report; };
+        const QString none = "<none>";
+        row("json as written", "cursor", s_cursorEntry, {},
+            "\"tavrin\": {\n    \"args\": [\n        \"tavrin\"\n    ],\n    \"command\": \"uvx\"\n}", none);
+        row("comments kept", "zed",
+            "{\r\n  // servers\r\n  \"context_servers\": {\r\n    \"tavrin\": { /* ours */\r\n      \"command\": "
+            "\"uvx\",\r\n    },\r\n  }\r\n}",
+            {}, "\"tavrin\": { /* ours */\n  \"command\": \"uvx\",\n}", none);
+        row("no entry", "cursor", "{}", {}, "The file holds no \"tavrin\" entry.", none);
+        row("broken", "cursor", "{\"a\": ", {},
+            "The file is not readable as JSON: Unexpected end of the text at line 1, column 7.", none);
+        row("claude, with its file", "claude-code", R"({"mcpServers": {"tavrin": {"command": "uvx"}}})",
+            "tavrin:\n  Scope: User config\n  Command: uvx\n;0;", "\"tavrin\": {\"command\": \"uvx\"}",
+            "tavrin:\n  Scope: User config\n  Command: uvx");
+        row("codex, JSON indented", "codex", {}, R"({"name":"tavrin","transport":{"command":"uvx"}};0;)", none,
+            "{\n    \"name\": \"tavrin\",\n    \"transport\": {\n        \"command\": \"uvx\"\n    }\n}");
+        row("codex fails", "codex", {}, "noise;1;Error: no such server", none,
+            "codex mcp get tavrin --json failed with exit code 1.\nError: no such server");
+    }
+    void entryDialog()
+    {
+        QFETCH(QString, id);
+        QFETCH(QByteArray, file);
+        QFETCH(QByteArray, answer);
+        QFETCH(QString, entry);
+        QFETCH(QString, report);
+        const QString path = Clients::changedFilePath(id);
+        QVERIFY(file.isNull() || TestEnv::writeFile(path, file));
+        const QList<QByteArray> parts = answer.split(';');
+        if (!answer.isNull())
+            fakeQuery(id == "codex" ? "codex" : "claude", parts.value(0), parts.value(2), parts.value(1).toInt());
+        ClientInfo info = detected(id);
+        info.mode = "full_control"; // as if registered in Full Control
+
+        EntryDialog dialog(info, QStringLiteral("safe_edit"));
+        dialog.show();
+        QCOMPARE(text(&dialog, "entry"), entry);
+        QCOMPARE(text(&dialog, "path"), entry == "<none>" ? "<none>" : path);
+        if (answer.isNull()) {
+            QCOMPARE(text(&dialog, "command"), "<none>");
+            return;
+        }
+        const QString registered = id == "codex" ? "codex mcp add tavrin" : "claude mcp add tavrin --scope user";
+        QCOMPARE(text(&dialog, "command"), registered + " --env GODOT_MCP_PERMISSION_MODE=full_control -- uvx tavrin");
+        QTRY_COMPARE_WITH_TIMEOUT(text(&dialog, "report"), report, 20000);
+        auto *box = dialog.findChild<QPlainTextEdit *>("report");
+        QVERIFY(box->isReadOnly() && (box->textInteractionFlags() & Qt::TextSelectableByMouse));
+    }
+
+    // The config file's folder goes to the desktop; a desktop that cannot open it gets a toast.
+    void openConfigFolder()
+    {
+        const QString path = Clients::changedFilePath("cursor");
+        QVERIFY(TestEnv::writeFile(path, "{}"));
+        UrlSink sink;
+        QDesktopServices::setUrlHandler(QStringLiteral("file"), &sink, "open");
+        ClientMenu menu(detected("cursor"), QStringLiteral("safe_edit"));
+        QSignalSpy toasts(&menu, &ClientMenu::showToast);
+        action(menu, "Open Config File")->trigger();
+        QCOMPARE(sink.urls, QList<QUrl>{QUrl::fromLocalFile(QFileInfo(path).absolutePath())});
+        QCOMPARE(toasts.count(), 0);
+
+        QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+        action(menu, "Open Config File")->trigger(); // the offscreen desktop opens nothing
+        QCOMPARE(toasts,
+                 QList<QVariantList>({{"Could not open the folder " + QFileInfo(path).absolutePath() + ".", 2}}));
+    }
+
+    // Opened as the page opens it: the menu outlives its closing while its dialog is open, then
+    // goes; a menu closed without a choice goes at once.
+    void popupLifetime()
+    {
+        QVERIFY(TestEnv::writeFile(Clients::changedFilePath("cursor"), s_cursorEntry));
+        QWidget page;
+        page.show();
+        QPointer<ClientMenu> menu = new ClientMenu(detected("cursor"), QStringLiteral("safe_edit"), &page);
+        menu->popup(page.mapToGlobal(QPoint(10, 10)));
+        QTRY_VERIFY(menu->isVisible());
+        QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(action(*menu, "Show Entry")).center());
+        EntryDialog *dialog = shown<EntryDialog>();
+        QVERIFY(dialog);
+        QCOMPARE(dialog->parentWidget(), &page);
+        QVERIFY(dialog->isModal() || dialog->windowModality() != Qt::NonModal);
+        // The menu's clean-up after closing has run, deletions included.
+        QCoreApplication::processEvents();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(menu && !menu->isVisible());
+        dialog->reject();
+        QTRY_VERIFY(!menu);
+
+        menu = new ClientMenu(detected("cursor"), QStringLiteral("safe_edit"), &page);
+        menu->popup(page.mapToGlobal(QPoint(10, 10)));
+        QTRY_VERIFY(menu->isVisible());
+        menu->hide();
+        QTRY_VERIFY(!menu);
+    }
+};
+
+TAVRIN_TEST_MAIN(TestClientMenu)
+#include "tst_gui_clientmenu.moc"

@@ -1,0 +1,481 @@
+#include "base/toolprocess.h"
+#include "core/addon.h"
+#include "core/settings.h"
+#include "core/updater.h"
+#include "gui/downloaddialog.h"
+#include "gui/mainwindow.h"
+#include "gui/projectview.h"
+#include "gui/settingsview.h"
+#include "gui/setup/setupview.h"
+#include "gui/widgets/elidedlabel.h"
+#include "gui/widgets/focuskeeper.h"
+#include "gui/widgets/icons.h"
+#include "gui/widgets/toast.h"
+#include "localhttpserver.h"
+#include "testenv.h"
+#include "version.h"
+
+#include <QtTest>
+#include <QtWidgets>
+
+#include <memory>
+
+namespace {
+
+const QByteArray s_returningUser = R"({"check_updates":false,"first_run_done":true})";
+
+template<typename T = QPushButton> T *withText(QObject *parent, const QString &text)
+{
+    for (T *widget : parent->findChildren<T *>())
+        if (widget->text() == text)
+            return widget;
+    return nullptr;
+}
+
+} // namespace
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Receives QDesktopServices::openUrl instead of a file manager.
+    Q_INVOKABLE void open(const QUrl &url) { m_opened.append(url); }
+
+private slots:
+    void initTestCase()
+    {
+        QDesktopServices::setUrlHandler(QStringLiteral("file"), this, "open");
+        const QString bundled = QCoreApplication::applicationDirPath() + QLatin1String("/bundled_addon");
+        QDir(bundled).removeRecursively();
+        QVERIFY(Addon().copyDir(qEnvironmentVariable("TAVRIN_ADDON_SOURCE"), bundled));
+        m_shipped = Addon::readVersionFromCfg(bundled);
+        QVERIFY(!m_shipped.isEmpty());
+    }
+    void cleanupTestCase() { QDesktopServices::unsetUrlHandler(QStringLiteral("file")); }
+    void cleanup() { m_window.reset(); }
+
+    // Only the chosen button is active and has the accent icon; choosing Setup, also again, rebuilds
+    // it. A returning user sees no welcome. Offscreen offers no tray: closing ends the event loop.
+    void navigation()
+    {
+        makeWindow(s_returningUser);
+        QVERIFY(!m_window->findChild<QDialog *>());
+        const auto setupContent = [this] { return m_window->findChild<SetupView *>()->layout()->itemAt(0)->widget(); };
+        const auto image = [](const QPixmap &pixmap) {
+            return pixmap.toImage().convertToFormat(QImage::Format_ARGB32);
+        };
+        const QByteArray svgs[] = {Icons::FOLDER, Icons::WRENCH, Icons::GEAR};
+        for (int current : {0, 1, 1, 2, 0}) {
+            setupContent()->setProperty("seen", true);
+            QTest::mouseClick(nav().at(current), Qt::LeftButton);
+            QCOMPARE(setupContent()->property("seen").isValid(), current != 1);
+            QCOMPARE(m_window->findChild<QStackedWidget *>()->currentIndex(), current);
+            for (int i = 0; i < 3; ++i) {
+                QCOMPARE(nav().at(i)->property("active").toString(), QLatin1String(i == current ? "true" : "false"));
+                QCOMPARE(image(nav().at(i)->icon().pixmap(QSize(18, 18))),
+                         image(Icons::icon(svgs[i], i == current ? "#6ba3e0" : "#8892a0", 18)));
+            }
+        }
+        QVERIFY(!m_window->findChild<QSystemTrayIcon *>());
+        QTimer::singleShot(0, m_window.get(), [this] { m_window->close(); });
+        QTimer::singleShot(10000, qApp, [] { QCoreApplication::exit(1); }); // only if closing did not end it
+        QCOMPARE(QApplication::exec(), 0);
+    }
+
+    // A first run shows the welcome once the window is up, centred on it; only "Get Started" marks
+    // the first run done, Escape does not.
+    void welcome()
+    {
+        makeWindow(R"({"check_updates":false})");
+        for (bool viaButton : {false, true}) {
+            QPointer<QDialog> dialog;
+            QTRY_VERIFY((dialog = m_window->findChild<QDialog *>()) && dialog->isVisible());
+            const QPoint off = dialog->frameGeometry().center() - m_window->frameGeometry().center();
+            QVERIFY(qAbs(off.x()) <= 2 && qAbs(off.y()) <= 2 && dialog->windowTitle() == "Welcome to Tavrin");
+            if (viaButton)
+                QTest::mouseClick(withText(dialog, QStringLiteral("Get Started")), Qt::LeftButton);
+            else
+                QTest::keyClick(dialog, Qt::Key_Escape);
+            QTRY_VERIFY(dialog.isNull());
+            QCOMPARE(QJsonDocument::fromJson(TestEnv::readFile(Settings::filePath()))["first_run_done"].toBool(),
+                     viaButton);
+            m_window->showWelcome();
+        }
+    }
+
+    // Opening a project lands on Setup and toasts, naming the project, only when its addon is older
+    // than the shipped one. Back on Projects, the card shows what the addon is now.
+    void addonToastOnSelection_data()
+    {
+        QTest::addColumn<QString>("installed");
+        QTest::newRow("older addon") << "0.9.0";
+        QTest::newRow("newer addon") << "99.0.0";
+        QTest::newRow("no addon") << QString();
+        QTest::newRow("same version") << "shipped";
+    }
+    void addonToastOnSelection()
+    {
+        QFETCH(QString, installed);
+        const QString project = TestEnv::home() + QLatin1String("/projects/") + QLatin1String(QTest::currentDataTag());
+        const QString cfg =
+            QStringLiteral("[plugin]\nversion=\"%1\"\n").arg(installed == "shipped" ? m_shipped : installed);
+        if (!installed.isNull())
+            QVERIFY(TestEnv::writeFile(project + QLatin1String("/addons/tavrin_mcp/plugin.cfg"), cfg.toUtf8()));
+        makeWindowFor(project);
+        QTest::mouseClick(withText(m_window->findChild<ProjectView *>(), QStringLiteral("Open")), Qt::LeftButton);
+        QCOMPARE(m_window->findChild<QStackedWidget *>()->currentIndex(), 1);
+        QCOMPARE(toasts(), installed == "0.9.0" ? QStringList("Addon update available for older addon: v" + m_shipped)
+                                                : QStringList());
+        QVERIFY(TestEnv::writeFile(project + QLatin1String("/addons/tavrin_mcp/plugin.cfg"),
+                                   "version=\"" + m_shipped.toUtf8() + "\"\n")); // as an install would
+        QTest::mouseClick(nav().at(0), Qt::LeftButton);
+        QTRY_VERIFY(withText<QLabel>(m_window->findChild<ProjectView *>(), "Addon v" + m_shipped));
+    }
+
+    // The smallest window fits the screen (scaled or not: see tests/CMakeLists.txt); there a card with a
+    // 200-character path and a long name elides both, nothing scrolls sideways, icons match the scale.
+    void smallestWindow()
+    {
+        QString project = TestEnv::home() + QLatin1String("/projects");
+        while (project.size() < 200)
+            project += QLatin1String("/a-rather-deeply-nested-folder");
+        project.truncate(200);
+        QVERIFY(TestEnv::writeFile(project + "/addons/tavrin_mcp/plugin.cfg", "version=\"0.9.0\"\n"));
+        makeWindowFor(project, "[application]\nconfig/name=\"A project whose name goes on and on and on and on\"\n");
+        const QRect available = m_window->screen()->availableGeometry();
+        QCOMPARE(m_window->minimumSize(), QSize(960, 640).boundedTo(available.size() - QSize(16, 48)));
+        QVERIFY(available.size().expandedTo(m_window->size()) == available.size());
+        m_window->resize(m_window->minimumSize());
+        QTRY_COMPARE(m_window->size(), m_window->minimumSize());
+
+        auto *scroll = m_window->findChild<ProjectView *>()->findChild<QScrollArea *>();
+        QWidget *card = nullptr;
+        for (QWidget *w : scroll->widget()->findChildren<QWidget *>())
+            card = !card && w->property("class") == "project-card" ? w : card;
+        QVERIFY(card);
+        QTRY_VERIFY(card->width() <= scroll->viewport()->width());
+        for (ElidedLabel *label : card->findChildren<ElidedLabel *>())
+            QVERIFY(label->isElided() && label->toolTip() == label->fullText());
+        const QString shown = card->findChildren<ElidedLabel *>().at(1)->text();
+        QVERIFY(shown.startsWith(project.left(4)) && shown.contains(QChar(0x2026)) && shown.endsWith(project.right(4)));
+        // Nothing on either page reaches past the right edge: each card's buttons are in view.
+        QTest::mouseClick(nav().at(2), Qt::LeftButton);
+        QScrollArea *settings = settingsPage();
+        QTRY_VERIFY(settings->isVisible());
+        for (QScrollArea *area : {scroll, settings}) {
+            QVERIFY(!area->horizontalScrollBar()->isVisible());
+            for (QWidget *w : area->widget()->findChildren<QWidget *>()) {
+                const QRect r(w->mapTo(area->viewport(), QPoint()), w->size());
+                QVERIFY2(!w->isVisibleTo(area) || (r.left() >= 0 && r.right() < area->viewport()->width()),
+                         w->metaObject()->className());
+            }
+        }
+
+        // Sharp icons: drawn at the window's device pixel ratio, not scaled up from 1x.
+        const qreal dpr = m_window->devicePixelRatio();
+        QCOMPARE(nav().at(0)->icon().availableSizes(), QList<QSize>({QSize(18, 18) * dpr}));
+        auto *folder = card->findChildren<QLabel *>().at(0);
+        QCOMPARE(folder->pixmap().devicePixelRatio(), dpr);
+        QCOMPARE(folder->pixmap().size(), QSize(22, 22) * dpr);
+    }
+
+    // The window comes back where it was closed if that fits a screen (the offscreen 800 x 800: at
+    // least 784 x 640, at first 784 x 720); else only its size, if that fits.
+    void rememberedGeometry_data()
+    {
+        QTest::addColumn<QRect>("saved");
+        QTest::addColumn<QRect>("expected"); // null position: any place on the screen
+        QTest::newRow("on the screen") << QRect(10, 20, 785, 660) << QRect(10, 20, 785, 660);
+        QTest::newRow("off every screen") << QRect(5000, 20, 784, 700) << QRect(QPoint(), QSize(784, 700));
+        QTest::newRow("larger than the screen") << QRect(0, 0, 3000, 2000) << QRect(QPoint(), QSize(784, 720));
+    }
+    void rememberedGeometry()
+    {
+        QFETCH(QRect, saved);
+        QFETCH(QRect, expected);
+        if (QGuiApplication::primaryScreen()->availableGeometry() != QRect(0, 0, 800, 800))
+            QSKIP("written for the default offscreen screen");
+        const auto json = [](const QRect &r) {
+            return QJsonObject{{"x", r.x()}, {"y", r.y()}, {"width", r.width()}, {"height", r.height()}};
+        };
+        makeWindow(
+            QJsonDocument(
+                QJsonObject{{"check_updates", false}, {"first_run_done", true}, {"window_geometry", json(saved)}})
+                .toJson());
+        QCOMPARE(m_window->size(), expected.size());
+        QVERIFY(expected.topLeft().isNull() ? QRect(0, 0, 800, 800).intersects(m_window->geometry())
+                                            : m_window->geometry() == expected);
+        const QRect moved(12, 24, 790, 660);
+        m_window->setGeometry(moved);
+        QTRY_COMPARE(m_window->geometry(), moved);
+        m_window->close();
+        QJsonObject stored = json(moved);
+        stored.insert("maximized", false);
+        QCOMPARE(QJsonDocument::fromJson(TestEnv::readFile(Settings::filePath()))["window_geometry"].toObject(),
+                 stored);
+    }
+
+    // A check the user asked for always ends in a toast; an automatic one is silent when it fails,
+    // but logs it. Either way the Settings page tells when the last check ran and how it went.
+    void updateChecks_data()
+    {
+        QTest::addColumn<bool>("manual");
+        QTest::addColumn<bool>("reachable");
+        QTest::addColumn<QString>("toasts"); // pattern of the toasts shown, joined by "|"
+        QTest::addColumn<QString>("line");   // pattern of the Settings page's line
+        const QString asked = QStringLiteral("Checking for updates\\.\\.\\.\\|");
+        const auto row = [](const char *tag, bool manual, bool reachable, const QString &toasts, const char *line) {
+            QTest::newRow(tag) << manual << reachable << toasts << line;
+        };
+        row("manual, fails", true, false, asked + "Update check failed: .+", " — failed: .+");
+        row("automatic, fails", false, false, "", " — failed: .+");
+        row("manual, up to date", true, true, asked + "You're up to date!", " — up to date");
+        row("automatic, up to date", false, true, "You're up to date!", " — up to date");
+    }
+    void updateChecks()
+    {
+        QFETCH(bool, manual);
+        QFETCH(bool, reachable);
+        QFETCH(QString, toasts);
+        QFETCH(QString, line);
+        LocalHttp::Server server;
+        QVERIFY(server.start());
+        server.route("/latest", reachable ? LocalHttp::Response{200, {}, R"({"tag_name":"v0.0.1"})"}
+                                          : LocalHttp::Response{503, {}, "down"});
+        makeWindow(manual ? s_returningUser : R"({"check_updates":true,"first_run_done":true})", false);
+        m_window->findChild<Updater *>()->setReleaseUrl(server.url("/latest"));
+        if (!reachable)
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^Update check failed: .+"));
+        showWindow();
+        QTest::mouseClick(nav().at(2), Qt::LeftButton);
+        if (manual)
+            QTest::mouseClick(withText(m_window->findChild<SettingsView *>(), "Check Now"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!Settings().lastUpdateCheck().isEmpty(), 10000);
+        QTRY_VERIFY(QRegularExpression('^' + toasts + '$').match(this->toasts().join('|')).hasMatch());
+        QTRY_VERIFY(QRegularExpression(line + '$')
+                        .match(settingsPage()->widget()->findChild<QLabel *>("lastUpdateCheck")->text())
+                        .hasMatch());
+        QCOMPARE(server.requests.size(), 1);
+    }
+
+    // Tab goes through the sidebar, then the current page in reading order, with no stop on
+    // anything that cannot be seen or used.
+    void tabOrder_data()
+    {
+        QTest::addColumn<int>("page");
+        QTest::addColumn<QStringList>("stops"); // FocusKeeper keys, after the three page buttons
+        const QString project = TestEnv::home() + QLatin1String("/projects/tabbing");
+        QTest::newRow("projects") << 0
+                                  << QStringList{"  Select Project Folder", "remove:" + project, "open:" + project};
+        QTest::newRow("settings") << 2
+                                  << QStringList{
+                                         "Safe Edit",    "Full Control",        "Check for updates automatically",
+                                         "Check Now",    "Open Backups Folder", "Website",
+                                         "GitHub",       "Documentation",       "logPath",
+                                         "Open Log File"};
+    }
+    void tabOrder()
+    {
+        QFETCH(int, page);
+        QFETCH(QStringList, stops);
+        makeWindowFor(TestEnv::home() + QLatin1String("/projects/tabbing"));
+        m_window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+        QTest::mouseClick(nav().at(page), Qt::LeftButton);
+        QWidget *current = m_window->findChild<QStackedWidget *>()->currentWidget();
+        const auto shown = [current] {
+            const QList<QWidget *> stops = FocusKeeper::tabStops(current);
+            return std::all_of(stops.cbegin(), stops.cend(), [](QWidget *w) { return w->isVisible(); });
+        };
+        QTRY_VERIFY(shown()); // the rebuilt page's controls appear from the event loop
+        nav().at(0)->setFocus();
+        QStringList seen;
+        for (int i = 0; i < 30 && (i == 0 || QApplication::focusWidget() != nav().at(0)); ++i) {
+            QWidget *focused = QApplication::focusWidget();
+            QVERIFY(focused && focused->isVisible() && !focused->inherits("QAbstractScrollArea"));
+            seen << FocusKeeper::keyOf(focused);
+            QTest::keyClick(focused, Qt::Key_Tab);
+        }
+        QCOMPARE(seen, QStringList({"  Projects", "  Setup", "  Settings"}) + stops);
+    }
+
+    // A newer release asks without blocking the window; only Yes with an installer downloads, in a
+    // non-modal progress window whose Cancel keeps nothing.
+    void updatePrompt_data()
+    {
+        QTest::addColumn<QString>("asset");
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<bool>("cancel");
+        const int yes = QMessageBox::Yes;
+        QTest::newRow("yes downloads") << "Tavrin-9.9.9-win64.exe" << yes << false;
+        QTest::newRow("yes, then cancel") << "Tavrin-9.9.9-win64.exe" << yes << true;
+        QTest::newRow("no") << "Tavrin-9.9.9-win64.exe" << int(QMessageBox::No) << false;
+        QTest::newRow("yes without installer") << "Tavrin-9.9.9-linux.tar.gz" << yes << false;
+    }
+    void updatePrompt()
+    {
+        QFETCH(QString, asset);
+        QFETCH(int, answer);
+        QFETCH(bool, cancel);
+        LocalHttp::Server server;
+        QVERIFY(server.start());
+        // Cancelled: a large installer that pauses after every 256 KiB.
+        const LocalHttp::Response slow{200, {}, {}, 64 << 20, -1, -1, false, 500};
+        server.route("/dl/Tavrin-9.9.9-win64.exe", cancel ? slow : LocalHttp::Response{200, {}, "MZ installer"});
+        const QString release = QStringLiteral(R"({"tag_name":"v9.9.9","assets":[{"name":"%1",)"
+                                               R"("browser_download_url":"%2"}]})")
+                                    .arg(asset, server.url("/dl/" + asset.toUtf8()).toString());
+        server.route("/latest", {200, {}, release.toUtf8()});
+        makeWindow(s_returningUser);
+        m_opened.clear();
+        const QString folder = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+        QVERIFY(QDir(folder).removeRecursively());
+        auto *updater = m_window->findChild<Updater *>();
+        updater->setReleaseUrl(server.url("/latest"));
+        updater->checkForUpdates();
+        QPointer<QMessageBox> box;
+        QTRY_VERIFY_WITH_TIMEOUT((box = m_window->findChild<QMessageBox *>()) && box->isVisible(), 10000);
+        QCOMPARE(box->windowTitle(), QStringLiteral("Update Available"));
+        QCOMPARE(box->text(), QStringLiteral("A new version (v9.9.9) is available.\nCurrent version: v") +
+                                  QLatin1String(Tavrin::Version) + QLatin1String("\n\nWould you like to download it?"));
+        QCOMPARE(box->windowModality(), Qt::NonModal);
+        box->button(QMessageBox::StandardButton(answer))->click();
+        const bool downloads = answer == QMessageBox::Yes && asset.endsWith(QLatin1String("-win64.exe"));
+        QPointer<DownloadDialog> progress = m_window->findChild<DownloadDialog *>();
+        QCOMPARE(progress && progress->isVisible() && progress->windowModality() == Qt::NonModal, downloads);
+        QTRY_VERIFY(box.isNull());
+        if (cancel) {
+            QTRY_VERIFY_WITH_TIMEOUT(progress->labelText().contains(QLatin1String(" MB")), 10000);
+            QTest::mouseClick(progress->findChild<QPushButton *>(), Qt::LeftButton);
+            QVERIFY(!updater->isDownloading());
+            QTRY_VERIFY(progress.isNull());
+            QTRY_COMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList());
+            QCOMPARE(toasts(), QStringList());
+        }
+        if (!downloads || cancel) {
+            QCOMPARE(m_opened, QList<QUrl>());
+            return;
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(m_opened, QList<QUrl>({QUrl::fromLocalFile(folder)}), 10000);
+        QCOMPARE(TestEnv::readFile(folder + QLatin1String("/Tavrin-9.9.9-win64.exe")), QByteArray("MZ installer"));
+        QTRY_VERIFY(progress.isNull());
+    }
+
+    // Quitting while a scan waits on a hanging "claude" ends it and all it started, starts no further
+    // tool (uv would hang too) and ends at once. Runs itself as a child process to quit for real.
+    void quitEndsRunningTools()
+    {
+        const QString childDir = qEnvironmentVariable("TAVRIN_QUIT_CHILD");
+        if (!childDir.isEmpty())
+            return quitDuringScan(childDir);
+        const QString dir = TestEnv::root().path() + QLatin1String("/quit");
+        QVERIFY(QDir().mkpath(dir));
+        QProcess child;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("TAVRIN_QUIT_CHILD"), dir);
+        child.setProcessEnvironment(env);
+        child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("quitEndsRunningTools")});
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(dir + QLatin1String("/quitting")), 30000);
+        QElapsedTimer clock;
+        clock.start();
+        // The wait above runs the event loop, so the child may already have been reaped.
+        QVERIFY(child.state() == QProcess::NotRunning || child.waitForFinished(20000));
+        const qint64 ms = clock.elapsed();
+        QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0, child.readAll().constData());
+        QVERIFY2(ms < 2500, qPrintable(QStringLiteral("%1 ms from closing to the end").arg(ms)));
+        for (const char *name : {"/claude.pid", "/grandchild.pid"}) {
+            const qint64 pid = TestEnv::readFile(dir + QLatin1String(name)).trimmed().toLongLong();
+            QVERIFY(pid > 0);
+            QTRY_VERIFY_WITH_TIMEOUT(!TestEnv::processAlive(pid), 5000);
+        }
+        QVERIFY(!QFile::exists(dir + QLatin1String("/uv.pid")));
+    }
+
+    void progressText_data()
+    {
+        QTest::addColumn<qint64>("received");
+        QTest::addColumn<qint64>("total"); // -1: not announced
+        QTest::addColumn<QString>("text");
+        const auto row = [](const char *tag, qint64 received, qint64 total, const char *text) {
+            QTest::newRow(tag) << received << total << text;
+        };
+        row("nothing yet", 0, -1, "Downloading update…");
+        row("size known", 12100000, 28800000, "Downloading update… 42 % (12.1 of 28.8 MB)");
+        row("size unknown", 5049999, -1, "Downloading update… 5.0 MB");
+        row("done, past the int range", 3000000000, 3000000000, "Downloading update… 100 % (3000.0 of 3000.0 MB)");
+    }
+    void progressText()
+    {
+        QFETCH(qint64, received);
+        QFETCH(qint64, total);
+        QTEST(DownloadDialog::progressText(received, total), "text");
+    }
+
+private:
+    // The child's part: hanging tools record their process ids in dir; the window closes (no tray
+    // offscreen, so the application quits) once claude's grandchild runs.
+    void quitDuringScan(const QString &dir)
+    {
+        ToolProcess::endAllWhenQuitting(); // as the application's start-up does
+        const QByteArray hang = "echo $$ > '" + dir.toUtf8() + "/%1.pid'\nsleep 300 &\n";
+        QVERIFY(!TestEnv::writeTool(QStringLiteral("claude"), QByteArray(hang).replace("%1", "claude") + "echo $! > '" +
+                                                                  dir.toUtf8() + "/grandchild.pid'\nwait")
+                     .isEmpty());
+        QVERIFY(!TestEnv::writeTool(QStringLiteral("uv"), QByteArray(hang).replace("%1", "uv") + "wait").isEmpty());
+        makeWindowFor(TestEnv::home() + QLatin1String("/projects/quit"));
+        QTest::mouseClick(nav().at(1), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(dir + QLatin1String("/grandchild.pid")), 20000);
+        QTimer::singleShot(0, m_window.get(), [this, dir] {
+            QVERIFY(TestEnv::writeFile(dir + QLatin1String("/quitting"), ""));
+            m_window->close();
+        });
+        QCOMPARE(QApplication::exec(), 0);
+    }
+
+    void makeWindow(const QByteArray &settingsFile, bool show = true)
+    {
+        QVERIFY(TestEnv::writeFile(Settings::filePath(), settingsFile));
+        m_window = std::make_unique<MainWindow>();
+        if (show)
+            showWindow();
+    }
+    void showWindow()
+    {
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    }
+    // The Settings page's current scroll area: a rebuild leaves the old one until it is deleted.
+    QScrollArea *settingsPage() const
+    {
+        return qobject_cast<QScrollArea *>(m_window->findChild<SettingsView *>()->layout()->itemAt(0)->widget());
+    }
+    // A window whose settings list the project as recent and active.
+    void makeWindowFor(const QString &project, const QByteArray &godot = "config_version=5\n")
+    {
+        QVERIFY(TestEnv::writeFile(project + QLatin1String("/project.godot"), godot));
+        makeWindow(QStringLiteral(R"({"check_updates":false,"first_run_done":true,"active_project":"%1",)"
+                                  R"("recent_projects":[{"name":"game","path":"%1"}]})")
+                       .arg(project)
+                       .toUtf8());
+    }
+    // The sidebar's only buttons are the three page buttons.
+    QList<QPushButton *> nav() const
+    {
+        return m_window->findChild<QWidget *>("sidebar")->findChildren<QPushButton *>();
+    }
+    QStringList toasts() const
+    {
+        QStringList texts;
+        for (Toast *toast : m_window->centralWidget()->findChildren<Toast *>())
+            texts.append(toast->text());
+        return texts;
+    }
+
+    QList<QUrl> m_opened;
+    QString m_shipped;
+    std::unique_ptr<MainWindow> m_window;
+};
+
+TAVRIN_TEST_MAIN(TestMainWindow)
+#include "tst_gui_mainwindow.moc"

@@ -1,0 +1,152 @@
+#include "base/logger.h"
+#include "core/backups.h"
+#include "core/settings.h"
+#include "core/updater.h"
+#include "gui/settingsview.h"
+#include "testenv.h"
+#include "version.h"
+
+#include <QtNetwork>
+#include <QtTest>
+#include <QtWidgets>
+
+namespace {
+
+// The current build: a rebuild takes the old scroll area out of the page's layout at once.
+QWidget *current(SettingsView &view)
+{
+    return view.layout()->itemAt(0)->widget();
+}
+
+QPushButton *button(SettingsView &view, const QString &text)
+{
+    for (QPushButton *b : current(view)->findChildren<QPushButton *>()) {
+        if (b->text() == text)
+            return b;
+    }
+    return nullptr;
+}
+
+QString states(SettingsView &view)
+{
+    return button(view, "Safe Edit")->property("active").toString() + ' ' +
+           button(view, "Full Control")->property("active").toString();
+}
+
+} // namespace
+
+class TestSettingsView : public QObject
+{
+    Q_OBJECT
+
+private slots:
+
+    // The stored mode lights its toggle; every click, also on the active one, stores, signals,
+    // toasts and redraws.
+    void toggles_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QString>("active"); // of Safe Edit and Full Control
+        QTest::newRow("mode absent") << QByteArray("{}") << "true false";
+        QTest::newRow("full_control") << QByteArray(R"({"permission_mode":"full_control"})") << "false true";
+        QTest::newRow("unknown mode") << QByteArray(R"({"permission_mode":"Full_Control"})") << "false false";
+    }
+    void toggles()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QString, active);
+        QVERIFY(TestEnv::writeFile(Settings::filePath(), file));
+        Settings settings;
+        SettingsView view(&settings, &m_updater);
+        QCOMPARE(states(view), active);
+        QSignalSpy modes(&view, &SettingsView::permissionModeChanged);
+        QSignalSpy toasts(&view, &SettingsView::showToast);
+        for (int i = 0; i < 2; ++i)
+            QTest::mouseClick(button(view, "Full Control"), Qt::LeftButton);
+        QCOMPARE(modes, QList<QVariantList>(2, {QStringLiteral("full_control")}));
+        QCOMPARE(toasts, QList<QVariantList>(2, {QStringLiteral("Permission mode: Full Control"), 0}));
+        QCOMPARE(QJsonDocument::fromJson(TestEnv::readFile(Settings::filePath()))["permission_mode"], "full_control");
+        QCOMPARE(states(view), QStringLiteral("false true"));
+    }
+
+    // Building, also again on refresh, leaves the file as it was; the user's toggle writes it.
+    // "Check Now" toasts and asks the main window to check: the outcome is the window's to report.
+    void updatesCard()
+    {
+        const QByteArray file = R"({"check_updates":true})";
+        QVERIFY(TestEnv::writeFile(Settings::filePath(), file));
+        Settings settings;
+        SettingsView view(&settings, &m_updater);
+        view.refresh();
+        QCOMPARE(TestEnv::readFile(Settings::filePath()), file);
+        auto *box = current(view)->findChild<QCheckBox *>();
+        QVERIFY(box->isChecked());
+        QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(8, box->height() / 2)); // on the indicator
+        QCOMPARE(QJsonDocument::fromJson(TestEnv::readFile(Settings::filePath()))["check_updates"], false);
+
+        QSignalSpy toasts(&view, &SettingsView::showToast);
+        QSignalSpy requested(&view, &SettingsView::updateCheckRequested);
+        QTest::mouseClick(button(view, "Check Now"), Qt::LeftButton);
+        QCOMPARE(toasts, QList<QVariantList>({{QStringLiteral("Checking for updates..."), 0}}));
+        QCOMPARE(requested.count(), 1);
+    }
+
+    // Links and the log open through the desktop; where nothing handles them, an error toast says
+    // which. The log's path is shown, selectable.
+    void opening_data()
+    {
+        QTest::addColumn<QString>("label");
+        QTest::addColumn<QString>("scheme");
+        QTest::addColumn<QString>("what");
+        const QString log = QFileInfo(Logger::logFilePath()).absolutePath(); // no log file yet: its folder
+        QTest::newRow("website") << "Website"
+                                 << "https" << QString::fromLatin1(Tavrin::WebsiteUrl);
+        QTest::newRow("log") << "Open Log File"
+                             << "file" << QDir::toNativeSeparators(log);
+        QTest::newRow("backups") << "Open Backups Folder"
+                                 << "file" << QDir::toNativeSeparators(Backups::backupsFolder());
+    }
+    void opening()
+    {
+        QFETCH(QString, label);
+        QFETCH(QString, scheme);
+        QFETCH(QString, what);
+        Settings settings;
+        SettingsView view(&settings, &m_updater);
+        auto *logPath = current(view)->findChild<QLineEdit *>("logPath");
+        QVERIFY(logPath->isReadOnly());
+        QCOMPARE(logPath->text(), QDir::toNativeSeparators(Logger::logFilePath()));
+        QCOMPARE(current(view)->findChild<QLabel *>("backupsFolder")->text(), Backups::backupsFolder());
+        QSignalSpy toasts(&view, &SettingsView::showToast);
+        if (label == "Open Backups Folder") { // nothing to open before the first backup
+            QVERIFY(QDir(Backups::backupsFolder()).removeRecursively());
+            QTest::mouseClick(button(view, label), Qt::LeftButton);
+            QCOMPARE(toasts.takeFirst().first().toString(),
+                     "No backups yet: Tavrin makes the first before it changes a client's configuration.");
+            QVERIFY(QDir().mkpath(Backups::backupsFolder()));
+        }
+        for (bool handled : {true, false}) {
+            m_opened.clear();
+            if (handled)
+                QDesktopServices::setUrlHandler(scheme, this, "open");
+            else
+                QDesktopServices::unsetUrlHandler(scheme);
+            if (!handled && scheme == "https")
+                QTest::ignoreMessage(QtWarningMsg, QRegularExpression("does not support"));
+            QTest::mouseClick(button(view, label), Qt::LeftButton);
+            QCOMPARE(m_opened.size(), int(handled));
+        }
+        QCOMPARE(toasts, QList<QVariantList>({{"Could not open " + what + ": no program to open it was found", 2}}));
+    }
+
+public:
+    Q_INVOKABLE void open(const QUrl &url) { m_opened.append(url); }
+
+private:
+    QList<QUrl> m_opened;
+    QNetworkAccessManager m_nam;
+    Updater m_updater{&m_nam, QStringLiteral("1.0.0")};
+};
+
+TAVRIN_TEST_MAIN(TestSettingsView)
+#include "tst_gui_settingsview.moc"
