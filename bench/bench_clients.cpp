@@ -5,6 +5,7 @@
 #include "base/toolprocess.h"
 #include "core/clients.h"
 #include "core/prereqs.h"
+#include "fakes/fakecli.h"
 #include "testenv.h"
 
 #include <QCoreApplication>
@@ -34,7 +35,7 @@ void measure(const char *label, int runs, const std::function<void()> &work)
 
 void detect()
 {
-    const QList<ClientInfo> list = Clients().detect(QStringLiteral("safe_edit"));
+    const QList<ClientInfo> list = Clients().detect();
     Q_ASSERT(list.size() == ClientCatalogue::all().size());
     Q_UNUSED(list)
 }
@@ -60,8 +61,11 @@ int main(int argc, char *argv[])
     // JSON clients present and configured, fake CLIs answering at once.
     for (const char *file : {"/.cursor/mcp.json", "/.codeium/windsurf/mcp_config.json"})
         TestEnv::writeFile(TestEnv::home() + QLatin1String(file), R"({"mcpServers":{"tavrin":{}}})");
-    TestEnv::writeTool(QStringLiteral("claude"), "echo 'tavrin:'; echo '  Scope: User config'");
-    TestEnv::writeTool(QStringLiteral("codex"), R"(echo '{"name": "tavrin"}')");
+    const QString state = TestEnv::root().path() + QLatin1String("/state");
+    if (!FakeCli::write(state) ||
+        !FakeCli::answer(state, QStringLiteral("claude"), QStringLiteral("get"), "tavrin:\n  Scope: User config\n") ||
+        !FakeCli::answer(state, QStringLiteral("codex"), QStringLiteral("get"), R"({"name": "tavrin"})"))
+        return 1;
     measure("detect, fake claude queried, fake codex", runs, detect);
     TestEnv::writeFile(TestEnv::home() + QLatin1String("/.claude.json"), R"({"mcpServers":{"tavrin":{}}})");
     measure("detect, the six: claude from .claude.json, fake codex", runs, detect);
@@ -80,7 +84,7 @@ int main(int argc, char *argv[])
     measure("detect, all twelve, codex absent", runs, detect);
     for (const ClientCatalogue::Client &client : ClientCatalogue::all().mid(6)) {
         TestEnv::removeTool(client.executables.first());
-        QFile::remove(Clients::configPathFor(client.id));
+        QFile::remove(ClientCatalogue::configPath(client.id));
     }
     measure("detect, the six, codex absent", runs, detect);
 

@@ -213,7 +213,9 @@ Counts addonTrials(int trials, const QString &work)
         ++counts.trials;
         counts.interrupted += !entriesBeside(addons, {QStringLiteral("tavrin_mcp")}).isEmpty();
         bool mixed = completeCopy(target, copies).isEmpty();
-        const AddonStatus status = Addon().status(project); // the next operation
+        Addon addon; // the next operation: what a scan does before the page reads the addon
+        addon.finishInterrupted(project);
+        const AddonStatus status = addon.status(project);
         const QString after = completeCopy(target, copies);
         mixed = mixed || after.isEmpty() || status.installedVersion != after;
         counts.mixed += mixed;

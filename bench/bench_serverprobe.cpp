@@ -3,6 +3,7 @@
 // blocking reads. Runs alternate; prints the median, minimum and maximum of each, the difference
 // of the medians and the median difference within a pair of runs (steadier on a busy machine).
 #include "core/serverprobe.h"
+#include "fakes/fakeserver.h"
 #include "testenv.h"
 
 #include <QCoreApplication>
@@ -21,26 +22,8 @@
 
 namespace {
 
-const char s_server[] = R"PY(#!/usr/bin/python3
-import json, sys
-def send(obj):
-    sys.stdout.write(json.dumps(obj) + "\n")
-    sys.stdout.flush()
-init = json.loads(sys.stdin.readline())
-send({"jsonrpc": "2.0", "id": init["id"], "result": {"protocolVersion": "2025-11-25", "capabilities": {"tools": {}},
-      "serverInfo": {"name": "tavrin", "version": "1.2.0"}}})
-for line in sys.stdin:
-    msg = json.loads(line)
-    if msg.get("method") != "tools/list":
-        continue
-    page = int(msg["params"].get("cursor", "0"))
-    result = {"tools": [{"name": "tool_%d_%d" % (page, i), "description": "A tool of the benchmark.",
-                         "inputSchema": {"type": "object", "properties": {"path": {"type": "string"}}}}
-                        for i in range(100)]}
-    if page < 9:
-        result["nextCursor"] = str(page + 1)
-    send({"jsonrpc": "2.0", "id": msg["id"], "result": result})
-)PY";
+// 1,000 tools with descriptions and schemas, over 10 pages.
+const char s_server[] = "legacy(pages=10, per_page=100, described=True)\nuntil_eof()";
 
 struct Timing
 {
@@ -157,8 +140,8 @@ int main(int argc, char *argv[])
     const int runs = argc > 1 ? qMax(1, QByteArray(argv[1]).toInt()) : 21;
 
     const QString uvx = TestEnv::binDir() + QStringLiteral("/uvx");
-    TestEnv::writeFile(uvx, s_server);
-    QFile::setPermissions(uvx, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    if (!FakeServer::write(s_server))
+        return 1;
 
     // Once each, untimed: warms the page cache and Python's bytecode cache.
     baseline(uvx);

@@ -1,14 +1,17 @@
 #include "app/singleinstance.h"
 #include "base/logger.h"
 #include "base/toolprocess.h"
+#include "core/setupmodel.h"
 #include "gui/mainwindow.h"
 #include "gui/widgets/theme.h"
 #include "version.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QIcon>
 #include <QThreadPool>
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace {
@@ -33,7 +36,7 @@ int main(int argc, char **argv)
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/branding/tavrin.ico")));
     QApplication::setApplicationVersion(QLatin1String(Tavrin::Version));
     QApplication::setOrganizationName(QLatin1String(Tavrin::OrgName));
-    app.setStyleSheet(Theme::STYLE_SHEET);
+    app.setStyleSheet(Theme::styleSheet());
 
     // Quitting (the tray's "Quit", or closing the window without a tray) cancels what workers are
     // waiting for, so that the application, whose end waits for the thread pool, ends promptly.
@@ -51,7 +54,11 @@ int main(int argc, char **argv)
     // Anything else a worker may be stuck in (a hung network drive, say) must not keep an invisible
     // process alive. Every file we write is replaced atomically and an interrupted addon update is
     // finished by the next operation, so ending here loses nothing.
-    if (!QThreadPool::globalInstance()->waitForDone(s_quitWaitMs)) {
+    QElapsedTimer waited;
+    waited.start();
+    const bool done = SetupModel::workers()->waitForDone(s_quitWaitMs) &&
+                      QThreadPool::globalInstance()->waitForDone(int(std::max<qint64>(0, s_quitWaitMs - waited.elapsed())));
+    if (!done) {
         qWarning("Background work still running %d ms after quitting; ending without waiting for it", s_quitWaitMs);
         std::_Exit(code);
     }

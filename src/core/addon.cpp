@@ -30,8 +30,8 @@ const QLatin1String s_stagingFolder("/addons/.tavrin_mcp.staging");   // the new
 const QLatin1String s_oldFolder("/addons/.tavrin_mcp.old");           // the replaced copy, between two renames
 const QLatin1String s_removingFolder("/addons/.tavrin_mcp.removing"); // an uninstall in progress
 
-// Installs and uninstalls in this process, one at a time; status() only tidies up when none runs,
-// so it never takes a staging folder from under an install.
+// Installs and uninstalls in this process, one at a time; finishInterrupted() only tidies up when
+// none runs, so it never takes a staging folder from under an install.
 QMutex s_operation;
 
 // Moves an entry to a name that must be free; false with the system's reason otherwise.
@@ -141,18 +141,24 @@ bool exists(const QString &path)
     return info.exists() || info.isSymLink();
 }
 
-// Brings the project back to one complete addon (or none) after an install or uninstall that was
-// killed: a swap cut between its two renames is undone, and our working folders go.
-void finishInterrupted(const QString &projectPath)
+// Undoes a swap cut between its two renames and removes our working folders; true when there was
+// anything to do. The caller holds s_operation.
+bool tidyUp(const QString &projectPath)
 {
     const QString target = projectPath + s_targetFolder, old = projectPath + s_oldFolder;
+    bool found = false;
     QString ignored;
-    if (!exists(target) && exists(old))
+    if (!exists(target) && exists(old)) {
+        found = true;
         (void)renameEntry(old, target, &ignored);
-    for (const QLatin1String folder : {s_stagingFolder, s_oldFolder, s_removingFolder}) {
-        if (exists(projectPath + folder))
-            Addon::removeDir(projectPath + folder);
     }
+    for (const QLatin1String folder : {s_stagingFolder, s_oldFolder, s_removingFolder}) {
+        if (exists(projectPath + folder)) {
+            found = true;
+            Addon::removeDir(projectPath + folder);
+        }
+    }
+    return found;
 }
 
 } // namespace
@@ -169,16 +175,10 @@ bool Addon::installFrom(const QString &sourceDir, const QString &projectPath)
     m_lastError.clear();
     if (!QFileInfo::exists(projectPath + s_projectMarker)) {
         m_lastError = QLatin1String("Godot project not found: ") + projectPath;
-        emit installFinished(false);
         return false;
     }
-    bool result = false;
-    {
-        const QMutexLocker lock(&s_operation);
-        result = replaceAddon(sourceDir, projectPath);
-    }
-    emit installFinished(result);
-    return result;
+    const QMutexLocker lock(&s_operation);
+    return replaceAddon(sourceDir, projectPath);
 }
 
 bool Addon::replaceAddon(const QString &sourceDir, const QString &projectPath)
@@ -187,7 +187,7 @@ bool Addon::replaceAddon(const QString &sourceDir, const QString &projectPath)
         m_lastError = QLatin1String("Bundled addon directory not found: ") + sourceDir;
         return false;
     }
-    finishInterrupted(projectPath);
+    tidyUp(projectPath);
     const QString target = projectPath + s_targetFolder, staging = projectPath + s_stagingFolder;
     if (!copyDir(sourceDir, staging) || (QFileInfo(target).isDir() && !carryOver(target, staging))) {
         // The messages name the files where the user will look for them.
@@ -249,7 +249,7 @@ bool Addon::swapIn(const QString &projectPath)
         removeDir(stagingDir);
         return true;
     }
-    // Otherwise two renames; an interruption between them is undone by finishInterrupted.
+    // Otherwise two renames; an interruption between them is undone by finishInterrupted().
     if (!renameEntry(target, old, &error)) {
         m_lastError = moveFailure(target, error);
         removeDir(stagingDir);
@@ -271,14 +271,13 @@ bool Addon::uninstall(const QString &projectPath)
     m_lastError.clear();
     if (projectPath.isEmpty() || !QFileInfo::exists(projectPath + s_projectMarker)) {
         m_lastError = QLatin1String("Godot project not found: ") + projectPath;
-        emit uninstallFinished(false);
         return false;
     }
     const QString target = projectPath + s_targetFolder, removing = projectPath + s_removingFolder;
     bool result = true;
     {
         const QMutexLocker lock(&s_operation);
-        finishInterrupted(projectPath);
+        tidyUp(projectPath);
         // Out of the editor's sight in one step, then deleted: never half an addon in its place.
         const QFileInfo info(target);
         QString error;
@@ -286,7 +285,6 @@ bool Addon::uninstall(const QString &projectPath)
             result = removeDir(target);
         } else if (!renameEntry(target, removing, &error)) {
             m_lastError = moveFailure(target, error);
-            emit uninstallFinished(false);
             return false;
         } else {
             result = removeDir(removing);
@@ -294,16 +292,20 @@ bool Addon::uninstall(const QString &projectPath)
     }
     if (!result)
         m_lastError = QLatin1String("Cannot remove addon directory: ") + target;
-    emit uninstallFinished(result);
     return result;
+}
+
+bool Addon::finishInterrupted(const QString &projectPath)
+{
+    if (projectPath.isEmpty() || !s_operation.tryLock())
+        return false;
+    const bool found = tidyUp(projectPath);
+    s_operation.unlock();
+    return found;
 }
 
 AddonStatus Addon::status(const QString &projectPath) const
 {
-    if (s_operation.tryLock()) {
-        finishInterrupted(projectPath);
-        s_operation.unlock();
-    }
     AddonStatus status;
     status.bundledVersion = bundledVersion();
     const QString target = projectPath + s_targetFolder;

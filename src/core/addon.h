@@ -30,8 +30,13 @@ public:
     // installed copy has carried over, and then swapped in.
     bool installFrom(const QString &sourceDir, const QString &projectPath);
     bool uninstall(const QString &projectPath);
-    // Also finishes what an interrupted install or uninstall left behind, unless one is running.
+    // Reads only: the folder and both plugin.cfg files.
     [[nodiscard]] AddonStatus status(const QString &projectPath) const;
+    // Brings the project back to one complete addon (or none) after an install or uninstall that
+    // was killed, unless one runs in this process now: a swap cut between its two renames is
+    // undone, and our working folders beside the addon go. Renames and deletes whole folders, so
+    // it belongs on a worker thread. True when there was something to finish.
+    bool finishInterrupted(const QString &projectPath);
     [[nodiscard]] QString bundledVersion() const;
     [[nodiscard]] QString lastError() const { return m_lastError; }
 
@@ -43,10 +48,6 @@ public:
     [[nodiscard]] static int compareVersions(const QString &installed, const QString &shipped);
     bool copyDir(const QString &sourceDir, const QString &targetDir);
     static bool removeDir(const QString &path);
-
-signals:
-    void installFinished(bool success);
-    void uninstallFinished(bool success);
 
 private:
     bool replaceAddon(const QString &sourceDir, const QString &projectPath);

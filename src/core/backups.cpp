@@ -1,14 +1,11 @@
 #include "core/backups.h"
 
-#include "base/jsoncedit.h"
 #include "base/jsonfile.h"
-#include "base/tomlreader.h"
+#include "core/mcpserver.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QJsonDocument>
-#include <QJsonParseError>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTimeZone>
@@ -17,8 +14,6 @@
 
 namespace {
 
-const QString s_serverName = QStringLiteral("tavrin");
-const QString s_modeVariable = QStringLiteral("GODOT_MCP_PERMISSION_MODE");
 const QString s_stampFormat = QStringLiteral("yyyyMMdd-HHmmss-zzz");
 // Stamp, optional same-millisecond counter, original file name.
 const QRegularExpression
@@ -122,17 +117,6 @@ QString Backups::clientFolder(const QString &clientId)
     return isValidClientId(clientId) ? backupsFolder() + QLatin1Char('/') + clientId : QString();
 }
 
-QString Backups::codexConfigPath(const QProcessEnvironment &env, const QString &home)
-{
-    QString folder = env.value(QStringLiteral("CODEX_HOME"));
-    folder.replace(QLatin1Char('\\'), QLatin1Char('/'));
-    while (folder.size() > 1 && folder.endsWith(QLatin1Char('/')))
-        folder.chop(1);
-    if (folder.isEmpty())
-        folder = home + QLatin1String("/.codex");
-    return folder == QLatin1String("/") ? QStringLiteral("/config.toml") : folder + QLatin1String("/config.toml");
-}
-
 bool Backups::fail(const QString &message)
 {
     m_lastError = message;
@@ -227,7 +211,7 @@ int Backups::count(const QString &clientId)
     return n;
 }
 
-QList<Backups::Backup> Backups::list(const QString &clientId, const FileLayout &layout)
+QList<Backups::Backup> Backups::list(const QString &clientId, const ClientCatalogue::FileLayout &layout)
 {
     m_lastError.clear();
     QList<Backup> result;
@@ -246,9 +230,9 @@ QList<Backups::Backup> Backups::list(const QString &clientId, const FileLayout &
         item.size = info.size();
         QByteArray bytes;
         QString error;
-        EntryReading reading;
+        ClientEntry::Reading reading;
         if (readAll(item.path, &bytes, &error))
-            reading = layout.reader ? layout.reader(bytes) : readEntry(bytes, layout);
+            reading = ClientEntry::read(bytes, layout);
         item.content = contentOf(reading);
         item.mode = reading.mode;
         item.summary = describe(item.content, item.mode, layout.syntax);
@@ -285,63 +269,31 @@ bool Backups::restore(const QString &clientId, const QString &backupPath, const 
     return true;
 }
 
-Backups::EntryReading Backups::readEntry(const QByteArray &bytes, const FileLayout &layout)
-{
-    EntryReading reading;
-    QJsonObject document;
-    if (layout.syntax == Syntax::Toml) {
-        if (!TomlReader::parse(bytes, &document))
-            return reading;
-    } else if (layout.syntax == Syntax::Jsonc) {
-        // The same reader the edits go through, so a backup reads as the file did.
-        const JsoncEdit::Parsed parsed = JsoncEdit::parse(bytes);
-        if (!parsed.ok)
-            return reading;
-        document = parsed.root;
-    } else {
-        QJsonParseError error;
-        const QJsonDocument doc = QJsonDocument::fromJson(bytes, &error);
-        if (error.error != QJsonParseError::NoError || !doc.isObject())
-            return reading;
-        document = doc.object();
-    }
-    reading.readable = true;
-    QJsonObject servers = document;
-    for (const QString &key : layout.serversPath)
-        servers = servers.value(key).toObject();
-    // Clients ignore an entry that is not an object (null, say).
-    const QJsonValue entry = servers.value(s_serverName);
-    if (!entry.isObject())
-        return reading;
-    reading.hasEntry = true;
-    reading.mode = entry.toObject().value(layout.envKey).toObject().value(s_modeVariable).toString();
-    return reading;
-}
-
-Backups::Content Backups::contentOf(const EntryReading &reading)
+Backups::Content Backups::contentOf(const ClientEntry::Reading &reading)
 {
     if (!reading.readable)
         return Content::Unreadable;
-    if (!reading.hasEntry)
+    // Clients ignore an entry that is not an object (null, say).
+    if (!reading.valid)
         return Content::NoEntry;
     if (reading.mode.isEmpty())
         return Content::NoMode;
-    if (reading.mode == QLatin1String("safe_edit"))
+    const QList<McpServer::Mode> &modes = McpServer::modes();
+    if (reading.mode == modes.at(0).value)
         return Content::SafeEdit;
-    if (reading.mode == QLatin1String("full_control"))
+    if (reading.mode == modes.at(1).value)
         return Content::FullControl;
     return Content::OtherMode;
 }
 
-QString Backups::describe(Content content, const QString &mode, Syntax syntax)
+QString Backups::describe(Content content, const QString &mode, ClientCatalogue::Syntax syntax)
 {
     switch (content) {
     case Content::NoEntry:
-        return QStringLiteral("No \"tavrin\" entry");
+        return QStringLiteral("No \"%1\" entry").arg(McpServer::name());
     case Content::SafeEdit:
-        return QStringLiteral("Entry with Safe Edit");
     case Content::FullControl:
-        return QStringLiteral("Entry with Full Control");
+        return QStringLiteral("Entry with %1").arg(McpServer::modeName(mode));
     case Content::OtherMode:
         return QStringLiteral("Entry with the mode \"%1\"").arg(mode);
     case Content::NoMode:
@@ -349,7 +301,7 @@ QString Backups::describe(Content content, const QString &mode, Syntax syntax)
     case Content::Unreadable:
         break;
     }
-    return syntax == Syntax::Toml ? QStringLiteral("File not readable as TOML")
+    return syntax == ClientCatalogue::Syntax::Toml ? QStringLiteral("File not readable as TOML")
                                   : QStringLiteral("File not readable as JSON");
 }
 

@@ -1,31 +1,25 @@
 #pragma once
 
+#include "core/clientcatalogue.h"
+#include "core/cliententry.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QList>
 #include <QObject>
-#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
-
-#include <functional>
 
 // Keeps a copy of a client's config file before every change we make to it (or let its CLI make),
 // and puts a copy back on request. Copies live in <app data>/Tavrin/backups/<client id>/, named
 // after the UTC time they were taken, readable by the user only; the newest ones per client are
-// kept. Knows nothing about particular clients: callers describe where our entry sits in a file.
+// kept. Knows nothing about particular clients: callers say where our entry sits in a file.
 // Cheap to create, so worker threads make their own instance.
 class Backups : public QObject
 {
     Q_OBJECT
 public:
     static constexpr int KeptPerClient = 20;
-
-    enum class Syntax {
-        Json,
-        Jsonc, // JSON with // and /* */ comments and trailing commas
-        Toml,
-    };
 
     // What a file holds of ours.
     enum class Content {
@@ -35,25 +29,6 @@ public:
         OtherMode, // a permission mode we do not know (see Backup::mode)
         NoMode,    // our entry, without a permission mode
         Unreadable,
-    };
-
-    // What a reader found in a file's bytes.
-    struct EntryReading
-    {
-        bool readable = false;
-        bool hasEntry = false;
-        QString mode; // GODOT_MCP_PERMISSION_MODE, empty when unset
-    };
-    using Reader = std::function<EntryReading(const QByteArray &bytes)>;
-
-    // Where our entry sits in a client's file: the members leading to the servers object (for
-    // TOML, the table names), and the name of the entry's environment member.
-    struct FileLayout
-    {
-        Syntax syntax = Syntax::Json;
-        QStringList serversPath{QStringLiteral("mcpServers")};
-        QString envKey = QStringLiteral("env");
-        Reader reader; // when set, reads the bytes instead of the built-in readers
     };
 
     struct Backup
@@ -78,26 +53,22 @@ public:
     bool backup(const QString &clientId, const QString &filePath, QString *createdPath = nullptr);
     // How many backups of the client there are, without reading them.
     [[nodiscard]] static int count(const QString &clientId);
-    // The client's backups, newest first.
-    [[nodiscard]] QList<Backup> list(const QString &clientId, const FileLayout &layout);
+    // The client's backups, newest first, each read for what it holds of ours where `layout` says.
+    [[nodiscard]] QList<Backup> list(const QString &clientId, const ClientCatalogue::FileLayout &layout);
     // Backs up the target, then replaces it atomically with the backup's bytes and permissions.
     bool restore(const QString &clientId, const QString &backupPath, const QString &targetPath);
 
     [[nodiscard]] QString lastError() const { return m_lastError; }
 
     // The pure parts, public for their tests.
-    [[nodiscard]] static EntryReading readEntry(const QByteArray &bytes, const FileLayout &layout);
-    [[nodiscard]] static Content contentOf(const EntryReading &reading);
-    [[nodiscard]] static QString describe(Content content, const QString &mode, Syntax syntax);
+    [[nodiscard]] static Content contentOf(const ClientEntry::Reading &reading);
+    [[nodiscard]] static QString describe(Content content, const QString &mode, ClientCatalogue::Syntax syntax);
     // "<yyyyMMdd-HHmmss-zzz>-<file name>", with ".NN" after the milliseconds when a name of the
     // same millisecond is taken, so that names sort by time.
     [[nodiscard]] static QString backupFileName(const QDateTime &time, const QString &fileName,
                                                 const QStringList &taken);
     // False when the name is not one backupFileName makes. `order` grows with time and counter.
     [[nodiscard]] static bool parseBackupFileName(const QString &name, QDateTime *time, qint64 *order = nullptr);
-
-    // The file `codex mcp add/remove` changes.
-    [[nodiscard]] static QString codexConfigPath(const QProcessEnvironment &env, const QString &home);
 
 private:
     bool fail(const QString &message);

@@ -1,6 +1,11 @@
 #include "core/clientcatalogue.h"
 
+#include "core/mcpserver.h"
+
+#include <QDir>
+#include <QFileInfo>
 #include <QJsonArray>
+#include <QStandardPaths>
 
 namespace ClientCatalogue {
 
@@ -136,6 +141,12 @@ QStringList opencode(Platform, const Places &places)
     return {dir + QLatin1String("/opencode.json"), dir + QLatin1String("/opencode.jsonc")};
 }
 
+QStringList codex(Platform, const Places &places)
+{
+    const QString dir = envFolder(places, "CODEX_HOME", home(places) + QLatin1String("/.codex"));
+    return {(dir == QLatin1String("/") ? QString() : dir) + QLatin1String("/config.toml")};
+}
+
 QStringList zed(Platform platform, const Places &places)
 {
     switch (platform) {
@@ -151,14 +162,18 @@ QStringList zed(Platform platform, const Places &places)
 
 QList<Client> buildTable()
 {
-    const QStringList mcpServers{QStringLiteral("mcpServers")};
+    const auto file = [](Syntax syntax, const char *servers) {
+        FileLayout layout;
+        layout.syntax = syntax;
+        layout.serversPath = QStringList{QLatin1String(servers)};
+        return layout;
+    };
     const auto json = [&](const char *id, const char *name, const char *icon, auto candidates) {
         Client c;
         c.id = QLatin1String(id);
         c.name = QLatin1String(name);
         c.iconKey = QLatin1String(icon);
-        c.format = Format::Json;
-        c.serversPath = mcpServers;
+        c.file = file(Syntax::Json, "mcpServers");
         c.candidates = candidates;
         c.cardWhenAbsent = true;
         return c;
@@ -170,12 +185,11 @@ QList<Client> buildTable()
         c.name = QLatin1String(name);
         c.iconKey = QLatin1String(icon);
         c.executables = std::move(executables);
-        c.format = Format::Jsonc;
-        c.serversPath = QStringList{QLatin1String(servers)};
+        c.file = file(Syntax::Jsonc, servers);
         c.candidates = candidates;
         return c;
     };
-    const QString tavrin = QStringLiteral("tavrin");
+    const QString &server = McpServer::name();
     const QStringList mcp{QStringLiteral("mcp")};
 
     Client claude;
@@ -183,47 +197,51 @@ QList<Client> buildTable()
     claude.name = QStringLiteral("Claude Code");
     claude.iconKey = QStringLiteral("terminal");
     claude.executables = QStringList{QStringLiteral("claude")};
-    claude.format = Format::Cli;
-    claude.serversPath = mcpServers;
-    claude.candidates = claudeCode; // read for detection; the tool writes it
+    claude.usesCli = true;
+    claude.file = file(Syntax::Json, "mcpServers");
+    claude.candidates = claudeCode;
     claude.firstExistingFile = true;
     claude.cardWhenAbsent = true;
     claude.startLimitSeconds = 30;
     const QStringList userScope{QStringLiteral("--scope"), QStringLiteral("user")};
-    claude.cli.add = mcp + QStringList{QStringLiteral("add"), tavrin} + userScope;
-    claude.cli.remove = mcp + QStringList{QStringLiteral("remove"), tavrin} + userScope;
-    claude.cli.query = mcp + QStringList{QStringLiteral("get"), tavrin};
+    claude.cli.add = mcp + QStringList{QStringLiteral("add"), server} + userScope;
+    claude.cli.remove = mcp + QStringList{QStringLiteral("remove"), server} + userScope;
+    claude.cli.query = mcp + QStringList{QStringLiteral("get"), server};
     claude.cli.answer = Query::ClaudeText;
     claude.cli.removeBeforeAdd = true;
-    claude.cli.absentText = QStringLiteral("No MCP server named \"tavrin\"");
+    claude.cli.absentText = QStringLiteral("No MCP server named \"%1\"").arg(server);
+    // "claude mcp get" starts the server as a health check.
+    claude.cli.readFileFirst = true;
 
-    Client codex;
-    codex.id = QStringLiteral("codex");
-    codex.name = QStringLiteral("Codex");
-    codex.iconKey = QStringLiteral("box");
-    codex.executables = QStringList{QStringLiteral("codex")};
-    codex.format = Format::Cli;
-    codex.cardWhenAbsent = true;
-    codex.startLimitSeconds = 10; // startup_timeout_sec
-    codex.cli.add = mcp + QStringList{QStringLiteral("add"), tavrin};
-    codex.cli.remove = mcp + QStringList{QStringLiteral("remove"), tavrin};
-    codex.cli.query = mcp + QStringList{QStringLiteral("get"), tavrin, QStringLiteral("--json")};
-    codex.cli.answer = Query::CodexJson;
+    Client codexRow;
+    codexRow.id = QStringLiteral("codex");
+    codexRow.name = QStringLiteral("Codex");
+    codexRow.iconKey = QStringLiteral("box");
+    codexRow.executables = QStringList{QStringLiteral("codex")};
+    codexRow.usesCli = true;
+    codexRow.file = file(Syntax::Toml, "mcp_servers");
+    codexRow.candidates = codex;
+    codexRow.cardWhenAbsent = true;
+    codexRow.startLimitSeconds = 10; // startup_timeout_sec
+    codexRow.cli.add = mcp + QStringList{QStringLiteral("add"), server};
+    codexRow.cli.remove = mcp + QStringList{QStringLiteral("remove"), server};
+    codexRow.cli.query = mcp + QStringList{QStringLiteral("get"), server, QStringLiteral("--json")};
+    codexRow.cli.answer = Query::CodexJson;
 
     Client vs = jsonc("vscode", "VS Code", "editor", {QStringLiteral("code")}, "servers", vscode);
-    vs.entry.extras = QJsonObject{{QStringLiteral("type"), QStringLiteral("stdio")}};
+    vs.file.entry.extras = QJsonObject{{QStringLiteral("type"), QStringLiteral("stdio")}};
 
     // What "copilot mcp add" writes for a local server. Copilot reads comments and trailing
     // commas too (and drops them when it rewrites the file itself).
     Client copilot =
         jsonc("copilot-cli", "GitHub Copilot CLI", "prompt", {QStringLiteral("copilot")}, "mcpServers", copilotCli);
-    copilot.entry.extras = QJsonObject{{QStringLiteral("type"), QStringLiteral("local")},
-                                       {QStringLiteral("tools"), QJsonArray{QStringLiteral("*")}}};
+    copilot.file.entry.extras = QJsonObject{{QStringLiteral("type"), QStringLiteral("local")},
+                                            {QStringLiteral("tools"), QJsonArray{QStringLiteral("*")}}};
 
     Client open = jsonc("opencode", "opencode", "brackets", {QStringLiteral("opencode")}, "mcp", opencode);
-    open.entry.commandArray = true;
-    open.entry.envKey = QStringLiteral("environment");
-    open.entry.extras =
+    open.file.entry.commandArray = true;
+    open.file.entry.envKey = QStringLiteral("environment");
+    open.file.entry.extras =
         QJsonObject{{QStringLiteral("type"), QStringLiteral("local")}, {QStringLiteral("enabled"), true}};
     open.firstExistingFile = true;
 
@@ -236,7 +254,7 @@ QList<Client> buildTable()
         json("cursor", "Cursor", "code", cursor),
         json("windsurf", "Windsurf", "wind", windsurf),
         json("cline", "Cline", "zap", cline),
-        codex,
+        codexRow,
         vs,
         copilot,
         jsonc("gemini", "Gemini CLI", "sparkle", {QStringLiteral("gemini")}, "mcpServers", gemini),
@@ -244,6 +262,35 @@ QList<Client> buildTable()
         open,
         jsonc("zed", "Zed", "bolt", {QStringLiteral("zed"), QStringLiteral("zeditor")}, "context_servers", zed),
     };
+}
+
+// Expands '*' in the components of an absolute folder pattern; existing folders only, by name.
+QStringList expandFolderPattern(const QString &pattern)
+{
+    const QStringList parts = pattern.split(QLatin1Char('/'));
+    QStringList current{parts.first()};
+    for (qsizetype i = 1; i < parts.size() && !current.isEmpty(); ++i) {
+        const QString &part = parts.at(i);
+        QStringList next;
+        for (const QString &base : std::as_const(current)) {
+            if (!part.contains(QLatin1Char('*'))) {
+                next << base + QLatin1Char('/') + part;
+                continue;
+            }
+            const QDir dir(base.isEmpty() ? QStringLiteral("/") : base + QLatin1Char('/'));
+            const QStringList names =
+                dir.entryList({part}, QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name);
+            for (const QString &name : names)
+                next << base + QLatin1Char('/') + name;
+        }
+        current = next;
+    }
+    QStringList existing;
+    for (const QString &folder : std::as_const(current)) {
+        if (QFileInfo(folder).isDir())
+            existing << folder;
+    }
+    return existing;
 }
 
 } // namespace
@@ -273,9 +320,62 @@ QStringList candidates(const QString &id, Platform platform, const Places &place
     return list;
 }
 
+Platform currentPlatform()
+{
+#if defined(Q_OS_WIN)
+    return Platform::Windows;
+#elif defined(Q_OS_MACOS)
+    return Platform::MacOS;
+#else
+    return Platform::Linux;
+#endif
+}
+
+Places currentPlaces()
+{
+    return {QProcessEnvironment::systemEnvironment(), QDir::homePath(),
+            QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation),
+            QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)};
+}
+
+QString configPath(const QString &id)
+{
+    const Client *client = find(id);
+    if (!client || !client->candidates)
+        return {};
+    return resolve(candidates(id, currentPlatform(), currentPlaces()), client->firstExistingFile);
+}
+
+QString resolve(const QStringList &candidates, bool firstExistingFile)
+{
+    if (firstExistingFile) {
+        for (const QString &candidate : candidates) {
+            if (!candidate.contains(QLatin1Char('*')) && QFileInfo(candidate).isFile())
+                return candidate;
+        }
+    }
+    for (const QString &candidate : candidates) {
+        const qsizetype slash = candidate.lastIndexOf(QLatin1Char('/'));
+        const QString folder = candidate.left(slash);
+        if (folder.contains(QLatin1Char('*'))) {
+            const QStringList matches = expandFolderPattern(folder);
+            if (!matches.isEmpty())
+                return matches.first() + candidate.mid(slash);
+        } else if (QFileInfo(folder).isDir()) {
+            return candidate;
+        }
+    }
+    // Nothing there yet: a concrete location is where a first write would go.
+    for (const QString &candidate : candidates) {
+        if (!candidate.contains(QLatin1Char('*')))
+            return candidate;
+    }
+    return candidates.value(0);
+}
+
 QString registrationCommand(const Client &client)
 {
-    if (client.format != Format::Cli || client.executables.isEmpty())
+    if (!client.usesCli || client.executables.isEmpty())
         return {};
     return client.executables.first() + QLatin1Char(' ') + client.cli.add.join(QLatin1Char(' '));
 }

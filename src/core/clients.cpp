@@ -4,6 +4,8 @@
 #include "base/jsonfile.h"
 #include "base/toolprocess.h"
 #include "core/backups.h"
+#include "core/cliententry.h"
+#include "core/mcpserver.h"
 
 #include <QDebug>
 #include <QDir>
@@ -15,30 +17,16 @@
 
 using ClientCatalogue::Client;
 using ClientCatalogue::EntryShape;
-using ClientCatalogue::Format;
 using ClientCatalogue::Query;
+using ClientCatalogue::Syntax;
+using Entry = ClientEntry::Reading;
 
 namespace {
-
-const QString s_serverName = QStringLiteral("tavrin");
-const QString s_program = QStringLiteral("uvx");
-const QString s_modeVariable = QStringLiteral("GODOT_MCP_PERMISSION_MODE");
-const QStringList s_mcpServers{QStringLiteral("mcpServers")};
 
 constexpr int s_detectFinishMs = 15000;
 constexpr int s_startMs = 5000;
 constexpr int s_finishMs = 30000;
 constexpr int s_killMs = 3000;
-
-// What a "tavrin" entry carries.
-struct Entry
-{
-    bool found = false;
-    bool valid = false; // an object
-    QString command;
-    QStringList args;
-    QString mode;
-};
 
 // The servers object along a path of member names. A member that is missing or null on the way
 // means no servers yet; one that holds anything else is the user's data, named in notObject.
@@ -109,47 +97,6 @@ bool backUp(const QString &clientId, const QString &path, QString *error)
                            .arg(path, backups.lastError()));
 }
 
-QStringList strings(const QJsonArray &array)
-{
-    QStringList list;
-    for (const QJsonValue value : array)
-        list << value.toString();
-    return list;
-}
-
-Entry readEntry(const EntryShape &shape, const QJsonValue &value)
-{
-    Entry entry;
-    entry.found = true;
-    if (!value.isObject())
-        return entry;
-    entry.valid = true;
-    const QJsonObject object = value.toObject();
-    if (shape.commandArray) {
-        const QStringList words = strings(object.value(QLatin1String("command")).toArray());
-        entry.command = words.value(0);
-        entry.args = words.mid(1);
-    } else {
-        entry.command = object.value(QLatin1String("command")).toString();
-        entry.args = strings(object.value(QLatin1String("args")).toArray());
-    }
-    entry.mode = object.value(shape.envKey).toObject().value(s_modeVariable).toString();
-    return entry;
-}
-
-ClientCatalogue::Places currentPlaces()
-{
-    return {QProcessEnvironment::systemEnvironment(), QDir::homePath(),
-            QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation),
-            QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)};
-}
-
-QString resolvedFile(const Client &client)
-{
-    return Clients::resolveConfigPath(
-        ClientCatalogue::candidates(client.id, Clients::currentPlatform(), currentPlaces()), client.firstExistingFile);
-}
-
 enum class ReadStatus { Ok, Missing, Unreadable };
 
 ReadStatus readBytes(const QString &path, QByteArray *bytes, QString *detail)
@@ -169,41 +116,22 @@ ReadStatus readBytes(const QString &path, QByteArray *bytes, QString *detail)
     return ReadStatus::Ok;
 }
 
-// The file's top-level object, in the client's dialect; false when there is none to read.
-bool readRoot(const Client &client, const QString &path, QJsonObject *root)
-{
-    if (client.format != Format::Jsonc) {
-        const JsonFile::ReadResult read = JsonFile::read(path);
-        *root = read.object;
-        return read.status == JsonFile::ReadStatus::Ok;
-    }
-    QByteArray text;
-    QString detail;
-    if (readBytes(path, &text, &detail) != ReadStatus::Ok)
-        return false;
-    const JsoncEdit::Parsed parsed = JsoncEdit::parse(text);
-    *root = parsed.root;
-    return parsed.ok;
-}
-
 Entry fileEntry(const Client &client, const QString &path)
 {
-    QJsonObject root;
-    if (!readRoot(client, path, &root))
+    QByteArray bytes;
+    QString detail;
+    if (readBytes(path, &bytes, &detail) != ReadStatus::Ok)
         return {};
-    const Servers servers = serversOf(root, client.serversPath);
-    if (!servers.notObject.isEmpty() || !servers.object.contains(s_serverName))
-        return {};
-    return readEntry(client.entry, servers.object.value(s_serverName));
+    return ClientEntry::read(bytes, client.file);
 }
 
 // "claude mcp get tavrin": the entry's lines, indented under its name.
 Entry claudeAnswer(const QString &text)
 {
     Entry entry;
-    if (!text.contains(s_serverName) || !text.contains(QLatin1String("Scope: User config")))
+    if (!text.contains(McpServer::name()) || !text.contains(QLatin1String("Scope: User config")))
         return entry;
-    entry.found = entry.valid = true;
+    entry.readable = entry.present = entry.valid = true;
     bool inEnvironment = false;
     for (const QString &raw : text.split(QLatin1Char('\n'))) {
         const QString line = raw.trimmed();
@@ -214,8 +142,8 @@ Entry claudeAnswer(const QString &text)
         } else if (line == QLatin1String("Environment:")) {
             inEnvironment = true;
             continue;
-        } else if (inEnvironment && line.startsWith(s_modeVariable + QLatin1Char('='))) {
-            entry.mode = line.mid(s_modeVariable.size() + 1);
+        } else if (inEnvironment && line.startsWith(McpServer::modeVariable() + QLatin1Char('='))) {
+            entry.mode = line.mid(McpServer::modeVariable().size() + 1);
         }
         inEnvironment = inEnvironment && raw.startsWith(QLatin1String("    "));
     }
@@ -226,27 +154,22 @@ Entry claudeAnswer(const QString &text)
 Entry codexAnswer(const QByteArray &output)
 {
     const QJsonObject object = QJsonDocument::fromJson(output).object();
-    if (object.value(QLatin1String("name")).toString() != s_serverName)
+    if (object.value(QLatin1String("name")).toString() != McpServer::name())
         return {};
-    return readEntry(EntryShape{}, object.value(QLatin1String("transport")));
+    return ClientEntry::fromValue(object.value(QLatin1String("transport")), EntryShape{});
 }
 
-Entry cliEntry(const Client &client, const QString &exe, QString *configPath)
+Entry cliEntry(const Client &client, const QString &exe, const QString &path)
 {
-    // A client's own file answers without starting the server, which "claude mcp get" does as a
-    // health check; the query is the fallback.
-    if (client.candidates) {
-        const QString path = resolvedFile(client);
-        const JsonFile::ReadResult read = JsonFile::read(path);
-        if (read.status == JsonFile::ReadStatus::Ok) {
-            const Servers servers = serversOf(read.object, client.serversPath);
-            const QJsonValue value = servers.object.value(s_serverName);
+    if (client.cli.readFileFirst) {
+        QByteArray bytes;
+        QString detail;
+        if (readBytes(path, &bytes, &detail) == ReadStatus::Ok) {
+            const Entry entry = ClientEntry::read(bytes, client.file);
             // The tool itself ignores an entry that is not an object (null, say), and so do we:
             // it neither starts nor removes it.
-            if (!value.isObject())
-                return {};
-            *configPath = path;
-            return readEntry(client.entry, value);
+            if (entry.readable)
+                return entry.valid ? entry : Entry();
         }
     }
     if (client.cli.answer == Query::None)
@@ -258,35 +181,6 @@ Entry cliEntry(const Client &client, const QString &exe, QString *configPath)
         return {};
     return client.cli.answer == Query::ClaudeText ? claudeAnswer(QString::fromUtf8(result.output))
                                                   : codexAnswer(result.output);
-}
-
-// Expands '*' in the components of an absolute folder pattern; existing folders only, by name.
-QStringList expandFolderPattern(const QString &pattern)
-{
-    const QStringList parts = pattern.split(QLatin1Char('/'));
-    QStringList current{parts.first()};
-    for (qsizetype i = 1; i < parts.size() && !current.isEmpty(); ++i) {
-        const QString &part = parts.at(i);
-        QStringList next;
-        for (const QString &base : std::as_const(current)) {
-            if (!part.contains(QLatin1Char('*'))) {
-                next << base + QLatin1Char('/') + part;
-                continue;
-            }
-            const QDir dir(base.isEmpty() ? QStringLiteral("/") : base + QLatin1Char('/'));
-            const QStringList names =
-                dir.entryList({part}, QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name);
-            for (const QString &name : names)
-                next << base + QLatin1Char('/') + name;
-        }
-        current = next;
-    }
-    QStringList existing;
-    for (const QString &folder : std::as_const(current)) {
-        if (QFileInfo(folder).isDir())
-            existing << folder;
-    }
-    return existing;
 }
 
 // Codex prints a Rust backtrace after its error when RUST_BACKTRACE is set; the user needs the error.
@@ -318,7 +212,7 @@ bool writeJson(const QStringList &serversPath, const EntryShape &shape, const QS
     if (!servers.notObject.isEmpty())
         return fail(error, notObjectMessage(path, servers.notObject));
     QJsonObject object = servers.object;
-    object.insert(s_serverName, Clients::mcpEntry(shape, permissionMode));
+    object.insert(McpServer::name(), ClientEntry::object(shape, permissionMode));
     if (!ready(before, error))
         return false;
     return JsonFile::write(path, withObjectAt(read.object, serversPath, object), error);
@@ -337,9 +231,9 @@ bool removeJson(const QStringList &serversPath, const QString &path, QString *er
         break;
     }
     Servers servers = serversOf(read.object, serversPath);
-    if (!servers.object.contains(s_serverName))
+    if (!servers.object.contains(McpServer::name()))
         return true;
-    servers.object.remove(s_serverName);
+    servers.object.remove(McpServer::name());
     if (!ready(before, error))
         return false;
     return JsonFile::write(path, withObjectAt(read.object, serversPath, servers.object), error);
@@ -354,26 +248,26 @@ bool writeJsonc(const Client &client, const QString &path, const QString &permis
     const ReadStatus status = readBytes(path, &text, &detail);
     if (status == ReadStatus::Unreadable)
         return fail(error, QStringLiteral("%1 was left unchanged because it cannot be read (%2).").arg(path, detail));
-    const QJsonObject entry = Clients::mcpEntry(client.entry, permissionMode);
+    const QJsonObject entry = ClientEntry::object(client.file.entry, permissionMode);
     if (status == ReadStatus::Missing)
         return ready(before, error) &&
-               JsonFile::write(path, withObjectAt({}, client.serversPath, {{s_serverName, entry}}), error);
+               JsonFile::write(path, withObjectAt({}, client.file.serversPath, {{McpServer::name(), entry}}), error);
 
     const JsoncEdit::Parsed parsed = JsoncEdit::parse(text);
     if (!parsed.ok)
         return fail(error, QStringLiteral("%1 was left unchanged because its content is not a JSON object (%2).")
                                .arg(path, parsed.error));
-    const Servers servers = serversOf(parsed.root, client.serversPath);
+    const Servers servers = serversOf(parsed.root, client.file.serversPath);
     if (!servers.notObject.isEmpty())
         return fail(error, notObjectMessage(path, servers.notObject));
     // A missing or null servers object is set whole, with our entry in it (the editor keeps a
     // null, like any member that is not an object).
-    const QStringList &serversPath = client.serversPath;
+    const QStringList &serversPath = client.file.serversPath;
     const qsizetype at = servers.absentFrom < 0 ? serversPath.size() : servers.absentFrom;
     const QJsonValue value = at == serversPath.size()
                                  ? QJsonValue(entry)
-                                 : QJsonValue(withObjectAt({}, serversPath.mid(at + 1), {{s_serverName, entry}}));
-    const QString name = at == serversPath.size() ? s_serverName : serversPath.at(at);
+                                 : QJsonValue(withObjectAt({}, serversPath.mid(at + 1), {{McpServer::name(), entry}}));
+    const QString name = at == serversPath.size() ? McpServer::name() : serversPath.at(at);
     QString why;
     if (!JsoncEdit::setMember(text, serversPath.mid(0, at), name, value, &why))
         return fail(error, QStringLiteral("%1 was left unchanged: %2").arg(path, why));
@@ -394,10 +288,10 @@ bool removeJsonc(const Client &client, const QString &path, QString *error, cons
     }
     const JsoncEdit::Parsed parsed = JsoncEdit::parse(text);
     // What cannot be parsed holds no entry of ours that a client would start.
-    if (!parsed.ok || !serversOf(parsed.root, client.serversPath).object.contains(s_serverName))
+    if (!parsed.ok || !serversOf(parsed.root, client.file.serversPath).object.contains(McpServer::name()))
         return true;
     QString why;
-    if (!JsoncEdit::removeMember(text, client.serversPath, s_serverName, &why))
+    if (!JsoncEdit::removeMember(text, client.file.serversPath, McpServer::name(), &why))
         return fail(error, QStringLiteral("%1 was left unchanged: %2").arg(path, why));
     return ready(before, error) && JsonFile::writeBytes(path, text, error);
 }
@@ -405,149 +299,85 @@ bool removeJsonc(const Client &client, const QString &path, QString *error, cons
 bool writeFile(const Client &client, const QString &path, const QString &permissionMode, QString *error,
                const BeforeWrite &before)
 {
-    if (client.format == Format::Jsonc)
+    if (client.file.syntax == Syntax::Jsonc)
         return writeJsonc(client, path, permissionMode, error, before);
-    return writeJson(client.serversPath, client.entry, path, permissionMode, error, before);
+    return writeJson(client.file.serversPath, client.file.entry, path, permissionMode, error, before);
 }
 
 bool removeFile(const Client &client, const QString &path, QString *error, const BeforeWrite &before)
 {
-    if (client.format == Format::Jsonc)
+    if (client.file.syntax == Syntax::Jsonc)
         return removeJsonc(client, path, error, before);
-    return removeJson(client.serversPath, path, error, before);
+    return removeJson(client.file.serversPath, path, error, before);
 }
 
 } // namespace
 
 Clients::Clients(QObject *parent) : QObject(parent) {}
 
-QList<ClientInfo> Clients::detect(const QString &permissionMode) const
+QList<ClientInfo> Clients::detect() const
 {
     QList<ClientInfo> result;
     for (const Client &client : ClientCatalogue::all()) {
         ClientInfo info;
         info.id = client.id;
         info.name = client.name;
-        info.usesCli = client.format == Format::Cli;
+        info.usesCli = client.usesCli;
         QString exe;
         for (const QString &name : client.executables) {
             exe = findExecutable(name);
             if (!exe.isEmpty())
                 break;
         }
+        info.configPath = ClientCatalogue::configPath(client.id);
         Entry entry;
         if (info.usesCli) {
             info.installed = !exe.isEmpty();
             if (info.installed)
-                entry = cliEntry(client, exe, &info.configPath);
+                entry = cliEntry(client, exe, info.configPath);
         } else {
-            info.configPath = resolvedFile(client);
             // Present when its program is on the PATH or its configuration folder exists, with or
             // without the file.
             info.installed = !exe.isEmpty() || QFileInfo(QFileInfo(info.configPath).absolutePath()).isDir();
             entry = fileEntry(client, info.configPath);
         }
-        info.configured = entry.found;
+        info.configured = entry.present;
         info.entryValid = entry.valid;
         info.mode = entry.mode;
         info.command = entry.command;
         info.args = entry.args;
-        info.upToDate = entry.valid && entry.command == s_program && entry.args == QStringList{s_serverName} &&
-                        entry.mode == permissionMode;
+        info.configExists = !info.configPath.isEmpty() && QFileInfo(info.configPath).isFile();
+        info.backupCount = Backups::count(client.id);
         result << info;
     }
     return result;
 }
 
-Clients::Platform Clients::currentPlatform()
+QStringList Clients::entryProblems(const ClientInfo &info, const QString &permissionMode)
 {
-#if defined(Q_OS_WIN)
-    return Platform::Windows;
-#elif defined(Q_OS_MACOS)
-    return Platform::MacOS;
-#else
-    return Platform::Linux;
-#endif
-}
-
-QStringList Clients::configCandidates(const QString &clientId, Platform platform, const QProcessEnvironment &env,
-                                      const QString &home, const QString &dataDir, const QString &configDir)
-{
-    return ClientCatalogue::candidates(clientId, platform, {env, home, dataDir, configDir});
-}
-
-QString Clients::resolveConfigPath(const QStringList &candidates, bool firstExistingFile)
-{
-    if (firstExistingFile) {
-        for (const QString &candidate : candidates) {
-            if (!candidate.contains(QLatin1Char('*')) && QFileInfo(candidate).isFile())
-                return candidate;
-        }
-    }
-    for (const QString &candidate : candidates) {
-        const qsizetype slash = candidate.lastIndexOf(QLatin1Char('/'));
-        const QString folder = candidate.left(slash);
-        if (folder.contains(QLatin1Char('*'))) {
-            const QStringList matches = expandFolderPattern(folder);
-            if (!matches.isEmpty())
-                return matches.first() + candidate.mid(slash);
-        } else if (QFileInfo(folder).isDir()) {
-            return candidate;
-        }
-    }
-    // Nothing there yet: a concrete location is where a first write would go.
-    for (const QString &candidate : candidates) {
-        if (!candidate.contains(QLatin1Char('*')))
-            return candidate;
-    }
-    return candidates.value(0);
-}
-
-QString Clients::configPathFor(const QString &clientId)
-{
-    const Client *client = ClientCatalogue::find(clientId);
-    if (!client || client->format == Format::Cli)
+    if (!info.configured)
         return {};
-    return resolvedFile(*client);
-}
-
-QString Clients::changedFilePath(const QString &clientId)
-{
-    const Client *client = ClientCatalogue::find(clientId);
-    if (!client)
-        return {};
-    if (client->candidates)
-        return resolvedFile(*client);
-    if (client->id == QLatin1String("codex"))
-        return Backups::codexConfigPath(QProcessEnvironment::systemEnvironment(), QDir::homePath());
-    return {};
-}
-
-Backups::FileLayout Clients::backupLayout(const QString &clientId)
-{
-    const Client *client = ClientCatalogue::find(clientId);
-    if (!client)
-        return {};
-    if (client->id == QLatin1String("codex"))
-        return {Backups::Syntax::Toml, {QStringLiteral("mcp_servers")}, QStringLiteral("env"), {}};
-    const Backups::Syntax syntax = client->format == Format::Jsonc ? Backups::Syntax::Jsonc : Backups::Syntax::Json;
-    return {syntax, client->serversPath, client->entry.envKey, {}};
+    if (!info.entryValid)
+        return {tr("The entry is not an object")};
+    QStringList problems;
+    const QString expected = McpServer::command();
+    if (info.command != McpServer::program() || info.args != QStringList{McpServer::name()}) {
+        const QString actual = (QStringList{info.command} + info.args).join(QLatin1Char(' ')).trimmed();
+        problems << (actual.isEmpty() ? tr("Starts no program instead of “%1”").arg(expected)
+                                      : tr("Starts “%1” instead of “%2”").arg(actual, expected));
+    }
+    if (info.mode != permissionMode) {
+        const QString wanted = McpServer::modeName(permissionMode);
+        problems << (info.mode.isEmpty() ? tr("Registered without a permission mode; Settings say %1").arg(wanted)
+                                         : tr("Registered with %1; Settings say %2")
+                                               .arg(McpServer::modeName(info.mode), wanted));
+    }
+    return problems;
 }
 
 QString Clients::findExecutable(const QString &name)
 {
     return QStandardPaths::findExecutable(name);
-}
-
-bool Clients::isValidPermissionMode(const QString &permissionMode)
-{
-    if (permissionMode.isEmpty())
-        return false;
-    for (const QChar c : permissionMode) {
-        if (!((c >= QLatin1Char('a') && c <= QLatin1Char('z')) || c == QLatin1Char('_')))
-            return false;
-    }
-    return true;
 }
 
 bool Clients::writeConfig(const QString &clientId, const QString &permissionMode)
@@ -557,19 +387,16 @@ bool Clients::writeConfig(const QString &clientId, const QString &permissionMode
     if (!client)
         return false;
     bool result = false;
-    if (client->format == Format::Cli) {
-        result = runCliAdd(clientId, permissionMode);
+    if (client->usesCli) {
+        result = runCliAdd(*client, permissionMode);
     } else {
-        const QString path = configPathFor(clientId);
-        if (path.isEmpty())
-            return false;
+        const QString path = ClientCatalogue::configPath(clientId);
         // The backup is taken only once the edit is known to change the file.
         result = writeFile(*client, path, permissionMode, &m_lastError,
                            [&](QString *error) { return backUp(clientId, path, error); });
     }
     if (!result && m_lastError.isEmpty())
         m_lastError = QStringLiteral("Could not write the client configuration.");
-    emit configWritten(clientId, result);
     return result;
 }
 
@@ -580,87 +407,35 @@ bool Clients::removeConfig(const QString &clientId)
     if (!client)
         return false;
     bool result = false;
-    if (client->format == Format::Cli) {
-        result = runCliRemove(clientId);
+    if (client->usesCli) {
+        result = backUpCliFile(*client) && runRemove(*client);
     } else {
-        const QString path = configPathFor(clientId);
-        if (path.isEmpty())
-            return false;
+        const QString path = ClientCatalogue::configPath(clientId);
         result = removeFile(*client, path, &m_lastError, [&](QString *error) { return backUp(clientId, path, error); });
     }
     if (!result && m_lastError.isEmpty())
         m_lastError = QStringLiteral("Could not remove the client configuration.");
-    emit configRemoved(clientId, result);
     return result;
 }
 
-QJsonObject Clients::mcpEntry(const QString &permissionMode)
+bool Clients::runCliAdd(const Client &client, const QString &permissionMode)
 {
-    return mcpEntry(EntryShape{}, permissionMode);
-}
-
-QJsonObject Clients::mcpEntry(const EntryShape &shape, const QString &permissionMode)
-{
-    QJsonObject entry = shape.extras;
-    if (shape.commandArray) {
-        entry.insert(QLatin1String("command"), QJsonArray{s_program, s_serverName});
-    } else {
-        entry.insert(QLatin1String("command"), s_program);
-        entry.insert(QLatin1String("args"), QJsonArray{s_serverName});
-    }
-    entry.insert(shape.envKey, QJsonObject{{s_modeVariable, permissionMode}});
-    return entry;
-}
-
-bool Clients::writeJsonConfig(const QString &path, const QString &permissionMode, QString *error)
-{
-    return writeJson(s_mcpServers, EntryShape{}, path, permissionMode, error, {});
-}
-
-bool Clients::removeJsonConfig(const QString &path, QString *error)
-{
-    return removeJson(s_mcpServers, path, error, {});
-}
-
-bool Clients::writeFileConfig(const Client &client, const QString &path, const QString &permissionMode, QString *error)
-{
-    return writeFile(client, path, permissionMode, error, {});
-}
-
-bool Clients::removeFileConfig(const Client &client, const QString &path, QString *error)
-{
-    return removeFile(client, path, error, {});
-}
-
-bool Clients::runCliAdd(const QString &clientId, const QString &permissionMode)
-{
-    const Client *client = ClientCatalogue::find(clientId);
-    if (!client || client->format != Format::Cli)
-        return false;
-    if (!isValidPermissionMode(permissionMode)) {
+    if (!McpServer::isValidMode(permissionMode)) {
         m_lastError = QStringLiteral("The permission mode \"%1\" was refused: only lower-case letters and "
                                      "underscores are allowed.")
                           .arg(permissionMode);
         return false;
     }
-    const QString &program = client->executables.first();
-    if (!backUpCliFile(*client))
+    if (!backUpCliFile(client))
         return false;
     // A tool that refuses to overwrite an entry loses the old one first; its absence is fine, any
     // other failure stops here with the tool's own explanation.
-    if (client->cli.removeBeforeAdd && !runRemove(*client))
+    if (client.cli.removeBeforeAdd && !runRemove(client))
         return false;
-    return executeCli(program, client->cli.add + QStringList{QStringLiteral("--env"),
-                                                             s_modeVariable + QLatin1Char('=') + permissionMode,
-                                                             QStringLiteral("--"), s_program, s_serverName});
-}
-
-bool Clients::runCliRemove(const QString &clientId)
-{
-    const Client *client = ClientCatalogue::find(clientId);
-    if (!client || client->format != Format::Cli)
-        return false;
-    return backUpCliFile(*client) && runRemove(*client);
+    return runTool(client.executables.first(),
+                   client.cli.add + QStringList{QStringLiteral("--env"),
+                                                McpServer::modeVariable() + QLatin1Char('=') + permissionMode,
+                                                QStringLiteral("--"), McpServer::program(), McpServer::name()});
 }
 
 bool Clients::runRemove(const Client &client)
@@ -676,13 +451,8 @@ bool Clients::backUpCliFile(const Client &client)
     // Without the tool nothing runs, so nothing needs a copy; runTool reports the missing tool.
     if (findExecutable(client.executables.first()).isEmpty())
         return true;
-    const QString path = changedFilePath(client.id);
+    const QString path = ClientCatalogue::configPath(client.id);
     return path.isEmpty() || backUp(client.id, path, &m_lastError);
-}
-
-bool Clients::executeCli(const QString &program, const QStringList &args)
-{
-    return runTool(program, args, {});
 }
 
 bool Clients::runTool(const QString &program, const QStringList &args,

@@ -1,6 +1,7 @@
 #include "core/serverprobe.h"
 
 #include "base/processtree.h"
+#include "core/mcpserver.h"
 #include "version.h"
 
 #include <QCoreApplication>
@@ -243,7 +244,7 @@ bool ServerProbe::start(const QString &permissionMode)
     m_tickTimer.start();
     ++m_generation;
 
-    const QString uvx = QStandardPaths::findExecutable(QStringLiteral("uvx"));
+    const QString uvx = QStandardPaths::findExecutable(McpServer::program());
     if (uvx.isEmpty()) {
         QString path = qEnvironmentVariable("PATH");
         if (path.isEmpty())
@@ -259,10 +260,10 @@ bool ServerProbe::start(const QString &permissionMode)
     Server *server = m_server.get();
     QProcess &process = server->process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("GODOT_MCP_PERMISSION_MODE"), permissionMode);
+    environment.insert(McpServer::modeVariable(), permissionMode);
     process.setProcessEnvironment(environment);
     process.setProgram(uvx);
-    process.setArguments({QStringLiteral("tavrin")});
+    process.setArguments({McpServer::name()});
 
     connect(&process, &QProcess::started, this, [server] { server->startTree(); });
     connect(&process, &QProcess::readyReadStandardOutput, this, [this, server] {

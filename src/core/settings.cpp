@@ -1,6 +1,7 @@
 #include "core/settings.h"
 
 #include "base/jsonfile.h"
+#include "core/mcpserver.h"
 
 #include <QDateTime>
 #include <QDebug>
@@ -17,6 +18,7 @@ const QString s_firstRunDone = QStringLiteral("first_run_done");
 const QString s_windowGeometry = QStringLiteral("window_geometry");
 const QString s_trayNoticeShown = QStringLiteral("tray_notice_shown");
 const QString s_lastUpdateCheck = QStringLiteral("last_update_check");
+const QString s_serverTools = QStringLiteral("server_tool_count");
 constexpr int s_maxRecent = 10;
 
 QJsonArray withoutPath(QJsonArray list, const QString &path)
@@ -64,7 +66,7 @@ void Settings::load()
         break;
     }
     if (!m_data.contains(s_permissionMode))
-        m_data.insert(s_permissionMode, QStringLiteral("safe_edit"));
+        m_data.insert(s_permissionMode, McpServer::defaultMode());
     if (!m_data.contains(s_checkUpdates))
         m_data.insert(s_checkUpdates, true);
     if (!m_data.contains(s_recentProjects))
@@ -98,7 +100,7 @@ void Settings::save()
 QString Settings::permissionMode() const
 {
     const QJsonValue value = m_data.value(s_permissionMode);
-    return value.isString() ? value.toString() : QStringLiteral("safe_edit");
+    return value.isString() ? value.toString() : McpServer::defaultMode();
 }
 
 bool Settings::checkUpdates() const
@@ -126,14 +128,13 @@ void Settings::setPermissionMode(const QString &mode)
 {
     m_data.insert(s_permissionMode, mode);
     save();
-    emit changed();
+    emit permissionModeChanged(mode);
 }
 
 void Settings::setCheckUpdates(bool enabled)
 {
     m_data.insert(s_checkUpdates, enabled);
     save();
-    emit changed();
 }
 
 void Settings::addRecentProject(const QString &path, const QString &name)
@@ -148,21 +149,19 @@ void Settings::addRecentProject(const QString &path, const QString &name)
         list.removeLast();
     m_data.insert(s_recentProjects, list);
     save();
-    emit changed();
 }
 
 void Settings::removeRecentProject(const QString &path)
 {
     m_data.insert(s_recentProjects, withoutPath(recentProjects(), path));
     save();
-    emit changed();
 }
 
 void Settings::setActiveProject(const QString &path)
 {
     m_data.insert(s_activeProject, path);
     save();
-    emit changed();
+    emit activeProjectChanged(path);
 }
 
 void Settings::markFirstRunDone()
@@ -195,7 +194,6 @@ void Settings::setWindowGeometry(const QRect &geometry, bool maximized)
         return; // closing to the tray again and again writes nothing new
     m_data.insert(s_windowGeometry, stored);
     save();
-    emit changed();
 }
 
 bool Settings::trayNoticeShown() const
@@ -221,5 +219,19 @@ void Settings::setLastUpdateCheck(const QString &result, const QString &detail)
                               {QLatin1String("result"), result},
                               {QLatin1String("detail"), detail}});
     save();
-    emit changed();
+}
+
+int Settings::serverToolCount() const
+{
+    const QJsonValue value = m_data.value(s_serverTools);
+    return value.isDouble() ? value.toInt() : -1;
+}
+
+void Settings::setServerToolCount(int count)
+{
+    if (count == serverToolCount())
+        return;
+    m_data.insert(s_serverTools, count);
+    save();
+    emit serverToolCountChanged(count);
 }

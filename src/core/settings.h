@@ -43,9 +43,16 @@ public:
     // "failed") and "detail" (the version found, or the reason of the failure).
     [[nodiscard]] QJsonObject lastUpdateCheck() const;
     void setLastUpdateCheck(const QString &result, const QString &detail);
+    // How many tools the server listed at the last successful server test; -1 before the first.
+    [[nodiscard]] int serverToolCount() const;
+    void setServerToolCount(int count);
 
 signals:
-    void changed();
+    // On every setPermissionMode(), also with the mode already set: choosing a mode again applies
+    // it again.
+    void permissionModeChanged(const QString &mode);
+    void activeProjectChanged(const QString &path);
+    void serverToolCountChanged(int count);
 
 private:
     QJsonObject m_data;

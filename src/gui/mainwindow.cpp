@@ -1,10 +1,8 @@
 #include "gui/mainwindow.h"
 
-#include "core/addon.h"
-#include "core/clients.h"
 #include "core/godotproject.h"
-#include "core/prereqs.h"
 #include "core/settings.h"
+#include "core/setupmodel.h"
 #include "core/updater.h"
 #include "gui/downloaddialog.h"
 #include "gui/projectview.h"
@@ -42,8 +40,8 @@
 namespace {
 
 const QString s_logo = QStringLiteral(":/branding/tavrin.ico");
-const QString s_navColour = QStringLiteral("#8892a0");
-const QString s_navActiveColour = QStringLiteral("#6ba3e0");
+const QLatin1String s_navColour(Theme::Palette::TextDim);
+const QLatin1String s_navActiveColour(Theme::Palette::AccentLight);
 constexpr int s_navIconSize = 18;
 constexpr int s_toastMs = 3000;
 constexpr int s_startupCheckDelayMs = 1000;
@@ -76,9 +74,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     m_nam = new QNetworkAccessManager(this);
     m_settings = new Settings(this);
     placeWindow();
-    m_addon = new Addon(this);
-    m_clients = new Clients(this);
-    m_prereqs = new Prereqs(this);
+    m_setupModel = new SetupModel(m_settings, this);
     m_updater = new Updater(m_nam, QLatin1String(Tavrin::Version), this);
 
     // Parented from the start, so that the pages' widgets get their final style once instead of
@@ -103,8 +99,8 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     contentLayout->addWidget(m_stack);
 
     m_projectView = new ProjectView(m_settings);
-    m_setupView = new SetupView(m_settings, m_addon, m_clients, m_prereqs);
-    m_settingsView = new SettingsView(m_settings, m_updater);
+    m_setupView = new SetupView(m_setupModel);
+    m_settingsView = new SettingsView(m_settings);
     m_stack->addWidget(m_projectView);
     m_stack->addWidget(m_setupView);
     m_stack->addWidget(m_settingsView);
@@ -119,7 +115,6 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     connect(m_projectView, &ProjectView::projectSelected, this, &MainWindow::onProjectSelected);
     connect(m_setupView, &SetupView::showToast, this, &MainWindow::toast);
     connect(m_settingsView, &SettingsView::showToast, this, &MainWindow::toast);
-    connect(m_settingsView, &SettingsView::permissionModeChanged, m_setupView, &SetupView::syncPermissionMode);
     connect(m_settingsView, &SettingsView::updateCheckRequested, this, [this] { checkForUpdates(true); });
     connect(m_updater, &Updater::updateChecked, this, &MainWindow::onUpdateChecked);
     connect(m_updater, &Updater::checkFailed, this, &MainWindow::onUpdateCheckFailed);
@@ -223,7 +218,7 @@ void MainWindow::buildSidebar(QWidget *sidebar)
     auto *logo = new QLabel;
     logo->setPixmap(QIcon(s_logo).pixmap(QSize(30, 30), devicePixelRatio()));
     logo->setFixedSize(30, 30);
-    logo->setStyleSheet(QStringLiteral("background: transparent;"));
+    Theme::setClass(logo, "icon");
     brandRow->addWidget(logo);
     auto *brand = new QLabel(QLatin1String(Tavrin::AppName));
     brand->setObjectName(QStringLiteral("sidebarBrand"));
@@ -262,8 +257,8 @@ void MainWindow::switchView(int index)
         button->style()->unpolish(button);
         button->style()->polish(button);
     }
-    // The Projects page was built with the window; later it is rebuilt each time it is shown, so
-    // that its badges follow what the Setup page installed or removed.
+    // The Projects page was filled with the window; later it is refreshed each time it is shown,
+    // so that its badges follow what the Setup page installed or removed.
     if (index == ProjectsPage && isVisible())
         m_projectView->refresh();
     else if (index == SetupPage)
@@ -274,9 +269,10 @@ void MainWindow::switchView(int index)
 
 void MainWindow::onProjectSelected(const QString &path)
 {
-    // Only an older addon is announced: a newer one than this app ships is left alone.
-    const AddonStatus status = m_addon->status(path);
-    if (status.installed && status.updateAvailable)
+    // Only an older addon is announced: a newer one than this app ships is left alone. The model
+    // has read the project's addon: the project became the active one before this was called.
+    const AddonStatus &status = m_setupModel->addon();
+    if (m_setupModel->project() == path && status.installed && status.updateAvailable)
         toast(tr("Addon update available for %1: v%2").arg(GodotProject::displayName(path), status.bundledVersion),
               Toast::Info);
     switchView(SetupPage);
@@ -389,21 +385,26 @@ void MainWindow::showWelcome()
     auto *logo = new QLabel;
     logo->setPixmap(QIcon(s_logo).pixmap(QSize(48, 48), devicePixelRatio()));
     logo->setFixedSize(48, 48);
-    logo->setStyleSheet(QStringLiteral("background: transparent;"));
+    Theme::setClass(logo, "icon");
     logoRow->addStretch();
     logoRow->addWidget(logo);
     logoRow->addStretch();
     layout->addLayout(logoRow);
 
-    auto *title = new QLabel(dialog->windowTitle());
+    QLabel *title = Theme::classedLabel(dialog->windowTitle(), "welcome-title");
     title->setAlignment(Qt::AlignCenter);
-    title->setStyleSheet(QStringLiteral("font-size: 20px; font-weight: bold; background: transparent;"));
     layout->addWidget(title);
 
-    auto *subtitle = new QLabel(tr("MCP server for Godot 4.x — 345 tools for AI-powered development"));
+    // With the number of tools the last server test found, where one ran.
+    const int tools = m_settings->serverToolCount();
+    QLabel *subtitle = Theme::classedLabel(
+        tools < 0 ? tr("MCP server for Godot 4.x — tools for AI-powered development")
+                  : tr("MCP server for Godot 4.x — %1 for AI-powered development")
+                        .arg(tools == 1 ? tr("1 tool") : tr("%1 tools").arg(tools)),
+        "welcome-subtitle");
+    subtitle->setObjectName(QStringLiteral("welcomeSubtitle"));
     subtitle->setAlignment(Qt::AlignCenter);
     subtitle->setWordWrap(true);
-    subtitle->setStyleSheet(QStringLiteral("color: %1; background: transparent;").arg(QLatin1String("#8892a0")));
     layout->addWidget(subtitle);
     layout->addSpacing(8);
 
@@ -412,24 +413,18 @@ void MainWindow::showWelcome()
     for (int i = 0; i < 2; ++i) {
         auto *row = new QHBoxLayout;
         row->setSpacing(12);
-        auto *number = new QLabel(QString::number(i + 1));
+        QLabel *number = Theme::classedLabel(QString::number(i + 1), "step-number");
         number->setFixedSize(28, 28);
         number->setAlignment(Qt::AlignCenter);
-        number->setStyleSheet(
-            QStringLiteral("background: %1; color: #ffffff; border-radius: 14px; font-weight: bold; font-size: 13px;")
-                .arg(QLatin1String("#4d8fd1")));
         row->addWidget(number);
-        auto *text = new QLabel(steps[i]);
-        text->setStyleSheet(QStringLiteral("font-size: 14px; background: transparent;"));
+        QLabel *text = Theme::classedLabel(steps[i], "step-text");
         text->setWordWrap(true);
         row->addWidget(text, 1);
         layout->addLayout(row);
     }
 
     layout->addStretch();
-    auto *start = new QPushButton(tr("Get Started"));
-    Theme::setClass(start, "primary");
-    start->setCursor(Qt::PointingHandCursor);
+    QPushButton *start = Theme::classedButton(tr("Get Started"), "primary");
     start->setMinimumHeight(40);
     connect(start, &QPushButton::clicked, dialog, [this, dialog] {
         m_settings->markFirstRunDone();
@@ -437,6 +432,6 @@ void MainWindow::showWelcome()
     });
     layout->addWidget(start);
 
-    dialog->setStyleSheet(Theme::STYLE_SHEET);
+    dialog->setStyleSheet(Theme::styleSheet());
     dialog->open();
 }

@@ -7,18 +7,17 @@ class QNetworkAccessManager;
 class QPushButton;
 class QStackedWidget;
 class QSystemTrayIcon;
-class Addon;
-class Clients;
-class Prereqs;
 class ProjectView;
 class SettingsView;
 class Settings;
+class SetupModel;
 class SetupView;
 class Updater;
 struct UpdateInfo;
 
-// The one top-level window: owns the services and pages, the sidebar, the welcome dialog,
-// the update prompt and the tray icon.
+// The one top-level window: owns the settings, the Setup model, the updater and the pages, the
+// sidebar, the welcome dialog, the update prompt and the tray icon. The first frame needs only the
+// sidebar and the Projects page; the other pages build their content when first shown.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -48,9 +47,7 @@ private:
 
     QNetworkAccessManager *m_nam = nullptr;
     Settings *m_settings = nullptr;
-    Addon *m_addon = nullptr;
-    Clients *m_clients = nullptr;
-    Prereqs *m_prereqs = nullptr;
+    SetupModel *m_setupModel = nullptr;
     Updater *m_updater = nullptr;
     QList<QPushButton *> m_navButtons;
     QStackedWidget *m_stack = nullptr;

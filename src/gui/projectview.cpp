@@ -4,7 +4,6 @@
 #include "core/godotproject.h"
 #include "core/settings.h"
 #include "gui/widgets/elidedlabel.h"
-#include "gui/widgets/focuskeeper.h"
 #include "gui/widgets/icons.h"
 #include "gui/widgets/theme.h"
 #include "version.h"
@@ -72,11 +71,10 @@ ProjectView::ProjectView(Settings *settings, QWidget *parent)
         classedLabel(tr("Select a Godot project to configure %1.").arg(QLatin1String(Tavrin::AppName)), "subtitle"));
 
     auto *buttonRow = new QHBoxLayout;
-    auto *selectButton = new QPushButton(tr("  Select Project Folder"));
-    Theme::setClass(selectButton, "primary");
-    selectButton->setIcon(QIcon(Icons::icon(Icons::FOLDER_PLUS, QStringLiteral("#ffffff"), 18, devicePixelRatio())));
+    auto *selectButton = Theme::classedButton(tr("  Select Project Folder"), "primary");
+    selectButton->setIcon(
+        QIcon(Icons::icon(Icons::FOLDER_PLUS, QLatin1String(Theme::Palette::OnAccent), 18, devicePixelRatio())));
     selectButton->setIconSize(QSize(18, 18));
-    selectButton->setCursor(Qt::PointingHandCursor);
     connect(selectButton, &QPushButton::clicked, this, &ProjectView::selectProject);
     buttonRow->addWidget(selectButton);
     buttonRow->addStretch();
@@ -94,11 +92,16 @@ ProjectView::ProjectView(Settings *settings, QWidget *parent)
     m_listLayout = new QVBoxLayout(listWidget);
     m_listLayout->setContentsMargins(0, 0, 0, 0);
     m_listLayout->setSpacing(8);
+    m_empty = classedLabel(tr("No recent projects. Select a folder to get started."), "dim", listWidget);
+    m_listLayout->addWidget(m_empty);
     m_listLayout->addStretch();
     scroll->setWidget(listWidget);
     layout->addWidget(scroll, 1);
 
-    buildRecentList();
+    // Every card shows the same two drawings.
+    m_folderIcon = Icons::icon(Icons::FOLDER, QLatin1String(Theme::Palette::Accent), 22, devicePixelRatio());
+    m_removeIcon = Icons::icon(Icons::CLOSE, QLatin1String(Theme::Palette::Text), 18, devicePixelRatio());
+    refresh();
 }
 
 void ProjectView::setFolderChooser(FolderChooser chooser)
@@ -108,113 +111,141 @@ void ProjectView::setFolderChooser(FolderChooser chooser)
 
 void ProjectView::refresh()
 {
-    buildRecentList();
+    const QJsonArray recent = m_settings->recentProjects();
+    QList<QFrame *> old = m_cards;
+    m_cards.clear();
+    QList<QFrame *> order;
+    for (const QJsonValue &value : recent) {
+        const QJsonObject entry = value.toObject();
+        const QString path = entry.value(QLatin1String("path")).toString();
+        // The same project keeps its card.
+        QFrame *card = nullptr;
+        for (qsizetype i = 0; i < old.size() && !card; ++i) {
+            if (old.at(i)->property("projectPath").toString() == path)
+                card = old.takeAt(i);
+        }
+        if (!card)
+            card = makeCard(path);
+        showCard(card, entry.value(QLatin1String("name")).toString());
+        m_cards << card;
+    }
+    for (QFrame *gone : std::as_const(old)) {
+        m_listLayout->removeWidget(gone);
+        gone->hide();
+        gone->deleteLater();
+    }
+    // In the settings' order, above the trailing stretch; Tab goes down the list the same way.
+    QWidget *previous = nullptr;
+    for (int i = 0; i < m_cards.size(); ++i) {
+        QFrame *card = m_cards.at(i);
+        if (m_listLayout->indexOf(card) != i + 1) {
+            m_listLayout->removeWidget(card);
+            m_listLayout->insertWidget(i + 1, card);
+        }
+        for (QPushButton *button : card->findChildren<QPushButton *>()) {
+            if (previous)
+                QWidget::setTabOrder(previous, button);
+            previous = button;
+        }
+    }
+    m_empty->setVisible(m_cards.isEmpty());
 }
 
-void ProjectView::buildRecentList()
+QFrame *ProjectView::makeCard(const QString &path)
 {
-    const FocusKeeper focus(this);
-    while (m_listLayout->count() > 1) {
-        QLayoutItem *item = m_listLayout->takeAt(0);
-        if (QWidget *widget = item->widget()) {
-            // Gone from view at once, even though deletion waits for the event loop.
-            widget->hide();
-            widget->deleteLater();
-        }
-        delete item;
+    auto *card = new QFrame(m_listLayout->parentWidget());
+    Theme::setClass(card, "project-card");
+    card->setProperty("projectPath", path);
+    card->installEventFilter(this);
+    auto *row = new QHBoxLayout(card);
+    row->setContentsMargins(14, 10, 14, 10);
+
+    auto *icon = new QLabel(card);
+    icon->setPixmap(m_folderIcon);
+    icon->setFixedSize(28, 28);
+    Theme::setClass(icon, "icon");
+    row->addWidget(icon);
+
+    auto *textColumn = new QVBoxLayout;
+    textColumn->setSpacing(2);
+    auto *nameLabel = new ElidedLabel(QString(), card, Qt::ElideRight);
+    nameLabel->setObjectName(QStringLiteral("projectName"));
+    Theme::setClass(nameLabel, "card-title");
+    textColumn->addWidget(nameLabel);
+    auto *pathLabel = new ElidedLabel(path, card);
+    Theme::setClass(pathLabel, "mono");
+    textColumn->addWidget(pathLabel);
+    row->addLayout(textColumn, 1);
+
+    auto *badge = new QLabel(card);
+    badge->setObjectName(QStringLiteral("projectBadge"));
+    badge->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed); // the path gives way, not the badge
+    row->addWidget(badge);
+
+    auto *removeButton = new QPushButton(card);
+    Theme::setClass(removeButton, "icon-button");
+    removeButton->setIcon(QIcon(m_removeIcon));
+    removeButton->setIconSize(QSize(18, 18));
+    removeButton->setFixedSize(32, 32);
+    removeButton->setAccessibleName(tr("Remove from recent projects"));
+    removeButton->setToolTip(tr("Remove from recent"));
+    removeButton->setCursor(Qt::PointingHandCursor);
+    connect(removeButton, &QPushButton::clicked, this, [this, card] { removeProject(card); });
+    row->addWidget(removeButton);
+
+    auto *openButton = Theme::classedButton(tr("Open"), "secondary", card);
+    openButton->setObjectName(QStringLiteral("projectOpen"));
+    connect(openButton, &QPushButton::clicked, this, [this, card] {
+        openProject(card->property("projectPath").toString(), card->property("projectName").toString());
+    });
+    row->addWidget(openButton);
+    return card;
+}
+
+void ProjectView::showCard(QFrame *card, const QString &storedName)
+{
+    const QString path = card->property("projectPath").toString();
+    const bool folderExists = !path.isEmpty() && QFileInfo(path).isDir();
+    const bool openable = GodotProject::isProject(path);
+    QString name = openable ? GodotProject::displayName(path) : storedName;
+    if (name.isEmpty())
+        name = QDir(path).dirName();
+    card->setProperty("projectName", name);
+    card->setProperty("openable", openable);
+    card->setCursor(openable ? Qt::PointingHandCursor : Qt::ArrowCursor);
+    card->findChild<ElidedLabel *>(QStringLiteral("projectName"))->setFullText(name);
+
+    Badge badge;
+    if (!folderExists)
+        badge = {"badge-error", tr("Folder not found"), tr("%1 no longer exists").arg(path)};
+    else if (!openable)
+        badge = {"badge-error", tr("Not a Godot project"), tr("%1 has no project.godot").arg(path)};
+    else
+        badge = addonBadge(Addon().status(path));
+    auto *label = card->findChild<QLabel *>(QStringLiteral("projectBadge"));
+    label->setText(badge.text);
+    label->setToolTip(badge.toolTip);
+    Theme::setClass(label, badge.cls);
+    label->setVisible(!badge.text.isEmpty());
+
+    auto *open = card->findChild<QPushButton *>(QStringLiteral("projectOpen"));
+    open->setEnabled(openable);
+    open->setAccessibleName(tr("Open %1").arg(name));
+}
+
+void ProjectView::removeProject(QFrame *card)
+{
+    // The focus moves to the same button of the card that takes this one's place (or of the one
+    // above, for the last), not to whatever follows in the window.
+    const qsizetype index = m_cards.indexOf(card);
+    const QList<QPushButton *> buttons = card->findChildren<QPushButton *>();
+    const qsizetype focused = buttons.indexOf(qobject_cast<QPushButton *>(window()->focusWidget()));
+    m_settings->removeRecentProject(card->property("projectPath").toString());
+    if (focused >= 0 && m_cards.size() > 1) {
+        QFrame *next = m_cards.at(index + 1 < m_cards.size() ? index + 1 : index - 1);
+        next->findChildren<QPushButton *>().value(focused)->setFocus(Qt::OtherFocusReason);
     }
-
-    const QJsonArray recent = m_settings->recentProjects();
-    if (recent.isEmpty()) {
-        m_listLayout->insertWidget(0, classedLabel(tr("No recent projects. Select a folder to get started."), "dim"));
-        focus.restore();
-        return;
-    }
-
-    const Addon addon;
-    // Every card shows the same two drawings: render each once per rebuild.
-    const QPixmap folderIcon = Icons::icon(Icons::FOLDER, QStringLiteral("#4d8fd1"), 22, devicePixelRatio());
-    const QIcon removeIcon(Icons::icon(Icons::CLOSE, QStringLiteral("#e0e4ea"), 18, devicePixelRatio()));
-    for (int i = 0; i < recent.size(); ++i) {
-        const QJsonObject entry = recent.at(i).toObject();
-        const QString path = entry.value(QLatin1String("path")).toString();
-        const bool folderExists = !path.isEmpty() && QFileInfo(path).isDir();
-        const bool openable = GodotProject::isProject(path);
-        QString name = openable ? GodotProject::displayName(path) : entry.value(QLatin1String("name")).toString();
-        if (name.isEmpty())
-            name = QDir(path).dirName();
-        const QString group = QLatin1String("project:") + path;
-
-        // Parents from the start: a widget with its own style sheet that is reparented later has
-        // its style rebuilt at every move, which made up most of a rebuild's cost.
-        auto *card = new QFrame(m_listLayout->parentWidget());
-        Theme::setClass(card, "project-card");
-        card->setProperty("projectPath", path);
-        card->setProperty("projectName", name);
-        card->setProperty("openable", openable);
-        if (openable)
-            card->setCursor(Qt::PointingHandCursor);
-        card->installEventFilter(this);
-        auto *row = new QHBoxLayout(card);
-        row->setContentsMargins(14, 10, 14, 10);
-
-        auto *icon = new QLabel(card);
-        icon->setPixmap(folderIcon);
-        icon->setFixedSize(28, 28);
-        icon->setStyleSheet(QStringLiteral("background: transparent;"));
-        row->addWidget(icon);
-
-        auto *textColumn = new QVBoxLayout;
-        textColumn->setSpacing(2);
-        auto *nameLabel = new ElidedLabel(name, card, Qt::ElideRight);
-        nameLabel->setStyleSheet(QStringLiteral("font-weight: 600; font-size: 14px; background: transparent;"));
-        textColumn->addWidget(nameLabel);
-        auto *pathLabel = new ElidedLabel(path, card);
-        Theme::setClass(pathLabel, "mono");
-        textColumn->addWidget(pathLabel);
-        row->addLayout(textColumn, 1);
-
-        Badge badge;
-        if (!folderExists)
-            badge = {"badge-error", tr("Folder not found"), tr("%1 no longer exists").arg(path)};
-        else if (!openable)
-            badge = {"badge-error", tr("Not a Godot project"), tr("%1 has no project.godot").arg(path)};
-        else
-            badge = addonBadge(addon.status(path));
-        if (!badge.text.isEmpty()) {
-            QLabel *label = classedLabel(badge.text, badge.cls, card);
-            label->setToolTip(badge.toolTip);
-            label->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed); // the path gives way, not the badge
-            row->addWidget(label);
-        }
-
-        auto *removeButton = new QPushButton(card);
-        Theme::setClass(removeButton, "icon-button");
-        removeButton->setIcon(removeIcon);
-        removeButton->setIconSize(QSize(18, 18));
-        removeButton->setFixedSize(32, 32);
-        removeButton->setAccessibleName(tr("Remove from recent projects"));
-        removeButton->setToolTip(tr("Remove from recent"));
-        removeButton->setCursor(Qt::PointingHandCursor);
-        FocusKeeper::setKey(removeButton, QLatin1String("remove:") + path, group);
-        connect(removeButton, &QPushButton::clicked, this, [this, path] {
-            m_settings->removeRecentProject(path);
-            buildRecentList();
-        });
-        row->addWidget(removeButton);
-
-        auto *openButton = new QPushButton(tr("Open"), card);
-        Theme::setClass(openButton, "secondary");
-        openButton->setCursor(Qt::PointingHandCursor);
-        openButton->setEnabled(openable);
-        openButton->setAccessibleName(tr("Open %1").arg(name));
-        FocusKeeper::setKey(openButton, QLatin1String("open:") + path, group);
-        connect(openButton, &QPushButton::clicked, this, [this, path, name] { openProject(path, name); });
-        row->addWidget(openButton);
-
-        m_listLayout->insertWidget(i, card);
-    }
-    focus.restore();
+    refresh();
 }
 
 void ProjectView::selectProject()
@@ -235,7 +266,7 @@ void ProjectView::selectProject()
             m_settings->addRecentProject(path, GodotProject::displayName(path));
             m_settings->setActiveProject(path);
             emit projectSelected(path);
-            buildRecentList();
+            refresh();
             return;
         }
         // Refused before it becomes the active project; the dialog opens again where the user was.
@@ -250,7 +281,7 @@ void ProjectView::selectProject()
 void ProjectView::openProject(const QString &path, const QString &name)
 {
     if (!GodotProject::isProject(path)) {
-        buildRecentList(); // gone since the list was drawn: the card now says so
+        refresh(); // gone since the list was drawn: the card now says so
         return;
     }
     m_settings->setActiveProject(path);

@@ -1,21 +1,26 @@
 #pragma once
 
+#include <QList>
+#include <QPixmap>
 #include <QWidget>
 
 #include <functional>
 
+class QFrame;
+class QLabel;
 class QVBoxLayout;
 class Settings;
 
-// The Projects page: choose a Godot project folder and reopen recent ones.
+// The Projects page: choose a Godot project folder and reopen recent ones. The list of recent
+// projects is updated in place: a card stays the same widget for as long as its project is listed.
 class ProjectView : public QWidget
 {
     Q_OBJECT
 public:
-    ProjectView(Settings *settings, QWidget *parent = nullptr);
+    explicit ProjectView(Settings *settings, QWidget *parent = nullptr);
 
+    // Shows the recent projects as the settings hold them, with each addon as it is now.
     void refresh();
-    void buildRecentList();
     void selectProject();
 
     // Asks the user for a folder, starting at the given one; empty when cancelled. By default the
@@ -30,9 +35,16 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    [[nodiscard]] QFrame *makeCard(const QString &path);
+    void showCard(QFrame *card, const QString &storedName);
     void openProject(const QString &path, const QString &name);
+    void removeProject(QFrame *card);
 
     Settings *m_settings;
     QVBoxLayout *m_listLayout = nullptr;
+    QLabel *m_empty = nullptr;
+    QList<QFrame *> m_cards; // in list order
+    QPixmap m_folderIcon;
+    QPixmap m_removeIcon;
     FolderChooser m_chooseFolder;
 };

@@ -2,10 +2,10 @@
 
 #include "base/logger.h"
 #include "core/backups.h"
+#include "core/mcpserver.h"
 #include "core/settings.h"
-#include "core/updater.h"
-#include "gui/widgets/focuskeeper.h"
 #include "gui/widgets/theme.h"
+#include "gui/widgets/toast.h"
 #include "version.h"
 
 #include <QCheckBox>
@@ -26,6 +26,7 @@
 
 namespace {
 
+using Theme::classedButton;
 using Theme::classedLabel;
 
 QFrame *card(int spacing, QVBoxLayout **layout)
@@ -35,14 +36,6 @@ QFrame *card(int spacing, QVBoxLayout **layout)
     *layout = new QVBoxLayout(frame);
     (*layout)->setSpacing(spacing);
     return frame;
-}
-
-QPushButton *classedButton(const QString &text, const char *cls)
-{
-    auto *button = new QPushButton(text);
-    Theme::setClass(button, cls);
-    button->setCursor(Qt::PointingHandCursor);
-    return button;
 }
 
 // "Last checked: <when> — <outcome>", from the record the main window keeps of each check.
@@ -63,40 +56,51 @@ QString lastCheckText(const QJsonObject &check)
     return QObject::tr("Last checked: %1 — %2").arg(QLocale().toString(when, QLocale::ShortFormat), outcome);
 }
 
+// What the server is, with the number of tools the last server test found, where one ran.
+QString aboutText(int tools)
+{
+    if (tools < 0)
+        return QObject::tr("MCP server for Godot 4.x.");
+    return tools == 1 ? QObject::tr("MCP server for Godot 4.x with 1 tool.")
+                      : QObject::tr("MCP server for Godot 4.x with %1 tools.").arg(tools);
+}
+
 } // namespace
 
-SettingsView::SettingsView(Settings *settings, Updater *updater, QWidget *parent)
-    : QWidget(parent), m_settings(settings), m_updater(updater)
+SettingsView::SettingsView(Settings *settings, QWidget *parent) : QWidget(parent), m_settings(settings)
 {
-    m_rootLayout = new QVBoxLayout(this);
-    m_rootLayout->setContentsMargins(0, 0, 0, 0);
-    buildUI();
+    auto *root = new QVBoxLayout(this);
+    root->setContentsMargins(0, 0, 0, 0);
+}
+
+void SettingsView::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    build();
 }
 
 void SettingsView::refresh()
 {
-    buildUI();
+    build();
+    showMode();
+    m_autoCheck->setChecked(m_settings->checkUpdates()); // before connecting in build(): never writes
+    m_lastCheck->setText(lastCheckText(m_settings->lastUpdateCheck()));
+    m_about->setText(aboutText(m_settings->serverToolCount()));
 }
 
-void SettingsView::buildUI()
+void SettingsView::build()
 {
-    const FocusKeeper focus(this);
-    if (m_scroll) {
-        m_rootLayout->removeWidget(m_scroll);
-        m_scroll->hide();
-        m_scroll->deleteLater();
-        m_scroll = nullptr;
-    }
-
+    if (m_scroll)
+        return;
     // The content is attached before it is filled: widgets then get their style once, where they
     // end up, instead of again when a finished tree is moved into the page.
-    m_scroll = new QScrollArea;
+    m_scroll = new QScrollArea(this);
     m_scroll->setWidgetResizable(true);
     m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff); // everything wraps or elides
     m_scroll->setFocusPolicy(Qt::NoFocus);                          // its controls are the Tab stops
     auto *content = new QWidget;
     m_scroll->setWidget(content);
-    m_rootLayout->addWidget(m_scroll);
+    layout()->addWidget(m_scroll);
     auto *layout = new QVBoxLayout(content);
     layout->setContentsMargins(40, 32, 40, 32);
     layout->setSpacing(24);
@@ -113,40 +117,40 @@ void SettingsView::buildUI()
     permissionLayout->addWidget(permissionText);
 
     auto *toggleRow = new QHBoxLayout;
-    const QString currentMode = m_settings->permissionMode();
-    const std::pair<QString, QString> modes[] = {{QStringLiteral("safe_edit"), tr("Safe Edit")},
-                                                 {QStringLiteral("full_control"), tr("Full Control")}};
-    for (const auto &[mode, label] : modes) {
-        auto *toggle = classedButton(label, "toggle");
-        toggle->setProperty("active", mode == currentMode ? QLatin1String("true") : QLatin1String("false"));
-        connect(toggle, &QPushButton::clicked, this, [this, mode = mode, label = label] {
-            m_settings->setPermissionMode(mode);
-            emit permissionModeChanged(mode);
-            emit showToast(tr("Permission mode: %1").arg(label), 0);
-            buildUI();
+    for (const McpServer::Mode &mode : McpServer::modes()) {
+        QPushButton *toggle = classedButton(mode.name, "toggle");
+        connect(toggle, &QPushButton::clicked, this, [this, mode] {
+            // The Setup model hears of it from the settings and re-registers the clients.
+            m_settings->setPermissionMode(mode.value);
+            emit showToast(tr("Permission mode: %1").arg(mode.name), Toast::Info);
         });
         toggleRow->addWidget(toggle);
+        m_toggles << toggle;
     }
     permissionLayout->addLayout(toggleRow);
+    connect(m_settings, &Settings::permissionModeChanged, this, &SettingsView::showMode);
 
     // Updates
     layout->addWidget(classedLabel(tr("UPDATES"), "section-title"));
     QVBoxLayout *updatesLayout = nullptr;
     layout->addWidget(card(12, &updatesLayout));
-    auto *autoCheck = new QCheckBox(tr("Check for updates automatically"));
-    autoCheck->setChecked(m_settings->checkUpdates()); // before connecting: building never writes the file
-    connect(autoCheck, &QCheckBox::toggled, this, [this](bool on) { m_settings->setCheckUpdates(on); });
-    updatesLayout->addWidget(autoCheck);
-    auto *checkNow = classedButton(tr("Check Now"), "secondary");
+    m_autoCheck = new QCheckBox(tr("Check for updates automatically"));
+    m_autoCheck->setChecked(m_settings->checkUpdates()); // before connecting: building never writes the file
+    connect(m_autoCheck, &QCheckBox::toggled, this, [this](bool on) {
+        if (on != m_settings->checkUpdates())
+            m_settings->setCheckUpdates(on);
+    });
+    updatesLayout->addWidget(m_autoCheck);
+    QPushButton *checkNow = classedButton(tr("Check Now"), "secondary");
     connect(checkNow, &QPushButton::clicked, this, [this] {
-        emit showToast(tr("Checking for updates..."), 0);
+        emit showToast(tr("Checking for updates..."), Toast::Info);
         emit updateCheckRequested();
     });
     updatesLayout->addWidget(checkNow, 0, Qt::AlignLeft); // natural width, like the buttons beside it
-    QLabel *lastCheck = classedLabel(lastCheckText(m_settings->lastUpdateCheck()), "dim");
-    lastCheck->setObjectName(QStringLiteral("lastUpdateCheck"));
-    lastCheck->setWordWrap(true); // a failure's reason can be long
-    updatesLayout->addWidget(lastCheck);
+    m_lastCheck = classedLabel(QString(), "dim");
+    m_lastCheck->setObjectName(QStringLiteral("lastUpdateCheck"));
+    m_lastCheck->setWordWrap(true); // a failure's reason can be long
+    updatesLayout->addWidget(m_lastCheck);
 
     // Backups
     layout->addWidget(classedLabel(tr("BACKUPS"), "section-title"));
@@ -163,11 +167,12 @@ void SettingsView::buildUI()
     backupsPath->setObjectName(QStringLiteral("backupsFolder"));
     backupsPath->setTextInteractionFlags(Qt::TextSelectableByMouse);
     backupsLayout->addWidget(backupsPath);
-    auto *openBackups = classedButton(tr("Open Backups Folder"), "secondary");
+    QPushButton *openBackups = classedButton(tr("Open Backups Folder"), "secondary");
     connect(openBackups, &QPushButton::clicked, this, [this] {
         const QString folder = Backups::backupsFolder();
         if (!QFileInfo(folder).isDir())
-            emit showToast(tr("No backups yet: Tavrin makes the first before it changes a client's configuration."), 0);
+            emit showToast(tr("No backups yet: Tavrin makes the first before it changes a client's configuration."),
+                           Toast::Info);
         else
             openUrl(QUrl::fromLocalFile(folder), QDir::toNativeSeparators(folder));
     });
@@ -177,17 +182,19 @@ void SettingsView::buildUI()
     layout->addWidget(classedLabel(tr("ABOUT"), "section-title"));
     QVBoxLayout *aboutLayout = nullptr;
     layout->addWidget(card(8, &aboutLayout));
-    auto *versionLabel =
-        new QLabel(tr("%1 v%2").arg(QLatin1String(Tavrin::DisplayName), QLatin1String(Tavrin::Version)));
-    versionLabel->setStyleSheet(QStringLiteral("font-weight: 600; background: transparent;"));
-    aboutLayout->addWidget(versionLabel);
-    aboutLayout->addWidget(classedLabel(tr("MCP server for Godot 4.x with 345 tools."), "dim"));
+    aboutLayout->addWidget(
+        classedLabel(tr("%1 v%2").arg(QLatin1String(Tavrin::DisplayName), QLatin1String(Tavrin::Version)), "item-name"));
+    m_about = classedLabel(QString(), "dim");
+    m_about->setObjectName(QStringLiteral("aboutServer"));
+    aboutLayout->addWidget(m_about);
+    connect(m_settings, &Settings::serverToolCountChanged, m_about,
+            [this](int tools) { m_about->setText(aboutText(tools)); });
 
     auto *linkRow = new QHBoxLayout;
     const std::pair<QString, const char *> links[] = {
         {tr("Website"), Tavrin::WebsiteUrl}, {tr("GitHub"), Tavrin::GitHubUrl}, {tr("Documentation"), Tavrin::DocsUrl}};
     for (const auto &[label, url] : links) {
-        auto *button = classedButton(label, "ghost");
+        QPushButton *button = classedButton(label, "ghost");
         const QUrl target(QString::fromLatin1(url));
         connect(button, &QPushButton::clicked, this, [this, target] { openUrl(target, target.toString()); });
         linkRow->addWidget(button);
@@ -203,7 +210,7 @@ void SettingsView::buildUI()
     logPath->setAccessibleName(tr("Log file"));
     logPath->setCursorPosition(0);
     logRow->addWidget(logPath, 1);
-    auto *openLog = classedButton(tr("Open Log File"), "ghost");
+    QPushButton *openLog = classedButton(tr("Open Log File"), "ghost");
     connect(openLog, &QPushButton::clicked, this, [this] {
         const QFileInfo log(Logger::logFilePath());
         const QString target = log.exists() ? log.absoluteFilePath() : log.absolutePath();
@@ -213,11 +220,28 @@ void SettingsView::buildUI()
     aboutLayout->addLayout(logRow);
 
     layout->addStretch();
-    focus.restore();
+    refresh();
+    // At once and whole, also when built while the page is being shown.
+    m_scroll->show();
+}
+
+void SettingsView::showMode()
+{
+    const QString current = m_settings->permissionMode();
+    const QList<McpServer::Mode> &modes = McpServer::modes();
+    for (int i = 0; i < m_toggles.size(); ++i) {
+        QPushButton *toggle = m_toggles.at(i);
+        const QString active = modes.at(i).value == current ? QStringLiteral("true") : QStringLiteral("false");
+        if (toggle->property("active").toString() == active)
+            continue;
+        toggle->setProperty("active", active);
+        toggle->style()->unpolish(toggle);
+        toggle->style()->polish(toggle);
+    }
 }
 
 void SettingsView::openUrl(const QUrl &url, const QString &what)
 {
     if (!QDesktopServices::openUrl(url))
-        emit showToast(tr("Could not open %1: no program to open it was found").arg(what), 2);
+        emit showToast(tr("Could not open %1: no program to open it was found").arg(what), Toast::Error);
 }

@@ -13,7 +13,7 @@
 
 using Perms = QFileDevice::Permissions;
 Q_DECLARE_METATYPE(Backups::Content)
-Q_DECLARE_METATYPE(Backups::Syntax)
+Q_DECLARE_METATYPE(ClientCatalogue::Syntax)
 
 namespace {
 
@@ -57,7 +57,7 @@ QMap<QString, QByteArray> snapshot()
 }
 
 // A row of listTellsWhatEachHolds: what `bytes` read in `syntax` hold.
-void held(const char *name, Backups::Syntax syntax, const QByteArray &bytes, Backups::Content content,
+void held(const char *name, ClientCatalogue::Syntax syntax, const QByteArray &bytes, Backups::Content content,
           const QString &mode = {}, const QStringList &serversPath = {"mcpServers"}, const QString &envKey = "env")
 {
     QTest::newRow(name) << syntax << serversPath << envKey << bytes << content << mode;
@@ -364,7 +364,7 @@ private slots:
     void listTellsWhatEachHolds_data()
     {
         using C = Backups::Content;
-        using S = Backups::Syntax;
+        using S = ClientCatalogue::Syntax;
         QTest::addColumn<S>("syntax");
         QTest::addColumn<QStringList>("serversPath");
         QTest::addColumn<QString>("envKey");
@@ -431,7 +431,7 @@ private slots:
     }
     void listTellsWhatEachHolds()
     {
-        QFETCH(Backups::Syntax, syntax);
+        QFETCH(ClientCatalogue::Syntax, syntax);
         QFETCH(QStringList, serversPath);
         QFETCH(QString, envKey);
         QFETCH(QByteArray, bytes);
@@ -441,21 +441,15 @@ private slots:
         QVERIFY(writeConfig(source, bytes));
         Backups backups;
         QVERIFY(backups.backup(QStringLiteral("some-client"), source));
-        const QList<Backups::Backup> listed =
-            backups.list(QStringLiteral("some-client"), {syntax, serversPath, envKey, {}});
+        ClientCatalogue::FileLayout layout{syntax, serversPath, {}};
+        layout.entry.envKey = envKey;
+        const QList<Backups::Backup> listed = backups.list(QStringLiteral("some-client"), layout);
         QCOMPARE(listed.size(), 1);
         QCOMPARE(listed.first().content, content);
         QCOMPARE(listed.first().mode, mode);
         QCOMPARE(listed.first().size, bytes.size());
         if (content == Backups::Content::Unreadable)
-            QVERIFY(listed.first().summary.endsWith(syntax == Backups::Syntax::Toml ? "TOML" : "JSON"));
-
-        // A reader from the caller takes over.
-        const Backups::Reader reader = [&bytes](const QByteArray &read) {
-            return Backups::EntryReading{read == bytes, true, QStringLiteral("full_control")};
-        };
-        QCOMPARE(backups.list(QStringLiteral("some-client"), {syntax, serversPath, envKey, reader}).first().content,
-                 Backups::Content::FullControl);
+            QVERIFY(listed.first().summary.endsWith(syntax == ClientCatalogue::Syntax::Toml ? "TOML" : "JSON"));
     }
 
     void badClientIdsAreRefused_data()
@@ -480,28 +474,6 @@ private slots:
         QVERIFY(!backups.restore(id, Backups::clientFolder("codex") + "/20250101-000000-000-config.toml", source));
         QCOMPARE(snapshot(), before);
         QCOMPARE(TestEnv::readFile(source), QByteArray("x"));
-    }
-
-    void codexConfigPath_data()
-    {
-        QTest::addColumn<QString>("codexHome");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("unset") << QString() << "/home/me/.codex/config.toml";
-        QTest::newRow("set") << "/opt/codex"
-                             << "/opt/codex/config.toml";
-        QTest::newRow("trailing slash") << "/opt/codex//"
-                                        << "/opt/codex/config.toml";
-        QTest::newRow("windows") << "C:\\Users\\me\\codex\\"
-                                 << "C:/Users/me/codex/config.toml";
-    }
-    void codexConfigPath()
-    {
-        QFETCH(QString, codexHome);
-        QFETCH(QString, expected);
-        QProcessEnvironment env;
-        if (!codexHome.isEmpty())
-            env.insert(QStringLiteral("CODEX_HOME"), codexHome);
-        QCOMPARE(Backups::codexConfigPath(env, QStringLiteral("/home/me")), expected);
     }
 };
 

@@ -1,12 +1,17 @@
 #include "base/jsoncedit.h"
 #include "base/toolprocess.h"
+#include "core/backups.h"
+#include "core/cliententry.h"
 #include "core/clients.h"
+#include "fakes/fakecli.h"
+#include "fixtures.h"
 #include "testenv.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 
-using ClientCatalogue::Format;
+using ClientCatalogue::Syntax;
+using Fixtures::detected;
 
 // Row types. Probe: a CLI client's file (null: none) and query answer; what detection finds ('-':
 // not an object). Edit: a file client's file before (null: none; "<dir>": a folder) and after (null:
@@ -62,41 +67,34 @@ class TestClients : public QObject
 {
     Q_OBJECT
 
-    static QString log(const QString &tool) { return TestEnv::binDir() + '/' + tool; }
-    static QString calls(const QString &tool) { return TestEnv::readFile(log(tool) + ".calls"); }
+    static QString state() { return TestEnv::root().path() + "/state"; }
+    static QString calls(const QString &tool) { return FakeCli::calls(state(), tool); }
     static const ClientCatalogue::Client &row(const QString &id) { return *ClientCatalogue::find(id); }
     static QString entry(const QString &id, const QString &mode = QStringLiteral("safe_edit"))
     {
-        return QJsonDocument(Clients::mcpEntry(row(id).entry, mode)).toJson(QJsonDocument::Compact);
+        return QJsonDocument(ClientEntry::object(row(id).file.entry, mode)).toJson(QJsonDocument::Compact);
     }
-    static ClientInfo detected(const QString &id, const QString &mode = QStringLiteral("safe_edit"))
+    static bool upToDate(const ClientInfo &info, const QString &mode = QStringLiteral("safe_edit"))
     {
-        for (const ClientInfo &info : Clients().detect(mode))
-            if (info.id == id)
-                return info;
-        return {};
+        return info.configured && Clients::entryProblems(info, mode).isEmpty();
     }
     // A document holding `servers` at the client's servers object.
     static QByteArray document(const QString &id, const QJsonObject &servers)
     {
-        return QJsonDocument(QJsonObject{{row(id).serversPath.first(), servers}}).toJson();
+        return QJsonDocument(QJsonObject{{row(id).file.serversPath.first(), servers}}).toJson();
     }
-    // Logs "<arg><arg>...\n" per call; `sub` prints out, exits with code (-1: hangs); "get" warns like Codex.
+    // The fake tool whose sub-command `sub` prints `out` and exits with `code` (-1: hangs).
     static void fakeCli(const QString &tool, const QString &sub = {}, const QString &out = {}, int code = 0)
     {
-        QVERIFY(TestEnv::writeFile(log(tool) + ".out", out.toUtf8()));
-        const QString body = QStringLiteral("{ printf '<%s>' \"$@\"; echo; } >> '%1.calls'\n"
-                                            "[ \"$2\" = get ] && echo 'WARNING: no PATH aliases' >&2\n"
-                                            "[ \"$2\" = '%2' ] || exit 0; cat '%1.out'; [ %3 = -1 ] && exec sleep 30\n"
-                                            "exit %3");
-        QVERIFY(!TestEnv::writeTool(tool, body.arg(log(tool), sub).arg(code).toUtf8()).isEmpty());
+        QVERIFY(FakeCli::write(state(), {tool}));
+        QVERIFY(sub.isEmpty() || FakeCli::answer(state(), tool, sub, out.toUtf8(), code < 0 ? "hang" : QByteArray::number(code)));
         ToolProcess::setFinishTimeScale(code < 0 ? 0.01 : 1.0); // a hang costs milliseconds
     }
 
 private slots:
     void init()
     {
-        for (const QString &dir : {TestEnv::home(), TestEnv::binDir(), TestEnv::configHome(), TestEnv::dataHome()})
+        for (const QString &dir : {TestEnv::home(), TestEnv::binDir(), TestEnv::configHome(), TestEnv::dataHome(), state()})
             QVERIFY(QDir(dir).removeRecursively() && QDir().mkpath(dir));
         qunsetenv("CLAUDE_CONFIG_DIR");
         qunsetenv("CODEX_HOME");
@@ -107,16 +105,16 @@ private slots:
     void installed()
     {
         QStringList ids;
-        for (const ClientInfo &info : Clients().detect(QStringLiteral("safe_edit"))) {
+        for (const ClientInfo &info : Clients().detect()) {
             ids << info.id + (info.usesCli ? "*" : "");
-            QVERIFY(!info.installed && !info.configured && !info.upToDate);
+            QVERIFY(!info.installed && !info.configured && info.backupCount == 0);
         }
         QCOMPARE(ids.join(' '), "claude-code* claude-desktop cursor windsurf cline codex* vscode copilot-cli gemini "
                                 "qwen opencode zed");
         for (const ClientCatalogue::Client &client : ClientCatalogue::all()) {
-            if (client.format == Format::Cli)
+            if (client.usesCli)
                 continue;
-            const QString folder = QFileInfo(Clients::configPathFor(client.id)).absolutePath();
+            const QString folder = QFileInfo(ClientCatalogue::configPath(client.id)).absolutePath();
             QVERIFY2(!detected(client.id).installed, qPrintable(client.id));
             QVERIFY(QDir().mkpath(folder) && detected(client.id).installed);
             QVERIFY(QDir(folder).removeRecursively() && !detected(client.id).installed);
@@ -165,11 +163,10 @@ private slots:
         const bool codex = p.id == QLatin1String("codex");
         fakeCli(codex ? p.id : "claude", "get", p.out, p.code);
         const ClientInfo info = detected(p.id);
-        QCOMPARE((QVariantList{info.configured, info.entryValid ? info.mode : "-", info.upToDate}),
+        QCOMPARE((QVariantList{info.configured, info.entryValid ? info.mode : "-", upToDate(info)}),
                  (QVariantList{p.configured, p.configured ? p.mode : "-", p.upToDate}));
         const QString query = codex ? "<mcp><get><tavrin><--json>\n" : "<mcp><get><tavrin>\n";
         QCOMPARE(calls(codex ? p.id : "claude"), p.queried ? query : QString());
-        QCOMPARE(info.configPath, p.configured && !p.queried ? TestEnv::home() + "/.claude.json" : QString());
     }
 
     void claudeConfigDir()
@@ -192,7 +189,7 @@ private slots:
         QTest::addColumn<Truth>("truth");
         const QJsonObject other{{"command", "node"}, {"args", QJsonArray{"a.js"}}};
         for (const ClientCatalogue::Client &client : ClientCatalogue::all()) {
-            if (client.format == Format::Cli)
+            if (client.usesCli)
                 continue;
             const QString id = client.id;
             const auto file = [&](const QJsonValue &ours) {
@@ -201,19 +198,19 @@ private slots:
             const auto add = [&](const char *what, const QByteArray &bytes, const Truth &truth) {
                 QTest::newRow(qPrintable(id + ": " + what)) << id << bytes << truth;
             };
-            QJsonObject otherCommand = Clients::mcpEntry(client.entry, "safe_edit");
-            if (client.entry.commandArray)
+            QJsonObject otherCommand = ClientEntry::object(client.file.entry, "safe_edit");
+            if (client.file.entry.commandArray)
                 otherCommand.insert("command", QJsonArray{"node", "server.js"});
             else
                 otherCommand.insert("command", "node"), otherCommand.insert("args", QJsonArray{"server.js"});
-            const QByteArray current = file(Clients::mcpEntry(client.entry, "safe_edit"));
+            const QByteArray current = file(ClientEntry::object(client.file.entry, "safe_edit"));
             add("up to date", current, Truth{true, true, "safe_edit", "uvx", true});
-            add("old mode", file(Clients::mcpEntry(client.entry, "full_control")),
+            add("old mode", file(ClientEntry::object(client.file.entry, "full_control")),
                 Truth{true, true, "full_control", "uvx", false});
             add("other command", file(otherCommand), Truth{true, true, "safe_edit", "node", false});
             add("not an object", file(QStringLiteral("uvx tavrin")), Truth{true, false, "", "", false});
             add("not ours", document(id, {{"other", other}}), Truth{false, false, "", "", false});
-            if (client.format == Format::Jsonc) {
+            if (client.file.syntax == Syntax::Jsonc) {
                 QByteArray commented = "// mine\n" + current;
                 commented.replace("\"other\"", "/* theirs */ \"other\"");
                 add("comments", commented, Truth{true, true, "safe_edit", "uvx", true});
@@ -225,10 +222,10 @@ private slots:
         QFETCH(QString, id);
         QFETCH(QByteArray, before);
         QFETCH(Truth, truth);
-        const QString path = Clients::configPathFor(id);
+        const QString path = ClientCatalogue::configPath(id);
         QVERIFY(TestEnv::writeFile(path, before));
         ClientInfo info = detected(id);
-        QCOMPARE((QVariantList{info.configured, info.entryValid, info.mode, info.command, info.upToDate}),
+        QCOMPARE((QVariantList{info.configured, info.entryValid, info.mode, info.command, upToDate(info)}),
                  (QVariantList{truth.configured, truth.valid, truth.mode, truth.command, truth.upToDate}));
         QCOMPARE(info.configPath, path);
         QCOMPARE(info.args, truth.valid ? QStringList{truth.command == "uvx" ? "tavrin" : "server.js"} : QStringList());
@@ -241,8 +238,8 @@ private slots:
         };
         Clients clients;
         QVERIFY2(clients.writeConfig(id, "full_control"), qPrintable(clients.lastError()));
-        info = detected(id, "full_control");
-        QVERIFY(info.configured && info.upToDate && info.mode == "full_control" && kept());
+        info = detected(id);
+        QVERIFY(upToDate(info, "full_control") && info.mode == "full_control" && kept() && info.configExists);
         QVERIFY2(clients.removeConfig(id), qPrintable(clients.lastError()));
         QVERIFY(!detected(id).configured && kept());
     }
@@ -280,7 +277,7 @@ private slots:
     void fileClient()
     {
         QFETCH(Edit, e);
-        const QString path = Clients::configPathFor(e.id);
+        const QString path = ClientCatalogue::configPath(e.id);
         QVERIFY(e.before.isNull() ||
                 (e.before == "<dir>" ? QDir().mkpath(path) : TestEnv::writeFile(path, e.before.toUtf8())));
         QCOMPARE(detected(e.id).configured, e.detected);
@@ -301,7 +298,7 @@ private slots:
     // home, $D Claude Desktop's file and $C Cline's storage.
     void candidates_data()
     {
-        QTest::addColumn<Clients::Platform>("platform");
+        QTest::addColumn<ClientCatalogue::Platform>("platform");
         QTest::addColumn<QString>("home");
         QTest::addColumn<QProcessEnvironment>("env");
         QTest::addColumn<QString>("data");
@@ -314,25 +311,26 @@ private slots:
                             "~/.config/opencode/opencode.json;~/.config/opencode/opencode.jsonc|";
         QProcessEnvironment winEnv; // separators as Windows may have them; APPDATA derives from the home
         winEnv.insert("LOCALAPPDATA", "C:\\Users\\u\\AppData\\Local\\");
+        winEnv.insert("CODEX_HOME", "C:\\Users\\u\\codex\\");
         QTest::newRow("Windows")
-            << Clients::Platform::Windows << "C:/Users/u" << winEnv << "/AppData/Local"
+            << ClientCatalogue::Platform::Windows << "C:/Users/u" << winEnv << "/AppData/Local"
             << "/AppData/Local"
             << claude +
                    "~/AppData/Local/Claude-Data/claude*$D;~/AppData/Local/Packages/Claude_*/LocalCache/Roaming/"
                    "Claude$D;~/AppData/Roaming/Claude$D;~/AppData/Local/Claude$D" +
-                   middle + "~/AppData/Roaming$C;~/AppData/Local$C||~/AppData/Roaming/Code/User/mcp.json" + dot +
+                   middle + "~/AppData/Roaming$C;~/AppData/Local$C|~/codex/config.toml|~/AppData/Roaming/Code/User/mcp.json" + dot +
                    "~/AppData/Roaming/Zed/settings.json";
-        QTest::newRow("macOS") << Clients::Platform::MacOS << "/Users/u" << QProcessEnvironment()
+        QTest::newRow("macOS") << ClientCatalogue::Platform::MacOS << "/Users/u" << QProcessEnvironment()
                                << "/Library/Application Support"
                                << "/Library/Preferences"
                                << claude + "~/Library/Application Support/Claude$D" + middle +
-                                      "~/Library/Application Support$C||~/Library/Application Support/Code/User/"
+                                      "~/Library/Application Support$C|~/.codex/config.toml|~/Library/Application Support/Code/User/"
                                       "mcp.json" +
                                       dot + "~/.config/zed/settings.json";
-        QTest::newRow("Linux") << Clients::Platform::Linux << "/home/u" << QProcessEnvironment() << "/.local/share"
+        QTest::newRow("Linux") << ClientCatalogue::Platform::Linux << "/home/u" << QProcessEnvironment() << "/.local/share"
                                << "/.config"
                                << claude + "~/.config/Claude$D;~/.local/share/Claude$D" + middle +
-                                      "~/.config$C;~/.local/share$C||~/.config/Code/User/mcp.json" + dot +
+                                      "~/.config$C;~/.local/share$C|~/.codex/config.toml|~/.config/Code/User/mcp.json" + dot +
                                       "~/.config/zed/settings.json";
         QProcessEnvironment moved; // every variable that moves a client's folder
         for (const auto &[name, value] : {std::pair{"CLAUDE_CONFIG_DIR", "/home/u/ccd/"},
@@ -340,19 +338,20 @@ private slots:
                                           {"COPILOT_HOME", "/home/u/cop"},
                                           {"GEMINI_CLI_HOME", "/home/u/gem"},
                                           {"QWEN_HOME", "~/qw"},
+                                          {"CODEX_HOME", "/home/u/cx//"},
                                           {"XDG_CONFIG_HOME", "/home/u/xdg"}})
             moved.insert(name, value);
         QTest::newRow("Linux, folders moved")
-            << Clients::Platform::Linux << "/home/u" << moved << "/.local/share"
+            << ClientCatalogue::Platform::Linux << "/home/u" << moved << "/.local/share"
             << "/xdg"
             << "~/ccd/.config.json;~/ccd/.claude.json|~/xdg/Claude$D;~/.local/share/Claude$D" + middle +
-                   "~/xdg$C;~/.local/share$C||~/vp/user-data/User/mcp.json;~/xdg/Code/User/mcp.json|"
+                   "~/xdg$C;~/.local/share$C|~/cx/config.toml|~/vp/user-data/User/mcp.json;~/xdg/Code/User/mcp.json|"
                    "~/cop/mcp-config.json|~/gem/.gemini/settings.json|~/qw/settings.json|"
                    "~/xdg/opencode/opencode.json;~/xdg/opencode/opencode.jsonc|~/xdg/zed/settings.json";
     }
     void candidates()
     {
-        QFETCH(Clients::Platform, platform);
+        QFETCH(ClientCatalogue::Platform, platform);
         QFETCH(QString, home);
         QFETCH(QProcessEnvironment, env);
         QFETCH(QString, data);
@@ -360,8 +359,8 @@ private slots:
         QFETCH(QString, expected);
         QStringList all;
         for (const ClientCatalogue::Client &client : ClientCatalogue::all())
-            all << Clients::configCandidates(client.id, platform, env, home, home + data, home + config).join(';');
-        QVERIFY(Clients::configCandidates("Cursor", platform, env, home, home + data, home + config).isEmpty());
+            all << ClientCatalogue::candidates(client.id, platform, {env, home, home + data, home + config}).join(';');
+        QVERIFY(ClientCatalogue::candidates("Cursor", platform, {env, home, home + data, home + config}).isEmpty());
         all.replaceInStrings(home, "~").replaceInStrings("/claude_desktop_config.json", "$D");
         all.replaceInStrings("/Code/User/globalStorage/saoudrizwan.claude-dev/settings/cline_mcp_settings.json", "$C");
         QCOMPARE(all.join('|'), expected);
@@ -371,11 +370,11 @@ private slots:
     void firstExistingFile()
     {
         const QString dir = TestEnv::configHome() + "/opencode";
-        QCOMPARE(Clients::configPathFor("opencode"), dir + "/opencode.json");
+        QCOMPARE(ClientCatalogue::configPath("opencode"), dir + "/opencode.json");
         QVERIFY(TestEnv::writeFile(dir + "/opencode.jsonc", "{}"));
-        QCOMPARE(Clients::configPathFor("opencode"), dir + "/opencode.jsonc");
+        QCOMPARE(ClientCatalogue::configPath("opencode"), dir + "/opencode.jsonc");
         QVERIFY(TestEnv::writeFile(dir + "/opencode.json", "{}"));
-        QCOMPARE(Clients::configPathFor("opencode"), dir + "/opencode.json");
+        QCOMPARE(ClientCatalogue::configPath("opencode"), dir + "/opencode.json");
     }
 
     void cli_data()
@@ -457,21 +456,19 @@ private slots:
         const auto perms = QFile::ReadOwner | QFile::WriteOwner;
         QVERIFY(c.before.isNull() ||
                 (TestEnv::writeFile(path, c.before.toUtf8()) && QFile::setPermissions(path, perms)));
-        const bool cli = row(c.id).format == Format::Cli;
+        const bool cli = row(c.id).usesCli;
         if (cli) {
             const QString tool = row(c.id).executables.first();
             QVERIFY(!TestEnv::writeTool(tool, QString("echo \"$*\" >> '%1'").arg(path).toUtf8()).isEmpty());
-            QCOMPARE(Clients::changedFilePath(c.id), path);
-        } else {
-            QCOMPARE(Clients::changedFilePath(c.id), Clients::configPathFor(c.id));
         }
+        QCOMPARE(ClientCatalogue::configPath(c.id), path);
         Clients clients;
         if (c.write)
             clients.writeConfig(c.id, QStringLiteral("safe_edit"));
         else
             clients.removeConfig(c.id);
         Backups backups;
-        const QList<Backups::Backup> made = backups.list(c.id, Clients::backupLayout(c.id));
+        const QList<Backups::Backup> made = backups.list(c.id, row(c.id).file);
         QCOMPARE(made.size(), c.backups);
         if (c.backups) {
             QCOMPARE(TestEnv::readFile(made.first().path), c.before.toUtf8());
@@ -497,18 +494,15 @@ private slots:
     {
         QFETCH(QString, id);
         QFETCH(bool, write);
-        const QString path = Clients::changedFilePath(id);
+        const QString path = ClientCatalogue::configPath(id);
         const QByteArray before = "{\"mcpServers\": {\"tavrin\": {}}, \"mcp\": {\"tavrin\": {}}}";
         QVERIFY(TestEnv::writeFile(path, before));
         QVERIFY(TestEnv::writeFile(Backups::backupsFolder(), "in the way"));
-        const bool cli = row(id).format == Format::Cli;
+        const bool cli = row(id).usesCli;
         if (cli)
             fakeCli(row(id).executables.first());
         Clients clients;
-        QSignalSpy done(&clients, write ? &Clients::configWritten : &Clients::configRemoved);
         QVERIFY(!(write ? clients.writeConfig(id, QStringLiteral("full_control")) : clients.removeConfig(id)));
-        QCOMPARE(done.size(), 1);
-        QCOMPARE(done.first().at(1).toBool(), false);
         QVERIFY2(
             clients.lastError().startsWith(path + " was left unchanged because it could not be backed up first.") &&
                 clients.lastError().contains(Backups::backupsFolder()),

@@ -3,6 +3,7 @@
 #include "base/toolprocess.h"
 #include "core/backups.h"
 #include "core/clients.h"
+#include "fixtures.h"
 #include "testenv.h"
 
 #include <QRegularExpression>
@@ -15,12 +16,10 @@ class TestRealClis : public QObject
 {
     Q_OBJECT
 
-    static ClientInfo detected(const QString &id, const QString &mode = QStringLiteral("safe_edit"))
+    static ClientInfo detected(const QString &id) { return Fixtures::detected(id); }
+    static bool upToDate(const ClientInfo &info, const QString &mode)
     {
-        for (const ClientInfo &info : Clients().detect(mode))
-            if (info.id == id)
-                return info;
-        return {};
+        return info.configured && Clients::entryProblems(info, mode).isEmpty();
     }
     static QString uvxLog() { return TestEnv::root().path() + "/uvx.log"; }
 
@@ -50,18 +49,19 @@ class TestRealClis : public QObject
             QVERIFY2(write ? clients.writeConfig(id, mode) : clients.removeConfig(id), qPrintable(clients.lastError()));
             QCOMPARE(Backups::count(id), count + (existed ? 1 : 0));
             if (existed) {
-                QCOMPARE(Clients::changedFilePath(id), path);
-                const Backups::Backup newest = backups.list(id, Clients::backupLayout(id)).first();
+                QCOMPARE(ClientCatalogue::configPath(id), path);
+                const Backups::Backup newest = backups.list(id, ClientCatalogue::find(id)->file).first();
                 QCOMPARE(TestEnv::readFile(newest.path), before);
                 QCOMPARE(newest.content, held);
             }
         };
         change(true, "safe_edit", Backups::Content::NoEntry);
-        ClientInfo info = detected(id, "full_control");
-        QVERIFY(info.configured && !info.upToDate && info.mode == "safe_edit" && info.command == "uvx");
+        ClientInfo info = detected(id);
+        QVERIFY(info.configured && !upToDate(info, "full_control") && info.mode == "safe_edit" &&
+                info.command == "uvx");
         change(true, "full_control", Backups::Content::SafeEdit);
-        info = detected(id, "full_control");
-        QVERIFY(info.upToDate && info.mode == "full_control" && info.args == QStringList{"tavrin"});
+        info = detected(id);
+        QVERIFY(upToDate(info, "full_control") && info.mode == "full_control" && info.args == QStringList{"tavrin"});
         QVERIFY2(TestEnv::readFile(path).contains(stored.arg("full_control").toUtf8()), TestEnv::readFile(path));
         QVERIFY(!TestEnv::readFile(path).contains("safe_edit"));
         change(false, {}, Backups::Content::FullControl);
@@ -87,8 +87,8 @@ class TestRealClis : public QObject
         for (const QString mode : {"safe_edit", "full_control"}) {
             QFile::remove(uvxLog());
             QVERIFY2(clients.writeConfig(id, mode), qPrintable(clients.lastError()));
-            const ClientInfo info = detected(id, mode);
-            QVERIFY(info.configured && info.upToDate && info.mode == mode);
+            const ClientInfo info = detected(id);
+            QVERIFY(upToDate(info, mode) && info.mode == mode);
             const QString listed = run(tool, listing);
             QVERIFY2(listed.contains("other") && listed.contains(oursLine), qPrintable(listed));
             if (showsMode)

@@ -1,4 +1,5 @@
 #include "core/serverprobe.h"
+#include "fakes/fakeserver.h"
 #include "testenv.h"
 #include "version.h"
 
@@ -11,67 +12,9 @@ Q_DECLARE_METATYPE(Failure)
 
 namespace {
 
-// Helpers every fake server shares: one JSON-RPC message per line, and a check that stops the
-// server with exit code 3 and a message when the probe sends something unexpected.
-const char s_prelude[] = R"PY(
-import json, os, signal, subprocess, sys, time
-ROOT = sys.argv[0].rsplit("/", 2)[0]
-INFO = {"name": "tavrin", "version": "1.2.0"}
-def send(obj):
-    sys.stdout.write(json.dumps(obj) + "\n")
-    sys.stdout.flush()
-def check(ok, what):
-    if not ok:
-        sys.stderr.write("fake server: %s\n" % what)
-        sys.exit(3)
-def recv():
-    line = sys.stdin.readline()
-    if not line:
-        sys.exit(0)
-    check("\n" not in line[:-1], "two messages on one line")
-    return json.loads(line)
-def expect(method):
-    msg = recv()
-    check(msg.get("jsonrpc") == "2.0" and msg.get("method") == method, "expected %s, got %r" % (method, msg))
-    return msg
-def result(msg, res):
-    send({"jsonrpc": "2.0", "id": msg["id"], "result": res})
-def error(msg, code, text, data=None):
-    err = {"code": code, "message": text}
-    if data is not None:
-        err["data"] = data
-    send({"jsonrpc": "2.0", "id": msg["id"], "error": err})
-def tools(pages, per_page, meta=False):
-    for page in range(pages):
-        msg = expect("tools/list")
-        params = msg.get("params", {})
-        check(params.get("cursor") == (None if page == 0 else "page-%d" % page), "cursor %r" % params)
-        check(("_meta" in params) == meta, "_meta %r" % params)
-        res = {"tools": [{"name": "t%d_%d" % (page, i), "inputSchema": {"type": "object"}} for i in range(per_page)]}
-        if page + 1 < pages:
-            res["nextCursor"] = "page-%d" % (page + 1)
-        result(msg, res)
-def handshake(msg, version="2025-11-25"):
-    with open(ROOT + "/seen.json", "w") as seen:
-        json.dump({"argv": sys.argv[1:], "mode": os.environ.get("GODOT_MCP_PERMISSION_MODE"),
-                   "params": msg["params"]}, seen)
-    result(msg, {"protocolVersion": version, "capabilities": {"tools": {}}, "serverInfo": INFO})
-    expect("notifications/initialized")
-def legacy(version="2025-11-25", pages=1, per_page=3):
-    handshake(expect("initialize"), version)
-    tools(pages, per_page)
-def until_eof():
-    while sys.stdin.readline():
-        pass
-)PY";
-
 void writeServer(const QByteArray &body)
 {
-    const QString path = TestEnv::binDir() + QStringLiteral("/uvx");
-    const QByteArray script =
-        body.startsWith("#!") ? body : QByteArray("#!/usr/bin/python3\n") + s_prelude + body + '\n';
-    QVERIFY(TestEnv::writeFile(path, script));
-    QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    QVERIFY(FakeServer::write(body));
 }
 
 ServerProbeResult runProbe(ServerProbe &probe, const QString &mode = QStringLiteral("safe_edit"))

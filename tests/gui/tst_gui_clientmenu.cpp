@@ -1,5 +1,10 @@
 #include "core/backups.h"
 #include "core/clients.h"
+#include "core/settings.h"
+#include "core/setupmodel.h"
+#include "fakes/fakecli.h"
+#include "fixtures.h"
+#include "gui/guitest.h"
 #include "gui/setup/clientmenu.h"
 #include "gui/setup/entrydialog.h"
 #include "gui/setup/restoredialog.h"
@@ -12,26 +17,14 @@
 
 namespace {
 
-ClientInfo detected(const QString &id)
-{
-    const QList<ClientInfo> all = Clients().detect(QStringLiteral("safe_edit"));
-    const auto it = std::find_if(all.cbegin(), all.cend(), [&](const ClientInfo &info) { return info.id == id; });
-    return it == all.cend() ? ClientInfo() : *it;
-}
+using Fixtures::detected;
+using GuiTest::shownWindow;
 
 QAction *action(QMenu &menu, const QString &text)
 {
     const QList<QAction *> all = menu.actions();
     const auto it = std::find_if(all.cbegin(), all.cend(), [&](QAction *a) { return a->text() == text; });
     return it == all.cend() ? nullptr : *it;
-}
-
-template<class T> T *shown()
-{
-    for (QWidget *w : QApplication::topLevelWidgets())
-        if (auto *dialog = qobject_cast<T *>(w); dialog && dialog->isVisible())
-            return dialog;
-    return nullptr;
 }
 
 QString text(QWidget *parent, const QString &name)
@@ -45,9 +38,7 @@ QString text(QWidget *parent, const QString &name)
 
 QPushButton *button(QWidget *parent, const QString &text)
 {
-    const QList<QPushButton *> all = parent->findChildren<QPushButton *>();
-    const auto it = std::find_if(all.cbegin(), all.cend(), [&](QPushButton *b) { return b->text() == text; });
-    return it == all.cend() ? nullptr : *it;
+    return GuiTest::find<QPushButton>(parent, text);
 }
 
 // A file client's backup taken at a given UTC time, written straight into its folder.
@@ -60,10 +51,8 @@ QString plantBackup(const QString &id, const QDateTime &time, const QByteArray &
 // Fake CLI: "mcp get" prints `out` (standard error gets `err`) and exits with `code`.
 void fakeQuery(const QString &tool, const QByteArray &out, const QByteArray &err = {}, int code = 0)
 {
-    QVERIFY(TestEnv::writeFile(TestEnv::binDir() + '/' + tool + ".out", out));
-    QVERIFY(TestEnv::writeFile(TestEnv::binDir() + '/' + tool + ".err", err));
-    const QString body = "[ \"$2\" = get ] || exit 0\ncat '%1.out'; cat '%1.err' >&2; exit %2";
-    QVERIFY(!TestEnv::writeTool(tool, body.arg(TestEnv::binDir() + '/' + tool).arg(code).toUtf8()).isEmpty());
+    const QString state = TestEnv::root().path() + "/state";
+    QVERIFY(FakeCli::write(state, {tool}) && FakeCli::answer(state, tool, "get", out, QByteArray::number(code), err));
 }
 
 const QByteArray s_cursorEntry = "{\n    \"mcpServers\": {\n        \"tavrin\": {\n            \"args\": [\n"
@@ -86,6 +75,9 @@ class TestClientMenu : public QObject
 {
     Q_OBJECT
 
+    Settings m_settings;
+    SetupModel m_model{&m_settings};
+
 private slots:
     void initTestCase()
     {
@@ -96,7 +88,8 @@ private slots:
 
     void init()
     {
-        for (const QString &dir : {TestEnv::home(), TestEnv::binDir(), TestEnv::configHome(), TestEnv::dataHome()})
+        for (const QString &dir : {TestEnv::home(), TestEnv::binDir(), TestEnv::configHome(), TestEnv::dataHome(),
+                                   TestEnv::root().path() + "/state"})
             QVERIFY(QDir(dir).removeRecursively() && QDir().mkpath(dir));
         QGuiApplication::clipboard()->clear();
     }
@@ -138,7 +131,7 @@ private slots:
         QFETCH(QString, id);
         QFETCH(QString, mode);
         QFETCH(QString, expected);
-        ClientMenu menu(detected(id), mode);
+        ClientMenu menu(&m_model, detected(id), mode);
         QSignalSpy toasts(&menu, &ClientMenu::showToast);
         action(menu, "Copy Entry")->trigger();
         QCOMPARE(QGuiApplication::clipboard()->text(), expected);
@@ -172,12 +165,12 @@ private slots:
         QFETCH(bool, backup);
         QFETCH(QString, flags);
         QFETCH(QString, why);
-        const QString path = Clients::changedFilePath(id);
+        const QString path = ClientCatalogue::configPath(id);
         QVERIFY(file.isNull() || TestEnv::writeFile(path, file));
         QVERIFY(!backup || !plantBackup(id, QDateTime::currentDateTimeUtc(), "{}").isEmpty());
         if (id == "codex")
             fakeQuery(id, R"({"name": "tavrin", "transport": {"command": "uvx"}})");
-        ClientMenu menu(detected(id), QStringLiteral("safe_edit"));
+        ClientMenu menu(&m_model, detected(id), QStringLiteral("safe_edit"));
         QString states;
         QStringList tips;
         for (QAction *a : menu.actions()) {
@@ -195,7 +188,7 @@ private slots:
     void restoreList()
     {
         {
-            RestoreDialog empty("cursor", "Cursor", Clients::changedFilePath("cursor"));
+            RestoreDialog empty(&m_model, "cursor", "Cursor", ClientCatalogue::configPath("cursor"));
             empty.show();
             QTRY_COMPARE_WITH_TIMEOUT(text(&empty, "status"),
                                       "No backups yet. Tavrin makes one before each change it makes to this file.",
@@ -214,9 +207,9 @@ private slots:
             QVERIFY(!plantBackup("cursor", time, bytes).isEmpty());
         QVERIFY(TestEnv::writeFile(Backups::clientFolder("cursor") + "/notes.txt", "mine"));
 
-        ClientMenu menu(detected("cursor"), QStringLiteral("safe_edit"));
+        ClientMenu menu(&m_model, detected("cursor"), QStringLiteral("safe_edit"));
         action(menu, "Restore Previous Version…")->trigger();
-        RestoreDialog *dialog = shown<RestoreDialog>();
+        RestoreDialog *dialog = shownWindow<RestoreDialog>();
         QVERIFY(dialog);
         QCOMPARE(dialog->windowTitle(), "Restore Cursor Configuration");
         auto *list = dialog->findChild<QTreeWidget *>("backupList");
@@ -239,7 +232,7 @@ private slots:
     // of what it replaced; the menu reports it and the page can rescan. A failure says why.
     void restoreThroughDialog()
     {
-        const QString path = Clients::changedFilePath("cursor");
+        const QString path = ClientCatalogue::configPath("cursor");
         const QByteArray mine = "{\"theme\": \"dark\" , \"mcpServers\": {}}\n";
         QVERIFY(TestEnv::writeFile(path, mine));
         QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner));
@@ -249,38 +242,39 @@ private slots:
         QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
         const QByteArray replaced = TestEnv::readFile(path);
 
-        ClientMenu menu(detected("cursor"), QStringLiteral("full_control"));
-        QSignalSpy restored(&menu, &ClientMenu::restored);
+        ClientMenu menu(&m_model, detected("cursor"), QStringLiteral("full_control"));
         QSignalSpy toasts(&menu, &ClientMenu::showToast);
+        QSignalSpy rescanned(&m_model, &SetupModel::prerequisitesChanged);
         action(menu, "Restore Previous Version…")->trigger();
-        RestoreDialog *dialog = shown<RestoreDialog>();
+        RestoreDialog *dialog = shownWindow<RestoreDialog>();
         auto *list = dialog->findChild<QTreeWidget *>("backupList");
         QTRY_COMPARE_WITH_TIMEOUT(list->topLevelItemCount(), 2, 10000);
         QCOMPARE(list->topLevelItem(1)->text(2), "No \"tavrin\" entry");
         list->setCurrentItem(list->topLevelItem(1));
         QPointer<RestoreDialog> watch(dialog);
         QTest::mouseClick(button(dialog, "Restore"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!watch, 10000); // restored off the GUI thread, then closed
 
         QCOMPARE(TestEnv::readFile(path), mine);
         QCOMPARE(QFile::permissions(path) & 0x7077, QFile::ReadOwner | QFile::WriteOwner);
         Backups backups;
-        const QList<Backups::Backup> now = backups.list("cursor", Clients::backupLayout("cursor"));
+        const QList<Backups::Backup> now = backups.list("cursor", ClientCatalogue::find("cursor")->file);
         QCOMPARE(now.size(), 3);
         QVERIFY(TestEnv::readFile(now.first().path) == replaced &&
                 now.first().content == Backups::Content::FullControl);
-        QCOMPARE(restored, QList<QVariantList>({{"cursor"}}));
         const QString said = "Restored Cursor's configuration. The version it replaced was backed up.";
         QCOMPARE(toasts, QList<QVariantList>({{said, 1}}));
-        QTRY_VERIFY(!watch);
+        QTRY_COMPARE_WITH_TIMEOUT(rescanned.count(), 1, 10000); // what the clients hold is read again
 
         // The file turned into a folder: it cannot be backed up, so nothing is replaced.
         QVERIFY(QFile::remove(path) && QDir().mkpath(path));
-        RestoreDialog failing("cursor", "Cursor", path);
+        RestoreDialog failing(&m_model, "cursor", "Cursor", path);
         failing.show();
         list = failing.findChild<QTreeWidget *>("backupList");
         QTRY_COMPARE_WITH_TIMEOUT(list->topLevelItemCount(), 3, 10000);
         QTest::mouseClick(button(&failing, "Restore"), Qt::LeftButton);
-        QVERIFY(failing.isVisible() && !failing.findChild<QLabel *>("error")->isHidden());
+        QTRY_VERIFY_WITH_TIMEOUT(!failing.findChild<QLabel *>("error")->isHidden(), 10000);
+        QVERIFY(failing.isVisible());
         QVERIFY2(text(&failing, "error").startsWith("Could not restore the backup. Cannot read " + path),
                  qPrintable(text(&failing, "error")));
         QVERIFY(QFileInfo(path).isDir());
@@ -324,7 +318,7 @@ private slots:
         QFETCH(QByteArray, answer);
         QFETCH(QString, entry);
         QFETCH(QString, report);
-        const QString path = Clients::changedFilePath(id);
+        const QString path = ClientCatalogue::configPath(id);
         QVERIFY(file.isNull() || TestEnv::writeFile(path, file));
         const QList<QByteArray> parts = answer.split(';');
         if (!answer.isNull())
@@ -350,11 +344,11 @@ private slots:
     // The config file's folder goes to the desktop; a desktop that cannot open it gets a toast.
     void openConfigFolder()
     {
-        const QString path = Clients::changedFilePath("cursor");
+        const QString path = ClientCatalogue::configPath("cursor");
         QVERIFY(TestEnv::writeFile(path, "{}"));
         UrlSink sink;
         QDesktopServices::setUrlHandler(QStringLiteral("file"), &sink, "open");
-        ClientMenu menu(detected("cursor"), QStringLiteral("safe_edit"));
+        ClientMenu menu(&m_model, detected("cursor"), QStringLiteral("safe_edit"));
         QSignalSpy toasts(&menu, &ClientMenu::showToast);
         action(menu, "Open Config File")->trigger();
         QCOMPARE(sink.urls, QList<QUrl>{QUrl::fromLocalFile(QFileInfo(path).absolutePath())});
@@ -370,14 +364,14 @@ private slots:
     // goes; a menu closed without a choice goes at once.
     void popupLifetime()
     {
-        QVERIFY(TestEnv::writeFile(Clients::changedFilePath("cursor"), s_cursorEntry));
+        QVERIFY(TestEnv::writeFile(ClientCatalogue::configPath("cursor"), s_cursorEntry));
         QWidget page;
         page.show();
-        QPointer<ClientMenu> menu = new ClientMenu(detected("cursor"), QStringLiteral("safe_edit"), &page);
+        QPointer<ClientMenu> menu = new ClientMenu(&m_model, detected("cursor"), QStringLiteral("safe_edit"), &page);
         menu->popup(page.mapToGlobal(QPoint(10, 10)));
         QTRY_VERIFY(menu->isVisible());
         QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(action(*menu, "Show Entry")).center());
-        EntryDialog *dialog = shown<EntryDialog>();
+        EntryDialog *dialog = shownWindow<EntryDialog>();
         QVERIFY(dialog);
         QCOMPARE(dialog->parentWidget(), &page);
         QVERIFY(dialog->isModal() || dialog->windowModality() != Qt::NonModal);
@@ -388,7 +382,7 @@ private slots:
         dialog->reject();
         QTRY_VERIFY(!menu);
 
-        menu = new ClientMenu(detected("cursor"), QStringLiteral("safe_edit"), &page);
+        menu = new ClientMenu(&m_model, detected("cursor"), QStringLiteral("safe_edit"), &page);
         menu->popup(page.mapToGlobal(QPoint(10, 10)));
         QTRY_VERIFY(menu->isVisible());
         menu->hide();

@@ -1,15 +1,15 @@
 #include "base/toolprocess.h"
+#include "core/clientcatalogue.h"
 #include "core/addon.h"
 #include "core/settings.h"
 #include "core/updater.h"
 #include "gui/downloaddialog.h"
 #include "gui/mainwindow.h"
 #include "gui/projectview.h"
+#include "gui/guitest.h"
 #include "gui/settingsview.h"
 #include "gui/setup/setupview.h"
 #include "gui/widgets/elidedlabel.h"
-#include "gui/widgets/focuskeeper.h"
-#include "gui/widgets/icons.h"
 #include "gui/widgets/toast.h"
 #include "localhttpserver.h"
 #include "testenv.h"
@@ -24,12 +24,9 @@ namespace {
 
 const QByteArray s_returningUser = R"({"check_updates":false,"first_run_done":true})";
 
-template<typename T = QPushButton> T *withText(QObject *parent, const QString &text)
+template<typename T = QPushButton> T *withText(QWidget *parent, const QString &text)
 {
-    for (T *widget : parent->findChildren<T *>())
-        if (widget->text() == text)
-            return widget;
-    return nullptr;
+    return GuiTest::find<T>(parent, text);
 }
 
 } // namespace
@@ -55,27 +52,29 @@ private slots:
     void cleanupTestCase() { QDesktopServices::unsetUrlHandler(QStringLiteral("file")); }
     void cleanup() { m_window.reset(); }
 
-    // Only the chosen button is active and has the accent icon; choosing Setup, also again, rebuilds
-    // it. A returning user sees no welcome. Offscreen offers no tray: closing ends the event loop.
+    // Only the chosen button is active, with an icon of its own colour. Setup and Settings build
+    // their content when first shown, then keep it. A returning user sees no welcome. Offscreen
+    // offers no tray: closing ends the event loop.
     void navigation()
     {
         makeWindow(s_returningUser);
         QVERIFY(!m_window->findChild<QDialog *>());
-        const auto setupContent = [this] { return m_window->findChild<SetupView *>()->layout()->itemAt(0)->widget(); };
-        const auto image = [](const QPixmap &pixmap) {
-            return pixmap.toImage().convertToFormat(QImage::Format_ARGB32);
+        const auto content = [this](int page) {
+            return m_window->findChild<QStackedWidget *>()->widget(page)->findChild<QScrollArea *>();
         };
-        const QByteArray svgs[] = {Icons::FOLDER, Icons::WRENCH, Icons::GEAR};
-        for (int current : {0, 1, 1, 2, 0}) {
-            setupContent()->setProperty("seen", true);
+        QVERIFY(!content(1) && !content(2));
+        const auto image = [](const QPushButton *button) { return button->icon().pixmap(QSize(18, 18)).toImage(); };
+        const QImage inactive = image(nav().at(1));
+        QList<QScrollArea *> built{nullptr, nullptr, nullptr};
+        for (int current : {0, 1, 1, 2, 0, 1}) {
             QTest::mouseClick(nav().at(current), Qt::LeftButton);
-            QCOMPARE(setupContent()->property("seen").isValid(), current != 1);
             QCOMPARE(m_window->findChild<QStackedWidget *>()->currentIndex(), current);
-            for (int i = 0; i < 3; ++i) {
+            if (current && !built[current])
+                built[current] = content(current);
+            QVERIFY(!current || (built[current] && content(current) == built[current]));
+            for (int i = 0; i < 3; ++i)
                 QCOMPARE(nav().at(i)->property("active").toString(), QLatin1String(i == current ? "true" : "false"));
-                QCOMPARE(image(nav().at(i)->icon().pixmap(QSize(18, 18))),
-                         image(Icons::icon(svgs[i], i == current ? "#6ba3e0" : "#8892a0", 18)));
-            }
+            QCOMPARE(image(nav().at(1)) == inactive, current != 1);
         }
         QVERIFY(!m_window->findChild<QSystemTrayIcon *>());
         QTimer::singleShot(0, m_window.get(), [this] { m_window->close(); });
@@ -93,6 +92,10 @@ private slots:
             QTRY_VERIFY((dialog = m_window->findChild<QDialog *>()) && dialog->isVisible());
             const QPoint off = dialog->frameGeometry().center() - m_window->frameGeometry().center();
             QVERIFY(qAbs(off.x()) <= 2 && qAbs(off.y()) <= 2 && dialog->windowTitle() == "Welcome to Tavrin");
+            // Without a server test there is no tool count to tell.
+            QCOMPARE(dialog->findChild<QLabel *>("welcomeSubtitle")->text(),
+                     viaButton ? "MCP server for Godot 4.x — 12 tools for AI-powered development"
+                               : "MCP server for Godot 4.x — tools for AI-powered development");
             if (viaButton)
                 QTest::mouseClick(withText(dialog, QStringLiteral("Get Started")), Qt::LeftButton);
             else
@@ -100,6 +103,7 @@ private slots:
             QTRY_VERIFY(dialog.isNull());
             QCOMPARE(QJsonDocument::fromJson(TestEnv::readFile(Settings::filePath()))["first_run_done"].toBool(),
                      viaButton);
+            m_window->findChild<Settings *>()->setServerToolCount(12); // as a server test records it
             m_window->showWelcome();
         }
     }
@@ -131,6 +135,23 @@ private slots:
                                    "version=\"" + m_shipped.toUtf8() + "\"\n")); // as an install would
         QTest::mouseClick(nav().at(0), Qt::LeftButton);
         QTRY_VERIFY(withText<QLabel>(m_window->findChild<ProjectView *>(), "Addon v" + m_shipped));
+    }
+
+    // A mode chosen on the Settings page with Setup never opened: the configured client gets it,
+    // and the window says so as well as what was chosen.
+    void modeChangeReachesClients()
+    {
+        const QString cursor = ClientCatalogue::configPath(QStringLiteral("cursor"));
+        QVERIFY(TestEnv::writeFile(cursor, R"({"mcpServers":{"tavrin":{"command":"uvx","args":["tavrin"],)"
+                                           R"("env":{"GODOT_MCP_PERMISSION_MODE":"safe_edit"}}}})"));
+        const auto gone = qScopeGuard([cursor] { QFile::remove(cursor); });
+        makeWindow(s_returningUser);
+        QTest::mouseClick(nav().at(2), Qt::LeftButton);
+        QTest::mouseClick(withText(m_window->findChild<SettingsView *>(), "Full Control"), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(toasts(),
+                                  QStringList({"Permission mode: Full Control", "Full Control applied to Cursor"}),
+                                  20000);
+        QVERIFY(TestEnv::readFile(cursor).contains("full_control"));
     }
 
     // The smallest window fits the screen (scaled or not: see tests/CMakeLists.txt); there a card with a
@@ -254,7 +275,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!Settings().lastUpdateCheck().isEmpty(), 10000);
         QTRY_VERIFY(QRegularExpression('^' + toasts + '$').match(this->toasts().join('|')).hasMatch());
         QTRY_VERIFY(QRegularExpression(line + '$')
-                        .match(settingsPage()->widget()->findChild<QLabel *>("lastUpdateCheck")->text())
+                        .match(settingsPage()->findChild<QLabel *>("lastUpdateCheck")->text())
                         .hasMatch());
         QCOMPARE(server.requests.size(), 1);
     }
@@ -264,15 +285,14 @@ private slots:
     void tabOrder_data()
     {
         QTest::addColumn<int>("page");
-        QTest::addColumn<QStringList>("stops"); // FocusKeeper keys, after the three page buttons
-        const QString project = TestEnv::home() + QLatin1String("/projects/tabbing");
+        QTest::addColumn<QStringList>("stops"); // GuiTest::nameOf, after the three page buttons
         QTest::newRow("projects") << 0
-                                  << QStringList{"  Select Project Folder", "remove:" + project, "open:" + project};
+                                  << QStringList{"  Select Project Folder", "Remove from recent projects", "Open game"};
         QTest::newRow("settings") << 2
                                   << QStringList{
                                          "Safe Edit",    "Full Control",        "Check for updates automatically",
                                          "Check Now",    "Open Backups Folder", "Website",
-                                         "GitHub",       "Documentation",       "logPath",
+                                         "GitHub",       "Documentation",       "Log file",
                                          "Open Log File"};
     }
     void tabOrder()
@@ -285,16 +305,16 @@ private slots:
         QTest::mouseClick(nav().at(page), Qt::LeftButton);
         QWidget *current = m_window->findChild<QStackedWidget *>()->currentWidget();
         const auto shown = [current] {
-            const QList<QWidget *> stops = FocusKeeper::tabStops(current);
+            const QList<QWidget *> stops = GuiTest::tabStops(current);
             return std::all_of(stops.cbegin(), stops.cend(), [](QWidget *w) { return w->isVisible(); });
         };
-        QTRY_VERIFY(shown()); // the rebuilt page's controls appear from the event loop
+        QTRY_VERIFY(shown());
         nav().at(0)->setFocus();
         QStringList seen;
         for (int i = 0; i < 30 && (i == 0 || QApplication::focusWidget() != nav().at(0)); ++i) {
             QWidget *focused = QApplication::focusWidget();
             QVERIFY(focused && focused->isVisible() && !focused->inherits("QAbstractScrollArea"));
-            seen << FocusKeeper::keyOf(focused);
+            seen << GuiTest::nameOf(focused);
             QTest::keyClick(focused, Qt::Key_Tab);
         }
         QCOMPARE(seen, QStringList({"  Projects", "  Setup", "  Settings"}) + stops);
@@ -445,11 +465,8 @@ private:
         m_window->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
     }
-    // The Settings page's current scroll area: a rebuild leaves the old one until it is deleted.
-    QScrollArea *settingsPage() const
-    {
-        return qobject_cast<QScrollArea *>(m_window->findChild<SettingsView *>()->layout()->itemAt(0)->widget());
-    }
+    // The Settings page's content, once built.
+    QScrollArea *settingsPage() const { return m_window->findChild<SettingsView *>()->findChild<QScrollArea *>(); }
     // A window whose settings list the project as recent and active.
     void makeWindowFor(const QString &project, const QByteArray &godot = "config_version=5\n")
     {

@@ -1,7 +1,7 @@
 #include "base/logger.h"
 #include "core/backups.h"
 #include "core/settings.h"
-#include "core/updater.h"
+#include "gui/guitest.h"
 #include "gui/settingsview.h"
 #include "testenv.h"
 #include "version.h"
@@ -12,19 +12,9 @@
 
 namespace {
 
-// The current build: a rebuild takes the old scroll area out of the page's layout at once.
-QWidget *current(SettingsView &view)
-{
-    return view.layout()->itemAt(0)->widget();
-}
-
 QPushButton *button(SettingsView &view, const QString &text)
 {
-    for (QPushButton *b : current(view)->findChildren<QPushButton *>()) {
-        if (b->text() == text)
-            return b;
-    }
-    return nullptr;
+    return GuiTest::find<QPushButton>(&view, text);
 }
 
 QString states(SettingsView &view)
@@ -41,8 +31,9 @@ class TestSettingsView : public QObject
 
 private slots:
 
-    // The stored mode lights its toggle; every click, also on the active one, stores, signals,
-    // toasts and redraws.
+    // The content waits for the page to be shown. The stored mode lights its toggle; every click, also
+    // on the active one, stores the mode (which signals the change) and toasts; a mode stored
+    // elsewhere lights its toggle too.
     void toggles_data()
     {
         QTest::addColumn<QByteArray>("file");
@@ -57,9 +48,11 @@ private slots:
         QFETCH(QString, active);
         QVERIFY(TestEnv::writeFile(Settings::filePath(), file));
         Settings settings;
-        SettingsView view(&settings, &m_updater);
+        SettingsView view(&settings);
+        QVERIFY(view.findChildren<QPushButton *>().isEmpty());
+        view.show();
         QCOMPARE(states(view), active);
-        QSignalSpy modes(&view, &SettingsView::permissionModeChanged);
+        QSignalSpy modes(&settings, &Settings::permissionModeChanged);
         QSignalSpy toasts(&view, &SettingsView::showToast);
         for (int i = 0; i < 2; ++i)
             QTest::mouseClick(button(view, "Full Control"), Qt::LeftButton);
@@ -67,6 +60,8 @@ private slots:
         QCOMPARE(toasts, QList<QVariantList>(2, {QStringLiteral("Permission mode: Full Control"), 0}));
         QCOMPARE(QJsonDocument::fromJson(TestEnv::readFile(Settings::filePath()))["permission_mode"], "full_control");
         QCOMPARE(states(view), QStringLiteral("false true"));
+        settings.setPermissionMode("safe_edit");
+        QCOMPARE(states(view), QStringLiteral("true false"));
     }
 
     // Building, also again on refresh, leaves the file as it was; the user's toggle writes it.
@@ -76,10 +71,11 @@ private slots:
         const QByteArray file = R"({"check_updates":true})";
         QVERIFY(TestEnv::writeFile(Settings::filePath(), file));
         Settings settings;
-        SettingsView view(&settings, &m_updater);
+        SettingsView view(&settings);
+        view.refresh();
         view.refresh();
         QCOMPARE(TestEnv::readFile(Settings::filePath()), file);
-        auto *box = current(view)->findChild<QCheckBox *>();
+        auto *box = view.findChild<QCheckBox *>();
         QVERIFY(box->isChecked());
         QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(8, box->height() / 2)); // on the indicator
         QCOMPARE(QJsonDocument::fromJson(TestEnv::readFile(Settings::filePath()))["check_updates"], false);
@@ -112,11 +108,12 @@ private slots:
         QFETCH(QString, scheme);
         QFETCH(QString, what);
         Settings settings;
-        SettingsView view(&settings, &m_updater);
-        auto *logPath = current(view)->findChild<QLineEdit *>("logPath");
+        SettingsView view(&settings);
+        view.refresh();
+        auto *logPath = view.findChild<QLineEdit *>("logPath");
         QVERIFY(logPath->isReadOnly());
         QCOMPARE(logPath->text(), QDir::toNativeSeparators(Logger::logFilePath()));
-        QCOMPARE(current(view)->findChild<QLabel *>("backupsFolder")->text(), Backups::backupsFolder());
+        QCOMPARE(view.findChild<QLabel *>("backupsFolder")->text(), Backups::backupsFolder());
         QSignalSpy toasts(&view, &SettingsView::showToast);
         if (label == "Open Backups Folder") { // nothing to open before the first backup
             QVERIFY(QDir(Backups::backupsFolder()).removeRecursively());
@@ -139,13 +136,23 @@ private slots:
         QCOMPARE(toasts, QList<QVariantList>({{"Could not open " + what + ": no program to open it was found", 2}}));
     }
 
+    // The about box tells how many tools the server offered at its last test, once one has run.
+    void aboutShowsToolCount()
+    {
+        Settings settings;
+        SettingsView view(&settings);
+        view.refresh();
+        auto *about = view.findChild<QLabel *>("aboutServer");
+        QCOMPARE(about->text(), "MCP server for Godot 4.x.");
+        settings.setServerToolCount(345);
+        QCOMPARE(about->text(), "MCP server for Godot 4.x with 345 tools.");
+    }
+
 public:
     Q_INVOKABLE void open(const QUrl &url) { m_opened.append(url); }
 
 private:
     QList<QUrl> m_opened;
-    QNetworkAccessManager m_nam;
-    Updater m_updater{&m_nam, QStringLiteral("1.0.0")};
 };
 
 TAVRIN_TEST_MAIN(TestSettingsView)

@@ -28,7 +28,9 @@ private slots:
     {
         s_warnings.clear();
         QtMessageHandler previous = qInstallMessageHandler(collectWarnings);
-        qApp->setStyleSheet(Theme::STYLE_SHEET);
+        // Every colour of the rules is named in the palette.
+        QVERIFY2(!Theme::styleSheet().contains('%'), qPrintable(Theme::styleSheet().section('%', 1, 1)));
+        qApp->setStyleSheet(Theme::styleSheet());
         // Parsing happens when widgets are polished: build one of every styled kind.
         QWidget root;
         auto *layout = new QVBoxLayout(&root);
@@ -41,7 +43,8 @@ private slots:
             styled(new QPushButton(QStringLiteral("b")), cls);
         for (const char *cls :
              {"title", "subtitle", "section-title", "dim", "faint", "mono", "badge-ok", "badge-neutral-muted",
-              "badge-error", "badge-neutral", "badge-warn", "dialog-title", "error-text"})
+              "badge-error", "badge-neutral", "badge-warn", "dialog-title", "error-text", "icon", "card-title",
+              "client-name", "item-name", "welcome-title", "welcome-subtitle", "step-number", "step-text", "toast"})
             styled(new QLabel(QStringLiteral("l")), cls);
         for (const char *cls : {"card", "project-card", "client-card", "prereq-item"})
             styled(new QFrame, cls);
@@ -76,7 +79,7 @@ private slots:
     void focusIsVisible()
     {
         QFETCH(QString, cls);
-        qApp->setStyleSheet(Theme::STYLE_SHEET);
+        qApp->setStyleSheet(Theme::styleSheet());
         QFrame card; // as on a page: on a card, beside another control that can take the focus
         Theme::setClass(&card, "card");
         auto *layout = new QVBoxLayout(&card);
@@ -114,23 +117,20 @@ private slots:
             return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF()) + 0.05;
         };
         const qreal ratio = luminance(border) / luminance(surface);
-        QVERIFY2(surface == QColor("#1c2129") && ratio >= 3.0,
+        QVERIFY2(surface == QColor(Theme::Palette::Surface) && ratio >= 3.0,
                  qPrintable(border.name() + ' ' + QString::number(ratio)));
     }
 
-    // Each icon draws in the requested colour on a transparent ground, at the screen's pixel ratio
-    // (as many device pixels as the scale asks for, not a 1x image blown up).
+    // Each drawing renders in the requested colour on a transparent ground, at the screen's pixel
+    // ratio (as many device pixels as the scale asks for, not a 1x image blown up).
     void iconIsRecolouredOnTransparent_data()
     {
         QTest::addColumn<QByteArray>("svg");
         QTest::addColumn<QString>("colour");
         QTest::addColumn<int>("size");
         QTest::addColumn<qreal>("dpr");
-#define ICON_ROW(name) QTest::newRow(#name) << Icons::name << "#6ba3e0" << 18 << 1.0
-        ICON_ROW(FOLDER), ICON_ROW(FOLDER_PLUS), ICON_ROW(CHECK_CIRCLE), ICON_ROW(X_CIRCLE), ICON_ROW(BOX);
-        ICON_ROW(CODE), ICON_ROW(MONITOR), ICON_ROW(TERMINAL), ICON_ROW(WIND), ICON_ROW(ZAP), ICON_ROW(PUZZLE);
-        ICON_ROW(GEAR), ICON_ROW(WRENCH), ICON_ROW(CLOSE);
-#undef ICON_ROW
+        for (const auto &[name, svg] : Icons::all())
+            QTest::newRow(name) << *svg << "#6ba3e0" << 18 << 1.0;
         QTest::newRow("close white 64") << Icons::CLOSE << "#ffffff" << 64 << 1.0;
         QTest::newRow("folder at 2x") << Icons::FOLDER << "#4d8fd1" << 22 << 2.0;
         QTest::newRow("gear at 1.5x") << Icons::GEAR << "#8892a0" << 18 << 1.5;

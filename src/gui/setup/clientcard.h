@@ -7,27 +7,26 @@
 class QBoxLayout;
 class QHBoxLayout;
 class QLabel;
+class QPushButton;
+class QToolButton;
 
 // One AI client on the Setup page: icon and name, a badge that tells what its "tavrin" entry
-// holds, and the action buttons. Built whole from a detection record; the page builds a new card
-// on every change. The header row ends in a stretch, so a small button added there with
+// holds, the action buttons and the "⋯" menu button. Built once per catalogue row; setInfo()
+// updates it in place. The header row ends in a stretch, so a small button added there with
 // headerLayout()->addWidget() sits at the card's top right.
 class ClientCard : public QFrame
 {
     Q_OBJECT
 public:
-    // `permissionMode` is the mode in the settings now; `busy` shows "Working..." on the buttons.
-    ClientCard(const ClientInfo &info, const QString &permissionMode, bool busy, QWidget *parent = nullptr);
+    explicit ClientCard(const ClientCatalogue::Client &client, QWidget *parent = nullptr);
+
+    // `permissionMode` is the mode in the settings now; `busy` shows "Working..." in place of the
+    // buttons and disables the "⋯" menu.
+    void setInfo(const ClientInfo &info, const QString &permissionMode, bool busy);
 
     [[nodiscard]] QString clientId() const { return m_id; }
     [[nodiscard]] QHBoxLayout *headerLayout() const { return m_header; }
     [[nodiscard]] QLabel *badge() const { return m_badge; }
-
-    // What keeps a configured entry from being exactly "uvx tavrin" in `permissionMode`, one
-    // reason a line; empty when it is up to date (or there is no entry).
-    [[nodiscard]] static QString entryProblems(const ClientInfo &info, const QString &permissionMode);
-    // A permission mode as users know it: "Safe Edit", "Full Control", or the raw value quoted.
-    [[nodiscard]] static QString modeName(const QString &mode);
 
     // As narrow as the card gets with its buttons one above the other.
     [[nodiscard]] QSize minimumSizeHint() const override;
@@ -42,8 +41,16 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
 
 private:
+    [[nodiscard]] QList<QPushButton *> shownActions() const;
+    void placeActions();
+
     QString m_id;
+    QString m_name;
     QHBoxLayout *m_header = nullptr;
+    QToolButton *m_more = nullptr;
     QLabel *m_badge = nullptr;
+    QLabel *m_hint = nullptr;
     QBoxLayout *m_actions = nullptr;
+    QPushButton *m_write = nullptr;  // Configure, or Update
+    QPushButton *m_remove = nullptr;
 };

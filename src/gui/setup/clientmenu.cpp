@@ -1,68 +1,70 @@
 #include "gui/setup/clientmenu.h"
 
-#include "gui/setup/clientcard.h"
+#include "core/cliententry.h"
+#include "core/mcpserver.h"
+#include "core/setupmodel.h"
 #include "gui/setup/entrydialog.h"
 #include "gui/setup/restoredialog.h"
 #include "gui/widgets/theme.h"
+#include "gui/widgets/toast.h"
 
 #include <QClipboard>
 #include <QDesktopServices>
 #include <QFileInfo>
 #include <QGuiApplication>
-#include <QJsonDocument>
 #include <QTimer>
 #include <QUrl>
 
-ClientMenu::ClientMenu(const ClientInfo &client, const QString &permissionMode, QWidget *parent)
-    : QMenu(parent), m_client(client), m_mode(permissionMode)
+ClientMenu::ClientMenu(SetupModel *model, const ClientInfo &client, const QString &permissionMode, QWidget *parent)
+    : QMenu(parent), m_model(model), m_client(client), m_mode(permissionMode)
 {
     Theme::setClass(this, "card-menu");
     setToolTipsVisible(true);
-    m_file = client.configPath.isEmpty() ? Clients::changedFilePath(client.id) : client.configPath;
-    const bool known = !m_file.isEmpty();
-    const bool exists = known && QFileInfo(m_file).isFile();
+    const QString file = client.configPath;
+    const bool known = !file.isEmpty();
     const QString unknown = tr("Tavrin does not know which file %1 keeps its servers in.").arg(client.name);
 
     QAction *restore = addItem(tr("Restore Previous Version…"),
-                               tr("Put back a copy of %1 taken before one of Tavrin's changes.").arg(m_file),
-                               !known                           ? unknown
-                               : Backups::count(client.id) == 0 ? tr("No backups yet: Tavrin makes one before each "
-                                                                     "change it makes to %1.")
-                                                                      .arg(m_file)
-                                                                : QString());
+                               tr("Put back a copy of %1 taken before one of Tavrin's changes.").arg(file),
+                               !known                    ? unknown
+                               : client.backupCount == 0 ? tr("No backups yet: Tavrin makes one before each "
+                                                              "change it makes to %1.")
+                                                               .arg(file)
+                                                         : QString());
     connect(restore, &QAction::triggered, this, [this] {
-        auto *dialog = new RestoreDialog(m_client.id, m_client.name, m_file, dialogParent());
-        connect(dialog, &RestoreDialog::restored, this, [this](const QString &clientId) {
+        auto *dialog = new RestoreDialog(m_model, m_client.id, m_client.name, m_client.configPath, dialogParent());
+        connect(dialog, &RestoreDialog::restored, this, [this] {
             emit showToast(tr("Restored %1's configuration. The version it replaced was backed up.").arg(m_client.name),
-                           1);
-            emit restored(clientId);
+                           Toast::Success);
+            m_model->clientFileRestored();
         });
         openDialog(dialog);
     });
 
     QAction *show = addItem(tr("Show Entry"),
                             client.usesCli ? tr("Show the \"tavrin\" entry as %1 reports it.").arg(client.name)
-                                           : tr("Show the \"tavrin\" entry as it stands in %1.").arg(m_file),
+                                           : tr("Show the \"tavrin\" entry as it stands in %1.").arg(file),
                             client.configured ? QString() : tr("%1 has no \"tavrin\" entry.").arg(client.name));
     connect(show, &QAction::triggered, this, [this] { openDialog(new EntryDialog(m_client, m_mode, dialogParent())); });
 
-    const QString folder = QFileInfo(m_file).absolutePath();
-    QAction *open = addItem(tr("Open Config File"), tr("Show %1 in its folder.").arg(m_file),
-                            !known   ? unknown
-                            : exists ? QString()
-                                     : tr("%1 does not exist yet.").arg(m_file));
+    const QString folder = QFileInfo(file).absolutePath();
+    QAction *open = addItem(tr("Open Config File"), tr("Show %1 in its folder.").arg(file),
+                            !known               ? unknown
+                            : client.configExists ? QString()
+                                                  : tr("%1 does not exist yet.").arg(file));
     connect(open, &QAction::triggered, this, [this, folder] {
         if (!QDesktopServices::openUrl(QUrl::fromLocalFile(folder)))
-            emit showToast(tr("Could not open the folder %1.").arg(folder), 2);
+            emit showToast(tr("Could not open the folder %1.").arg(folder), Toast::Error);
     });
 
     QAction *copy = addItem(tr("Copy Entry"),
                             tr("Copy the \"tavrin\" entry with %1, in %2's format, for adding it by hand.")
-                                .arg(ClientCard::modeName(permissionMode), client.name),
+                                .arg(McpServer::modeName(permissionMode), client.name),
                             QString());
     connect(copy, &QAction::triggered, this, [this] {
-        QGuiApplication::clipboard()->setText(entryText(m_client.id, m_mode));
-        emit showToast(tr("Copied the \"tavrin\" entry with %1.").arg(ClientCard::modeName(m_mode)), 1);
+        const ClientCatalogue::Client *row = ClientCatalogue::find(m_client.id);
+        QGuiApplication::clipboard()->setText(row ? ClientEntry::text(*row, m_mode) : QString());
+        emit showToast(tr("Copied the \"tavrin\" entry with %1.").arg(McpServer::modeName(m_mode)), Toast::Success);
     });
 }
 
@@ -72,26 +74,6 @@ QAction *ClientMenu::addItem(const QString &text, const QString &why, const QStr
     action->setEnabled(disabledWhy.isEmpty());
     action->setToolTip(disabledWhy.isEmpty() ? why : disabledWhy);
     return action;
-}
-
-QString ClientMenu::entryText(const QString &clientId, const QString &permissionMode)
-{
-    const ClientCatalogue::Client *row = ClientCatalogue::find(clientId);
-    if (!row)
-        return {};
-    if (Clients::backupLayout(clientId).syntax == Backups::Syntax::Toml) {
-        // Modes are plain [a-z_] words: nothing to escape.
-        return QStringLiteral("[mcp_servers.tavrin]\ncommand = \"uvx\"\nargs = [\"tavrin\"]\n\n"
-                              "[mcp_servers.tavrin.env]\nGODOT_MCP_PERMISSION_MODE = \"%1\"\n")
-            .arg(permissionMode);
-    }
-    // The member inside its object, taken out and shifted left by the one level of indent.
-    const QJsonObject wrapped{{QStringLiteral("tavrin"), Clients::mcpEntry(row->entry, permissionMode)}};
-    QStringList lines = QString::fromUtf8(QJsonDocument(wrapped).toJson(QJsonDocument::Indented)).split('\n');
-    lines = lines.mid(1, lines.size() - 3);
-    for (QString &line : lines)
-        line.remove(0, 4);
-    return lines.join(QLatin1Char('\n'));
 }
 
 QWidget *ClientMenu::dialogParent() const

@@ -1,7 +1,8 @@
 #include "gui/setup/entrydialog.h"
 
-#include "base/jsoncedit.h"
 #include "base/toolprocess.h"
+#include "core/cliententry.h"
+#include "core/mcpserver.h"
 #include "gui/widgets/theme.h"
 
 #include <QFile>
@@ -16,11 +17,8 @@
 #include <QVBoxLayout>
 #include <QtConcurrent/QtConcurrentRun>
 
-using ClientCatalogue::Format;
-
 namespace {
 
-const QString s_serverName = QStringLiteral("tavrin");
 constexpr int s_queryMs = 15000;
 
 QPlainTextEdit *codeBox(const QString &text, const QString &objectName)
@@ -75,9 +73,9 @@ EntryDialog::EntryDialog(const ClientInfo &client, const QString &permissionMode
     layout->setSpacing(10);
     layout->addWidget(Theme::classedLabel(tr("The \"tavrin\" entry of %1").arg(client.name), "dialog-title"));
 
-    const QString path = client.configPath.isEmpty() ? Clients::changedFilePath(client.id) : client.configPath;
+    const QString path = client.configPath;
     const ClientCatalogue::Client *row = ClientCatalogue::find(client.id);
-    if (row && row->format == Format::Cli) {
+    if (row && row->usesCli) {
         const QString mode = client.mode.isEmpty() ? permissionMode : client.mode;
         layout->addWidget(Theme::classedLabel(tr("Registered with"), "dim"));
         layout->addWidget(selectable(commandLine(client.id, mode), "mono", QStringLiteral("command")));
@@ -86,7 +84,7 @@ EntryDialog::EntryDialog(const ClientInfo &client, const QString &permissionMode
         QPlainTextEdit *report = codeBox(tr("Asking %1...").arg(client.name), QStringLiteral("report"));
         layout->addWidget(report, 1);
         // The tool's own file too, where it is JSON and holds the entry.
-        if (Clients::backupLayout(client.id).syntax == Backups::Syntax::Json && QFileInfo(path).isFile()) {
+        if (row->file.syntax != ClientCatalogue::Syntax::Toml && QFileInfo(path).isFile()) {
             bool found = false;
             const QString text = fileEntryText(client.id, path, &found);
             if (found)
@@ -136,34 +134,28 @@ void EntryDialog::askClient(const QString &clientId, QPlainTextEdit *report)
 
 QString EntryDialog::fileEntryText(const QString &clientId, const QString &path, bool *found)
 {
-    if (found)
-        *found = false;
+    bool foundHere = false;
     const ClientCatalogue::Client *row = ClientCatalogue::find(clientId);
-    if (!row)
-        return {};
+    QString text;
     QFile file(path);
-    if (!file.exists())
-        return tr("The file does not exist yet.");
-    if (!file.open(QIODevice::ReadOnly))
-        return tr("The file cannot be read: %1").arg(file.errorString());
-    const QByteArray bytes = file.readAll();
-    QByteArray member;
-    if (JsoncEdit::memberText(bytes, row->serversPath, s_serverName, &member)) {
-        if (found)
-            *found = true;
-        return QString::fromUtf8(member).replace(QLatin1String("\r\n"), QLatin1String("\n"));
-    }
-    const JsoncEdit::Parsed parsed = JsoncEdit::parse(bytes);
-    if (!parsed.ok)
-        return tr("The file is not readable as JSON: %1").arg(parsed.error);
-    return tr("The file holds no \"tavrin\" entry.");
+    if (!row)
+        text.clear();
+    else if (!file.exists())
+        text = tr("The file does not exist yet.");
+    else if (!file.open(QIODevice::ReadOnly))
+        text = tr("The file cannot be read: %1").arg(file.errorString());
+    else
+        text = ClientEntry::writtenText(file.readAll(), row->file, &foundHere);
+    if (found)
+        *found = foundHere;
+    return text;
 }
 
 QString EntryDialog::commandLine(const QString &clientId, const QString &mode)
 {
     const ClientCatalogue::Client *row = ClientCatalogue::find(clientId);
-    if (!row || row->format != Format::Cli)
+    if (!row || !row->usesCli)
         return {};
-    return ClientCatalogue::registrationCommand(*row) +
-           QStringLiteral(" --env GODOT_MCP_PERMISSION_MODE=%1 -- uvx %2").arg(mode, s_serverName);
+    return ClientCatalogue::registrationCommand(*row) + QStringLiteral(" --env %1=%2 -- %3")
+                                                            .arg(McpServer::modeVariable(), mode, McpServer::command());
 }

@@ -1,6 +1,6 @@
 #include "gui/setup/restoredialog.h"
 
-#include "core/clients.h"
+#include "core/setupmodel.h"
 #include "gui/widgets/theme.h"
 
 #include <QHBoxLayout>
@@ -10,7 +10,6 @@
 #include <QPushButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
-#include <QtConcurrent/QtConcurrentRun>
 
 namespace {
 
@@ -18,9 +17,9 @@ enum Column { TakenColumn, SizeColumn, HoldsColumn };
 
 } // namespace
 
-RestoreDialog::RestoreDialog(const QString &clientId, const QString &clientName, const QString &targetPath,
-                             QWidget *parent)
-    : QDialog(parent), m_clientId(clientId), m_target(targetPath)
+RestoreDialog::RestoreDialog(SetupModel *model, const QString &clientId, const QString &clientName,
+                             const QString &targetPath, QWidget *parent)
+    : QDialog(parent), m_model(model), m_clientId(clientId), m_target(targetPath)
 {
     setWindowTitle(tr("Restore %1 Configuration").arg(clientName));
     resize(640, 420);
@@ -92,18 +91,15 @@ QString RestoreDialog::sizeText(qint64 bytes)
 
 void RestoreDialog::reload()
 {
-    // A newer reading replaces one still running, whose result is then dropped with its watcher.
-    delete m_watcher;
+    // A newer reading replaces one still running, whose result is then dropped with its context.
+    delete m_reading;
+    m_reading = new QObject(this);
     m_list->clear();
     m_list->setEnabled(false);
+    m_restore->setEnabled(false);
     m_status->setText(tr("Reading the backups..."));
     m_status->show();
-    m_watcher = new QFutureWatcher<QList<Backups::Backup>>(this);
-    connect(m_watcher, &QFutureWatcher<QList<Backups::Backup>>::finished, this,
-            [this] { showBackups(m_watcher->result()); });
-    const QString clientId = m_clientId;
-    const Backups::FileLayout layout = Clients::backupLayout(clientId);
-    m_watcher->setFuture(QtConcurrent::run([clientId, layout] { return Backups().list(clientId, layout); }));
+    m_model->listBackups(m_clientId, m_reading, [this](const QList<Backups::Backup> &backups) { showBackups(backups); });
 }
 
 void RestoreDialog::showBackups(const QList<Backups::Backup> &backups)
@@ -130,13 +126,16 @@ void RestoreDialog::restoreSelected()
     if (selected.isEmpty())
         return;
     const QString path = selected.first()->data(TakenColumn, Qt::UserRole).toString();
-    Backups backups;
-    if (!backups.restore(m_clientId, path, m_target)) {
-        m_error->setText(tr("Could not restore the backup. %1").arg(backups.lastError()));
-        m_error->show();
-        reload(); // the current file may have been backed up before the failure
-        return;
-    }
-    emit restored(m_clientId);
-    accept();
+    m_list->setEnabled(false);
+    m_restore->setEnabled(false);
+    m_model->restoreBackup(m_clientId, path, m_target, this, [this](bool ok, const QString &error) {
+        if (!ok) {
+            m_error->setText(tr("Could not restore the backup. %1").arg(error));
+            m_error->show();
+            reload(); // the current file may have been backed up before the failure
+            return;
+        }
+        emit restored(m_clientId);
+        accept();
+    });
 }

@@ -1,6 +1,7 @@
 #include "gui/setup/servercard.h"
 
 #include "core/clientcatalogue.h"
+#include "core/mcpserver.h"
 #include "core/serverprobe.h"
 #include "gui/widgets/elidedlabel.h"
 #include "gui/widgets/icons.h"
@@ -11,66 +12,69 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-ServerCard::ServerCard(const ServerProbe *probe, QWidget *parent) : ActionCard(Icons::SERVER, 24, 32, parent)
+ServerCard::ServerCard(const ServerProbe *probe, QWidget *parent)
+    : ActionCard(Icons::SERVER, 24, 32, parent), m_probe(probe)
 {
     setObjectName(QStringLiteral("serverCard"));
     QVBoxLayout *column = textColumn();
-    auto *title = new QLabel(tr("Tavrin MCP Server"));
-    title->setStyleSheet(QStringLiteral("font-weight: 600; font-size: 14px; background: transparent;"));
-    column->addWidget(title);
+    column->addWidget(Theme::classedLabel(tr("Tavrin MCP Server"), "card-title"));
 
-    const bool running = probe->isRunning();
-    const ServerProbeResult &result = probe->lastResult();
-    QStringList lines;
-    if (running)
-        lines << progressText(probe->elapsedMs());
-    else if (result.message.isEmpty())
-        lines << tr("Not tested yet");
-    else
-        lines = describe(result);
-
-    m_status = Theme::classedLabel(lines.value(0), "dim");
+    m_status = Theme::classedLabel(QString(), "dim");
     m_status->setObjectName(QStringLiteral("serverStatus"));
     m_status->setWordWrap(true);
     m_status->setTextInteractionFlags(Qt::TextSelectableByMouse); // failure texts get copied into reports
     column->addWidget(m_status);
+    // uv's progress, one line at a time; a long line must not widen the page.
+    m_progress = new ElidedLabel(QString(), nullptr, Qt::ElideRight);
+    m_progress->setObjectName(QStringLiteral("serverDetail"));
+    Theme::setClass(m_progress, "mono");
+    column->addWidget(m_progress);
+    m_note = Theme::classedLabel(QString(), "faint");
+    m_note->setObjectName(QStringLiteral("serverDetail"));
+    m_note->setWordWrap(true);
+    column->addWidget(m_note);
 
-    if (running) {
-        // uv's progress, one line at a time; a long line must not widen the page.
-        auto *detail = new ElidedLabel(probe->lastStderrLine(), nullptr, Qt::ElideRight);
-        Theme::setClass(detail, "mono");
-        m_detail = detail;
-        connect(probe, &ServerProbe::progress, this, [this, detail](qint64 elapsedMs, const QString &line) {
-            m_status->setText(progressText(elapsedMs));
-            detail->setFullText(line);
-        });
-    } else if (lines.size() > 1) {
-        m_detail = Theme::classedLabel(lines.mid(1).join(QLatin1Char('\n')), "faint");
-        m_detail->setWordWrap(true);
-    }
-    if (m_detail) {
-        m_detail->setObjectName(QStringLiteral("serverDetail"));
-        column->addWidget(m_detail);
-    }
-
-    auto *button = new QPushButton(running ? tr("Cancel") : tr("Test Server"));
-    button->setObjectName(QStringLiteral("serverTest"));
-    Theme::setClass(button, "secondary");
-    button->setAccessibleName(running ? tr("Cancel Server Test") : tr("Test Server"));
-    button->setToolTip(tr("Starts “uvx tavrin” as your AI clients do and lists its tools"));
-    button->setCursor(Qt::PointingHandCursor);
-    connect(button, &QAbstractButton::clicked, this, [this, running] {
-        if (running)
+    m_button = Theme::classedButton(QString(), "secondary");
+    m_button->setObjectName(QStringLiteral("serverTest"));
+    m_button->setToolTip(tr("Starts “%1” as your AI clients do and lists its tools").arg(McpServer::command()));
+    connect(m_button, &QAbstractButton::clicked, this, [this] {
+        if (m_probe->isRunning())
             emit cancelRequested();
         else
             emit testRequested();
     });
-    actions()->addWidget(button);
+    actions()->addWidget(m_button);
+
+    connect(probe, &ServerProbe::progress, this, [this](qint64 elapsedMs, const QString &line) {
+        m_status->setText(progressText(elapsedMs));
+        m_progress->setFullText(line);
+    });
+    refresh();
+}
+
+void ServerCard::refresh()
+{
+    const bool running = m_probe->isRunning();
+    const ServerProbeResult &result = m_probe->lastResult();
+    QStringList lines;
+    if (running)
+        lines << progressText(m_probe->elapsedMs());
+    else if (result.message.isEmpty())
+        lines << tr("Not tested yet");
+    else
+        lines = describe(result);
+    m_status->setText(lines.value(0));
+    m_progress->setFullText(running ? m_probe->lastStderrLine() : QString());
+    m_progress->setVisible(running);
+    m_note->setText(lines.mid(1).join(QLatin1Char('\n')));
+    m_note->setVisible(!running && lines.size() > 1);
+    m_button->setText(running ? tr("Cancel") : tr("Test Server"));
+    m_button->setAccessibleName(running ? tr("Cancel Server Test") : tr("Test Server"));
 }
 
 QString ServerCard::progressText(qint64 elapsedMs)
 {
-    return tr("Starting “uvx tavrin”… %1 s").arg(elapsedMs / 1000);
+    return tr("Starting “%1”… %2 s").arg(McpServer::command()).arg(elapsedMs / 1000);
 }
 
 QStringList ServerCard::describe(const ServerProbeResult &result)

@@ -2,14 +2,15 @@
 
 #include "gui/widgets/actioncard.h"
 
+class ElidedLabel;
 class QLabel;
+class QPushButton;
 class ServerProbe;
 struct ServerProbeResult;
 
 // The Setup page's MCP server card: what the last server test found, or its progress while one
-// runs, and the button that starts or cancels it. The test itself belongs to the page, so a card
-// built anew in the middle of a test shows it as it is; while it runs the card follows the
-// probe's progress ticks.
+// runs (following the probe's ticks), and the button that starts or cancels it. Built once;
+// refresh() shows the probe's state after a test starts or ends.
 class ServerCard : public ActionCard
 {
     Q_OBJECT
@@ -18,6 +19,8 @@ public:
     static constexpr qint64 SlowStartMs = 10000;
 
     explicit ServerCard(const ServerProbe *probe, QWidget *parent = nullptr);
+
+    void refresh();
 
     // The lines under the card's title for a finished test: its message, and after a slow start a
     // note naming the clients that wait less long than it took.
@@ -29,6 +32,9 @@ signals:
     void cancelRequested();
 
 private:
+    const ServerProbe *m_probe;
     QLabel *m_status = nullptr;
-    QLabel *m_detail = nullptr;
+    ElidedLabel *m_progress = nullptr; // uv's last line while a test runs
+    QLabel *m_note = nullptr;          // the slow-start note after one
+    QPushButton *m_button = nullptr;
 };

@@ -1,302 +1,249 @@
 #include "gui/setup/setupview.h"
 
-#include "core/addon.h"
 #include "core/serverprobe.h"
-#include "core/settings.h"
+#include "core/setupmodel.h"
+#include "gui/setup/addoncard.h"
 #include "gui/setup/clientcard.h"
 #include "gui/setup/clientmenu.h"
 #include "gui/setup/servercard.h"
-#include "gui/widgets/actioncard.h"
 #include "gui/widgets/cardgrid.h"
 #include "gui/widgets/elidedlabel.h"
-#include "gui/widgets/focuskeeper.h"
 #include "gui/widgets/icons.h"
 #include "gui/widgets/theme.h"
+#include "gui/widgets/toast.h"
 
 #include <QFileInfo>
-#include <QFutureWatcher>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScrollArea>
-#include <QScrollBar>
-#include <QThread>
-#include <QThreadPool>
 #include <QVBoxLayout>
-#include <QtConcurrent/QtConcurrentRun>
-
-#include <algorithm>
-#include <functional>
-
-namespace {
-
-struct ScanResult
-{
-    QList<ClientInfo> clients;
-    QList<PrereqResult> prereqs;
-};
-
-struct OperationResult
-{
-    bool ok = false;
-    QString error;
-};
-
-constexpr qint64 s_scanFreshMs = 60000;
-const QString s_addonGroup = QStringLiteral("addon");
 
 using Theme::classedLabel;
-using Theme::setClass;
 
-QLabel *iconLabel(const QByteArray &svg, const QString &colour, int iconSize, int labelSize, qreal dpr)
+SetupView::SetupView(SetupModel *model, QWidget *parent) : QWidget(parent), m_model(model)
 {
-    auto *label = new QLabel;
-    label->setPixmap(Icons::cached(svg, colour, iconSize, dpr));
-    label->setFixedSize(labelSize, labelSize);
-    label->setStyleSheet(QStringLiteral("background: transparent;"));
-    return label;
-}
+    auto *root = new QVBoxLayout(this);
+    root->setContentsMargins(0, 0, 0, 0);
 
-// The first line of an error, for a toast; the failure box shows it whole.
-QString firstLine(const QString &text)
-{
-    return text.section(QLatin1Char('\n'), 0, 0).trimmed();
-}
-
-// Keeps the scroll position across a rebuild. The new scroll area has no range until its layout
-// has run, so the value is applied again as the range grows, until it fits or the user scrolls.
-// Until then the bar carries the wanted value: a second rebuild before the layout has run (two
-// operations finishing together) must keep that, not the bar's provisional 0.
-const char *const s_wantedScroll = "tavrinWantedScroll";
-
-void restoreScroll(QScrollBar *bar, int value)
-{
-    bar->setValue(value);
-    if (value <= 0 || bar->value() == value)
-        return;
-    bar->setProperty(s_wantedScroll, value);
-    // The guard's lifetime bounds both connections.
-    auto *guard = new QObject(bar);
-    const auto done = [bar, guard] {
-        bar->setProperty(s_wantedScroll, QVariant());
-        guard->deleteLater();
-    };
-    QObject::connect(bar, &QScrollBar::rangeChanged, guard, [bar, value, done](int, int max) {
-        bar->setValue(value);
-        if (max >= value)
-            done();
-    });
-    QObject::connect(bar, &QScrollBar::actionTriggered, guard, [done](int) { done(); });
-}
-
-int scrollPosition(QScrollBar *bar)
-{
-    const QVariant wanted = bar->property(s_wantedScroll);
-    return wanted.isValid() ? wanted.toInt() : bar->value();
-}
-
-} // namespace
-
-SetupView::SetupView(Settings *settings, Addon *addon, Clients *clients, Prereqs *prereqs, QWidget *parent)
-    : QWidget(parent), m_settings(settings), m_addon(addon), m_clients(clients), m_prereqs(prereqs)
-{
-    // Our workers block on child processes for up to half a minute, while Qt's own parallel image
-    // work shares the global pool and the GUI thread waits for it. Room for every worker the page
-    // can have at once (a scan, an addon operation, every client) on top of the ideal count keeps
-    // that work from queuing behind ours and freezing the window.
-    QThreadPool *pool = QThreadPool::globalInstance();
-    pool->setMaxThreadCount(
-        std::max(pool->maxThreadCount(), QThread::idealThreadCount() + 2 + int(ClientCatalogue::all().size())));
-
-    // The server test lives here, not in its card, so that rebuilding the page does not end it.
-    m_probe = new ServerProbe(this);
-    connect(m_probe, &ServerProbe::finished, this, [this](const ServerProbeResult &result) {
+    // Outcomes are reported whether or not the page was ever shown: a mode change made on the
+    // Settings page re-registers the clients from here.
+    connect(m_model, &SetupModel::operationFinished, this, &SetupView::reportOutcome);
+    connect(m_model, &SetupModel::resyncFinished, this, &SetupView::reportResync);
+    connect(m_model, &SetupModel::serverTestFinished, this, [this](const ServerProbeResult &result) {
         if (result.success)
-            emit showToast(tr("Server test passed"), 1);
+            emit showToast(tr("Server test passed"), Toast::Success);
         else if (result.failure != ServerProbeResult::Failure::Cancelled)
-            emit showToast(tr("Server test failed"), 2);
-        rebuildAll();
+            emit showToast(tr("Server test failed"), Toast::Error);
     });
-
-    m_rootLayout = new QVBoxLayout(this);
-    m_rootLayout->setContentsMargins(0, 0, 0, 0);
-    rebuildAll();
 }
 
-// Watchers are children of the page and go with it; their finished connections use the page as
-// context, so a worker still running afterwards ends without reaching the page. The probe ends
-// its server when it is destroyed.
-SetupView::~SetupView() = default;
+void SetupView::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    build();
+}
 
 void SetupView::refresh()
 {
-    rebuildAll();
-    if (!m_hasScan || !m_lastScan.isValid() || m_lastScan.elapsed() > s_scanFreshMs)
-        scanStatus();
+    build();
+    m_model->refresh();
 }
 
-void SetupView::syncPermissionMode(const QString &mode)
+void SetupView::build()
 {
-    // The settings store already holds the new mode; the re-sync reads it from there when it runs,
-    // so that of several quick changes the last one is applied.
-    Q_UNUSED(mode)
-    m_resyncWanted = true;
-    applyPendingMode();
-    if (m_resyncWanted)
-        rebuildAll(); // until it is applied, the cards say which entries it leaves behind
+    if (m_scroll)
+        return;
+    m_scroll = new QScrollArea(this);
+    m_scroll->setWidgetResizable(true);
+    // Everything wraps, elides or reflows: the page never scrolls sideways, and the area itself
+    // is no Tab stop (its controls are).
+    m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_scroll->setFocusPolicy(Qt::NoFocus);
+    auto *content = new QWidget;
+    auto *layout = new QVBoxLayout(content);
+    layout->setContentsMargins(40, 32, 40, 32);
+    layout->setSpacing(24);
+    // Attached before it is filled: with an application style sheet every reparenting of a
+    // populated tree re-resolves the style of the whole subtree.
+    m_scroll->setWidget(content);
+    this->layout()->addWidget(m_scroll);
+
+    layout->addWidget(classedLabel(tr("Setup"), "title"));
+    m_projectLine = new ElidedLabel;
+    m_projectLine->setObjectName(QStringLiteral("projectPath"));
+    Theme::setClass(m_projectLine, "mono");
+    layout->addWidget(m_projectLine);
+    m_noProject = classedLabel(tr("Select a project first from the Projects tab."), "dim");
+    layout->addWidget(m_noProject);
+
+    m_sections = new QWidget;
+    layout->addWidget(m_sections);
+    auto *sections = new QVBoxLayout(m_sections);
+    sections->setContentsMargins(0, 0, 0, 0);
+    sections->setSpacing(24);
+    buildAddonSection(sections);
+    buildClientsSection(sections);
+    buildServerSection(sections);
+    buildPrereqsSection(sections);
+    layout->addStretch(0);
+
+    connect(m_model, &SetupModel::addonChanged, this, &SetupView::showAddon);
+    connect(m_model, &SetupModel::clientChanged, this, &SetupView::showClient);
+    connect(m_model, &SetupModel::prerequisitesChanged, this, &SetupView::showPrerequisites);
+    connect(m_model, &SetupModel::serverTestChanged, m_serverCard, &ServerCard::refresh);
+    showAddon();
+    for (const ClientCatalogue::Client &client : ClientCatalogue::all())
+        showClient(client.id);
+    showPrerequisites();
+    // At once and whole, also when built while the page is being shown.
+    m_scroll->show();
 }
 
-void SetupView::applyPendingMode()
+void SetupView::buildAddonSection(QVBoxLayout *layout)
 {
-    if (!m_resyncWanted)
-        return;
-    // A running scan or client operation may change what is known: the scan's completion (which
-    // also follows the last operation) calls again.
-    if (m_scanning || !m_busyClients.isEmpty())
-        return;
-    if (!m_hasScan || !m_lastScan.isValid() || m_lastScan.elapsed() > s_scanFreshMs) {
-        scanStatus();
-        return;
-    }
-    m_resyncWanted = false;
-    const QString mode = m_settings->permissionMode();
-    QStringList targets;
-    for (const ClientInfo &info : std::as_const(m_clientInfos)) {
-        if (info.configured && info.mode != mode)
-            targets << info.id;
-    }
-    if (targets.isEmpty()) {
-        finishResync();
-        return;
-    }
-    for (const QString &id : std::as_const(targets))
-        startClientOperation(id, false, true);
-    rebuildAll();
+    layout->addWidget(classedLabel(tr("ADDON"), "section-title"));
+    m_addonCard = new AddonCard;
+    layout->addWidget(m_addonCard);
+    connect(m_addonCard, &AddonCard::installRequested, m_model, &SetupModel::installAddon);
+    connect(m_addonCard, &AddonCard::uninstallRequested, this, &SetupView::confirmUninstall);
 }
 
-void SetupView::finishResync()
+void SetupView::buildClientsSection(QVBoxLayout *layout)
 {
-    if (m_resyncWanted || !m_resyncClients.isEmpty())
-        return; // a newer change follows, and its summary covers this one
-    const QString mode = ClientCard::modeName(m_settings->permissionMode());
-    QStringList applied, failed, details;
-    int configured = 0;
-    for (const ClientInfo &info : std::as_const(m_clientInfos)) {
-        configured += info.configured ? 1 : 0;
-        if (m_resyncFailed.contains(info.id)) {
-            const QString error = m_resyncFailed.value(info.id);
-            failed << tr("%1 (%2)").arg(info.name, firstLine(error));
-            details << tr("%1: %2").arg(info.name, error);
-        } else if (m_resyncApplied.contains(info.id)) {
-            applied << info.name;
-        }
+    layout->addWidget(classedLabel(tr("AI CLIENTS"), "section-title"));
+    m_checkingClients = classedLabel(tr("Checking AI clients..."), "dim");
+    layout->addWidget(m_checkingClients);
+    // One card per client of the catalogue, in its order; the ones hidden while absent are named
+    // in a line below the grid.
+    m_grid = new CardGrid(3);
+    m_grid->setObjectName(QStringLiteral("clientGrid"));
+    layout->addWidget(m_grid);
+    for (const ClientCatalogue::Client &client : ClientCatalogue::all()) {
+        auto *card = new ClientCard(client, m_grid);
+        m_cards.insert(client.id, card);
+        connect(card, &ClientCard::actionRequested, this, [this](const QString &id, bool remove) {
+            remove ? m_model->removeClient(id) : m_model->configureClient(id);
+        });
+        connect(card, &ClientCard::menuRequested, this, &SetupView::openClientMenu);
+        m_grid->addCard(card);
     }
-    m_resyncApplied.clear();
-    m_resyncFailed.clear();
-
-    const auto appliedText = [&] {
-        return applied.size() == 1 ? tr("%1 applied to %2").arg(mode, applied.first())
-                                   : tr("%1 applied to %2 clients").arg(mode).arg(applied.size());
-    };
-    if (!failed.isEmpty()) {
-        QString text = tr("%1 could not be applied to %2").arg(mode, failed.join(QStringLiteral(", ")));
-        if (!applied.isEmpty())
-            text += QStringLiteral("; ") + appliedText();
-        showFailure(tr("Permission mode not applied to every client"), details.join(QStringLiteral("\n\n")));
-        emit showToast(text, 2);
-    } else if (!applied.isEmpty()) {
-        emit showToast(appliedText(), 1);
-    } else if (configured == 0) {
-        emit showToast(tr("%1 will be used for the clients you configure").arg(mode), 0);
-    } else {
-        emit showToast(tr("%1 is already in use by every configured client").arg(mode), 0);
-    }
+    m_absent = classedLabel(QString(), "dim");
+    m_absent->setObjectName(QStringLiteral("absentClients"));
+    m_absent->setWordWrap(true);
+    layout->addWidget(m_absent);
 }
 
-void SetupView::scanStatus()
+void SetupView::buildServerSection(QVBoxLayout *layout)
 {
-    if (m_scanning)
-        return;
-    if (!m_busyClients.isEmpty())
-        return; // the last client operation to complete starts it
-    m_scanning = true;
-    const qint64 generation = m_scanGeneration;
-    const QString mode = m_settings->permissionMode();
-
-    auto *watcher = new QFutureWatcher<ScanResult>(this);
-    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, generation] {
-        m_scanning = false;
-        const ScanResult result = watcher->result();
-        watcher->deleteLater();
-        if (generation != m_scanGeneration) {
-            // A client operation started meanwhile: this result may predate its change.
-            scanStatus();
-            return;
-        }
-        m_clientInfos = result.clients;
-        m_prereqResults = result.prereqs;
-        m_hasScan = true;
-        m_lastScan.restart();
-        rebuildAll();
-        applyPendingMode();
-    });
-    watcher->setFuture(QtConcurrent::run([mode] {
-        ScanResult result;
-        {
-            Clients clients;
-            result.clients = clients.detect(mode);
-        }
-        {
-            Prereqs prereqs;
-            result.prereqs = prereqs.check();
-        }
-        return result;
-    }));
+    layout->addWidget(classedLabel(tr("MCP SERVER"), "section-title"));
+    m_serverCard = new ServerCard(m_model->serverProbe());
+    connect(m_serverCard, &ServerCard::testRequested, m_model, &SetupModel::testServer);
+    connect(m_serverCard, &ServerCard::cancelRequested, m_model, &SetupModel::cancelServerTest);
+    layout->addWidget(m_serverCard);
 }
 
-void SetupView::changeAddon(bool uninstall)
+void SetupView::buildPrereqsSection(QVBoxLayout *layout)
 {
-    if (m_addonBusy)
-        return;
-    m_addonBusy = true;
-    const QString projectPath = m_settings->activeProject();
-    const AddonStatus before = m_addon->status(projectPath);
-    rebuildAll();
+    layout->addWidget(classedLabel(tr("PREREQUISITES"), "section-title"));
+    m_checkingPrereqs = classedLabel(tr("Checking prerequisites..."), "dim");
+    layout->addWidget(m_checkingPrereqs);
+    m_prereqList = new QWidget;
+    auto *list = new QVBoxLayout(m_prereqList);
+    list->setContentsMargins(0, 0, 0, 0);
+    list->setSpacing(24);
+    layout->addWidget(m_prereqList);
+}
 
-    auto *watcher = new QFutureWatcher<OperationResult>(this);
-    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, uninstall, before, projectPath] {
-        const OperationResult result = watcher->result();
-        watcher->deleteLater();
-        m_addonBusy = false;
-        if (result.ok) {
-            if (uninstall)
-                emit showToast(tr("Addon uninstalled"), 1);
-            else if (before.installed)
-                emit showToast(tr("Addon updated to v%1").arg(m_addon->status(projectPath).installedVersion), 1);
-            else
-                emit showToast(tr("Addon installed"), 1);
-        } else {
-            const QString what =
-                uninstall ? tr("Uninstalling the addon failed")
-                          : (before.installed ? tr("Updating the addon failed") : tr("Installing the addon failed"));
-            showFailure(what, result.error);
-            emit showToast(what, 2);
-        }
-        rebuildAll();
-    });
-    watcher->setFuture(QtConcurrent::run([projectPath, uninstall] {
-        Addon addon;
-        OperationResult result;
-        result.ok = uninstall ? addon.uninstall(projectPath) : addon.install(projectPath);
-        result.error = addon.lastError();
-        return result;
-    }));
+void SetupView::showAddon()
+{
+    const QString project = m_model->project();
+    m_projectLine->setFullText(tr("Project: ") + project);
+    m_projectLine->setToolTip(project);
+    m_projectLine->setVisible(!project.isEmpty());
+    m_noProject->setVisible(project.isEmpty());
+    m_sections->setVisible(!project.isEmpty());
+    m_addonCard->setStatus(m_model->addon(), m_model->isAddonBusy());
+}
+
+void SetupView::showClient(const QString &id)
+{
+    ClientCard *card = m_cards.value(id);
+    if (!card)
+        return;
+    const bool scanned = m_model->hasScan();
+    m_checkingClients->setVisible(!scanned);
+    m_grid->setVisible(scanned);
+    m_absent->setVisible(scanned);
+    if (!scanned)
+        return;
+    const ClientInfo info = m_model->client(id);
+    card->setInfo(info, m_model->permissionMode(), m_model->isBusy(id));
+    const ClientCatalogue::Client *client = ClientCatalogue::find(id);
+    const bool shown = client->cardWhenAbsent || info.installed || info.configured;
+    if (card->isHidden() == shown) {
+        card->setVisible(shown);
+        m_grid->relayout();
+    }
+    QStringList absent;
+    for (const ClientCatalogue::Client &row : ClientCatalogue::all()) {
+        if (m_cards.value(row.id)->isHidden())
+            absent << row.name;
+    }
+    m_absent->setText(tr("Also supported, not installed: %1").arg(absent.join(QStringLiteral(", "))));
+    m_absent->setVisible(!absent.isEmpty());
+}
+
+void SetupView::showPrerequisites()
+{
+    const QList<PrereqResult> &prereqs = m_model->prerequisites();
+    const bool scanned = m_model->hasScan();
+    m_checkingPrereqs->setVisible(!scanned);
+    m_prereqList->setVisible(scanned);
+    if (!scanned)
+        return;
+    auto *list = static_cast<QVBoxLayout *>(m_prereqList->layout());
+    // A row per prerequisite, made the first time and updated after.
+    while (m_prereqRows.size() < prereqs.size()) {
+        auto *row = new QFrame;
+        Theme::setClass(row, "prereq-item");
+        auto *line = new QHBoxLayout(row);
+        auto *icon = new QLabel;
+        icon->setObjectName(QStringLiteral("prereqIcon"));
+        icon->setFixedSize(22, 22);
+        Theme::setClass(icon, "icon");
+        line->addWidget(icon);
+        auto *name = classedLabel(QString(), "item-name");
+        name->setObjectName(QStringLiteral("prereqName"));
+        line->addWidget(name);
+        auto *detail = new QLabel;
+        detail->setObjectName(QStringLiteral("prereqDetail"));
+        detail->setWordWrap(true);
+        line->addWidget(detail, 1);
+        list->addWidget(row);
+        m_prereqRows << row;
+    }
+    const qreal dpr = devicePixelRatioF();
+    for (int i = 0; i < m_prereqRows.size(); ++i) {
+        QFrame *row = m_prereqRows.at(i);
+        row->setVisible(i < prereqs.size());
+        if (i >= prereqs.size())
+            continue;
+        const PrereqResult &prereq = prereqs.at(i);
+        row->findChild<QLabel *>(QStringLiteral("prereqIcon"))
+            ->setPixmap(prereq.found ? Icons::cached(Icons::CHECK_CIRCLE, QLatin1String(Theme::Palette::Success), 18, dpr)
+                                     : Icons::cached(Icons::X_CIRCLE, QLatin1String(Theme::Palette::Danger), 18, dpr));
+        row->findChild<QLabel *>(QStringLiteral("prereqName"))->setText(prereq.name);
+        auto *detail = row->findChild<QLabel *>(QStringLiteral("prereqDetail"));
+        detail->setText(prereq.found ? prereq.version : prereq.hint);
+        Theme::setClass(detail, prereq.found ? "dim" : "faint");
+    }
 }
 
 void SetupView::confirmUninstall()
 {
-    const QString project = m_settings->activeProject();
+    const QString project = m_model->project();
     auto *box = new QMessageBox(QMessageBox::Warning, tr("Uninstall Addon"),
                                 tr("Uninstall the Tavrin addon from “%1”?").arg(QFileInfo(project).fileName()),
                                 QMessageBox::NoButton, this);
@@ -309,329 +256,45 @@ void SetupView::confirmUninstall()
     box->setAttribute(Qt::WA_DeleteOnClose);
     connect(box, &QMessageBox::finished, this, [this, box, uninstall, project] {
         // The project may have changed behind a box left open.
-        if (box->clickedButton() == uninstall && m_settings->activeProject() == project)
-            changeAddon(true);
+        if (box->clickedButton() == uninstall && m_model->project() == project)
+            m_model->uninstallAddon();
     });
     box->open();
 }
 
-void SetupView::changeClient(const QString &clientId, bool remove)
+void SetupView::openClientMenu(const QString &clientId, QWidget *button)
 {
-    if (m_busyClients.contains(clientId))
-        return;
-    startClientOperation(clientId, remove, false);
-    rebuildAll();
+    // Parented to the page, not the card, like the dialogs it opens.
+    auto *menu = new ClientMenu(m_model, m_model->client(clientId), m_model->permissionMode(), this);
+    connect(menu, &ClientMenu::showToast, this, &SetupView::showToast);
+    menu->popup(button->mapToGlobal(QPoint(0, button->height())));
 }
 
-void SetupView::startClientOperation(const QString &clientId, bool remove, bool resync)
+void SetupView::reportOutcome(const SetupOutcome &outcome)
 {
-    if (m_busyClients.contains(clientId))
+    if (!outcome.ok) {
+        showFailure(outcome.message, outcome.detail);
+        emit showToast(outcome.message, Toast::Error);
         return;
-    m_busyClients.insert(clientId);
-    if (resync)
-        m_resyncClients.insert(clientId);
-    ++m_scanGeneration;
-    const QString mode = m_settings->permissionMode();
-    bool wasConfigured = false;
-    for (const ClientInfo &info : std::as_const(m_clientInfos))
-        wasConfigured = wasConfigured || (info.id == clientId && info.configured);
-
-    auto *watcher = new QFutureWatcher<OperationResult>(this);
-    connect(watcher, &QFutureWatcherBase::finished, this,
-            [this, watcher, clientId, remove, resync, mode, wasConfigured] {
-                const OperationResult result = watcher->result();
-                watcher->deleteLater();
-                m_busyClients.remove(clientId);
-                const QString name = clientName(clientId);
-                if (result.ok) {
-                    // The card shows the new state at once, before the rescan confirms it.
-                    for (ClientInfo &info : m_clientInfos) {
-                        if (info.id != clientId)
-                            continue;
-                        info.configured = info.entryValid = !remove;
-                        info.mode = remove ? QString() : mode;
-                        info.command = remove ? QString() : QStringLiteral("uvx");
-                        info.args = remove ? QStringList() : QStringList{QStringLiteral("tavrin")};
-                        info.upToDate = !remove && mode == m_settings->permissionMode();
-                    }
-                }
-                if (resync) {
-                    m_resyncClients.remove(clientId);
-                    if (result.ok) {
-                        m_resyncApplied.insert(clientId);
-                        m_resyncFailed.remove(clientId);
-                    } else {
-                        m_resyncFailed.insert(clientId, result.error);
-                    }
-                    finishResync();
-                } else if (result.ok) {
-                    if (remove)
-                        emit showToast(tr("%1 removed").arg(name), 0);
-                    else
-                        emit showToast(wasConfigured ? tr("%1 updated").arg(name) : tr("%1 configured").arg(name), 1);
-                } else {
-                    const QString what =
-                        remove ? tr("Removal from %1 failed").arg(name) : tr("Configuration of %1 failed").arg(name);
-                    showFailure(what, result.error);
-                    emit showToast(what, 2);
-                }
-                rebuildAll();
-                scanStatus();
-            });
-    watcher->setFuture(QtConcurrent::run([clientId, mode, remove] {
-        Clients clients;
-        OperationResult result;
-        result.ok = remove ? clients.removeConfig(clientId) : clients.writeConfig(clientId, mode);
-        result.error = clients.lastError();
-        return result;
-    }));
+    }
+    emit showToast(outcome.message, outcome.action == SetupOutcome::Action::Remove ? Toast::Info : Toast::Success);
 }
 
-void SetupView::testServer()
+void SetupView::reportResync(const ResyncSummary &summary)
 {
-    if (m_probe->isRunning())
-        return;
-    if (!m_probe->start(m_settings->permissionMode()))
-        emit showToast(m_probe->lastError(), 2);
-    rebuildAll();
-}
-
-QString SetupView::clientName(const QString &clientId) const
-{
-    const ClientCatalogue::Client *client = ClientCatalogue::find(clientId);
-    return client ? client->name : clientId;
+    if (!summary.failed.isEmpty()) {
+        showFailure(tr("Permission mode not applied to every client"), summary.detail);
+        emit showToast(summary.message, Toast::Error);
+    } else {
+        emit showToast(summary.message, summary.applied.isEmpty() ? Toast::Info : Toast::Success);
+    }
 }
 
 void SetupView::showFailure(const QString &title, const QString &error)
 {
-    // Non-modal: the toast, the rebuild and the rescan go on while the box is open.
+    // Non-modal: the toast and the rescan go on while the box is open.
     auto *box = new QMessageBox(QMessageBox::Warning, title, error, QMessageBox::Ok, this);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::NonModal);
     box->show();
-}
-
-void SetupView::rebuildAll()
-{
-    const FocusKeeper keeper(this);
-    QWidget *focused = window()->focusWidget();
-    const bool focusInPage = focused && isAncestorOf(focused);
-    const QString focusKey = focusInPage ? FocusKeeper::keyOf(focused) : QString();
-    const QString focusGroup = focusInPage ? FocusKeeper::groupOf(focused) : QString();
-
-    int scrollValue = 0;
-    if (auto *oldArea = qobject_cast<QScrollArea *>(m_scroll))
-        scrollValue = scrollPosition(oldArea->verticalScrollBar());
-    if (m_scroll) {
-        m_rootLayout->removeWidget(m_scroll);
-        m_scroll->hide(); // gone at once, not only when the event loop deletes it
-        m_scroll->deleteLater();
-        m_scroll = nullptr;
-    }
-
-    auto *area = new QScrollArea;
-    area->setWidgetResizable(true);
-    // Everything wraps, elides or reflows: the page never scrolls sideways, and the area itself
-    // is no Tab stop (its controls are).
-    area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    area->setFocusPolicy(Qt::NoFocus);
-    m_scroll = area;
-
-    auto *content = new QWidget;
-    auto *layout = new QVBoxLayout(content);
-    layout->setContentsMargins(40, 32, 40, 32);
-    layout->setSpacing(24);
-    // Attached before it is filled: with an application style sheet every reparenting of a
-    // populated tree re-resolves the style of the whole subtree, which costs more than the build.
-    area->setWidget(content);
-    m_rootLayout->addWidget(area);
-
-    layout->addWidget(classedLabel(tr("Setup"), "title"));
-
-    const QString project = m_settings->activeProject();
-    if (!project.isEmpty()) {
-        auto *projectLine = new ElidedLabel(tr("Project: ") + project);
-        projectLine->setObjectName(QStringLiteral("projectPath"));
-        setClass(projectLine, "mono");
-        projectLine->setToolTip(project);
-        layout->addWidget(projectLine);
-        buildAddonSection(layout);
-        buildClientsSection(layout);
-        buildServerSection(layout);
-        buildPrereqsSection(layout);
-    } else {
-        layout->addWidget(classedLabel(tr("Select a project first from the Projects tab."), "dim"));
-    }
-    layout->addStretch(0);
-
-    restoreScroll(area->verticalScrollBar(), scrollValue);
-    restoreFocus(keeper, focusKey, focusGroup);
-}
-
-// The same control, else the first of its card; while none of the card's controls can take the
-// focus (they are busy), the card itself holds it so that it comes back when they return.
-void SetupView::restoreFocus(const FocusKeeper &keeper, const QString &key, const QString &group) const
-{
-    if (!group.isEmpty()) {
-        QWidget *target = nullptr;
-        for (QWidget *stop : FocusKeeper::tabStops(const_cast<SetupView *>(this))) {
-            if (FocusKeeper::keyOf(stop) == key) {
-                target = stop;
-                break;
-            }
-            if (!target && FocusKeeper::groupOf(stop) == group)
-                target = stop;
-        }
-        if (!target) {
-            for (QWidget *holder : m_scroll->findChildren<QWidget *>()) {
-                if (holder->focusPolicy() == Qt::ClickFocus && FocusKeeper::groupOf(holder) == group) {
-                    target = holder;
-                    break;
-                }
-            }
-        }
-        if (target) {
-            target->setFocus(Qt::OtherFocusReason);
-            return;
-        }
-    }
-    keeper.restore();
-}
-
-void SetupView::buildAddonSection(QVBoxLayout *layout)
-{
-    layout->addWidget(classedLabel(tr("ADDON"), "section-title"));
-
-    auto *card = new ActionCard(Icons::PUZZLE, 24, 32);
-    card->setObjectName(QStringLiteral("addonCard"));
-    card->setFocusPolicy(Qt::ClickFocus); // holds the focus while "Working..." stands for its buttons
-    FocusKeeper::setKey(card, s_addonGroup, s_addonGroup);
-    layout->addWidget(card);
-    QHBoxLayout *row = card->actions();
-
-    const AddonStatus status = m_addon->status(m_settings->activeProject());
-    QVBoxLayout *column = card->textColumn();
-    auto *name = new QLabel(tr("Tavrin Addon"));
-    name->setStyleSheet(QStringLiteral("font-weight: 600; font-size: 14px; background: transparent;"));
-    column->addWidget(name);
-    QString statusText;
-    if (!status.installed)
-        statusText = tr("Not installed");
-    else if (status.newerInstalled)
-        statusText =
-            tr("Installed v%1 (newer than this app's v%2)").arg(status.installedVersion, status.bundledVersion);
-    else if (status.updateAvailable)
-        statusText = tr("Installed v%1 (update available: v%2)").arg(status.installedVersion, status.bundledVersion);
-    else
-        statusText = tr("Installed v%1").arg(status.installedVersion);
-    QLabel *statusLabel = classedLabel(statusText, "dim");
-    statusLabel->setObjectName(QStringLiteral("addonStatus"));
-    statusLabel->setWordWrap(true);
-    column->addWidget(statusLabel);
-
-    const auto addButton = [this, row](const QString &text, const char *cls, const char *objectName,
-                                       const std::function<void()> &action) {
-        auto *button = new QPushButton(text);
-        button->setObjectName(QLatin1String(objectName));
-        FocusKeeper::setKey(button, button->objectName(), s_addonGroup);
-        setClass(button, cls);
-        button->setCursor(Qt::PointingHandCursor);
-        connect(button, &QAbstractButton::clicked, this, action);
-        row->addWidget(button);
-    };
-    const auto install = [this] { changeAddon(false); }; // an update installs over the old copy
-    if (m_addonBusy) {
-        row->addWidget(classedLabel(tr("Working..."), "dim"));
-    } else if (status.installed) {
-        if (status.updateAvailable)
-            addButton(tr("Update"), "primary", "addonUpdate", install);
-        addButton(tr("Uninstall"), "danger", "addonUninstall", [this] { confirmUninstall(); });
-    } else {
-        addButton(tr("Install"), "primary", "addonInstall", install);
-    }
-}
-
-void SetupView::buildClientsSection(QVBoxLayout *layout)
-{
-    layout->addWidget(classedLabel(tr("AI CLIENTS"), "section-title"));
-    if (!m_hasScan) {
-        layout->addWidget(classedLabel(tr("Checking AI clients..."), "dim"));
-        return;
-    }
-
-    auto *grid = new CardGrid(3);
-    grid->setObjectName(QStringLiteral("clientGrid"));
-    layout->addWidget(grid);
-    const QString mode = m_settings->permissionMode();
-    QStringList absent;
-    for (const ClientInfo &info : std::as_const(m_clientInfos)) {
-        const ClientCatalogue::Client *client = ClientCatalogue::find(info.id);
-        if (!client)
-            continue;
-        if (!client->cardWhenAbsent && !info.installed && !info.configured) {
-            absent << info.name;
-            continue;
-        }
-        auto *card = new ClientCard(info, mode, m_busyClients.contains(info.id));
-        connect(card, &ClientCard::actionRequested, this, &SetupView::changeClient);
-        connect(card, &ClientCard::menuRequested, this, &SetupView::openClientMenu);
-        grid->addCard(card);
-    }
-    if (!absent.isEmpty()) {
-        QLabel *line =
-            classedLabel(tr("Also supported, not installed: %1").arg(absent.join(QStringLiteral(", "))), "dim");
-        line->setObjectName(QStringLiteral("absentClients"));
-        line->setWordWrap(true);
-        layout->addWidget(line);
-    }
-}
-
-void SetupView::openClientMenu(const QString &clientId, QWidget *button)
-{
-    const auto info = std::find_if(m_clientInfos.cbegin(), m_clientInfos.cend(),
-                                   [&clientId](const ClientInfo &c) { return c.id == clientId; });
-    if (info == m_clientInfos.cend())
-        return;
-    // Parented to the page, not the card: a rebuild while the menu or its dialogs are open must
-    // not take them away.
-    auto *menu = new ClientMenu(*info, m_settings->permissionMode(), this);
-    connect(menu, &ClientMenu::showToast, this, &SetupView::showToast);
-    connect(menu, &ClientMenu::restored, this, [this] {
-        ++m_scanGeneration; // a scan running now may have read the file before the restore
-        scanStatus();
-    });
-    menu->popup(button->mapToGlobal(QPoint(0, button->height())));
-}
-
-void SetupView::buildServerSection(QVBoxLayout *layout)
-{
-    layout->addWidget(classedLabel(tr("MCP SERVER"), "section-title"));
-    auto *card = new ServerCard(m_probe);
-    connect(card, &ServerCard::testRequested, this, &SetupView::testServer);
-    connect(card, &ServerCard::cancelRequested, m_probe, &ServerProbe::cancel);
-    layout->addWidget(card);
-}
-
-void SetupView::buildPrereqsSection(QVBoxLayout *layout)
-{
-    layout->addWidget(classedLabel(tr("PREREQUISITES"), "section-title"));
-    if (!m_hasScan) {
-        layout->addWidget(classedLabel(tr("Checking prerequisites..."), "dim"));
-        return;
-    }
-    const qreal dpr = devicePixelRatioF();
-    for (const PrereqResult &prereq : std::as_const(m_prereqResults)) {
-        auto *item = new QFrame;
-        setClass(item, "prereq-item");
-        layout->addWidget(item);
-        auto *row = new QHBoxLayout(item);
-        row->addWidget(prereq.found ? iconLabel(Icons::CHECK_CIRCLE, QStringLiteral("#2dbe78"), 18, 22, dpr)
-                                    : iconLabel(Icons::X_CIRCLE, QStringLiteral("#e5534b"), 18, 22, dpr));
-        auto *name = new QLabel(prereq.name);
-        name->setStyleSheet(QStringLiteral("font-weight: 600; background: transparent;"));
-        row->addWidget(name);
-        QLabel *detail = prereq.found ? classedLabel(prereq.version, "dim") : classedLabel(prereq.hint, "faint");
-        detail->setWordWrap(true);
-        row->addWidget(detail, 1);
-    }
 }

@@ -21,9 +21,10 @@ ActionCard::ActionCard(const QByteArray &icon, int iconSize, int labelSize, QWid
 {
     Theme::setClass(this, "card");
     auto *iconLabel = new QLabel;
-    iconLabel->setPixmap(Icons::cached(icon, QStringLiteral("#4d8fd1"), iconSize, devicePixelRatioF()));
+    iconLabel->setPixmap(
+        Icons::cached(icon, QLatin1String(Theme::Palette::Accent), iconSize, devicePixelRatioF()));
     iconLabel->setFixedSize(labelSize, labelSize);
-    iconLabel->setStyleSheet(QStringLiteral("background: transparent;"));
+    Theme::setClass(iconLabel, "icon");
     m_grid->setVerticalSpacing(10);
     m_grid->addWidget(iconLabel, 0, 0, Qt::AlignTop);
     m_grid->addLayout(m_text, 0, 1);

@@ -8,7 +8,8 @@ class QVBoxLayout;
 
 // A card with an icon, a column of text and its buttons: the buttons at the right end where the
 // card is wide enough for them beside the text, else below the text, so that a narrow window
-// never cuts them off.
+// never cuts them off. Subclasses add their lines to textColumn() and their buttons to actions(),
+// and show, hide or relabel them as their state changes.
 class ActionCard : public QFrame
 {
     Q_OBJECT

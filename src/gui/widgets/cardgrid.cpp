@@ -19,15 +19,29 @@ CardGrid::CardGrid(int maxColumns, QWidget *parent)
 void CardGrid::addCard(QWidget *card)
 {
     m_cards.append(card);
-    const int index = int(m_cards.size()) - 1;
-    m_grid->addWidget(card, index / m_columns, index % m_columns);
-    updateGeometry();
+    card->setParent(this);
+    arrange(m_columns, true);
+}
+
+void CardGrid::relayout()
+{
+    arrange(width() > 0 ? columnsFor(width()) : m_columns, true);
+}
+
+QList<QWidget *> CardGrid::shownCards() const
+{
+    QList<QWidget *> shown;
+    for (QWidget *card : m_cards) {
+        if (!card->isHidden())
+            shown << card;
+    }
+    return shown;
 }
 
 int CardGrid::cardMinimumWidth() const
 {
     int widest = 0;
-    for (const QWidget *card : m_cards)
+    for (const QWidget *card : shownCards())
         widest = std::max(widest, std::max(card->minimumSizeHint().width(), card->minimumWidth()));
     return widest;
 }
@@ -53,16 +67,17 @@ void CardGrid::resizeEvent(QResizeEvent *event)
     arrange(columnsFor(event->size().width()));
 }
 
-void CardGrid::arrange(int columns)
+void CardGrid::arrange(int columns, bool force)
 {
-    if (columns == m_columns)
+    if (columns == m_columns && !force)
         return;
     for (QWidget *card : std::as_const(m_cards))
         m_grid->removeWidget(card);
     for (int column = 0; column < m_maxColumns; ++column)
         m_grid->setColumnStretch(column, column < columns ? 1 : 0);
     m_columns = columns;
-    for (int i = 0; i < m_cards.size(); ++i)
-        m_grid->addWidget(m_cards.at(i), i / columns, i % columns);
+    const QList<QWidget *> shown = shownCards();
+    for (int i = 0; i < shown.size(); ++i)
+        m_grid->addWidget(shown.at(i), i / columns, i % columns);
     updateGeometry();
 }

@@ -7,6 +7,7 @@ class QGridLayout;
 
 // Cards in rows of up to maxColumns, as many columns as the width allows: a narrow window gets
 // fewer columns rather than a page that scrolls sideways. Tab order stays the order of addCard().
+// Hidden cards take no place; after showing or hiding cards, call relayout().
 class CardGrid : public QWidget
 {
     Q_OBJECT
@@ -14,6 +15,7 @@ public:
     explicit CardGrid(int maxColumns, QWidget *parent = nullptr);
 
     void addCard(QWidget *card);
+    void relayout();
     [[nodiscard]] int columnCount() const { return m_columns; }
     // The columns that fit `width`, given the widest minimum width of the cards.
     [[nodiscard]] int columnsFor(int width) const;
@@ -24,7 +26,8 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
 
 private:
-    void arrange(int columns);
+    void arrange(int columns, bool force = false);
+    [[nodiscard]] QList<QWidget *> shownCards() const;
     [[nodiscard]] int cardMinimumWidth() const;
 
     QGridLayout *m_grid;

@@ -8,6 +8,7 @@
 class ElidedLabel : public QLabel
 {
     Q_OBJECT
+    Q_PROPERTY(QString fullText READ fullText WRITE setFullText)
 public:
     explicit ElidedLabel(const QString &text = QString(), QWidget *parent = nullptr,
                          Qt::TextElideMode mode = Qt::ElideMiddle);

@@ -90,8 +90,8 @@ inline const QByteArray &forKey(const QString &key)
     return CODE;
 }
 
-// A laptop, despite the name: it stands for the editor addon.
-inline const QByteArray PUZZLE =
+// A laptop: it stands for the editor addon.
+inline const QByteArray LAPTOP =
     R"(<svg viewBox="0 0 24 24" fill="none" stroke="currentColor" stroke-width="2" stroke-linecap="round" stroke-linejoin="round" xmlns="http://www.w3.org/2000/svg"><path d="M20 16V7a2 2 0 0 0-2-2H6a2 2 0 0 0-2 2v9m16 0H4m16 0 1.28 2.55a1 1 0 0 1-.9 1.45H3.62a1 1 0 0 1-.9-1.45L4 16"/></svg>)";
 
 inline const QByteArray GEAR =
@@ -102,6 +102,18 @@ inline const QByteArray WRENCH =
 
 inline const QByteArray CLOSE =
     R"(<svg viewBox="0 0 24 24" fill="none" stroke="currentColor" stroke-width="2" stroke-linecap="round" xmlns="http://www.w3.org/2000/svg"><path d="M6 6l12 12M18 6L6 18"/></svg>)";
+
+// Every drawing, by name.
+inline QList<QPair<const char *, const QByteArray *>> all()
+{
+    return {{"FOLDER", &FOLDER},     {"FOLDER_PLUS", &FOLDER_PLUS}, {"CHECK_CIRCLE", &CHECK_CIRCLE},
+            {"X_CIRCLE", &X_CIRCLE}, {"BOX", &BOX},                 {"CODE", &CODE},
+            {"MONITOR", &MONITOR},   {"TERMINAL", &TERMINAL},       {"WIND", &WIND},
+            {"ZAP", &ZAP},           {"EDITOR", &EDITOR},           {"PROMPT", &PROMPT},
+            {"SPARKLE", &SPARKLE},   {"HEXAGON", &HEXAGON},         {"BRACKETS", &BRACKETS},
+            {"BOLT", &BOLT},         {"SERVER", &SERVER},           {"LAPTOP", &LAPTOP},
+            {"GEAR", &GEAR},         {"WRENCH", &WRENCH},           {"CLOSE", &CLOSE}};
+}
 
 // Recolours an icon ("currentColor" -> colour; an empty colour leaves it) and renders it onto a
 // transparent size x size pixmap of logical pixels at the given device pixel ratio, so it stays
@@ -123,8 +135,8 @@ inline QPixmap icon(const QByteArray &svg, const QString &colour, int size, qrea
     return pixmap;
 }
 
-// icon(), kept in Qt's pixmap cache: pages rebuild whole on every change and show the same few
-// drawings each time. The cache owns the pixmaps and is emptied with the application.
+// icon(), kept in Qt's pixmap cache: every client card shows one of a few drawings, and the
+// prerequisite rows the same two. The cache owns the pixmaps and is emptied with the application.
 inline QPixmap cached(const QByteArray &svg, const QString &colour, int size, qreal devicePixelRatio = 1.0)
 {
     const QString key = QLatin1String("icons|") + QString::number(quintptr(svg.constData())) + QLatin1Char('|') +

@@ -1,5 +1,7 @@
 #include "gui/widgets/toast.h"
 
+#include "gui/widgets/theme.h"
+
 #include <QGraphicsOpacityEffect>
 #include <QPropertyAnimation>
 #include <QTimer>
@@ -26,23 +28,11 @@ Toast::Toast(QWidget *parent, const QString &text, Toast::Type type, int ms)
     setAlignment(Qt::AlignCenter);
     setWordWrap(true);
 
-    QString background = QStringLiteral("rgba(22,27,34,0.95)");
-    QString foreground = QStringLiteral("#e0e4ea");
-    switch (type) {
-    case Success:
-        background = QStringLiteral("rgba(45,190,120,0.95)");
-        foreground = QStringLiteral("#ffffff");
-        break;
-    case Error:
-        background = QStringLiteral("rgba(229,83,75,0.95)");
-        foreground = QStringLiteral("#ffffff");
-        break;
-    default:
-        break;
-    }
-    setStyleSheet(QStringLiteral("padding: 12px 24px; border-radius: 8px; font-size: 13px; font-weight: 600;"
-                                 "background: %1; color: %2; border: 1px solid rgba(255,255,255,0.1);")
-                      .arg(background, foreground));
+    // Its colours are the theme's; anything unknown shows as information.
+    setProperty("kind", type == Success ? QStringLiteral("success")
+                        : type == Error ? QStringLiteral("error")
+                                        : QStringLiteral("info"));
+    Theme::setClass(this, "toast");
     adjustSize();
 
     auto *effect = new QGraphicsOpacityEffect(this);

@@ -11,7 +11,7 @@ class Toast : public QLabel
     Q_OBJECT
 public:
     // Fixed underlying type: pages pass the type as a plain int, and any value must be
-    // representable (unknown values are shown as Info).
+    // representable (unknown values are shown as Info). The values keep their meaning.
     enum Type : int { Info = 0, Success = 1, Error = 2 };
 
     static void show(QWidget *parent, const QString &text, Toast::Type type, int ms);
