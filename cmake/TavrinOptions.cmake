@@ -14,6 +14,10 @@ option(TAVRIN_WARNINGS_AS_ERRORS "Treat compiler warnings as errors" OFF)
 if(TAVRIN_WARNINGS_AS_ERRORS)
     target_compile_options(tavrin_options INTERFACE $<IF:$<CXX_COMPILER_ID:MSVC>,/WX,-Werror>)
 endif()
+# Benchmarks (bench/) cost a third of a clean build; CI and the benchmark scripts turn them on
+# (TAVRIN_BUILD_BENCH=ON in the environment of a preset configure), as for warnings above.
+option(TAVRIN_BUILD_BENCH "Build the benchmarks in bench/" OFF)
+
 target_compile_definitions(tavrin_options INTERFACE
     QT_NO_NARROWING_CONVERSIONS_IN_CONNECT
     QT_NO_MESSAGELOGCONTEXT # our own log lines carry no source location

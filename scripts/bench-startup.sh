@@ -13,7 +13,7 @@ check_updates=${TAVRIN_BENCH_CHECK_UPDATES:-false}
 if [ -z "${TAVRIN_BENCH_UNDER_XVFB:-}" ]; then
     . scripts/common.sh
     ensure_packages $TAVRIN_PACKAGES $TAVRIN_DISPLAY_PACKAGES libx11-dev
-    cmake --preset default >/dev/null
+    TAVRIN_BUILD_BENCH=ON cmake --preset default >/dev/null
     cmake --build --preset default --target tavrin floor_window startup_probe -j"$(nproc)" >/dev/null
     # A display number of our own: xvfb-run -a races with other X servers starting at the same time.
     display=$((100 + $$ % 800))

@@ -1,6 +1,7 @@
 #include "core/prereqs.h"
 
 #include "base/toolprocess.h"
+#include "core/mcpserver.h"
 
 #include <QStandardPaths>
 
@@ -33,7 +34,7 @@ QList<PrereqResult> Prereqs::check() const
     return {
         python,
         checkExe(QStringLiteral("uv"), QStringLiteral("uv"), versionArg, QStringLiteral("Install: pip install uv")),
-        checkExe(QStringLiteral("uvx"), QStringLiteral("uvx"), versionArg, QStringLiteral("Comes with uv")),
+        checkExe(McpServer::program(), McpServer::program(), versionArg, QStringLiteral("Comes with uv")),
     };
 }
 

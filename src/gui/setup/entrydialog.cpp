@@ -1,13 +1,14 @@
 #include "gui/setup/entrydialog.h"
 
 #include "base/toolprocess.h"
+#include "core/asynctask.h"
 #include "core/cliententry.h"
 #include "core/mcpserver.h"
+#include "core/setupmodel.h"
 #include "gui/widgets/theme.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QFutureWatcher>
 #include <QHBoxLayout>
 #include <QJsonDocument>
 #include <QLabel>
@@ -15,7 +16,6 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QVBoxLayout>
-#include <QtConcurrent/QtConcurrentRun>
 
 namespace {
 
@@ -121,15 +121,15 @@ void EntryDialog::askClient(const QString &clientId, QPlainTextEdit *report)
         return;
     }
     // Closing the dialog drops the answer; the tool still ends within its limit.
-    auto *watcher = new QFutureWatcher<ToolResult>(this);
-    connect(watcher, &QFutureWatcher<ToolResult>::finished, this, [watcher, report, program, command] {
-        report->setPlainText(reportText(watcher->result(), program, command));
-        watcher->deleteLater();
-    });
     const QStringList args = row->cli.query;
-    watcher->setFuture(QtConcurrent::run([exe, args] {
-        return ToolProcess::run(exe, args, ToolProcess::NoStartWait, s_queryMs, 3000, ToolProcess::Channels::Separate);
-    }));
+    AsyncTask::runThenCallback(
+        SetupModel::workers(), report,
+        [exe, args] {
+            return ToolProcess::run(exe, args, ToolProcess::NoStartWait, s_queryMs, 3000, ToolProcess::Channels::Separate);
+        },
+        [report, program, command](const ToolResult &result) {
+            report->setPlainText(reportText(result, program, command));
+        });
 }
 
 QString EntryDialog::fileEntryText(const QString &clientId, const QString &path, bool *found)

@@ -10,9 +10,9 @@ class QVBoxLayout;
 
 // Our entry in plain sight, read-only and selectable. For a client whose file we edit: the file
 // and the entry's text as written there. For a client registered through its own CLI: the command
-// line that registers it and the entry as the client itself reports it, asked on the thread pool
-// (some tools start the server to check it, which takes seconds), plus the entry in the tool's
-// file where that is JSON.
+// line that registers it and the entry as the client itself reports it, asked on the Setup model's
+// workers (some tools start the server to check it, which takes seconds), plus the entry in the
+// tool's file where that is JSON.
 class EntryDialog : public QDialog
 {
     Q_OBJECT
