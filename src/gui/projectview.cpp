@@ -114,7 +114,7 @@ void ProjectView::refresh()
     const QJsonArray recent = m_settings->recentProjects();
     QList<QFrame *> old = m_cards;
     m_cards.clear();
-    QList<QFrame *> order;
+    QList<QFrame *> added;
     for (const QJsonValue &value : recent) {
         const QJsonObject entry = value.toObject();
         const QString path = entry.value(QLatin1String("path")).toString();
@@ -124,8 +124,10 @@ void ProjectView::refresh()
             if (old.at(i)->property("projectPath").toString() == path)
                 card = old.takeAt(i);
         }
-        if (!card)
+        if (!card) {
             card = makeCard(path);
+            added << card;
+        }
         showCard(card, entry.value(QLatin1String("name")).toString());
         m_cards << card;
     }
@@ -148,6 +150,9 @@ void ProjectView::refresh()
             previous = button;
         }
     }
+    // At once: a layout shows a widget added to a visible page only from the event loop.
+    for (QFrame *card : std::as_const(added))
+        card->show();
     m_empty->setVisible(m_cards.isEmpty());
 }
 

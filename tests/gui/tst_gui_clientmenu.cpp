@@ -309,7 +309,8 @@ private slots:
         row("codex, JSON indented", "codex", {}, R"({"name":"tavrin","transport":{"command":"uvx"}};0;)", none,
             "{\n    \"name\": \"tavrin\",\n    \"transport\": {\n        \"command\": \"uvx\"\n    }\n}");
         row("codex fails", "codex", {}, "noise;1;Error: no such server", none,
-            "codex mcp get tavrin --json failed with exit code 1.\nError: no such server");
+            "codex mcp get tavrin --json failed with exit code 1.\nWARNING: proceeding, even though we could not "
+            "update PATH\nError: no such server");
     }
     void entryDialog()
     {

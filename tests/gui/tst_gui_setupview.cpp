@@ -70,6 +70,14 @@ class TestSetupView : public QObject
     {
         return QByteArray("{\"command\":") + command + ",\"env\":{\"GODOT_MCP_PERMISSION_MODE\":\"" + mode + "\"}}";
     }
+    // A page whose settings hold the mode from the start: a change of mode would re-register the
+    // clients whose entries the test wrote.
+    void startInMode(const char *mode)
+    {
+        p.reset();
+        QVERIFY(TestEnv::writeFile(Settings::filePath(), QByteArray("{\"permission_mode\":\"") + mode + "\"}"));
+        p = std::make_unique<Page>();
+    }
     QScrollArea *area() const { return v()->findChild<QScrollArea *>(); }
     QString page() const { return GuiTest::text(area()->widget()); }
     ClientCard *cardOf(const QString &id) const
@@ -231,7 +239,7 @@ private slots:
         QFETCH(QString, before);
         const QByteArray id = client.toUtf8();
         writeEntry(id, entry, client == "cursor" ? "mcpServers" : "servers");
-        p->settings.setPermissionMode("full_control");
+        startInMode("full_control");
         open();
         QCOMPARE(card(id), before);
         const QString name = ClientCatalogue::find(client)->name;
@@ -365,7 +373,7 @@ private slots:
         QVERIFY(TestEnv::writeFile(project + "/addons/tavrin_mcp/plugin.cfg", "[plugin]\nversion=\"0.1\"\n"));
         for (const char *id : {"claude-desktop", "cursor"})
             writeEntry(id, entry("safe_edit"));
-        p->settings.setPermissionMode("full_control");
+        startInMode("full_control");
         p->settings.setActiveProject(project);
         v()->resize(width, 640);
         v()->show();
