@@ -13,6 +13,7 @@
 #include <QStandardPaths>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <tuple>
 
@@ -45,34 +46,46 @@ bool namesGodot(QStringView path)
 }
 
 #ifdef Q_OS_LINUX
-// A small /proc file, whole; empty when the process is gone or not ours to look into.
-QByteArray readProc(const QByteArray &path)
+// A small /proc file, whole, into *bytes (whose memory is reused); false when the process is gone
+// or not ours to look into.
+bool readProc(const char *path, QByteArray *bytes)
 {
-    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+    constexpr qsizetype chunk = 4096;
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0)
-        return {};
-    QByteArray bytes;
-    char buffer[4096];
+        return false;
+    qsizetype size = 0;
     for (;;) {
-        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (bytes->size() < size + chunk)
+            bytes->resize(size + chunk);
+        const ssize_t got = ::read(fd, bytes->data() + size, chunk);
         if (got <= 0)
             break;
-        bytes.append(buffer, got);
+        size += got;
+        if (got < chunk) // /proc fills a read unless the file ends
+            break;
     }
     ::close(fd);
-    return bytes;
+    bytes->resize(size);
+    return size > 0;
 }
 
-QString readLink(const QByteArray &path)
+QString readLink(const char *path)
 {
     char buffer[4096];
-    const ssize_t got = ::readlink(path.constData(), buffer, sizeof buffer);
+    const ssize_t got = ::readlink(path, buffer, sizeof buffer);
     return got > 0 ? QFile::decodeName(QByteArray(buffer, got)) : QString();
 }
 
 // The project folder a Godot process's arguments name when it runs the editor; empty otherwise.
-QString editorProject(const QByteArray &procDir, const QByteArray &cmdline)
+QString editorProject(const char *pid, const QByteArray &cmdline)
 {
+    // Most processes are not Godot editors: a look for the arguments that make one comes first.
+    const QByteArrayView all(cmdline);
+    if (!all.contains(QByteArrayView("\0-e\0", 4)) && !all.contains(QByteArrayView("\0--editor\0", 10)) &&
+        !all.contains(QByteArrayView("project.godot\0", 14)))
+        return {};
+    char link[64];
     QList<QByteArrayView> args;
     for (qsizetype begin = 0; begin < cmdline.size();) {
         qsizetype end = cmdline.indexOf('\0', begin);
@@ -100,7 +113,8 @@ QString editorProject(const QByteArray &procDir, const QByteArray &cmdline)
     // Godot opens the editor for a project.godot it is given.
     if (args.isEmpty() || (!editor && projectFile.isEmpty()))
         return {};
-    if (!namesGodot(QFile::decodeName(args.first().toByteArray())) && !namesGodot(readLink(procDir + "/exe")))
+    std::snprintf(link, sizeof link, "/proc/%s/exe", pid);
+    if (!namesGodot(QFile::decodeName(args.first().toByteArray())) && !namesGodot(readLink(link)))
         return {};
     QString dir = QStringLiteral(".");
     if (!path.isEmpty()) {
@@ -111,7 +125,8 @@ QString editorProject(const QByteArray &procDir, const QByteArray &cmdline)
         dir = slash < 0 ? QStringLiteral(".") : slash == 0 ? QStringLiteral("/") : file.left(slash);
     }
     if (QDir::isRelativePath(dir)) {
-        const QString cwd = readLink(procDir + "/cwd");
+        std::snprintf(link, sizeof link, "/proc/%s/cwd", pid);
+        const QString cwd = readLink(link);
         if (cwd.isEmpty())
             return {};
         dir = cwd + QLatin1Char('/') + dir;
@@ -127,12 +142,17 @@ QList<qint64> editorsFromProc(const QString &folder)
     DIR *proc = ::opendir("/proc");
     if (!proc)
         return pids;
+    QByteArray cmdline;
+    char path[64];
     while (const dirent *entry = ::readdir(proc)) {
         const char *name = entry->d_name;
-        if (*name < '1' || *name > '9' || std::strspn(name, "0123456789") != std::strlen(name))
+        if (*name < '1' || *name > '9' || std::strspn(name, "0123456789") != std::strlen(name) ||
+            std::strlen(name) > 20)
             continue;
-        const QByteArray procDir = QByteArray("/proc/") + name;
-        const QString dir = editorProject(procDir, readProc(procDir + "/cmdline"));
+        std::snprintf(path, sizeof path, "/proc/%s/cmdline", name);
+        if (!readProc(path, &cmdline))
+            continue;
+        const QString dir = editorProject(name, cmdline);
         if (!dir.isEmpty() &&
             (dir == clean || (!canonical.isEmpty() && QFileInfo(dir).canonicalFilePath() == canonical)))
             pids << QByteArray(name).toLongLong();
@@ -261,14 +281,16 @@ bool GodotEditors::isGodotProcess(qint64 pid)
     if (pid <= 0)
         return false;
 #if defined(Q_OS_LINUX)
-    const QByteArray procDir = "/proc/" + QByteArray::number(pid);
+    const QByteArray dir = "/proc/" + QByteArray::number(pid);
     // A zombie has ended; only its parent has not yet looked.
-    const QByteArray stat = readProc(procDir + "/stat");
-    const qsizetype state = stat.lastIndexOf(')') + 2;
-    if (stat.isEmpty() || state >= stat.size() || stat.at(state) == 'Z')
+    QByteArray stat;
+    const qsizetype state = readProc((dir + "/stat").constData(), &stat) ? stat.lastIndexOf(')') + 2 : -1;
+    if (state <= 1 || state >= stat.size() || stat.at(state) == 'Z')
         return false;
-    const QByteArray cmdline = readProc(procDir + "/cmdline");
-    return namesGodot(readLink(procDir + "/exe")) || namesGodot(QFile::decodeName(cmdline.left(cmdline.indexOf('\0'))));
+    QByteArray cmdline;
+    (void)readProc((dir + "/cmdline").constData(), &cmdline);
+    return namesGodot(readLink((dir + "/exe").constData())) ||
+           namesGodot(QFile::decodeName(cmdline.left(cmdline.indexOf('\0'))));
 #elif defined(Q_OS_WIN)
     HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(pid));
     if (!process)
