@@ -278,7 +278,7 @@ private:
                 expected[depth++] = c == '{' ? '}' : c == '[' ? ']' : ')';
                 ++pos;
             } else if (c == '}' || c == ']' || c == ')') {
-                if (c != expected[depth - 1])
+                if (depth == 0 || c != expected[depth - 1])
                     return fail(pos, unexpected(pos));
                 ++pos;
                 if (--depth == 0)

@@ -389,7 +389,7 @@ std::optional<GodotInstall> GodotEditors::inUse(const QString &chosenPath)
         QString program = chosenPath;
         if (program.endsWith(QLatin1String(".app")) && QFileInfo(program).isDir())
             program += QLatin1String("/Contents/MacOS/Godot");
-        const std::optional<GodotInstall> chosen = probe(program);
+        std::optional<GodotInstall> chosen = probe(program);
         if (chosen && !chosen->version.tooOld())
             return chosen;
     }

@@ -227,8 +227,8 @@ private slots:
             "^\"Path/To\"",
             "[1, 2, 3]",
             "{}",
-            "{\n\"deadzone\": 0.5,\n\"events\": "
-            "[Object(InputEventKey,\"keycode\":0,\"unicode\":32,\"script\":null)\n]\n}"};
+            QByteArray("{\n\"deadzone\": 0.5,\n\"events\": ") +
+                "[Object(InputEventKey,\"keycode\":0,\"unicode\":32,\"script\":null)\n]\n}"};
         const QList<QByteArray> keys{"config/name", "window/size/viewport_width", "ui_jump", "\"key with spaces\""};
         const QStringList pool{"res://addons/a/plugin.cfg", s_ours, "tavrin_mcp", "res://addons/zz/plugin.cfg",
                                "res://addons/m/plugin.cfg"};
@@ -292,7 +292,7 @@ private slots:
                 QByteArray list = "PackedStringArray(";
                 for (const QString &entry : expected)
                     list += (entry == expected.first() ? "\"" : ", \"") + entry.toUtf8() + "\"";
-                const QByteArray section = sections.at(pluginsIndex);
+                const QByteArray &section = sections.at(pluginsIndex);
                 QList<QByteArray> changed = sections;
                 changed[pluginsIndex] = QByteArray(section).replace(listText, list + ")");
                 want = build(changed, trailingNewline);

@@ -40,7 +40,7 @@ class TestGodotProject : public QObject
 
     QString newProject(const QByteArray &content, bool withAddon)
     {
-        const QString folder = m_work.path() + QStringLiteral("/project%1").arg(++m_projects);
+        QString folder = m_work.path() + QStringLiteral("/project%1").arg(++m_projects);
         if (!content.isNull() && !TestEnv::writeFile(folder + "/project.godot", content))
             return {};
         if (withAddon && !copyTree(qEnvironmentVariable("TAVRIN_ADDON_SOURCE"), folder + "/addons/tavrin_mcp"))
