@@ -19,6 +19,7 @@ const QString s_windowGeometry = QStringLiteral("window_geometry");
 const QString s_trayNoticeShown = QStringLiteral("tray_notice_shown");
 const QString s_lastUpdateCheck = QStringLiteral("last_update_check");
 const QString s_serverTools = QStringLiteral("server_tool_count");
+const QString s_godotPath = QStringLiteral("godot_path");
 constexpr int s_maxRecent = 10;
 
 QJsonArray withoutPath(QJsonArray list, const QString &path)
@@ -234,4 +235,18 @@ void Settings::setServerToolCount(int count)
     m_data.insert(s_serverTools, count);
     save();
     emit serverToolCountChanged(count);
+}
+
+QString Settings::godotPath() const
+{
+    return m_data.value(s_godotPath).toString();
+}
+
+void Settings::setGodotPath(const QString &path)
+{
+    if (path.isEmpty())
+        m_data.remove(s_godotPath);
+    else
+        m_data.insert(s_godotPath, path);
+    save();
 }

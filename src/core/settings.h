@@ -46,6 +46,9 @@ public:
     // How many tools the server listed at the last successful server test; -1 before the first.
     [[nodiscard]] int serverToolCount() const;
     void setServerToolCount(int count);
+    // The Godot editor the user chose (a program, or a macOS .app); empty: the best one found.
+    [[nodiscard]] QString godotPath() const;
+    void setGodotPath(const QString &path);
 
 signals:
     // On every setPermissionMode(), also with the mode already set: choosing a mode again applies
