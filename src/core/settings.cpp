@@ -17,6 +17,7 @@ const QString s_firstRunDone = QStringLiteral("first_run_done");
 const QString s_windowGeometry = QStringLiteral("window_geometry");
 const QString s_trayNoticeShown = QStringLiteral("tray_notice_shown");
 const QString s_lastUpdateCheck = QStringLiteral("last_update_check");
+const QString s_godotPath = QStringLiteral("godot_path");
 constexpr int s_maxRecent = 10;
 
 QJsonArray withoutPath(QJsonArray list, const QString &path)
@@ -220,6 +221,21 @@ void Settings::setLastUpdateCheck(const QString &result, const QString &detail)
                   QJsonObject{{QLatin1String("time"), QDateTime::currentDateTime().toString(Qt::ISODate)},
                               {QLatin1String("result"), result},
                               {QLatin1String("detail"), detail}});
+    save();
+    emit changed();
+}
+
+QString Settings::godotPath() const
+{
+    return m_data.value(s_godotPath).toString();
+}
+
+void Settings::setGodotPath(const QString &path)
+{
+    if (path.isEmpty())
+        m_data.remove(s_godotPath);
+    else
+        m_data.insert(s_godotPath, path);
     save();
     emit changed();
 }

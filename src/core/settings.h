@@ -43,6 +43,9 @@ public:
     // "failed") and "detail" (the version found, or the reason of the failure).
     [[nodiscard]] QJsonObject lastUpdateCheck() const;
     void setLastUpdateCheck(const QString &result, const QString &detail);
+    // The Godot editor the user chose (a program, or a macOS .app); empty: the best one found.
+    [[nodiscard]] QString godotPath() const;
+    void setGodotPath(const QString &path);
 
 signals:
     void changed();

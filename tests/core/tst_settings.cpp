@@ -105,8 +105,10 @@ private slots:
         s.setPermissionMode(QStringLiteral("full_control"));
         s.setCheckUpdates(false);
         s.setActiveProject(QStringLiteral("/game"));
+        s.setGodotPath(QStringLiteral("/opt/godot/godot"));
         s.markFirstRunDone(); // writes, but signals nothing
-        QCOMPARE(changed.count(), 3);
+        QCOMPARE(changed.count(), 4);
+        QCOMPARE(Settings().godotPath(), QStringLiteral("/opt/godot/godot"));
         QCOMPARE(onDisk().value(QLatin1String("theme")).toObject().value(QLatin1String("accent")).toArray(),
                  QJsonArray({1, 2}));
         QVERIFY(onDisk().contains(QLatin1String("zzz")));
@@ -116,6 +118,8 @@ private slots:
         // Atomic replacement leaves nothing else behind.
         QCOMPARE(QDir(QFileInfo(path()).absolutePath()).entryList(QDir::Files | QDir::Hidden),
                  QStringList{QStringLiteral("settings.json")});
+        s.setGodotPath({}); // back to the best one found
+        QVERIFY(!onDisk().contains(QLatin1String("godot_path")));
     }
 
     void damagedFileIsKept_data()

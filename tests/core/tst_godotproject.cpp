@@ -1,0 +1,343 @@
+#include "core/addonsetup.h"
+#include "core/backups.h"
+#include "core/godoteditors.h"
+#include "core/godotproject.h"
+#include "fakegodot.h"
+#include "testenv.h"
+
+namespace {
+
+const QByteArray s_ours = "\"res://addons/tavrin_mcp/plugin.cfg\"";
+
+QByteArray project(const QByteArray &enabled = {}, const QByteArray &version = "config_version=5\n")
+{
+    QByteArray text = version + "\n[application]\n\nconfig/name=\"Demo\"\n"
+                                "config/features=PackedStringArray(\"4.3\", \"Forward Plus\")\n";
+    if (!enabled.isNull())
+        text += "\n[editor_plugins]\n\nenabled=PackedStringArray(" + enabled + ")\n";
+    return text;
+}
+
+bool copyTree(const QString &from, const QString &to)
+{
+    QDirIterator it(from, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString file = it.next();
+        if (!TestEnv::writeFile(to + '/' + QDir(from).relativeFilePath(file), TestEnv::readFile(file)))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+class TestGodotProject : public QObject
+{
+    Q_OBJECT
+    QTemporaryDir m_work;
+    QString m_godot; // a fake Godot executable
+    int m_projects = 0;
+
+    QString newProject(const QByteArray &content, bool withAddon)
+    {
+        QString folder = m_work.path() + QStringLiteral("/project%1").arg(++m_projects);
+        if (!content.isNull() && !TestEnv::writeFile(folder + "/project.godot", content))
+            return {};
+        if (withAddon && !copyTree(qEnvironmentVariable("TAVRIN_ADDON_SOURCE"), folder + "/addons/tavrin_mcp"))
+            return {};
+        QDir().mkpath(folder);
+        return folder;
+    }
+
+    static QByteArray newestBackup()
+    {
+        const QList<Backups::Backup> list = Backups().list(QStringLiteral("godot"), {});
+        return list.isEmpty() ? QByteArray() : TestEnv::readFile(list.first().path);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        if (qEnvironmentVariable("TAVRIN_ADDON_SOURCE").isEmpty())
+            QSKIP("TAVRIN_ADDON_SOURCE names the shipped addon (ctest sets it)");
+        // The shipped addon beside the executable, for installs.
+        QVERIFY(copyTree(qEnvironmentVariable("TAVRIN_ADDON_SOURCE"),
+                         QCoreApplication::applicationDirPath() + "/bundled_addon"));
+        m_godot = m_work.path() + "/bin/godot";
+        QVERIFY(QDir().mkpath(m_work.path() + "/bin") && FakeGodot::install(m_godot));
+    }
+
+    void read_data()
+    {
+        QTest::addColumn<QByteArray>("content"); // null: project.godot is a folder
+        QTest::addColumn<QString>("error");      // after the path of project.godot
+        QTest::addColumn<int>("configVersion");
+        QTest::addColumn<QString>("displayName"); // "*": the folder's name
+        QTest::addColumn<QString>("lastSavedWith");
+        QTest::addColumn<QStringList>("enabled");
+        QTest::newRow("Godot 4") << project(s_ours + ", \"b\"") << "" << 5 << "Demo"
+                                 << "4.3" << QStringList{"res://addons/tavrin_mcp/plugin.cfg", "b"};
+        QTest::newRow("features without a version first")
+            << QByteArray("config_version=5\n[application]\nconfig/name=\"  A\n  game \"\n"
+                          "config/features=PackedStringArray(\"Mobile\", \"4.2\", \"4.3\")\n")
+            << "" << 5 << "A game"
+            << "4.2" << QStringList();
+        QTest::newRow("Godot 3") << QByteArray("config_version=4\r\n\r\n[editor_plugins]\r\n\r\n"
+                                               "enabled=PoolStringArray( \"tavrin_mcp\" )\r\n")
+                                 << "" << 4 << "*"
+                                 << "" << QStringList{"tavrin_mcp"};
+        QTest::newRow("empty") << QByteArray("") << "" << -1 << "*"
+                               << "" << QStringList();
+        QTest::newRow("unparsable") << QByteArray("config_version=5\n[application]\nconfig/name=\"Demo\n")
+                                    << " cannot be read as Godot reads it. Line 3: unterminated string." << 5 << "*"
+                                    << "" << QStringList();
+        QTest::newRow("a folder") << QByteArray() << " is a folder, not a file." << -1 << "*"
+                                  << "" << QStringList();
+    }
+    void read()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QString, error);
+        QFETCH(QString, displayName);
+        const QString folder = newProject(content, false);
+        QVERIFY(content.isNull() ? QDir().mkpath(folder + "/project.godot") : GodotProject::isProject(folder));
+        const GodotProjectInfo info = GodotProject::read(folder);
+        QCOMPARE(info.readable, error.isEmpty());
+        QCOMPARE(info.error, error.isEmpty() ? QString() : folder + "/project.godot" + error);
+        QTEST(info.configVersion, "configVersion");
+        QTEST(info.lastSavedWith, "lastSavedWith");
+        QTEST(info.enabledPlugins, "enabled");
+        QCOMPARE(GodotProject::displayName(folder), displayName == "*" ? QDir(folder).dirName() : displayName);
+    }
+
+    void pluginState_data()
+    {
+        QTest::addColumn<QByteArray>("listed"); // null: no [editor_plugins]
+        QTest::addColumn<bool>("installed");
+        QTest::addColumn<QString>("removed"); // a file taken out of the installed addon
+        QTest::addColumn<QByteArray>("cfg");  // replaces plugin.cfg when not null
+        QTest::addColumn<GodotProject::PluginState>("state");
+        QTest::addColumn<QString>("problem"); // after the addon's folder
+        using S = GodotProject::PluginState;
+        QTest::newRow("not installed") << QByteArray() << false << "" << QByteArray() << S::NotInstalled << "";
+        QTest::newRow("installed") << QByteArray("\"a\"") << true << "" << QByteArray() << S::Disabled << "";
+        QTest::newRow("enabled") << s_ours << true << "" << QByteArray() << S::Enabled << "";
+        QTest::newRow("enabled by folder name")
+            << QByteArray("\"tavrin_mcp\"") << true << "" << QByteArray() << S::Enabled << "";
+        QTest::newRow("enabled, folder gone") << s_ours << false << "" << QByteArray() << S::EnabledMissing << "";
+        QTest::newRow("script gone") << s_ours << true << "plugin.gd" << QByteArray() << S::Broken
+                                     << "The addon's script %1/plugin.gd is missing.";
+        QTest::newRow("plugin.cfg gone") << s_ours << true << "plugin.cfg" << QByteArray() << S::Broken
+                                         << "%1/plugin.cfg does not exist.";
+        QTest::newRow("keys missing") << s_ours << true << ""
+                                      << QByteArray("[plugin]\nname=\"x\"\nscript=\"plugin.gd\"\n") << S::Broken
+                                      << "%1/plugin.cfg lacks author, version, description in its [plugin] section.";
+        QTest::newRow("keys in another section")
+            << s_ours << true << ""
+            << QByteArray("[other]\nname=\"\"\nauthor=\"\"\nversion=\"\"\ndescription=\"\"\nscript=\"plugin.gd\"\n")
+            << S::Broken << "%1/plugin.cfg lacks name, author, version, description, script in its [plugin] section.";
+        QTest::newRow("script as res:// path")
+            << s_ours << true << ""
+            << QByteArray("[plugin]\nname=\"\"\nauthor=\"\"\nversion=\"\"\ndescription=\"\"\n"
+                          "script=\"res://addons/tavrin_mcp/plugin.gd\"\n")
+            << S::Enabled << "";
+    }
+    void pluginState()
+    {
+        QFETCH(QByteArray, listed);
+        QFETCH(QString, removed);
+        QFETCH(QByteArray, cfg);
+        QFETCH(QString, problem);
+        const QString folder = newProject(project(listed), true);
+        const QString addon = folder + "/addons/tavrin_mcp";
+        QFETCH(bool, installed);
+        if (!installed)
+            QDir(addon).removeRecursively();
+        QVERIFY(removed.isEmpty() || QFile::remove(addon + '/' + removed));
+        QVERIFY(cfg.isNull() || TestEnv::writeFile(addon + "/plugin.cfg", cfg));
+        QTEST(GodotProject::pluginState(folder), "state");
+        QCOMPARE(GodotProject::pluginProblem(folder), problem.isEmpty() ? QString() : problem.arg(addon));
+    }
+
+    void setPluginEnabled_data()
+    {
+        QTest::addColumn<QByteArray>("before");
+        QTest::addColumn<bool>("installed");
+        QTest::addColumn<bool>("editorOpen");
+        QTest::addColumn<bool>("enable");
+        QTest::addColumn<QByteArray>("after"); // null: refused, file unchanged
+        QTest::addColumn<QString>("error");
+        QTest::newRow("enable") << project() << true << false << true << project(s_ours) << "";
+        QTest::newRow("enable again") << project(s_ours) << true << false << true << project(s_ours) << "";
+        QTest::newRow("disable") << project("\"a\", " + s_ours) << true << false << false << project("\"a\"") << "";
+        QTest::newRow("disable, not listed, editor open") << project() << true << true << false << project() << "";
+        QTest::newRow("enable, editor open")
+            << project() << true << true << true << QByteArray()
+            << "Godot has Demo open and would overwrite the change. Tick Tavrin MCP in Project → Project Settings → "
+               "Plugins there (no restart needed), or close the project in Godot and try again.";
+        QTest::newRow("disable, editor open")
+            << project(s_ours) << true << true << false << QByteArray()
+            << "Godot has Demo open and would put the plugin back on its next save. Close the project in Godot "
+               "first, or untick Tavrin MCP in Project → Project Settings → Plugins there.";
+        QTest::newRow("enable, not installed") << project() << false << false << true << QByteArray()
+                                               << "Tavrin MCP is not installed in Demo: install it first.";
+        QTest::newRow("disable, unparsable")
+            << QByteArray("[editor_plugins]\nenabled=PackedStringArray(" + s_ours + "\n") << true << false << false
+            << QByteArray()
+            << "%1 was left unchanged: it cannot be read as Godot reads it. Line 2: \"(\" is not closed.";
+    }
+    void setPluginEnabled()
+    {
+        QFETCH(QByteArray, before);
+        QFETCH(bool, installed);
+        QFETCH(bool, editorOpen);
+        QFETCH(bool, enable);
+        QFETCH(QByteArray, after);
+        QFETCH(QString, error);
+        const QString folder = newProject(before, installed), file = folder + "/project.godot";
+        QVERIFY(QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
+        FakeGodot::Process editor;
+        if (editorOpen)
+            QVERIFY(editor = FakeGodot::start(m_godot, {"--path", folder, "--editor"}));
+        const int backups = Backups::count("godot");
+
+        QString message;
+        QCOMPARE(GodotProject::setPluginEnabled(folder, enable, &message), !after.isNull());
+        QCOMPARE(message, error.contains("%1") ? error.arg(file) : error);
+        QCOMPARE(TestEnv::readFile(file), after.isNull() ? before : after);
+        // A copy of what was there before every change, and none without one.
+        const bool changed = !after.isNull() && after != before;
+        QCOMPARE(Backups::count("godot"), backups + (changed ? 1 : 0));
+        if (changed)
+            QCOMPARE(newestBackup(), before);
+        QCOMPARE(QFile::permissions(file) & ~(QFile::ReadUser | QFile::WriteUser | QFile::ExeUser),
+                 QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup);
+    }
+
+    // The addon's record of the editor it runs in counts only while that editor runs.
+    void loadedIn_data()
+    {
+        QTest::addColumn<QString>("pid"); // "godot": a running fake Godot, "gone": one that ended, "self"
+        QTest::addColumn<QByteArray>("record");
+        QTest::addColumn<QString>("dataFolder");
+        QTest::addColumn<bool>("loaded");
+        const QByteArray record = R"x({"pid": %1, "godot": "4.3-stable (official)", "addon": "1.0.1",
+                                     "started": "2025-01-01T10:00:00Z"})x";
+        QTest::newRow("running Godot") << "godot" << record << ".godot" << true;
+        QTest::newRow("visible data folder") << "godot" << record << "godot" << true;
+        QTest::newRow("Godot ended") << "gone" << record << ".godot" << false;
+        QTest::newRow("another program") << "self" << record << ".godot" << false;
+        QTest::newRow("pid as text") << "godot" << QByteArray(R"({"pid": "%1"})") << ".godot" << false;
+        QTest::newRow("garbage") << "godot" << QByteArray("{\"pid\": %1,") << ".godot" << false;
+    }
+    void loadedIn()
+    {
+        QFETCH(QString, pid);
+        QFETCH(QByteArray, record);
+        QFETCH(QString, dataFolder);
+        QFETCH(bool, loaded);
+        const QString folder = newProject(project(), false);
+        // Started with no project of its own: only the record ties it to this one.
+        FakeGodot::Process godot = FakeGodot::start(m_godot, {});
+        QVERIFY(godot);
+        qint64 id = godot->processId();
+        if (pid == "gone") {
+            godot->kill();
+            QVERIFY(godot->waitForFinished());
+        } else if (pid == "self") {
+            id = QCoreApplication::applicationPid();
+        }
+        QVERIFY(TestEnv::writeFile(folder + '/' + dataFolder + "/tavrin/editor.json",
+                                   QString::fromUtf8(record).arg(id).toUtf8()));
+        const std::optional<GodotSession> session = GodotProject::loadedIn(folder);
+        QCOMPARE(session.has_value(), loaded);
+        QCOMPARE(GodotEditors::editorsFor(folder), loaded ? QList<qint64>{id} : QList<qint64>());
+        if (session)
+            QCOMPARE((QStringList{QString::number(session->pid), session->godotVersion, session->addonVersion}),
+                     (QStringList{QString::number(id), "4.3-stable (official)", "1.0.1"}));
+        QCOMPARE(GodotProject::sessionFile(folder), folder + "/.godot/tavrin/editor.json");
+    }
+
+    void install_data()
+    {
+        QTest::addColumn<QByteArray>("before");
+        QTest::addColumn<bool>("editorOpen");
+        QTest::addColumn<QString>("error");      // the install fails with it
+        QTest::addColumn<bool>("enabled");       // the install enabled the plugin
+        QTest::addColumn<QString>("notEnabled"); // why it did not
+        QTest::newRow("Godot 4") << project() << false << "" << true << "";
+        QTest::newRow("already listed") << project(s_ours) << false << "" << false << "";
+        QTest::newRow("no config_version") << QByteArray("") << false << "" << true << "";
+        QTest::newRow("editor open") << project() << true << "" << false
+                                     << "Godot has Demo open and would overwrite the change. Tick Tavrin MCP in "
+                                        "Project → Project Settings → Plugins there (no restart needed), or close "
+                                        "the project in Godot and try again.";
+        QTest::newRow("Godot 3") << project({}, "config_version=4\n") << false
+                                 << "Demo is a Godot 3 project (config_version=4): the Tavrin MCP addon needs Godot 4."
+                                 << false << "";
+        QTest::newRow("unparsable") << QByteArray("config/name=\"x") << false << "" << false
+                                    << "%1 was left unchanged: it cannot be read as Godot reads it. Line 1: "
+                                       "unterminated string.";
+    }
+    void install()
+    {
+        QFETCH(QByteArray, before);
+        QFETCH(bool, editorOpen);
+        QFETCH(QString, error);
+        QFETCH(bool, enabled);
+        QFETCH(QString, notEnabled);
+        const QString folder = newProject(before, false);
+        FakeGodot::Process editor;
+        if (editorOpen)
+            QVERIFY(editor = FakeGodot::start(m_godot, {"-e"}, folder));
+        AddonSetup setup;
+        AddonSetup::Installed installed;
+        QCOMPARE(setup.install(folder, &installed), error.isEmpty());
+        QCOMPARE(setup.lastError(), error);
+        QCOMPARE(QFileInfo(folder + "/addons/tavrin_mcp/plugin.cfg").isFile(), error.isEmpty());
+        QCOMPARE(installed.pluginEnabled, enabled);
+        QCOMPARE(installed.notEnabled,
+                 notEnabled.contains("%1") ? notEnabled.arg(folder + "/project.godot") : notEnabled);
+        if (error.isEmpty())
+            QCOMPARE(installed.projectName, GodotProject::displayName(folder));
+        const GodotProject::PluginState state = GodotProject::pluginState(folder);
+        QCOMPARE(state == GodotProject::PluginState::Enabled, error.isEmpty() && notEnabled.isEmpty());
+    }
+
+    void uninstall_data()
+    {
+        QTest::addColumn<QByteArray>("before");
+        QTest::addColumn<bool>("editorOpen");
+        QTest::addColumn<QByteArray>("after"); // null: refused, nothing changed
+        QTest::addColumn<QString>("error");
+        QTest::newRow("listed") << project("\"a\", " + s_ours) << false << project("\"a\"") << "";
+        QTest::newRow("listed by folder name, alone") << project("\"tavrin_mcp\"") << false << project() << "";
+        QTest::newRow("not listed") << project() << false << project() << "";
+        QTest::newRow("editor open") << project(s_ours) << true << QByteArray()
+                                     << "Godot has Demo open. Close the project in Godot first, then uninstall "
+                                        "Tavrin MCP.";
+        QTest::newRow("unparsable") << QByteArray("[editor_plugins\n") << false << QByteArray()
+                                    << "%1 cannot be read as Godot reads it. Line 1: the section header is not "
+                                       "closed with ']'. Tavrin MCP was left installed, so that no plugin list "
+                                       "names a missing addon.";
+    }
+    void uninstall()
+    {
+        QFETCH(QByteArray, before);
+        QFETCH(bool, editorOpen);
+        QFETCH(QByteArray, after);
+        QFETCH(QString, error);
+        const QString folder = newProject(before, true);
+        FakeGodot::Process editor;
+        if (editorOpen)
+            QVERIFY(editor = FakeGodot::start(m_godot, {folder + "/project.godot"}));
+        AddonSetup setup;
+        QCOMPARE(setup.uninstall(folder), !after.isNull());
+        QCOMPARE(setup.lastError(), error.contains("%1") ? error.arg(folder + "/project.godot") : error);
+        QCOMPARE(TestEnv::readFile(folder + "/project.godot"), after.isNull() ? before : after);
+        QCOMPARE(QFileInfo(folder + "/addons/tavrin_mcp").exists(), after.isNull());
+    }
+};
+
+TAVRIN_FAKE_GODOT_MAIN(TestGodotProject)
+#include "tst_godotproject.moc"
