@@ -307,6 +307,9 @@ private slots:
         addRow("jsonc fresh", Edit{zed, true, false, none, R"({"context_servers": {"tavrin": @}})", ""});
         addRow("jsonc blank", Edit{opencode, true, false, " \n", R"({"mcp": {"tavrin": @}})", ""});
         addRow("jsonc broken", Edit{zed, true, false, "{ // open", none, notObject});
+        addRow("jsonc, a key with a BOM is the user's",
+               Edit{zed, true, false, "{\"context_servers\": {\"\uFEFFtavrin\": {\"command\": \"mine\"}}}",
+                    "{\"context_servers\": {\"\uFEFFtavrin\": {\"command\": \"mine\"}, \"tavrin\": @}}", ""});
         addRow("jsonc remove, broken", Edit{zed, false, false, "{ // open", none, ""});
     }
     void fileClient()
