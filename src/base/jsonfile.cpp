@@ -8,6 +8,8 @@
 #include <QRandomGenerator>
 #include <QRegularExpression>
 
+#include <algorithm>
+
 #ifdef Q_OS_WIN
 #include <qt_windows.h>
 #else
@@ -487,6 +489,53 @@ ReadStatus readBytes(const QString &path, QByteArray *bytes, QString *error)
     return status;
 }
 
+namespace {
+
+// Where strict JSON went wrong, in terms a person can act on in an editor: a line and column, and
+// the usual cause (a comment or a trailing comma, which Qt reports as "unterminated object" or
+// the like a few characters later) where there is one before the point Qt stopped at.
+QString parseErrorText(const QByteArray &bytes, const QJsonParseError &error)
+{
+    const qsizetype stop = std::min<qsizetype>(bytes.size(), error.offset + 1);
+    qsizetype at = error.offset;
+    QString what = error.errorString();
+    bool inString = false;
+    for (qsizetype i = 0; i < stop; ++i) {
+        const char c = bytes.at(i);
+        if (inString) {
+            if (c == '\\')
+                ++i;
+            else if (c == '"')
+                inString = false;
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '/' && i + 1 < bytes.size() && (bytes.at(i + 1) == '/' || bytes.at(i + 1) == '*')) {
+            at = i;
+            what = QStringLiteral("a comment, which JSON does not allow,");
+            break;
+        } else if (c == ',') {
+            qsizetype next = i + 1;
+            while (next < bytes.size() && QByteArrayView(" \t\r\n").contains(bytes.at(next)))
+                ++next;
+            if (next < bytes.size() && (bytes.at(next) == '}' || bytes.at(next) == ']')) {
+                at = i;
+                what = QStringLiteral("a comma after the last item, which JSON does not allow,");
+                break;
+            }
+        }
+    }
+    if (at == error.offset && bytes.mid(at).trimmed().isEmpty())
+        what = QStringLiteral("unexpected end of the text");
+    const QByteArray before = bytes.left(at);
+    const qsizetype lineStart = before.lastIndexOf('\n') + 1;
+    qsizetype column = 1;
+    for (qsizetype i = lineStart; i < before.size(); ++i)
+        column += (uchar(before.at(i)) & 0xC0) != 0x80; // characters, not UTF-8 bytes
+    return QStringLiteral("%1 at line %2, column %3").arg(what).arg(before.count('\n') + 1).arg(column);
+}
+
+} // namespace
+
 ReadResult read(const QString &path)
 {
     ReadResult result;
@@ -497,7 +546,7 @@ ReadResult read(const QString &path)
     const QJsonDocument doc = QJsonDocument::fromJson(result.bytes, &parseError);
     if (parseError.error != QJsonParseError::NoError) {
         result.status = ReadStatus::NotObject;
-        result.errorDetail = parseError.errorString();
+        result.errorDetail = parseErrorText(result.bytes, parseError);
         return result;
     }
     if (!doc.isObject()) {

@@ -334,8 +334,13 @@ bool removeJson(const QStringList &serversPath, const QString &path, QString *er
     const JsonFile::ReadResult read = JsonFile::read(path);
     switch (read.status) {
     case JsonFile::ReadStatus::Missing:
-    case JsonFile::ReadStatus::NotObject:
         return true;
+    case JsonFile::ReadStatus::NotObject:
+        // Nothing but blanks holds no entry; anything else may hold ours where we cannot see it,
+        // and "removed" would be a claim the file does not bear out.
+        if (read.bytes.trimmed().isEmpty())
+            return true;
+        return fail(error, unchangedMessage(path, read));
     case JsonFile::ReadStatus::Unreadable:
         return fail(error, unchangedMessage(path, read));
     case JsonFile::ReadStatus::Ok:
@@ -403,8 +408,11 @@ bool removeJsonc(const Client &client, const QString &path, QString *error, cons
         return fail(error, QStringLiteral("%1 was left unchanged because it cannot be read (%2).").arg(path, detail));
     }
     const JsoncEdit::Parsed parsed = JsoncEdit::parse(text);
-    // What cannot be parsed holds no entry of ours that a client would start.
-    if (!parsed.ok || !serversOf(parsed.root, client.serversPath).object.contains(s_serverName))
+    // The client may read an entry where we cannot: refuse rather than claim it is gone.
+    if (!parsed.ok)
+        return fail(error, QStringLiteral("%1 was left unchanged because its content is not a JSON object (%2).")
+                               .arg(path, parsed.error));
+    if (!serversOf(parsed.root, client.serversPath).object.contains(s_serverName))
         return true;
     QString why;
     if (!JsoncEdit::removeMember(text, client.serversPath, s_serverName, &why))
