@@ -150,46 +150,41 @@ QString resolvedFile(const Client &client)
         ClientCatalogue::candidates(client.id, Clients::currentPlatform(), currentPlaces()), client.firstExistingFile);
 }
 
-enum class ReadStatus { Ok, Missing, Unreadable };
+using JsonFile::ReadStatus;
 
-ReadStatus readBytes(const QString &path, QByteArray *bytes, QString *detail)
+// What detection says of a file that cannot be read (a FIFO, say, which would hang a plain read).
+QString unreadableMessage(const QString &path, const QString &detail)
 {
-    QFile file(path);
-    if (!file.exists())
-        return ReadStatus::Missing;
-    if (!file.open(QIODevice::ReadOnly)) {
-        *detail = file.errorString();
-        return ReadStatus::Unreadable;
-    }
-    *bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        *detail = file.errorString();
-        return ReadStatus::Unreadable;
-    }
-    return ReadStatus::Ok;
+    return QStringLiteral("%1 cannot be read: %2.").arg(path, detail);
 }
 
-// The file's top-level object, in the client's dialect; false when there is none to read.
-bool readRoot(const Client &client, const QString &path, QJsonObject *root)
+// The file's top-level object, in the client's dialect; false when there is none to read, with
+// *error set when the file is there but cannot be read.
+bool readRoot(const Client &client, const QString &path, QJsonObject *root, QString *error)
 {
     if (client.format != Format::Jsonc) {
         const JsonFile::ReadResult read = JsonFile::read(path);
+        if (read.status == ReadStatus::Unreadable)
+            *error = unreadableMessage(path, read.errorDetail);
         *root = read.object;
-        return read.status == JsonFile::ReadStatus::Ok;
+        return read.status == ReadStatus::Ok;
     }
     QByteArray text;
     QString detail;
-    if (readBytes(path, &text, &detail) != ReadStatus::Ok)
+    const ReadStatus status = JsonFile::readBytes(path, &text, &detail);
+    if (status == ReadStatus::Unreadable)
+        *error = unreadableMessage(path, detail);
+    if (status != ReadStatus::Ok)
         return false;
     const JsoncEdit::Parsed parsed = JsoncEdit::parse(text);
     *root = parsed.root;
     return parsed.ok;
 }
 
-Entry fileEntry(const Client &client, const QString &path)
+Entry fileEntry(const Client &client, const QString &path, QString *error)
 {
     QJsonObject root;
-    if (!readRoot(client, path, &root))
+    if (!readRoot(client, path, &root, error))
         return {};
     const Servers servers = serversOf(root, client.serversPath);
     if (!servers.notObject.isEmpty() || !servers.object.contains(s_serverName))
@@ -231,14 +226,19 @@ Entry codexAnswer(const QByteArray &output)
     return readEntry(EntryShape{}, object.value(QLatin1String("transport")));
 }
 
-Entry cliEntry(const Client &client, const QString &exe, QString *configPath)
+Entry cliEntry(const Client &client, const QString &exe, QString *configPath, QString *error)
 {
     // A client's own file answers without starting the server, which "claude mcp get" does as a
     // health check; the query is the fallback.
     if (client.candidates) {
         const QString path = resolvedFile(client);
         const JsonFile::ReadResult read = JsonFile::read(path);
-        if (read.status == JsonFile::ReadStatus::Ok) {
+        // The tool would read it too, and hang on a FIFO as long as we let it.
+        if (read.status == ReadStatus::Unreadable) {
+            *error = unreadableMessage(path, read.errorDetail);
+            return {};
+        }
+        if (read.status == ReadStatus::Ok) {
             const Servers servers = serversOf(read.object, client.serversPath);
             const QJsonValue value = servers.object.value(s_serverName);
             // The tool itself ignores an entry that is not an object (null, say), and so do we:
@@ -319,9 +319,14 @@ bool writeJson(const QStringList &serversPath, const EntryShape &shape, const QS
         return fail(error, notObjectMessage(path, servers.notObject));
     QJsonObject object = servers.object;
     object.insert(s_serverName, Clients::mcpEntry(shape, permissionMode));
-    if (!ready(before, error))
-        return false;
-    return JsonFile::write(path, withObjectAt(read.object, serversPath, object), error);
+    const QByteArray bytes =
+        QJsonDocument(withObjectAt(read.object, serversPath, object)).toJson(QJsonDocument::Indented);
+    // The file holds exactly this already: nothing to change, so nothing to back up.
+    if (read.status == JsonFile::ReadStatus::Ok && bytes == read.bytes) {
+        JsonFile::removeLeftoversOf(path);
+        return true;
+    }
+    return ready(before, error) && JsonFile::writeBytes(path, bytes, error);
 }
 
 bool removeJson(const QStringList &serversPath, const QString &path, QString *error, const BeforeWrite &before)
@@ -329,8 +334,13 @@ bool removeJson(const QStringList &serversPath, const QString &path, QString *er
     const JsonFile::ReadResult read = JsonFile::read(path);
     switch (read.status) {
     case JsonFile::ReadStatus::Missing:
-    case JsonFile::ReadStatus::NotObject:
         return true;
+    case JsonFile::ReadStatus::NotObject:
+        // Nothing but blanks holds no entry; anything else may hold ours where we cannot see it,
+        // and "removed" would be a claim the file does not bear out.
+        if (read.bytes.trimmed().isEmpty())
+            return true;
+        return fail(error, unchangedMessage(path, read));
     case JsonFile::ReadStatus::Unreadable:
         return fail(error, unchangedMessage(path, read));
     case JsonFile::ReadStatus::Ok:
@@ -351,7 +361,7 @@ bool writeJsonc(const Client &client, const QString &path, const QString &permis
 {
     QByteArray text;
     QString detail;
-    const ReadStatus status = readBytes(path, &text, &detail);
+    const ReadStatus status = JsonFile::readBytes(path, &text, &detail);
     if (status == ReadStatus::Unreadable)
         return fail(error, QStringLiteral("%1 was left unchanged because it cannot be read (%2).").arg(path, detail));
     const QJsonObject entry = Clients::mcpEntry(client.entry, permissionMode);
@@ -375,8 +385,13 @@ bool writeJsonc(const Client &client, const QString &path, const QString &permis
                                  : QJsonValue(withObjectAt({}, serversPath.mid(at + 1), {{s_serverName, entry}}));
     const QString name = at == serversPath.size() ? s_serverName : serversPath.at(at);
     QString why;
+    const QByteArray original = text;
     if (!JsoncEdit::setMember(text, serversPath.mid(0, at), name, value, &why))
         return fail(error, QStringLiteral("%1 was left unchanged: %2").arg(path, why));
+    if (text == original) { // our entry stands there already, to the byte
+        JsonFile::removeLeftoversOf(path);
+        return true;
+    }
     return ready(before, error) && JsonFile::writeBytes(path, text, error);
 }
 
@@ -384,17 +399,20 @@ bool removeJsonc(const Client &client, const QString &path, QString *error, cons
 {
     QByteArray text;
     QString detail;
-    switch (readBytes(path, &text, &detail)) {
+    switch (JsonFile::readBytes(path, &text, &detail)) {
     case ReadStatus::Missing:
         return true;
-    case ReadStatus::Unreadable:
-        return fail(error, QStringLiteral("%1 was left unchanged because it cannot be read (%2).").arg(path, detail));
     case ReadStatus::Ok:
         break;
+    default:
+        return fail(error, QStringLiteral("%1 was left unchanged because it cannot be read (%2).").arg(path, detail));
     }
     const JsoncEdit::Parsed parsed = JsoncEdit::parse(text);
-    // What cannot be parsed holds no entry of ours that a client would start.
-    if (!parsed.ok || !serversOf(parsed.root, client.serversPath).object.contains(s_serverName))
+    // The client may read an entry where we cannot: refuse rather than claim it is gone.
+    if (!parsed.ok)
+        return fail(error, QStringLiteral("%1 was left unchanged because its content is not a JSON object (%2).")
+                               .arg(path, parsed.error));
+    if (!serversOf(parsed.root, client.serversPath).object.contains(s_serverName))
         return true;
     QString why;
     if (!JsoncEdit::removeMember(text, client.serversPath, s_serverName, &why))
@@ -439,13 +457,13 @@ QList<ClientInfo> Clients::detect(const QString &permissionMode) const
         if (info.usesCli) {
             info.installed = !exe.isEmpty();
             if (info.installed)
-                entry = cliEntry(client, exe, &info.configPath);
+                entry = cliEntry(client, exe, &info.configPath, &info.error);
         } else {
             info.configPath = resolvedFile(client);
             // Present when its program is on the PATH or its configuration folder exists, with or
             // without the file.
             info.installed = !exe.isEmpty() || QFileInfo(QFileInfo(info.configPath).absolutePath()).isDir();
-            entry = fileEntry(client, info.configPath);
+            entry = fileEntry(client, info.configPath, &info.error);
         }
         info.configured = entry.found;
         info.entryValid = entry.valid;

@@ -30,6 +30,9 @@ struct ClientInfo
     bool upToDate = false;
     // The file the entry lives in (or would go to); empty when only the client's tool knows.
     QString configPath;
+    // Why the client's file could not be read (it is a FIFO, a directory, too large...); the
+    // client then counts as not configured. Empty when it was read or is absent.
+    QString error;
 };
 
 // Detects the AI clients of the catalogue and registers or removes the "tavrin" MCP server entry

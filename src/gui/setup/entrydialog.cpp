@@ -1,10 +1,10 @@
 #include "gui/setup/entrydialog.h"
 
 #include "base/jsoncedit.h"
+#include "base/jsonfile.h"
 #include "base/toolprocess.h"
 #include "gui/widgets/theme.h"
 
-#include <QFile>
 #include <QFileInfo>
 #include <QFutureWatcher>
 #include <QHBoxLayout>
@@ -141,12 +141,16 @@ QString EntryDialog::fileEntryText(const QString &clientId, const QString &path,
     const ClientCatalogue::Client *row = ClientCatalogue::find(clientId);
     if (!row)
         return {};
-    QFile file(path);
-    if (!file.exists())
+    QByteArray bytes;
+    QString error;
+    switch (JsonFile::readBytes(path, &bytes, &error)) {
+    case JsonFile::ReadStatus::Missing:
         return tr("The file does not exist yet.");
-    if (!file.open(QIODevice::ReadOnly))
-        return tr("The file cannot be read: %1").arg(file.errorString());
-    const QByteArray bytes = file.readAll();
+    case JsonFile::ReadStatus::Ok:
+        break;
+    default:
+        return tr("The file cannot be read: %1").arg(error);
+    }
     QByteArray member;
     if (JsoncEdit::memberText(bytes, row->serversPath, s_serverName, &member)) {
         if (found)
