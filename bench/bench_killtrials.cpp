@@ -1,9 +1,12 @@
-// Kills a process with SIGKILL at random moments while it saves settings, writes a client config or
-// updates the addon over and over, and counts what the kill left: files that do not parse, entries
-// lost, mixed addon trees, and leftovers before and after the next operation. Linux only.
+// Kills a process with SIGKILL at random moments while it saves settings, writes a client config,
+// restores a client config from a backup or updates the addon over and over, and counts what the
+// kill left: files that do not parse, entries lost, mixed addon trees, backups that do not hold a
+// whole copy, configs whose mode does not belong to their content, and leftovers before and after
+// the next operation. Linux only.
 // Usage: bench_killtrials [trials]   (default 200 per scenario)
 
 #include "core/addon.h"
+#include "core/backups.h"
 #include "core/clients.h"
 #include "core/settings.h"
 #include "testenv.h"
@@ -13,6 +16,7 @@
 #include <QJsonDocument>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QSet>
 #include <QThread>
 
 #include <csignal>
@@ -34,6 +38,23 @@ QStringList entriesBeside(const QString &folder, const QStringList &expected)
     for (const QString &name : expected)
         names.removeAll(name);
     return names;
+}
+
+// The restore scenarios' config: two versions, each with its own mode, so that a file whose mode
+// does not go with its content shows.
+// From HOME, which the children inherit (TestEnv::home() would be a fresh folder in a child).
+QString zedConfig()
+{
+    return QDir::homePath() + QLatin1String("/.config/zed/settings.json");
+}
+const QByteArray s_versionA = "// mine\n{\"theme\": \"A\", \"context_servers\": {}}\n";
+const QByteArray s_versionB = "// mine\n{\"theme\": \"B\", \"context_servers\": {}}\n";
+constexpr QFileDevice::Permissions s_modeA = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther;
+constexpr QFileDevice::Permissions s_modeB = QFile::ReadOwner | QFile::WriteOwner;
+
+QFileDevice::Permissions modeOf(const QString &path)
+{
+    return QFile::permissions(path) & QFileDevice::Permissions(0x7077);
 }
 
 // --- The children: one operation again and again until killed; a line after each. ---
@@ -63,6 +84,22 @@ int configChild()
     }
 }
 
+// Restores the newest backup of Zed's config, which the restore before made of the file it
+// replaced; with `missing`, removes the config after each restore so that the next one finds none.
+int restoreChild(bool missing)
+{
+    const ClientCatalogue::FileLayout layout = ClientCatalogue::find(QStringLiteral("zed"))->file;
+    for (int i = 0;; ++i) {
+        Backups backups;
+        const QList<Backups::Backup> listed = backups.list(QStringLiteral("zed"), layout);
+        if (listed.isEmpty() || !backups.restore(QStringLiteral("zed"), listed.first().path, zedConfig()))
+            return 1;
+        if (missing && !QFile::remove(zedConfig()))
+            return 1;
+        signalRound(i);
+    }
+}
+
 int addonChild(const QString &work)
 {
     Addon addon;
@@ -83,6 +120,9 @@ struct Counts
     int lost = 0;
     int mixed = 0;
     int leftoversAfter = 0; // leftovers still there once the next operation ran
+    int badBackups = 0;     // a backup name held something other than a whole copy
+    int badMode = 0;        // the config's mode did not go with its content
+    int badAfter = 0;       // the config was not whole, with its mode, once the next operation ran
 };
 
 // 41 files: plugin.cfg and 40 scripts over three folders, every file naming its version.
@@ -165,27 +205,122 @@ Counts settingsTrials(int trials)
     return counts;
 }
 
+// Whether the Cursor config's bytes are one the writes make: the user's members and ours.
+bool wholeCursorConfig(const QByteArray &bytes, bool withEntry)
+{
+    QJsonParseError error;
+    const QJsonDocument doc = QJsonDocument::fromJson(bytes, &error);
+    if (error.error != QJsonParseError::NoError || !doc.isObject())
+        return false;
+    const QJsonObject servers = doc[QLatin1String("mcpServers")].toObject();
+    return doc[QLatin1String("theme")] == QJsonValue("dark") && servers.contains("other") &&
+           (!withEntry || servers.contains("tavrin"));
+}
+
+// Backups (names that parse as one) that do not hold one of the given whole files; the rest of
+// the folder's names go to *others.
+QSet<QString> badBackups(const QString &clientId, const std::function<bool(const QByteArray &)> &whole,
+                         QStringList *others)
+{
+    QSet<QString> bad;
+    const QString folder = Backups::clientFolder(clientId);
+    for (const QString &name : QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)) {
+        if (!Backups::parseBackupFileName(name, nullptr))
+            others->append(name);
+        else if (!whole(TestEnv::readFile(folder + QLatin1Char('/') + name)))
+            bad.insert(name);
+    }
+    return bad;
+}
+
+// Counts a trial whose kill left a bad backup that was not there before.
+void countNewBad(const QSet<QString> &bad, QSet<QString> *seen, int *count)
+{
+    *count += !(bad - *seen).isEmpty();
+    *seen += bad;
+}
+
 Counts configTrials(int trials)
 {
     Counts counts;
     const QString path = cursorConfig(), folder = QFileInfo(path).absolutePath();
     TestEnv::writeFile(path, R"({"theme": "dark", "mcpServers": {"other": {"command": "x", "args": ["--key", "s"]}}})");
+    QFile::setPermissions(path, s_modeB);
+    const auto whole = [](const QByteArray &bytes) { return wholeCursorConfig(bytes, false); };
+    QSet<QString> seen;
     for (int trial = 0; trial < trials; ++trial) {
         if (!killDuringRounds(QStringLiteral("config"), QString()))
             return counts;
         ++counts.trials;
-        counts.interrupted += !entriesBeside(folder, {QStringLiteral("mcp.json")}).isEmpty();
-        QJsonParseError error;
-        const QJsonDocument doc = QJsonDocument::fromJson(TestEnv::readFile(path), &error);
-        if (error.error != QJsonParseError::NoError || !doc.isObject()) {
+        QStringList ours = entriesBeside(folder, {QStringLiteral("mcp.json")});
+        countNewBad(badBackups(QStringLiteral("cursor"), whole, &ours), &seen, &counts.badBackups);
+        counts.interrupted += !ours.isEmpty();
+        const QByteArray bytes = TestEnv::readFile(path);
+        if (QJsonDocument::fromJson(bytes).isObject())
+            counts.lost += !wholeCursorConfig(bytes, true);
+        else
             ++counts.unparsable;
-        } else {
-            const QJsonObject servers = doc[QLatin1String("mcpServers")].toObject();
-            counts.lost += doc[QLatin1String("theme")] != QJsonValue("dark") || !servers.contains("other") ||
-                           !servers.contains("tavrin");
-        }
-        (void)Clients().writeConfig(QStringLiteral("cursor"), s_modes.at(trial % 2));
-        counts.leftoversAfter += !entriesBeside(folder, {QStringLiteral("mcp.json")}).isEmpty();
+        counts.badMode += modeOf(path) != s_modeB;
+        (void)Clients().writeConfig(QStringLiteral("cursor"), s_modes.at(trial % 2)); // the next operation
+        counts.badAfter += !wholeCursorConfig(TestEnv::readFile(path), true) || modeOf(path) != s_modeB;
+        QStringList left = entriesBeside(folder, {QStringLiteral("mcp.json")});
+        (void)badBackups(QStringLiteral("cursor"), whole, &left);
+        counts.leftoversAfter += !left.isEmpty();
+    }
+    return counts;
+}
+
+// The config holds version A with A's mode, version B with B's mode, or (with `missing`) nothing.
+bool zedConsistent(bool missing)
+{
+    if (!QFileInfo::exists(zedConfig()))
+        return missing;
+    const QByteArray bytes = TestEnv::readFile(zedConfig());
+    return (bytes == s_versionA && modeOf(zedConfig()) == s_modeA) ||
+           (bytes == s_versionB && modeOf(zedConfig()) == s_modeB);
+}
+
+// Each trial starts from one backup holding version B with B's mode, and version A with A's mode
+// in place (with `missing`, no config): each restore swaps them.
+bool resetZed(bool missing)
+{
+    const QString path = zedConfig();
+    QDir(Backups::clientFolder(QStringLiteral("zed"))).removeRecursively();
+    QDir(QFileInfo(path).absolutePath()).removeRecursively();
+    if (!TestEnv::writeFile(path, s_versionB) || !QFile::setPermissions(path, s_modeB) ||
+        !Backups().backup(QStringLiteral("zed"), path))
+        return false;
+    if (missing)
+        return QFile::remove(path);
+    return TestEnv::writeFile(path, s_versionA) && QFile::setPermissions(path, s_modeA);
+}
+
+Counts restoreTrials(int trials, bool missing)
+{
+    Counts counts;
+    const QString path = zedConfig(), folder = QFileInfo(path).absolutePath();
+    const auto whole = [](const QByteArray &bytes) { return bytes == s_versionA || bytes == s_versionB; };
+    const QString scenario = missing ? QStringLiteral("restore-missing") : QStringLiteral("restore");
+    QSet<QString> seen;
+    for (int trial = 0; trial < trials; ++trial) {
+        if (!resetZed(missing) || !killDuringRounds(scenario, QString()))
+            return counts;
+        ++counts.trials;
+        QStringList ours = entriesBeside(folder, {QStringLiteral("settings.json")});
+        countNewBad(badBackups(QStringLiteral("zed"), whole, &ours), &seen, &counts.badBackups);
+        counts.interrupted += !ours.isEmpty();
+        const QByteArray bytes = TestEnv::readFile(path);
+        counts.unparsable += QFileInfo::exists(path) && !whole(bytes);
+        counts.badMode += whole(bytes) && !zedConsistent(missing);
+        // The next operation: what the child did, once, on whatever the kill left.
+        Backups backups;
+        const QList<Backups::Backup> listed = backups.list(QStringLiteral("zed"), ClientCatalogue::find(QStringLiteral("zed"))->file);
+        if (!listed.isEmpty())
+            (void)backups.restore(QStringLiteral("zed"), listed.first().path, path);
+        QStringList left = entriesBeside(folder, {QStringLiteral("settings.json")});
+        (void)badBackups(QStringLiteral("zed"), whole, &left);
+        counts.leftoversAfter += !left.isEmpty();
+        counts.badAfter += !zedConsistent(false); // what the next restore made of it
     }
     return counts;
 }
@@ -231,6 +366,12 @@ void print(const char *name, const Counts &c, bool tree)
                 tree ? qPrintable(QString::number(c.mixed)) : "-", c.leftoversAfter);
 }
 
+void printBackups(const char *name, const Counts &c)
+{
+    std::printf("%-36s %6d %12d %11d %10d %6d %8d %14d\n", name, c.trials, c.interrupted, c.badBackups, c.unparsable,
+                c.badMode, c.badAfter, c.leftoversAfter);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -242,6 +383,8 @@ int main(int argc, char **argv)
             return settingsChild();
         if (scenario == "config")
             return configChild();
+        if (scenario.startsWith("restore"))
+            return restoreChild(scenario == "restore-missing");
         return addonChild(QString::fromLocal8Bit(argv[3]));
     }
     TestEnv::isolate(false); // children inherit the isolated home
@@ -252,10 +395,22 @@ int main(int argc, char **argv)
     std::printf("%-28s %6s %12s %10s %6s %6s %14s\n", "scenario", "trials", "interrupted", "unparsable", "lost",
                 "mixed", "leftover after");
     print("settings save", settingsTrials(trials), false);
-    print("client config write (Cursor)", configTrials(trials), false);
+    const Counts edit = configTrials(trials);
+    print("client config write (Cursor)", edit, false);
     print("addon update (41 files)", addonTrials(trials, TestEnv::root().path() + QLatin1String("/addon")), true);
     std::printf("\ninterrupted: our temporary files or folders were present at the kill (the kill hit a write);\n"
                 "leftover after: still present once the next operation ran. Target: zero unparsable, lost, mixed and\n"
-                "leftover after.\n");
+                "leftover after.\n\n");
+
+    std::printf("%-36s %6s %12s %11s %10s %6s %8s %14s\n", "backup scenario", "trials", "interrupted", "bad backup",
+                "bad config", "mode", "bad next", "leftover after");
+    printBackups("backup + edit (Cursor, 0600)", edit);
+    printBackups("restore over the config (Zed)", restoreTrials(trials, false));
+    printBackups("restore onto a missing config (Zed)", restoreTrials(trials, true));
+    std::printf("\nbad backup: the kill left a name in the backups folder that holds something else than a whole\n"
+                "copy (an empty file, say); bad config: the config held something else than a whole version; mode: the "
+                "config's mode\n"
+                "did not go with its content; bad next: the config was not a whole version with its mode after the\n"
+                "next operation (a restore of the newest backup). Target: zero in all but interrupted.\n");
     return 0;
 }

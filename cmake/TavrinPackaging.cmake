@@ -21,6 +21,8 @@ string(CONCAT CPACK_PACKAGE_DESCRIPTION
     "It stays in the system tray when its window is closed.")
 set(CPACK_PACKAGE_INSTALL_DIRECTORY "${TAVRIN_APP_NAME}")
 set(CPACK_STRIP_FILES ON)
+# One package of everything installed by default: the test probe's component stays out of it.
+set(CPACK_MONOLITHIC_INSTALL ON)
 set(CPACK_SOURCE_IGNORE_FILES "/\\\\.git/" "/build/")
 
 # Debian: dependencies from the libraries the binary links (dpkg-shlibdeps).

@@ -2,19 +2,15 @@
 # Prepares the Windows build on Debian: the MinGW-w64 compilers, Wine (to run what is built), NSIS
 # (the installer) and Debian's Qt host tools, then the Qt 6.4 for MinGW from the Windows kit
 # (qt6-mingw-6.4.2.tar.xz, found in $TAVRIN_WINDOWS_KIT or ../shared/windows beside the
-# repository), unpacked once into ~/.cache/tavrin. Prints what it did.
+# repository), unpacked once into ~/.cache/tavrin. Prints what it did. Exits with 2 when the kit is
+# not at hand.
 set -eu
 cd "$(dirname "$0")/.."
 . scripts/common.sh
 
-ensure_packages $TAVRIN_PACKAGES $TAVRIN_MINGW_PACKAGES
-echo "mingw: Debian packages present: $TAVRIN_MINGW_PACKAGES"
-
 qt="$TAVRIN_QT_MINGW_DIR"
-if [ -d "$qt/lib/cmake/Qt6" ]; then
-    echo "mingw: Qt for MinGW already in $qt"
-else
-    kit=""
+kit=""
+if [ ! -d "$qt/lib/cmake/Qt6" ]; then
     for candidate in "${TAVRIN_WINDOWS_KIT:-}" "$PWD/../shared/windows" "$PWD/../../shared/windows"; do
         if [ -n "$candidate" ] && [ -f "$candidate/qt6-mingw-6.4.2.tar.xz" ]; then
             kit=$candidate
@@ -23,8 +19,16 @@ else
     done
     if [ -z "$kit" ]; then
         echo "mingw: qt6-mingw-6.4.2.tar.xz not found; set TAVRIN_WINDOWS_KIT to the folder that holds it" >&2
-        exit 1
+        exit 2
     fi
+fi
+
+ensure_packages $TAVRIN_PACKAGES $TAVRIN_MINGW_PACKAGES
+echo "mingw: Debian packages present: $TAVRIN_MINGW_PACKAGES"
+
+if [ -z "$kit" ]; then
+    echo "mingw: Qt for MinGW already in $qt"
+else
     rm -rf "$qt.partial"
     mkdir -p "$qt.partial"
     tar -xJf "$kit/qt6-mingw-6.4.2.tar.xz" -C "$qt.partial"

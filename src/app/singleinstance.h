@@ -14,10 +14,12 @@ public:
     explicit SingleInstance(QObject *parent = nullptr);
     ~SingleInstance() override;
 
-    // True when this process is the one to run: it now listens for later starts. False when
-    // another copy runs and has been asked to show itself; this process should end.
+    // True when this process is the one to run: it now listens for later starts (or, when a
+    // listener gave no valid answer, runs without that guard). False when another copy of this
+    // user's confirmed the request to show itself; this process should end.
     [[nodiscard]] bool claim();
-    // Per user and per data folder, so that separate homes (tests, other accounts) never meet.
+    // Per user and per data folder, so that separate homes (tests, other accounts) never meet; a
+    // path in the user's private runtime folder where there is one.
     [[nodiscard]] static QString serverName();
     [[nodiscard]] QString lastError() const { return m_lastError; }
 
@@ -26,7 +28,9 @@ signals:
     void activationRequested();
 
 private:
-    [[nodiscard]] bool handOver(const QString &name);
+    enum class HandOver { Done, NoListener, NoAnswer };
+    [[nodiscard]] HandOver handOver(const QString &name);
+    [[nodiscard]] bool runUnguarded(const QString &name);
     void answer();
 
     QLocalServer *m_server = nullptr;

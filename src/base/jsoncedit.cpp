@@ -3,6 +3,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonParseError>
+#include <QStringDecoder>
 
 #include <algorithm>
 #include <cstdlib>
@@ -49,6 +50,25 @@ bool isBlank(char c)
 bool isDigit(char c)
 {
     return c >= '0' && c <= '9';
+}
+
+// Where a line comment starting at `from` ends: before its CR or LF. Editors built on Microsoft's
+// JSON scanner (VS Code and others) end it at a lone CR too, and so must we, or a member after it
+// would be ours but invisible to them.
+qsizetype lineCommentEnd(const char *data, qsizetype from, qsizetype size)
+{
+    while (from < size && data[from] != '\n' && data[from] != '\r')
+        ++from;
+    return from;
+}
+
+// Key text, decoded exactly: QString::fromUtf8 drops a byte-order mark at the start, which would
+// make "\uFEFFtavrin" read as "tavrin".
+QString decodeExactly(const char *data, qsizetype size)
+{
+    QStringDecoder decoder(QStringConverter::Utf8,
+                           QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom);
+    return decoder.decode(QByteArrayView(data, size));
 }
 
 // A validating scanner over the raw bytes. Member positions are recorded only for the objects a
@@ -100,7 +120,7 @@ public:
         qsizetype column = 1;
         const qsizetype from = m_size >= 3 && std::memcmp(m_data, s_bom, 3) == 0 ? 3 : 0;
         for (qsizetype i = from; i < std::min(pos, m_size); ++i) {
-            if (m_data[i] == '\n') {
+            if (m_data[i] == '\n' || (m_data[i] == '\r' && (i + 1 == m_size || m_data[i + 1] != '\n'))) {
                 ++line;
                 column = 1;
             } else if ((uchar(m_data[i]) & 0xC0) != 0x80) {
@@ -280,13 +300,13 @@ private:
             const auto c = uchar(m_data[m_pos]);
             if (c == '"') {
                 if (decoded)
-                    decoded->append(QString::fromUtf8(m_data + run, m_pos - run));
+                    decoded->append(decodeExactly(m_data + run, m_pos - run));
                 ++m_pos;
                 return true;
             }
             if (c == '\\') {
                 if (decoded)
-                    decoded->append(QString::fromUtf8(m_data + run, m_pos - run));
+                    decoded->append(decodeExactly(m_data + run, m_pos - run));
                 if (!escape(decoded))
                     return false;
                 run = m_pos;
@@ -380,8 +400,7 @@ private:
                 return true;
             qsizetype end = 0;
             if (m_data[m_pos + 1] == '/') {
-                const void *eol = std::memchr(m_data + m_pos, '\n', size_t(m_size - m_pos));
-                end = eol ? static_cast<const char *>(eol) - m_data : m_size;
+                end = lineCommentEnd(m_data, m_pos + 2, m_size);
             } else if (m_data[m_pos + 1] == '*') {
                 const qsizetype close = m_text.indexOf("*/", m_pos + 2);
                 if (close < 0)
@@ -496,10 +515,7 @@ qsizetype commentEnd(const QByteArray &text, qsizetype pos)
 {
     if (text.at(pos + 1) == '*')
         return text.indexOf("*/", pos + 2) + 2;
-    qsizetype end = text.indexOf('\n', pos);
-    if (end < 0)
-        return text.size();
-    return text.at(end - 1) == '\r' ? end - 1 : end;
+    return lineCommentEnd(text.constData(), pos + 2, text.size());
 }
 
 QByteArray scalar(const QJsonValue &value)

@@ -8,15 +8,19 @@
 #include <QRandomGenerator>
 #include <QRegularExpression>
 
+#include <algorithm>
+
 #ifdef Q_OS_WIN
 #include <qt_windows.h>
 #else
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 #endif
 
 namespace JsonFile {
@@ -42,6 +46,20 @@ QString randomSuffix()
     return suffix;
 }
 
+QString tooLarge(qint64 size)
+{
+    return QStringLiteral("it is too large (%1 MiB; files over %2 MiB are not read)")
+        .arg(double(size) / (1 << 20), 0, 'f', 1)
+        .arg(MaxReadBytes >> 20);
+}
+
+// How the new file gets its mode: the old file's, or one given.
+struct Mode
+{
+    bool given = false;
+    QFileDevice::Permissions permissions;
+};
+
 #ifdef Q_OS_WIN
 
 QString lastErrorText()
@@ -61,19 +79,15 @@ void removeLeftover(const QString &path)
     DeleteFileW(native(QDir::toNativeSeparators(path)));
 }
 
-bool writeReplacing(const QString &target, const QString &folder, const QString &fileName, const QByteArray &bytes,
+// Writes `bytes` into a new hidden temporary file beside `fileName` in `folder`; the caller moves
+// it into place or deletes it.
+bool writeTemporary(const QString &folder, const QString &fileName, const QByteArray &bytes, QString *temporary,
                     QString *reason)
 {
-    const QFileInfo existing(target);
-    if (existing.exists() && !existing.isWritable()) {
-        *reason = QStringLiteral("the file is read-only");
-        return false;
-    }
-    QString temporary;
     HANDLE handle = INVALID_HANDLE_VALUE;
     for (int attempt = 0; attempt < 100 && handle == INVALID_HANDLE_VALUE; ++attempt) {
-        temporary = QDir::toNativeSeparators(folder + QLatin1Char('/') + temporaryPrefix(fileName) + randomSuffix());
-        handle = CreateFileW(native(temporary), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+        *temporary = QDir::toNativeSeparators(folder + QLatin1Char('/') + temporaryPrefix(fileName) + randomSuffix());
+        handle = CreateFileW(native(*temporary), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                              FILE_ATTRIBUTE_NORMAL | FILE_ATTRIBUTE_HIDDEN, nullptr);
         if (handle == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) {
             *reason = lastErrorText();
@@ -91,7 +105,7 @@ bool writeReplacing(const QString &target, const QString &folder, const QString 
         if (!WriteFile(handle, bytes.constData() + done, chunk, &written, nullptr) || written == 0) {
             *reason = lastErrorText();
             CloseHandle(handle);
-            DeleteFileW(native(temporary));
+            DeleteFileW(native(*temporary));
             return false;
         }
         done += written;
@@ -100,16 +114,92 @@ bool writeReplacing(const QString &target, const QString &folder, const QString 
     if (!flushed)
         *reason = lastErrorText();
     CloseHandle(handle);
-    // The hidden attribute marked a temporary file; the result is the user's visible file again.
-    SetFileAttributesW(native(temporary), FILE_ATTRIBUTE_NORMAL);
-    if (!flushed || !MoveFileExW(native(temporary), native(QDir::toNativeSeparators(target)),
-                                 MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        if (flushed)
-            *reason = lastErrorText();
+    if (!flushed) {
+        DeleteFileW(native(*temporary));
+        return false;
+    }
+    return true;
+}
+
+// Windows knows only "read-only" of a mode; the hidden attribute marked a temporary file, and the
+// result is the user's visible file again.
+void setFinalAttributes(const QString &temporary, const Mode &mode, bool readOnly)
+{
+    const bool makeReadOnly = mode.given ? !(mode.permissions & QFileDevice::WriteOwner) : readOnly;
+    SetFileAttributesW(native(temporary), makeReadOnly ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL);
+}
+
+bool writeReplacing(const QString &target, const QString &folder, const QString &fileName, const QByteArray &bytes,
+                    const Mode &mode, QString *reason)
+{
+    const QFileInfo existing(target);
+    if (existing.exists() && !existing.isWritable()) {
+        *reason = QStringLiteral("the file is read-only");
+        return false;
+    }
+    QString temporary;
+    if (!writeTemporary(folder, fileName, bytes, &temporary, reason))
+        return false;
+    setFinalAttributes(temporary, mode, false);
+    if (!MoveFileExW(native(temporary), native(QDir::toNativeSeparators(target)),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        *reason = lastErrorText();
+        SetFileAttributesW(native(temporary), FILE_ATTRIBUTE_NORMAL);
         DeleteFileW(native(temporary));
         return false;
     }
     return true;
+}
+
+bool writeNew(const QString &target, const QString &folder, const QString &fileName, const QByteArray &bytes,
+              const Mode &mode, bool *taken, QString *reason)
+{
+    QString temporary;
+    if (!writeTemporary(folder, fileName, bytes, &temporary, reason))
+        return false;
+    setFinalAttributes(temporary, mode, false);
+    // Without MOVEFILE_REPLACE_EXISTING the move fails when the name is taken.
+    const bool moved = MoveFileExW(native(temporary), native(QDir::toNativeSeparators(target)), MOVEFILE_WRITE_THROUGH);
+    if (!moved) {
+        const DWORD error = GetLastError();
+        *taken = error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS;
+        *reason = qt_error_string(int(error));
+        SetFileAttributesW(native(temporary), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(native(temporary));
+    }
+    return moved;
+}
+
+ReadStatus readFile(const QString &path, QByteArray *bytes, QString *reason)
+{
+    const QFileInfo info(path);
+    if (!info.exists())
+        return ReadStatus::Missing;
+    if (!info.isFile()) {
+        *reason = info.isDir() ? QStringLiteral("it is a directory, not a regular file")
+                               : QStringLiteral("it is not a regular file");
+        return ReadStatus::Unreadable;
+    }
+    if (info.size() > MaxReadBytes) {
+        *reason = tooLarge(info.size());
+        return ReadStatus::Unreadable;
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *reason = file.errorString();
+        return ReadStatus::Unreadable;
+    }
+    *bytes = file.read(MaxReadBytes + 1);
+    if (file.error() != QFileDevice::NoError) {
+        *reason = file.errorString();
+        return ReadStatus::Unreadable;
+    }
+    if (bytes->size() > MaxReadBytes) {
+        *reason = tooLarge(bytes->size());
+        bytes->clear();
+        return ReadStatus::Unreadable;
+    }
+    return ReadStatus::Ok;
 }
 
 #else
@@ -119,12 +209,39 @@ QString errnoText(int error)
     return QString::fromLocal8Bit(std::strerror(error));
 }
 
+mode_t unixMode(QFileDevice::Permissions p)
+{
+    mode_t mode = 0;
+    const std::pair<QFileDevice::Permission, mode_t> bits[] = {
+        {QFileDevice::ReadOwner, S_IRUSR}, {QFileDevice::WriteOwner, S_IWUSR}, {QFileDevice::ExeOwner, S_IXUSR},
+        {QFileDevice::ReadGroup, S_IRGRP}, {QFileDevice::WriteGroup, S_IWGRP}, {QFileDevice::ExeGroup, S_IXGRP},
+        {QFileDevice::ReadOther, S_IROTH}, {QFileDevice::WriteOther, S_IWOTH}, {QFileDevice::ExeOther, S_IXOTH}};
+    for (const auto &[flag, bit] : bits) {
+        if (p.testFlag(flag))
+            mode |= bit;
+    }
+    return mode;
+}
+
+QString kindOf(mode_t mode)
+{
+    if (S_ISDIR(mode))
+        return QStringLiteral("it is a directory, not a regular file");
+    if (S_ISFIFO(mode))
+        return QStringLiteral("it is a FIFO (named pipe), not a regular file");
+    if (S_ISCHR(mode) || S_ISBLK(mode))
+        return QStringLiteral("it is a device, not a regular file");
+    if (S_ISSOCK(mode))
+        return QStringLiteral("it is a socket, not a regular file");
+    return QStringLiteral("it is not a regular file");
+}
+
 // A write in progress holds a lock on its temporary file (also against other threads of this
 // process: flock locks belong to the open file), so only files whose writer is gone are removed.
 void removeLeftover(const QString &path)
 {
     const QByteArray name = QFile::encodeName(path);
-    const int fd = ::open(name.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    const int fd = ::open(name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return;
     struct stat info = {};
@@ -149,8 +266,53 @@ bool writeAll(int fd, const QByteArray &bytes)
     return true;
 }
 
+// A temporary file beside `fileName` in `folder`, created with `createMode` and locked; the lock
+// holds until the descriptor is closed, once the file has its final name (or is gone).
+struct Temporary
+{
+    QByteArray name;
+    int fd = -1;
+
+    bool create(const QString &folder, const QString &fileName, mode_t createMode, QString *reason)
+    {
+        for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+            name = QFile::encodeName(folder + QLatin1Char('/') + temporaryPrefix(fileName) + randomSuffix());
+            fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, createMode);
+            if (fd < 0 && errno != EEXIST) {
+                *reason = errnoText(errno);
+                return false;
+            }
+            if (fd < 0)
+                continue;
+            // Another writer's clean-up may have taken the file between its creation and the lock.
+            struct stat mine = {};
+            if (::flock(fd, LOCK_EX) != 0 || ::fstat(fd, &mine) != 0 || mine.st_nlink == 0) {
+                ::close(fd);
+                fd = -1;
+            }
+        }
+        if (fd < 0)
+            *reason = QStringLiteral("no temporary file could be created");
+        return fd >= 0;
+    }
+    // With a mode (null: the one it was created with), the content, on disk.
+    bool fill(const QByteArray &bytes, const mode_t *mode, QString *reason)
+    {
+        if ((!mode || ::fchmod(fd, *mode) == 0) && writeAll(fd, bytes) && ::fsync(fd) == 0)
+            return true;
+        return fail(errno, reason);
+    }
+    bool fail(int error, QString *reason)
+    {
+        *reason = errnoText(error);
+        ::unlink(name.constData());
+        ::close(fd);
+        return false;
+    }
+};
+
 bool writeReplacing(const QString &target, const QString &folder, const QString &fileName, const QByteArray &bytes,
-                    QString *reason)
+                    const Mode &mode, QString *reason)
 {
     const QByteArray targetName = QFile::encodeName(target);
     struct stat existing = {};
@@ -159,59 +321,126 @@ bool writeReplacing(const QString &target, const QString &folder, const QString 
         *reason = QStringLiteral("the file is read-only");
         return false;
     }
-    // Never readable by more people than the file it replaces, not even for a moment: created
-    // owner-only, then given the old file's exact mode.
-    const mode_t createMode = exists ? (existing.st_mode & 0600) : 0666;
-
-    QByteArray temporary;
-    int fd = -1;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temporary = QFile::encodeName(folder + QLatin1Char('/') + temporaryPrefix(fileName) + randomSuffix());
-        fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, createMode);
-        if (fd < 0 && errno != EEXIST) {
-            *reason = errnoText(errno);
-            return false;
-        }
-        if (fd < 0)
-            continue;
-        // Another writer's clean-up may have taken the file between its creation and the lock.
-        struct stat mine = {};
-        if (::flock(fd, LOCK_EX) != 0 || ::fstat(fd, &mine) != 0 || mine.st_nlink == 0) {
-            ::close(fd);
-            fd = -1;
-        }
-    }
-    if (fd < 0) {
-        *reason = QStringLiteral("no temporary file could be created");
+    // Never readable by more people than the file it replaces or the mode asked for, not even for
+    // a moment: created owner-only, then given its final mode while nobody knows its name. A new
+    // file without a given mode gets the usual one (the umask's).
+    const bool chmod = mode.given || exists;
+    const mode_t finalMode = mode.given ? unixMode(mode.permissions) : existing.st_mode & 07777;
+    const mode_t createMode = !chmod ? 0666 : finalMode & (exists ? existing.st_mode & 0600 : 0600);
+    Temporary temporary;
+    if (!temporary.create(folder, fileName, createMode, reason))
         return false;
-    }
-    const auto fail = [&](int error) {
-        *reason = errnoText(error);
-        ::unlink(temporary.constData());
-        ::close(fd);
+    // Root editing a user's file must not make it root's.
+    if (exists && (existing.st_uid != ::geteuid() || existing.st_gid != ::getegid()))
+        (void)!::fchown(temporary.fd, existing.st_uid, existing.st_gid);
+    if (!temporary.fill(bytes, chmod ? &finalMode : nullptr, reason))
         return false;
-    };
-    if (exists) {
-        if (::fchmod(fd, existing.st_mode & 07777) != 0)
-            return fail(errno);
-        // Root editing a user's file must not make it root's.
-        if (existing.st_uid != ::geteuid() || existing.st_gid != ::getegid())
-            (void)!::fchown(fd, existing.st_uid, existing.st_gid);
-    }
-    if (!writeAll(fd, bytes) || ::fsync(fd) != 0)
-        return fail(errno);
-    if (::rename(temporary.constData(), targetName.constData()) != 0)
-        return fail(errno);
-    ::close(fd); // releases the lock only once the file has its final name
+    if (::rename(temporary.name.constData(), targetName.constData()) != 0)
+        return temporary.fail(errno, reason);
+    ::close(temporary.fd); // releases the lock only once the file has its final name
     return true;
+}
+
+// Gives the temporary file the name `target` unless something has it already.
+int placeWithoutReplacing(const QByteArray &temporary, const QByteArray &target)
+{
+#if defined(Q_OS_LINUX) && defined(RENAME_NOREPLACE)
+    if (::renameat2(AT_FDCWD, temporary.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) == 0)
+        return 0;
+    // Not every file system knows the flag; a hard link does the same in two steps.
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
+        return errno;
+#endif
+    if (::link(temporary.constData(), target.constData()) != 0)
+        return errno;
+    ::unlink(temporary.constData());
+    return 0;
+}
+
+bool writeNew(const QString &target, const QString &folder, const QString &fileName, const QByteArray &bytes,
+              const Mode &mode, bool *taken, QString *reason)
+{
+    Temporary temporary;
+    const mode_t finalMode = unixMode(mode.permissions);
+    if (!temporary.create(folder, fileName, finalMode & 0600, reason) || !temporary.fill(bytes, &finalMode, reason))
+        return false;
+    const int error = placeWithoutReplacing(temporary.name, QFile::encodeName(target));
+    if (error != 0) {
+        *taken = error == EEXIST;
+        return temporary.fail(error, reason);
+    }
+    ::close(temporary.fd);
+    return true;
+}
+
+ReadStatus readFile(const QString &path, QByteArray *bytes, QString *reason)
+{
+    const QByteArray name = QFile::encodeName(path);
+    // Looked at before it is opened: opening a FIFO waits for a writer, opening a device may do
+    // something.
+    struct stat info = {};
+    if (::stat(name.constData(), &info) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR)
+            return ReadStatus::Missing;
+        *reason = errnoText(errno);
+        return ReadStatus::Unreadable;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        *reason = kindOf(info.st_mode);
+        return ReadStatus::Unreadable;
+    }
+    if (info.st_size > MaxReadBytes) {
+        *reason = tooLarge(info.st_size);
+        return ReadStatus::Unreadable;
+    }
+    // Non-blocking, and looked at again once open: it may have been swapped for a FIFO meanwhile.
+    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        const int error = errno;
+        if (error == ENOENT)
+            return ReadStatus::Missing;
+        *reason = errnoText(error);
+        return ReadStatus::Unreadable;
+    }
+    const auto refuse = [&](const QString &why) {
+        *reason = why;
+        bytes->clear();
+        ::close(fd);
+        return ReadStatus::Unreadable;
+    };
+    if (::fstat(fd, &info) != 0)
+        return refuse(errnoText(errno));
+    if (!S_ISREG(info.st_mode))
+        return refuse(kindOf(info.st_mode));
+    // The size only guides the buffer: the file may grow while it is read.
+    bytes->resize(qMin<qint64>(info.st_size, MaxReadBytes) + 1);
+    qint64 done = 0;
+    for (;;) {
+        if (done == bytes->size()) {
+            if (done > MaxReadBytes)
+                return refuse(tooLarge(done));
+            bytes->resize(qMin<qint64>(done * 2, MaxReadBytes + 1));
+        }
+        const ssize_t got = ::read(fd, bytes->data() + done, size_t(bytes->size() - done));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return refuse(errnoText(errno));
+        if (got == 0)
+            break;
+        done += got;
+    }
+    ::close(fd);
+    bytes->resize(done);
+    return ReadStatus::Ok;
 }
 
 #endif
 
-void removeLeftovers(const QString &folder, const QString &fileName)
+void removeLeftoversMatching(const QString &folder, const QString &prefix, const QString &middle)
 {
-    const QString prefix = temporaryPrefix(fileName);
-    const QRegularExpression exact(QLatin1Char('^') + QRegularExpression::escape(prefix) +
+    const QRegularExpression exact(QLatin1Char('^') + QRegularExpression::escape(prefix) + middle +
+                                   QRegularExpression::escape(s_temporaryInfix) +
                                    QStringLiteral("[A-Za-z0-9]{%1}$").arg(s_randomLength));
     const QStringList names = QDir(folder).entryList({prefix + QLatin1Char('*')},
                                                      QDir::Files | QDir::Hidden | QDir::System | QDir::NoSymLinks);
@@ -221,32 +450,103 @@ void removeLeftovers(const QString &folder, const QString &fileName)
     }
 }
 
+// The folder and file name a write of `path` goes to: a link is followed, so that a linked file (a
+// dotfiles checkout, say) is replaced where it lives and the link stays.
+QFileInfo resolvedTarget(const QString &path)
+{
+    const QFileInfo link(path);
+    return QFileInfo(link.isSymLink() ? link.symLinkTarget() : link.absoluteFilePath());
+}
+
+bool replace(const QString &path, const QByteArray &bytes, const Mode &mode, QString *error)
+{
+    const QFileInfo info = resolvedTarget(path);
+    const QString folder = info.absolutePath();
+    if (!QDir().mkpath(folder)) {
+        if (error)
+            *error = QStringLiteral("Cannot create folder %1").arg(folder);
+        return false;
+    }
+    removeLeftoversMatching(folder, QLatin1Char('.') + info.fileName(), QString());
+    QString reason;
+    if (!writeReplacing(info.absoluteFilePath(), folder, info.fileName(), bytes, mode, &reason)) {
+        if (error)
+            *error = QStringLiteral("Cannot write %1: %2").arg(path, reason);
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+ReadStatus readBytes(const QString &path, QByteArray *bytes, QString *error)
+{
+    bytes->clear();
+    QString reason;
+    const ReadStatus status = readFile(path, bytes, &reason);
+    if (error)
+        *error = reason;
+    return status;
+}
+
+namespace {
+
+// Where strict JSON went wrong, in terms a person can act on in an editor: a line and column, and
+// the usual cause (a comment or a trailing comma, which Qt reports as "unterminated object" or
+// the like a few characters later) where there is one before the point Qt stopped at.
+QString parseErrorText(const QByteArray &bytes, const QJsonParseError &error)
+{
+    const qsizetype stop = std::min<qsizetype>(bytes.size(), error.offset + 1);
+    qsizetype at = error.offset;
+    QString what = error.errorString();
+    bool inString = false;
+    for (qsizetype i = 0; i < stop; ++i) {
+        const char c = bytes.at(i);
+        if (inString) {
+            if (c == '\\')
+                ++i;
+            else if (c == '"')
+                inString = false;
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '/' && i + 1 < bytes.size() && (bytes.at(i + 1) == '/' || bytes.at(i + 1) == '*')) {
+            at = i;
+            what = QStringLiteral("a comment, which JSON does not allow,");
+            break;
+        } else if (c == ',') {
+            qsizetype next = i + 1;
+            while (next < bytes.size() && QByteArrayView(" \t\r\n").contains(bytes.at(next)))
+                ++next;
+            if (next < bytes.size() && (bytes.at(next) == '}' || bytes.at(next) == ']')) {
+                at = i;
+                what = QStringLiteral("a comma after the last item, which JSON does not allow,");
+                break;
+            }
+        }
+    }
+    if (at == error.offset && bytes.mid(at).trimmed().isEmpty())
+        what = QStringLiteral("unexpected end of the text");
+    const QByteArray before = bytes.left(at);
+    const qsizetype lineStart = before.lastIndexOf('\n') + 1;
+    qsizetype column = 1;
+    for (qsizetype i = lineStart; i < before.size(); ++i)
+        column += (uchar(before.at(i)) & 0xC0) != 0x80; // characters, not UTF-8 bytes
+    return QStringLiteral("%1 at line %2, column %3").arg(what).arg(before.count('\n') + 1).arg(column);
+}
+
 } // namespace
 
 ReadResult read(const QString &path)
 {
     ReadResult result;
-    QFile file(path);
-    if (!file.exists()) {
-        result.status = ReadStatus::Missing;
+    result.status = readBytes(path, &result.bytes, &result.errorDetail);
+    if (result.status != ReadStatus::Ok)
         return result;
-    }
-    if (!file.open(QIODevice::ReadOnly)) {
-        result.status = ReadStatus::Unreadable;
-        result.errorDetail = file.errorString();
-        return result;
-    }
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        result.status = ReadStatus::Unreadable;
-        result.errorDetail = file.errorString();
-        return result;
-    }
     QJsonParseError parseError;
-    const QJsonDocument doc = QJsonDocument::fromJson(bytes, &parseError);
+    const QJsonDocument doc = QJsonDocument::fromJson(result.bytes, &parseError);
     if (parseError.error != QJsonParseError::NoError) {
         result.status = ReadStatus::NotObject;
-        result.errorDetail = parseError.errorString();
+        result.errorDetail = parseErrorText(result.bytes, parseError);
         return result;
     }
     if (!doc.isObject()) {
@@ -254,7 +554,6 @@ ReadResult read(const QString &path)
         result.errorDetail = QStringLiteral("the top level is not a JSON object");
         return result;
     }
-    result.status = ReadStatus::Ok;
     result.object = doc.object();
     return result;
 }
@@ -266,23 +565,39 @@ bool write(const QString &path, const QJsonObject &object, QString *error)
 
 bool writeBytes(const QString &path, const QByteArray &bytes, QString *error)
 {
-    // A linked file (a dotfiles checkout, say) is replaced where it lives; the link stays.
-    const QFileInfo link(path);
-    const QFileInfo info(link.isSymLink() ? link.symLinkTarget() : link.absoluteFilePath());
-    const QString folder = info.absolutePath();
-    if (!QDir().mkpath(folder)) {
-        if (error)
-            *error = QStringLiteral("Cannot create folder %1").arg(folder);
-        return false;
-    }
-    removeLeftovers(folder, info.fileName());
+    return replace(path, bytes, Mode{}, error);
+}
+
+bool writeBytesWithMode(const QString &path, const QByteArray &bytes, QFileDevice::Permissions permissions,
+                        QString *error)
+{
+    return replace(path, bytes, Mode{true, permissions}, error);
+}
+
+bool createNew(const QString &path, const QByteArray &bytes, QFileDevice::Permissions permissions, bool *taken,
+               QString *error)
+{
+    *taken = false;
+    const QFileInfo info(path);
     QString reason;
-    if (!writeReplacing(info.absoluteFilePath(), folder, info.fileName(), bytes, &reason)) {
+    if (!writeNew(info.absoluteFilePath(), info.absolutePath(), info.fileName(), bytes, Mode{true, permissions}, taken,
+                  &reason)) {
         if (error)
             *error = QStringLiteral("Cannot write %1: %2").arg(path, reason);
         return false;
     }
     return true;
+}
+
+void removeLeftoversOf(const QString &path)
+{
+    const QFileInfo info = resolvedTarget(path);
+    removeLeftoversMatching(info.absolutePath(), QLatin1Char('.') + info.fileName(), QString());
+}
+
+void removeLeftovers(const QString &folder)
+{
+    removeLeftoversMatching(folder, QStringLiteral("."), QStringLiteral(".+"));
 }
 
 } // namespace JsonFile

@@ -5,52 +5,73 @@
 #include <QStringDecoder>
 #include <QStringList>
 
-#include <functional>
+#include <algorithm>
+#include <map>
+#include <memory>
+#include <vector>
 
 namespace {
 
-using TableEdit = std::function<bool(QJsonObject &table)>;
+// Deeper than any settings file, well within the stack of a pool thread; counts table names,
+// dotted keys, arrays and inline tables alike.
+constexpr int s_maxDepth = 512;
 
-// Applies `edit` to the table at `keys` below `table`, creating missing tables on the way; inside
-// an array of tables the path continues in its last table. False when a value stands in the way.
-bool editTable(QJsonObject &table, const QStringList &keys, int depth, const TableEdit &edit)
+// The document is built in a tree of our own and turned into JSON at the end: editing nested
+// QJsonObjects in place copies every table on the way, which made large documents quadratic.
+struct Node
 {
-    if (depth == keys.size())
-        return edit(table);
-    const QString &key = keys.at(depth);
-    QJsonValue child = table.value(key);
-    if (child.isUndefined())
-        child = QJsonObject();
-    if (child.isObject()) {
-        QJsonObject sub = child.toObject();
-        if (!editTable(sub, keys, depth + 1, edit))
-            return false;
-        table.insert(key, sub);
-        return true;
-    }
-    if (child.isArray()) {
-        QJsonArray array = child.toArray();
-        if (array.isEmpty() || !array.last().isObject())
-            return false;
-        QJsonObject sub = array.last().toObject();
-        if (!editTable(sub, keys, depth + 1, edit))
-            return false;
-        array[array.size() - 1] = sub;
-        table.insert(key, array);
-        return true;
-    }
-    return false;
-}
+    enum Kind { Table, Array, Scalar };
+    explicit Node(Kind k) : kind(k) {}
+    explicit Node(const QJsonValue &v) : kind(Scalar), scalar(v) {}
 
-bool insertValue(QJsonObject &table, const QStringList &keys, const QJsonValue &value)
+    Kind kind;
+    QJsonValue scalar;
+    std::map<QString, std::unique_ptr<Node>> members;
+    std::vector<std::unique_ptr<Node>> items;
+
+    Node *member(const QString &key) const
+    {
+        const auto it = members.find(key);
+        return it == members.end() ? nullptr : it->second.get();
+    }
+
+    QJsonValue toJson() const
+    {
+        if (kind == Scalar)
+            return scalar;
+        if (kind == Array) {
+            QJsonArray array;
+            for (const auto &item : items)
+                array.append(item->toJson());
+            return array;
+        }
+        // In key order, as QJsonObject keeps them: every insertion lands at the end.
+        QJsonObject object;
+        for (const auto &[key, child] : members)
+            object.insert(key, child->toJson());
+        return object;
+    }
+};
+
+// The table at `keys` below `table`, creating missing tables on the way; inside an array of
+// tables the path continues in its last table. Null when a value stands in the way.
+Node *walk(Node *table, const QStringList &keys, qsizetype count)
 {
-    const QString &last = keys.last();
-    return editTable(table, keys.mid(0, keys.size() - 1), 0, [&](QJsonObject &t) {
-        if (t.contains(last))
-            return false;
-        t.insert(last, value);
-        return true;
-    });
+    for (qsizetype i = 0; i < count; ++i) {
+        const QString &key = keys.at(i);
+        Node *child = table->member(key);
+        if (!child)
+            child = (table->members[key] = std::make_unique<Node>(Node::Table)).get();
+        if (child->kind == Node::Array) {
+            if (child->items.empty() || child->items.back()->kind != Node::Table)
+                return nullptr;
+            child = child->items.back().get();
+        } else if (child->kind != Node::Table) {
+            return nullptr;
+        }
+        table = child;
+    }
+    return table;
 }
 
 class Parser
@@ -60,7 +81,8 @@ public:
 
     bool run(QJsonObject *document)
     {
-        QStringList current;
+        Node *current = &m_root;
+        int currentDepth = 0;
         while (!atEnd()) {
             skipSpaces();
             if (atEnd())
@@ -71,13 +93,13 @@ public:
             } else if (isNewline()) {
                 takeNewline();
             } else if (c == QLatin1Char('[')) {
-                if (!header(current))
+                if (!header(&current, &currentDepth))
                     return false;
-            } else if (!keyValue(m_root, current)) {
+            } else if (!keyValue(current, currentDepth) || !lineEnd()) {
                 return false;
             }
         }
-        *document = m_root;
+        *document = m_root.toJson().toObject();
         return true;
     }
 
@@ -137,54 +159,59 @@ private:
         return true;
     }
 
-    bool header(QStringList &current)
+    bool header(Node **current, int *currentDepth)
     {
         const bool arrayOfTables = startsWith("[[");
         m_pos += arrayOfTables ? 2 : 1;
         QStringList keys;
         if (!key(keys))
             return false;
+        if (keys.size() > s_maxDepth)
+            return fail(QStringLiteral("nested too deeply"));
         skipSpaces();
         if (!startsWith(arrayOfTables ? "]]" : "]"))
             return fail(QStringLiteral("unclosed table header"));
         m_pos += arrayOfTables ? 2 : 1;
-        bool ok;
-        if (arrayOfTables) {
-            const QString last = keys.last();
-            ok = editTable(m_root, keys.mid(0, keys.size() - 1), 0, [&](QJsonObject &t) {
-                const QJsonValue existing = t.value(last);
-                if (!existing.isUndefined() && !existing.isArray())
-                    return false;
-                QJsonArray array = existing.toArray();
-                array.append(QJsonObject());
-                t.insert(last, array);
-                return true;
-            });
-        } else {
-            ok = editTable(m_root, keys, 0, [](QJsonObject &) { return true; });
+        Node *table = walk(&m_root, keys, arrayOfTables ? keys.size() - 1 : keys.size());
+        if (table && arrayOfTables) {
+            Node *array = table->member(keys.last());
+            if (!array)
+                array = (table->members[keys.last()] = std::make_unique<Node>(Node::Array)).get();
+            if (array->kind == Node::Array) {
+                array->items.push_back(std::make_unique<Node>(Node::Table));
+                table = array->items.back().get();
+            } else {
+                table = nullptr;
+            }
         }
-        if (!ok)
+        if (!table)
             return fail(QStringLiteral("table \"%1\" clashes with a value").arg(keys.join(QLatin1Char('.'))));
-        current = keys;
+        *current = table;
+        *currentDepth = int(keys.size());
         return lineEnd();
     }
 
-    bool keyValue(QJsonObject &root, const QStringList &prefix, bool inlineTable = false)
+    // A key and its value, added to `table` (which lies `depth` levels deep).
+    bool keyValue(Node *table, int depth)
     {
         QStringList keys;
         if (!key(keys))
             return false;
+        if (depth + keys.size() > s_maxDepth)
+            return fail(QStringLiteral("nested too deeply"));
         skipSpaces();
         if (peek() != QLatin1Char('='))
             return fail(QStringLiteral("expected '=' after a key"));
         ++m_pos;
         skipSpaces();
-        QJsonValue v;
-        if (!value(v))
+        std::unique_ptr<Node> v;
+        if (!value(v, depth + int(keys.size())))
             return false;
-        if (!insertValue(root, prefix + keys, v))
-            return fail(QStringLiteral("key \"%1\" defined twice").arg((prefix + keys).join(QLatin1Char('.'))));
-        return inlineTable || lineEnd();
+        Node *parent = walk(table, keys, keys.size() - 1);
+        if (!parent || parent->member(keys.last()))
+            return fail(QStringLiteral("key \"%1\" defined twice").arg(keys.join(QLatin1Char('.'))));
+        parent->members[keys.last()] = std::move(v);
+        return true;
     }
 
     bool key(QStringList &keys)
@@ -214,35 +241,41 @@ private:
         }
     }
 
-    bool value(QJsonValue &out)
+    // The value at the cursor, which lies `depth` levels deep in the document.
+    bool value(std::unique_ptr<Node> &out, int depth)
     {
         const QChar c = peek();
         if (c == QLatin1Char('"') || c == QLatin1Char('\'')) {
             QString s;
             const bool ok =
                 startsWith(c == QLatin1Char('"') ? "\"\"\"" : "'''") ? multiLineString(s) : singleLineString(s);
-            out = s;
+            out = std::make_unique<Node>(QJsonValue(s));
             return ok;
         }
-        if (c == QLatin1Char('['))
-            return array(out);
-        if (c == QLatin1Char('{'))
-            return inlineTable(out);
-        return scalar(out);
+        if (c == QLatin1Char('[') || c == QLatin1Char('{')) {
+            if (depth > s_maxDepth)
+                return fail(QStringLiteral("nested too deeply"));
+            return c == QLatin1Char('[') ? array(out, depth) : inlineTable(out, depth);
+        }
+        QJsonValue v;
+        if (!scalar(v))
+            return false;
+        out = std::make_unique<Node>(v);
+        return true;
     }
 
-    bool array(QJsonValue &out)
+    bool array(std::unique_ptr<Node> &out, int depth)
     {
         ++m_pos;
-        QJsonArray items;
+        out = std::make_unique<Node>(Node::Array);
         for (;;) {
             skipBlank();
             if (peek() == QLatin1Char(']'))
                 break;
-            QJsonValue item;
-            if (!value(item))
+            std::unique_ptr<Node> item;
+            if (!value(item, depth + 1))
                 return false;
-            items.append(item);
+            out->items.push_back(std::move(item));
             skipBlank();
             if (peek() == QLatin1Char(','))
                 ++m_pos;
@@ -250,19 +283,18 @@ private:
                 return fail(QStringLiteral("expected ',' or ']' in an array"));
         }
         ++m_pos;
-        out = items;
         return true;
     }
 
-    bool inlineTable(QJsonValue &out)
+    bool inlineTable(std::unique_ptr<Node> &out, int depth)
     {
         ++m_pos;
-        QJsonObject table;
+        out = std::make_unique<Node>(Node::Table);
         for (;;) {
             skipBlank();
             if (peek() == QLatin1Char('}'))
                 break;
-            if (!keyValue(table, {}, true))
+            if (!keyValue(out.get(), depth))
                 return false;
             skipBlank();
             if (peek() == QLatin1Char(','))
@@ -271,7 +303,6 @@ private:
                 return fail(QStringLiteral("expected ',' or '}' in an inline table"));
         }
         ++m_pos;
-        out = table;
         return true;
     }
 
@@ -299,8 +330,13 @@ private:
             while (!atEnd() && tokenChar(peek()))
                 token += m_text.at(m_pos++);
         }
+        // Plain integers are by far the most common numbers: no pattern needed for them.
+        const bool digitsOnly = !token.isEmpty() && (token.size() == 1 || token.at(0) != QLatin1Char('0')) &&
+                                std::all_of(token.cbegin(), token.cend(), [](QChar ch) { return ch.isDigit(); });
         if (token == QLatin1String("true") || token == QLatin1String("false")) {
             out = token == QLatin1String("true");
+        } else if (digitsOnly && token.size() < 16) {
+            out = token.toDouble();
         } else if (s_decimal.match(token).hasMatch() || s_float.match(token).hasMatch()) {
             out = QString(token).remove(QLatin1Char('_')).toDouble();
         } else if (s_prefixed.match(token).hasMatch()) {
@@ -432,7 +468,7 @@ private:
     int m_pos = 0;
     int m_line = 1;
     QString m_error;
-    QJsonObject m_root;
+    Node m_root{Node::Table};
 };
 
 } // namespace

@@ -19,21 +19,6 @@ const QString s_stampFormat = QStringLiteral("yyyyMMdd-HHmmss-zzz");
 const QRegularExpression
     s_namePattern(QRegularExpression::anchoredPattern(QStringLiteral(R"((\d{8})-(\d{6}-\d{3})(?:\.(\d{2,}))?-(.+))")));
 
-bool readAll(const QString &path, QByteArray *bytes, QString *error)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *error = file.errorString();
-        return false;
-    }
-    *bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        *error = file.errorString();
-        return false;
-    }
-    return true;
-}
-
 // A file's mode bits. The "user" bits say what this process may do (root may write anything) and
 // would turn into owner bits when set on another file.
 QFileDevice::Permissions modeOf(const QString &path)
@@ -44,57 +29,44 @@ QFileDevice::Permissions modeOf(const QString &path)
     return QFile::permissions(path) & mode;
 }
 
-// While a file is written: others get no more than `permissions` allows them, and the owner may
-// write (the writer refuses to replace a read-only file).
-QFileDevice::Permissions whileWriting(QFileDevice::Permissions permissions)
+// A backup as the folder holds it. Only whole copies count: a name can hold an empty file (left by
+// versions that claimed the name before writing the copy) or something that is no file of ours.
+struct Entry
 {
-    return permissions | QFile::ReadOwner | QFile::WriteOwner;
+    qint64 order = 0;
+    QFileInfo info;
+};
+
+// The folder's whole backups, newest first. Temporary files of killed backups are removed, and so
+// are empty files under a backup name: no copy is ever taken of an empty file, so they hold nothing.
+QList<Entry> wholeBackups(const QString &folder)
+{
+    QList<Entry> entries;
+    if (!QFileInfo(folder).isDir())
+        return entries;
+    JsonFile::removeLeftovers(folder);
+    for (const QFileInfo &info : QDir(folder).entryInfoList(QDir::Files | QDir::Hidden | QDir::System)) {
+        Entry entry{0, info};
+        if (!Backups::parseBackupFileName(info.fileName(), nullptr, &entry.order) || info.isSymLink() || !info.isFile())
+            continue;
+        if (info.size() == 0) {
+            QFile::remove(info.filePath());
+            continue;
+        }
+        entries.append(entry);
+    }
+    std::sort(entries.begin(), entries.end(), [](const Entry &a, const Entry &b) { return a.order > b.order; });
+    return entries;
 }
 
-// Replaces `path` atomically with `bytes`. The file carries the new permissions before the new
-// content arrives (the writer keeps an existing file's permissions), so a private file's content
-// never sits in a file others may read. On failure the old file, or its absence, is left as it was.
-bool replaceFile(const QString &path, const QByteArray &bytes, QFileDevice::Permissions permissions, QString *error)
-{
-    const bool existed = QFileInfo::exists(path);
-    const QFileDevice::Permissions previous = existed ? modeOf(path) : QFileDevice::Permissions();
-    if (existed) {
-        QFile::setPermissions(path, whileWriting(permissions));
-    } else {
-        QDir().mkpath(QFileInfo(path).absolutePath());
-        QFile placeholder(path);
-        if (placeholder.open(QIODevice::WriteOnly | QIODevice::NewOnly))
-            placeholder.setPermissions(whileWriting(permissions));
-    }
-    if (!JsonFile::writeBytes(path, bytes, error)) {
-        if (existed)
-            QFile::setPermissions(path, previous);
-        else
-            QFile::remove(path);
-        return false;
-    }
-    QFile::setPermissions(path, permissions);
-    return true;
-}
-
-// Keeps the newest backups in `folder`, and always `fresh`: with a clock set back it may look the
-// oldest.
+// Keeps the newest backups in `folder` and the oldest (the file before our first change), and
+// always `fresh`: with a clock set back it may look the oldest.
 void dropOldest(const QString &folder, const QString &fresh)
 {
-    struct Entry
-    {
-        qint64 order;
-        QString name;
-    };
-    QList<Entry> others;
-    for (const QString &name : QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System)) {
-        qint64 order = 0;
-        if (name != fresh && Backups::parseBackupFileName(name, nullptr, &order))
-            others.append({order, name});
-    }
-    std::sort(others.begin(), others.end(), [](const Entry &a, const Entry &b) { return a.order > b.order; });
-    for (qsizetype i = Backups::KeptPerClient - 1; i < others.size(); ++i)
-        QFile::remove(folder + QLatin1Char('/') + others.at(i).name);
+    QList<Entry> others = wholeBackups(folder);
+    others.removeIf([&fresh](const Entry &entry) { return entry.info.fileName() == fresh; });
+    for (qsizetype i = Backups::KeptPerClient - 1; i < others.size() - 1; ++i)
+        QFile::remove(others.at(i).info.filePath());
 }
 
 } // namespace
@@ -156,43 +128,50 @@ bool Backups::backup(const QString &clientId, const QString &filePath, QString *
         createdPath->clear();
     if (!isValidClientId(clientId))
         return fail(QStringLiteral("\"%1\" cannot name a backups folder.").arg(clientId));
-    const QFileInfo source(filePath);
-    if (!source.exists())
-        return true; // nothing to lose
     QByteArray bytes;
     QString error;
-    if (!readAll(filePath, &bytes, &error))
-        return fail(QStringLiteral("Cannot read %1 to back it up: %2").arg(filePath, error));
+    switch (JsonFile::readBytes(filePath, &bytes, &error)) {
+    case JsonFile::ReadStatus::Missing:
+        return true; // nothing to lose
+    case JsonFile::ReadStatus::Ok:
+        break;
+    default:
+        return fail(QStringLiteral("Cannot read %1 to back it up: %2.").arg(filePath, error));
+    }
+    // Nothing to lose either; and an empty copy could not be told from one that was cut short.
+    if (bytes.isEmpty())
+        return true;
     const QFileDevice::Permissions permissions = modeOf(filePath);
 
     QString folder;
     if (!prepareFolder(clientId, &folder))
         return false;
+    // The newest copy holds this state already (the last change was undone, or a client's tool
+    // changed nothing): another would only push an older one out.
+    const QList<Entry> existing = wholeBackups(folder);
+    if (!existing.isEmpty()) {
+        QByteArray newest;
+        const QString path = existing.first().info.filePath();
+        if (JsonFile::readBytes(path, &newest) == JsonFile::ReadStatus::Ok && newest == bytes &&
+            modeOf(path) == permissions)
+            return true;
+    }
 
-    // Claim a free name by creating the file exclusively, so that two writers at the same moment
-    // cannot pick the same one.
+    // The copy takes its name only once it is whole, and never another copy's: two writers at the
+    // same moment pick different names.
     const QDateTime now = QDateTime::currentDateTimeUtc();
     QStringList taken = QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System);
     QString path;
     for (;;) {
-        const QString name = backupFileName(now, source.fileName(), taken);
+        const QString name = backupFileName(now, QFileInfo(filePath).fileName(), taken);
         path = folder + QLatin1Char('/') + name;
-        QFile claim(path);
-        if (claim.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
-            claim.setPermissions(whileWriting(permissions));
+        bool nameTaken = false;
+        if (JsonFile::createNew(path, bytes, permissions, &nameTaken, &error))
             break;
-        }
-        if (!QFileInfo::exists(path))
-            return fail(
-                QStringLiteral("Cannot back up %1 into the folder %2: %3").arg(filePath, folder, claim.errorString()));
+        if (!nameTaken)
+            return fail(QStringLiteral("Cannot back up %1 into the folder %2: %3").arg(filePath, folder, error));
         taken.append(name);
     }
-    if (!JsonFile::writeBytes(path, bytes, &error)) {
-        QFile::remove(path);
-        return fail(QStringLiteral("Cannot back up %1 into the folder %2: %3").arg(filePath, folder, error));
-    }
-    QFile::setPermissions(path, permissions);
-
     dropOldest(folder, QFileInfo(path).fileName());
 
     if (createdPath)
@@ -206,8 +185,8 @@ int Backups::count(const QString &clientId)
     if (folder.isEmpty())
         return 0;
     int n = 0;
-    for (const QString &name : QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System))
-        n += parseBackupFileName(name, nullptr) ? 1 : 0;
+    for (const QFileInfo &info : QDir(folder).entryInfoList(QDir::Files | QDir::Hidden | QDir::System))
+        n += parseBackupFileName(info.fileName(), nullptr) && !info.isSymLink() && info.isFile() && info.size() > 0;
     return n;
 }
 
@@ -219,27 +198,22 @@ QList<Backups::Backup> Backups::list(const QString &clientId, const ClientCatalo
         fail(QStringLiteral("\"%1\" cannot name a backups folder.").arg(clientId));
         return result;
     }
-    const QString folder = clientFolder(clientId);
-    QList<qint64> orders;
-    for (const QFileInfo &info : QDir(folder).entryInfoList(QDir::Files | QDir::Hidden | QDir::System)) {
+    for (const Entry &entry : wholeBackups(clientFolder(clientId))) {
         Backup item;
-        qint64 order = 0;
-        if (!parseBackupFileName(info.fileName(), &item.time, &order))
-            continue;
-        item.path = info.filePath();
-        item.size = info.size();
+        (void)parseBackupFileName(entry.info.fileName(), &item.time);
+        item.path = entry.info.filePath();
+        item.size = entry.info.size();
         QByteArray bytes;
-        QString error;
         ClientEntry::Reading reading;
-        if (readAll(item.path, &bytes, &error))
+        if (JsonFile::readBytes(item.path, &bytes) == JsonFile::ReadStatus::Ok)
             reading = ClientEntry::read(bytes, layout);
         item.content = contentOf(reading);
         item.mode = reading.mode;
         item.summary = describe(item.content, item.mode, layout.syntax);
-        const auto at = std::lower_bound(orders.begin(), orders.end(), order, std::greater<qint64>());
-        result.insert(at - orders.begin(), item);
-        orders.insert(at, order);
+        result.append(item);
     }
+    if (!result.isEmpty())
+        result.last().original = true;
     return result;
 }
 
@@ -255,16 +229,27 @@ bool Backups::restore(const QString &clientId, const QString &backupPath, const 
         !parseBackupFileName(info.fileName(), nullptr))
         return fail(QStringLiteral("%1 is not one of the backups kept for %2.").arg(backupPath, clientId));
 
-    // Read it first: backing up the target may drop this very backup as the oldest.
+    // Read it first: backing up the target may drop this very backup.
     QByteArray bytes;
     QString error;
-    if (!readAll(backupPath, &bytes, &error))
-        return fail(QStringLiteral("Cannot read the backup %1: %2").arg(backupPath, error));
+    if (JsonFile::readBytes(backupPath, &bytes, &error) != JsonFile::ReadStatus::Ok)
+        return fail(QStringLiteral("Cannot read the backup %1: %2.").arg(backupPath, error));
+    if (bytes.isEmpty())
+        return fail(QStringLiteral("The backup %1 is empty: it is not a whole copy of the file.").arg(backupPath));
     const QFileDevice::Permissions permissions = modeOf(backupPath);
 
-    if (!backup(clientId, targetPath))
+    // A target that holds these bytes already needs no copy, and with the same mode no write.
+    QByteArray current;
+    const bool same = JsonFile::readBytes(targetPath, &current) == JsonFile::ReadStatus::Ok && current == bytes;
+    if (same && modeOf(targetPath) == permissions) {
+        JsonFile::removeLeftoversOf(targetPath);
+        return true;
+    }
+    if (!same && !backup(clientId, targetPath))
         return false;
-    if (!replaceFile(targetPath, bytes, permissions, &error))
+    // The file is whole at every moment (or absent, as it was), and gets the backup's mode before
+    // it takes the name: the file it replaces keeps its own.
+    if (!JsonFile::writeBytesWithMode(targetPath, bytes, permissions, &error))
         return fail(error);
     return true;
 }

@@ -13,8 +13,10 @@
 // Keeps a copy of a client's config file before every change we make to it (or let its CLI make),
 // and puts a copy back on request. Copies live in <app data>/Tavrin/backups/<client id>/, named
 // after the UTC time they were taken, readable by the user only; the newest ones per client are
-// kept. Knows nothing about particular clients: callers say where our entry sits in a file.
-// Cheap to create, so worker threads make their own instance.
+// kept, and the oldest (the file before our first change). A name there always holds a whole copy:
+// a copy is written under a temporary name and takes its own only once complete. Knows nothing
+// about particular clients: callers say where our entry sits in a file. Cheap to create, so
+// worker threads make their own instance.
 class Backups : public QObject
 {
     Q_OBJECT
@@ -37,8 +39,9 @@ public:
         QDateTime time; // UTC
         qint64 size = 0;
         Content content = Content::Unreadable;
-        QString mode;    // the mode as written, for OtherMode
-        QString summary; // for people: "Entry with Safe Edit", "No \"tavrin\" entry", ...
+        QString mode;          // the mode as written, for OtherMode
+        QString summary;       // for people: "Entry with Safe Edit", "No \"tavrin\" entry", ...
+        bool original = false; // the oldest copy: the file as it was before our first change
     };
 
     explicit Backups(QObject *parent = nullptr);
@@ -48,14 +51,18 @@ public:
     [[nodiscard]] static QString clientFolder(const QString &clientId);
     [[nodiscard]] static bool isValidClientId(const QString &clientId);
 
-    // Copies the file's bytes and permissions into the client's folder, then drops the oldest
-    // copies beyond KeptPerClient. A missing file needs no copy: true, *createdPath empty.
+    // Copies the file's bytes and permissions into the client's folder, then drops the copies
+    // beyond the newest KeptPerClient, except the oldest. A missing or empty file needs no copy, nor
+    // one that the newest copy holds already: true, *createdPath empty. Anything but a regular file
+    // of at most JsonFile::MaxReadBytes is refused.
     bool backup(const QString &clientId, const QString &filePath, QString *createdPath = nullptr);
     // How many backups of the client there are, without reading them.
     [[nodiscard]] static int count(const QString &clientId);
-    // The client's backups, newest first, each read for what it holds of ours where `layout` says.
+    // The client's backups, newest first, each read for what it holds of ours where `layout` says;
+    // the last is the original. Removes what killed backups left behind.
     [[nodiscard]] QList<Backup> list(const QString &clientId, const ClientCatalogue::FileLayout &layout);
-    // Backs up the target, then replaces it atomically with the backup's bytes and permissions.
+    // Backs up the target (unless it holds the backup's bytes already), then replaces it
+    // atomically with the backup's bytes and permissions.
     bool restore(const QString &clientId, const QString &backupPath, const QString &targetPath);
 
     [[nodiscard]] QString lastError() const { return m_lastError; }

@@ -97,30 +97,23 @@ bool backUp(const QString &clientId, const QString &path, QString *error)
                            .arg(path, backups.lastError()));
 }
 
-enum class ReadStatus { Ok, Missing, Unreadable };
+using JsonFile::ReadStatus;
 
-ReadStatus readBytes(const QString &path, QByteArray *bytes, QString *detail)
+// What detection says of a file that cannot be read (a FIFO, say, which would hang a plain read).
+QString unreadableMessage(const QString &path, const QString &detail)
 {
-    QFile file(path);
-    if (!file.exists())
-        return ReadStatus::Missing;
-    if (!file.open(QIODevice::ReadOnly)) {
-        *detail = file.errorString();
-        return ReadStatus::Unreadable;
-    }
-    *bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        *detail = file.errorString();
-        return ReadStatus::Unreadable;
-    }
-    return ReadStatus::Ok;
+    return QStringLiteral("%1 cannot be read: %2.").arg(path, detail);
 }
 
-Entry fileEntry(const Client &client, const QString &path)
+// Reads the file whole; one that cannot be read (a FIFO, a folder, too large) leaves *error set.
+Entry fileEntry(const Client &client, const QString &path, QString *error)
 {
     QByteArray bytes;
     QString detail;
-    if (readBytes(path, &bytes, &detail) != ReadStatus::Ok)
+    const ReadStatus status = JsonFile::readBytes(path, &bytes, &detail);
+    if (status == ReadStatus::Unreadable)
+        *error = unreadableMessage(path, detail);
+    if (status != ReadStatus::Ok)
         return {};
     return ClientEntry::read(bytes, client.file);
 }
@@ -159,12 +152,18 @@ Entry codexAnswer(const QByteArray &output)
     return ClientEntry::fromValue(object.value(QLatin1String("transport")), EntryShape{});
 }
 
-Entry cliEntry(const Client &client, const QString &exe, const QString &path)
+Entry cliEntry(const Client &client, const QString &exe, const QString &path, QString *error)
 {
     if (client.cli.readFileFirst) {
         QByteArray bytes;
         QString detail;
-        if (readBytes(path, &bytes, &detail) == ReadStatus::Ok) {
+        const ReadStatus status = JsonFile::readBytes(path, &bytes, &detail);
+        // The tool would read it too, and hang on a FIFO as long as we let it.
+        if (status == ReadStatus::Unreadable) {
+            *error = unreadableMessage(path, detail);
+            return {};
+        }
+        if (status == ReadStatus::Ok) {
             const Entry entry = ClientEntry::read(bytes, client.file);
             // The tool itself ignores an entry that is not an object (null, say), and so do we:
             // it neither starts nor removes it.
@@ -213,9 +212,14 @@ bool writeJson(const QStringList &serversPath, const EntryShape &shape, const QS
         return fail(error, notObjectMessage(path, servers.notObject));
     QJsonObject object = servers.object;
     object.insert(McpServer::name(), ClientEntry::object(shape, permissionMode));
-    if (!ready(before, error))
-        return false;
-    return JsonFile::write(path, withObjectAt(read.object, serversPath, object), error);
+    const QByteArray bytes =
+        QJsonDocument(withObjectAt(read.object, serversPath, object)).toJson(QJsonDocument::Indented);
+    // The file holds exactly this already: nothing to change, so nothing to back up.
+    if (read.status == JsonFile::ReadStatus::Ok && bytes == read.bytes) {
+        JsonFile::removeLeftoversOf(path);
+        return true;
+    }
+    return ready(before, error) && JsonFile::writeBytes(path, bytes, error);
 }
 
 bool removeJson(const QStringList &serversPath, const QString &path, QString *error, const BeforeWrite &before)
@@ -223,8 +227,13 @@ bool removeJson(const QStringList &serversPath, const QString &path, QString *er
     const JsonFile::ReadResult read = JsonFile::read(path);
     switch (read.status) {
     case JsonFile::ReadStatus::Missing:
-    case JsonFile::ReadStatus::NotObject:
         return true;
+    case JsonFile::ReadStatus::NotObject:
+        // Nothing but blanks holds no entry; anything else may hold ours where we cannot see it,
+        // and "removed" would be a claim the file does not bear out.
+        if (read.bytes.trimmed().isEmpty())
+            return true;
+        return fail(error, unchangedMessage(path, read));
     case JsonFile::ReadStatus::Unreadable:
         return fail(error, unchangedMessage(path, read));
     case JsonFile::ReadStatus::Ok:
@@ -245,7 +254,7 @@ bool writeJsonc(const Client &client, const QString &path, const QString &permis
 {
     QByteArray text;
     QString detail;
-    const ReadStatus status = readBytes(path, &text, &detail);
+    const ReadStatus status = JsonFile::readBytes(path, &text, &detail);
     if (status == ReadStatus::Unreadable)
         return fail(error, QStringLiteral("%1 was left unchanged because it cannot be read (%2).").arg(path, detail));
     const QJsonObject entry = ClientEntry::object(client.file.entry, permissionMode);
@@ -269,8 +278,13 @@ bool writeJsonc(const Client &client, const QString &path, const QString &permis
                                  : QJsonValue(withObjectAt({}, serversPath.mid(at + 1), {{McpServer::name(), entry}}));
     const QString name = at == serversPath.size() ? McpServer::name() : serversPath.at(at);
     QString why;
+    const QByteArray original = text;
     if (!JsoncEdit::setMember(text, serversPath.mid(0, at), name, value, &why))
         return fail(error, QStringLiteral("%1 was left unchanged: %2").arg(path, why));
+    if (text == original) { // our entry stands there already, to the byte
+        JsonFile::removeLeftoversOf(path);
+        return true;
+    }
     return ready(before, error) && JsonFile::writeBytes(path, text, error);
 }
 
@@ -278,17 +292,20 @@ bool removeJsonc(const Client &client, const QString &path, QString *error, cons
 {
     QByteArray text;
     QString detail;
-    switch (readBytes(path, &text, &detail)) {
+    switch (JsonFile::readBytes(path, &text, &detail)) {
     case ReadStatus::Missing:
         return true;
-    case ReadStatus::Unreadable:
-        return fail(error, QStringLiteral("%1 was left unchanged because it cannot be read (%2).").arg(path, detail));
     case ReadStatus::Ok:
         break;
+    default:
+        return fail(error, QStringLiteral("%1 was left unchanged because it cannot be read (%2).").arg(path, detail));
     }
     const JsoncEdit::Parsed parsed = JsoncEdit::parse(text);
-    // What cannot be parsed holds no entry of ours that a client would start.
-    if (!parsed.ok || !serversOf(parsed.root, client.file.serversPath).object.contains(McpServer::name()))
+    // The client may read an entry where we cannot: refuse rather than claim it is gone.
+    if (!parsed.ok)
+        return fail(error, QStringLiteral("%1 was left unchanged because its content is not a JSON object (%2).")
+                               .arg(path, parsed.error));
+    if (!serversOf(parsed.root, client.file.serversPath).object.contains(McpServer::name()))
         return true;
     QString why;
     if (!JsoncEdit::removeMember(text, client.file.serversPath, McpServer::name(), &why))
@@ -334,12 +351,12 @@ QList<ClientInfo> Clients::detect() const
         if (info.usesCli) {
             info.installed = !exe.isEmpty();
             if (info.installed)
-                entry = cliEntry(client, exe, info.configPath);
+                entry = cliEntry(client, exe, info.configPath, &info.error);
         } else {
             // Present when its program is on the PATH or its configuration folder exists, with or
             // without the file.
             info.installed = !exe.isEmpty() || QFileInfo(QFileInfo(info.configPath).absolutePath()).isDir();
-            entry = fileEntry(client, info.configPath);
+            entry = fileEntry(client, info.configPath, &info.error);
         }
         info.configured = entry.present;
         info.entryValid = entry.valid;

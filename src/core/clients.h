@@ -28,6 +28,9 @@ struct ClientInfo
     QString configPath;
     bool configExists = false; // configPath is a file
     int backupCount = 0;       // copies of it kept by Backups
+    // Why the client's file could not be read (it is a FIFO, a directory, too large...); the
+    // client then counts as not configured. Empty when it was read or is absent.
+    QString error;
 };
 
 // Detects the AI clients of the catalogue and registers or removes the "tavrin" MCP server entry

@@ -259,7 +259,9 @@ bool ServerProbe::start(const QString &permissionMode)
     m_server = std::make_unique<Server>();
     Server *server = m_server.get();
     QProcess &process = server->process;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    QProcessEnvironment environment = process.processEnvironment(); // holds the tree's mark
+    if (environment.isEmpty())
+        environment = QProcessEnvironment::systemEnvironment();
     environment.insert(McpServer::modeVariable(), permissionMode);
     process.setProcessEnvironment(environment);
     process.setProgram(uvx);

@@ -157,7 +157,8 @@ void SettingsView::build()
     QVBoxLayout *backupsLayout = nullptr;
     layout->addWidget(card(10, &backupsLayout));
     QLabel *backupsText = classedLabel(tr("Before every change to an AI client's configuration, Tavrin keeps a copy "
-                                          "of the file: the newest %1 per client, readable by you only. Restore one "
+                                          "of the file: the newest %1 per client and the one from before its first "
+                                          "change, readable by you only. Restore one "
                                           "from the client's \u22ef menu on the Setup page.")
                                            .arg(Backups::KeptPerClient),
                                        "dim");

@@ -310,6 +310,8 @@ private slots:
         QTest::newRow("comment opening with /*/") << QByteArray("/*/ {} */ {}") << QByteArray("{}");
         QTest::newRow("empty text") << QByteArray("") << QByteArray("{}");
         QTest::newRow("comments only") << QByteArray(" // nothing\r\n/* yet */") << QByteArray("{}");
+        QTest::newRow("line comment ended by a lone CR")
+            << QByteArray("{\"a\": 1, // one\r\"b\": 2}") << QByteArray(R"({"a":1,"b":2})");
     }
     void parse()
     {
@@ -355,6 +357,13 @@ private slots:
                "\"uvx\"\r\n    }, // keep\r\n    \"b\": 1\r\n  }\r\n}\r\n");
         setRow("duplicate keys: the last is edited", "{\n  \"tavrin\": 1,\n  \"tavrin\": 2\n}",
                "{\n  \"tavrin\": 1,\n  \"tavrin\": true\n}", QStringList(), "true");
+        // A byte-order mark, raw or escaped, makes another key, which stays as the user wrote it.
+        setRow("keys that start with a BOM are not ours", "{\n  \"\xEF\xBB\xBFtavrin\": 1,\n  \"\\ufefftavrin\": 2\n}",
+               "{\n  \"\xEF\xBB\xBFtavrin\": 1,\n  \"\\ufefftavrin\": 2,\n  \"tavrin\": true\n}", QStringList(),
+               "true");
+        // As in VS Code: the comment ends at the CR, so the servers object after it is the one edited.
+        setRow("line comments ended by a lone CR", "{\r  \"mcpServers\": { // list\r    \"a\": 1\r  }\r}",
+               "{\r  \"mcpServers\": { // list\r    \"a\": 1, \"tavrin\": true\r  }\r}", s_servers, "true");
         setRow("our key written with an escape", "{\n  \"tavr\\u0069n\": 1\n}",
                "{\n  \"tavr\\u0069n\": \"\\\"é\\\" // not /*\"\n}", QStringList(), "\"\\\"é\\\" // not /*\"");
         setRow("servers object missing, trailing comma and comment", "{\n    \"editor.fontSize\": 14, // big\n}",

@@ -7,13 +7,15 @@ class TestProcessTree : public QObject
 {
     Q_OBJECT
 
-    // The tool starts a grandchild that records its pid, then waits or exits at once.
-    static QString grandparent(bool waits)
+    // The tool starts a grandchild that records its pid, then waits or exits at once. The grandchild
+    // may leave the tool's group and session (setsid), as daemons do.
+    static QString grandparent(bool waits, bool ownSession = false)
     {
-        return TestEnv::writeTool(QStringLiteral("tree"),
-                                  QStringLiteral("sleep 300 & echo $! > '%1/grandchild.pid'\n%2")
-                                      .arg(TestEnv::root().path(), waits ? "wait" : "exit 0")
-                                      .toUtf8());
+        return TestEnv::writeTool(
+            QStringLiteral("tree"),
+            QStringLiteral("%1sleep 300 & echo $! > '%2/grandchild.pid'\n%3")
+                .arg(ownSession ? "setsid " : "", TestEnv::root().path(), waits ? "wait" : "exit 0")
+                .toUtf8());
     }
     static bool alive(qint64 pid) { return TestEnv::processAlive(pid); }
     static qint64 grandchild()
@@ -30,17 +32,24 @@ private slots:
     {
         QTest::addColumn<bool>("parentWaits");
         QTest::addColumn<bool>("byDestructor");
-        QTest::newRow("parent running") << true << false;
-        QTest::newRow("parent gone") << false << false;
-        QTest::newRow("tree destroyed") << false << true;
+        QTest::addColumn<bool>("ownSession");
+        QTest::newRow("parent running") << true << false << false;
+        QTest::newRow("parent gone") << false << false << false;
+        QTest::newRow("tree destroyed") << false << true << false;
+#ifdef Q_OS_LINUX
+        QTest::newRow("own session, parent running") << true << false << true;
+        QTest::newRow("own session, parent gone") << false << false << true;
+        QTest::newRow("own session, tree destroyed") << false << true << true;
+#endif
     }
     void killsTheWholeTree()
     {
         QFETCH(bool, parentWaits);
         QFETCH(bool, byDestructor);
+        QFETCH(bool, ownSession);
         QProcess process;
         auto tree = std::make_unique<ProcessTree>(&process);
-        process.start(grandparent(parentWaits), {});
+        process.start(grandparent(parentWaits, ownSession), {});
         QVERIFY(process.waitForStarted(5000));
         tree->started();
         QTRY_VERIFY_WITH_TIMEOUT(grandchild() > 0, 5000);

@@ -1,14 +1,20 @@
 #include "core/backups.h"
+#include "core/clients.h"
 #include "testenv.h"
 
 #include <QDirIterator>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QMap>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTimeZone>
 
+#include <csignal>
 #include <grp.h>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using Perms = QFileDevice::Permissions;
@@ -21,6 +27,11 @@ const Perms s_private = QFile::ReadOwner | QFile::WriteOwner;
 const Perms s_shared = s_private | QFile::ReadGroup | QFile::ReadOther;
 const Perms s_ownerOnlyFolder = s_private | QFile::ExeOwner;
 const char *s_childFlag = "--backup-as-child";
+const char *s_loopFlag = "--kill-trial-loop";
+
+// The restore trials' two versions, each with its own mode.
+const QByteArray s_versionA = "{\"theme\": \"A\"}\n";
+const QByteArray s_versionB = "{\"theme\": \"B\", \"apiKey\": \"sk-1\"}\n";
 
 // Owner, group and other bits only: the "user" bits depend on who asks.
 Perms unixBits(const QString &path)
@@ -56,6 +67,28 @@ QMap<QString, QByteArray> snapshot()
     return result;
 }
 
+// The child of the kill trials: one operation again and again until it is killed, a line after
+// each. "edit" registers Cursor in either mode in turn; "restore" puts the newest backup of
+// `config` back, "restore-missing" removes the config again after each restore.
+int trialLoop(const QString &scenario, const QString &config)
+{
+    for (int i = 0;; ++i) {
+        bool ok = false;
+        if (scenario == QLatin1String("edit")) {
+            ok = Clients().writeConfig(QStringLiteral("cursor"), i % 2 ? "safe_edit" : "full_control");
+        } else {
+            Backups backups;
+            const QList<Backups::Backup> listed = backups.list(QStringLiteral("trials"), {});
+            ok = !listed.isEmpty() && backups.restore(QStringLiteral("trials"), listed.first().path, config) &&
+                 (scenario == QLatin1String("restore") || QFile::remove(config));
+        }
+        if (!ok)
+            return 1;
+        std::printf("%d\n", i);
+        std::fflush(stdout);
+    }
+}
+
 // A row of listTellsWhatEachHolds: what `bytes` read in `syntax` hold.
 void held(const char *name, ClientCatalogue::Syntax syntax, const QByteArray &bytes, Backups::Content content,
           const QString &mode = {}, const QStringList &serversPath = {"mcpServers"}, const QString &envKey = "env")
@@ -87,7 +120,6 @@ private slots:
         QTest::newRow("private json") << ".claude.json" << QByteArray(R"({"apiKey": "sk-1"})") << s_private << Perms();
         QTest::newRow("shared toml") << "config.toml" << QByteArray("[a]\nb = 1\n") << s_shared << Perms();
         QTest::newRow("read-only") << "mcp.json" << QByteArray("{}") << Perms(QFile::ReadOwner) << Perms();
-        QTest::newRow("empty") << "mcp.json" << QByteArray() << s_shared << Perms();
         QTest::newRow("binary") << "x.json" << QByteArray("\0\xff\xfe{\n", 5) << s_private << Perms();
         QTest::newRow("open folder made private") << "mcp.json" << QByteArray("{}") << s_private << Perms(0x7555);
     }
@@ -125,48 +157,166 @@ private slots:
         QVERIFY(listed.first().time >= before.addMSecs(-1) && listed.first().time <= QDateTime::currentDateTimeUtc());
     }
 
-    void missingFileNeedsNoBackup()
+    // Nothing to lose, or saved already: no copy. The last row's mode differs, so it gets one.
+    void noCopyNeeded_data()
     {
+        QTest::addColumn<QByteArray>("bytes"); // null: no file
+        QTest::addColumn<Perms>("perms");
+        QTest::addColumn<int>("copies"); // after one copy of "saved" (0600) was taken beforehand
+        QTest::newRow("missing") << QByteArray() << s_private << 0;
+        QTest::newRow("empty") << QByteArray("") << s_private << 0;
+        QTest::newRow("as the newest copy") << QByteArray("saved") << s_private << 1;
+        QTest::newRow("newest copy's bytes, other mode") << QByteArray("saved") << s_shared << 2;
+    }
+    void noCopyNeeded()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(Perms, perms);
+        QFETCH(int, copies);
+        const QString id = QStringLiteral("codex"), source = config(QStringLiteral("config.toml"));
         Backups backups;
+        if (copies > 0) {
+            QVERIFY(writeConfig(source, "saved", s_private) && backups.backup(id, source));
+            QCOMPARE(names(id).size(), 1);
+        }
+        QVERIFY(bytes.isNull() ? QFile::remove(source) || !QFileInfo::exists(source)
+                               : writeConfig(source, bytes, perms));
         QString created = QStringLiteral("stale");
-        QVERIFY(backups.backup(QStringLiteral("codex"), config(QStringLiteral("config.toml")), &created));
-        QVERIFY(created.isEmpty());
+        QVERIFY(backups.backup(id, source, &created));
+        QCOMPARE(created.isEmpty(), copies < 2);
         QVERIFY(backups.lastError().isEmpty());
-        QVERIFY(!QFileInfo::exists(Backups::backupsFolder()));
+        QCOMPARE(names(id).size(), copies);
+        QCOMPARE(QFileInfo::exists(Backups::backupsFolder()), copies > 0);
     }
 
-    // The 21st backup drops the oldest; names taken in a burst stay unique and in order.
-    void keepsTheNewestPerClient()
+    // A new backup drops the oldest beyond the newest 20 but the very first, the file before our
+    // first change; names taken in a burst stay unique and in order. What is not a whole backup
+    // neither counts nor shows: empty files and hidden temporaries that killed backups left are
+    // removed, anything that is no file is left alone (and never opened).
+    void keepsTheNewestAndTheOriginal()
     {
-        const QString folder = Backups::clientFolder(QStringLiteral("cursor"));
+        const QString id = QStringLiteral("cursor"), folder = Backups::clientFolder(id);
         const QDateTime old(QDate(2020, 1, 1), QTime(12, 0), QTimeZone::utc());
-        for (int i = 0; i < Backups::KeptPerClient; ++i)
-            QVERIFY(TestEnv::writeFile(folder + '/' + Backups::backupFileName(old.addSecs(i), "mcp.json", {}), "old"));
+        const auto name = [&](int second) { return Backups::backupFileName(old.addSecs(second), "mcp.json", {}); };
+        for (int i = 0; i <= Backups::KeptPerClient; ++i)
+            QVERIFY(TestEnv::writeFile(folder + '/' + name(i), "old " + QByteArray::number(i)));
+        const QStringList gone{name(30), '.' + name(31) + ".tavrin-write-Ab12Cd", ".x.json.tavrin-write-000000"};
+        for (const QString &leftover : gone)
+            QVERIFY(TestEnv::writeFile(folder + '/' + leftover, leftover.startsWith('.') ? "whole" : ""));
+        QVERIFY(mkfifo(QFile::encodeName(folder + '/' + name(32)).constData(), 0600) == 0);
+        QVERIFY(QDir().mkpath(folder + '/' + name(33)));
         const QString otherClient = Backups::clientFolder(QStringLiteral("windsurf")) + "/20000101-000000-000-x.json";
         QVERIFY(TestEnv::writeFile(otherClient, "other"));
         const QString source = config(QStringLiteral("mcp.json"));
-        QVERIFY(writeConfig(source, "0"));
 
         Backups backups;
-        QVERIFY(backups.backup(QStringLiteral("cursor"), source));
-        QStringList now = names(QStringLiteral("cursor"));
-        QCOMPARE(now.size(), Backups::KeptPerClient);
-        QVERIFY(!now.contains(Backups::backupFileName(old, "mcp.json", {})));
-        QVERIFY(now.contains(Backups::backupFileName(old.addSecs(1), "mcp.json", {})));
-
         for (int i = 1; i <= 25; ++i) {
             QVERIFY(writeConfig(source, QByteArray::number(i)));
-            QVERIFY2(backups.backup(QStringLiteral("cursor"), source), qPrintable(backups.lastError()));
+            QVERIFY2(backups.backup(id, source), qPrintable(backups.lastError()));
+            const QStringList now = names(id);
+            QVERIFY(now.contains(name(0)));
+            QCOMPARE(now.contains(name(2)), i == 1);
+            for (const QString &leftover : gone)
+                QVERIFY(!now.contains(leftover));
         }
-        const QList<Backups::Backup> listed = backups.list(QStringLiteral("cursor"), {});
-        now = names(QStringLiteral("cursor")); // sorted by name
-        QCOMPARE(listed.size(), Backups::KeptPerClient);
-        QCOMPARE(now.size(), Backups::KeptPerClient);
-        for (int i = 0; i < listed.size(); ++i) {
+        const QList<Backups::Backup> listed = backups.list(id, {});
+        QCOMPARE(listed.size(), Backups::KeptPerClient + 1);
+        QCOMPARE(Backups::count(id), Backups::KeptPerClient + 1);
+        for (int i = 0; i < Backups::KeptPerClient; ++i) {
             QCOMPARE(TestEnv::readFile(listed.at(i).path), QByteArray::number(25 - i));
-            QCOMPARE(QFileInfo(listed.at(i).path).fileName(), now.at(now.size() - 1 - i));
+            QVERIFY(!listed.at(i).original);
         }
+        QCOMPARE(listed.last().path, folder + '/' + name(0));
+        QVERIFY(listed.last().original);
+        const QDir::Filters all = QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot;
+        QCOMPARE(QDir(folder).entryList(all).size(), Backups::KeptPerClient + 3); // with the FIFO and the folder
         QCOMPARE(TestEnv::readFile(otherClient), QByteArray("other"));
+    }
+
+    // A process that edits a config (with a backup each time) or restores one over and over is
+    // killed at random moments. After each kill every backup name holds a whole copy, the config
+    // is one whole version with that version's mode (or absent, where it was), and once the next
+    // operation ran nothing of ours is left beside them.
+    void killedBackupsAndRestoresLeaveWholeFiles_data()
+    {
+        QTest::addColumn<QString>("scenario");
+        QTest::newRow("backup and edit") << "edit";
+        QTest::newRow("restore over the config") << "restore";
+        QTest::newRow("restore onto a missing config") << "restore-missing";
+    }
+    void killedBackupsAndRestoresLeaveWholeFiles()
+    {
+        QFETCH(QString, scenario);
+        const bool edit = scenario == "edit", missing = scenario == "restore-missing";
+        const QString id = edit ? QStringLiteral("cursor") : QStringLiteral("trials");
+        const QString path = edit ? ClientCatalogue::configPath(id) : config(QStringLiteral("settings.json"));
+        const QString folder = QFileInfo(path).absolutePath(), backupsFolder = Backups::clientFolder(id);
+        // Whole: a version of the config as it was written. The edited config keeps its mode; a
+        // restored one has the mode of its version.
+        const auto whole = [&](const QByteArray &bytes) {
+            return edit ? QJsonDocument::fromJson(bytes).object().value("theme") == "dark"
+                        : bytes == s_versionA || bytes == s_versionB;
+        };
+        const auto consistent = [&] {
+            if (!QFileInfo::exists(path))
+                return missing;
+            const QByteArray bytes = TestEnv::readFile(path);
+            const Perms mode = unixBits(path);
+            return edit ? whole(bytes) && mode == s_private
+                        : (bytes == s_versionA && mode == s_shared) || (bytes == s_versionB && mode == s_private);
+        };
+        // Names of ours that are neither the config nor a whole backup.
+        const auto strays = [&] {
+            QStringList found;
+            const QDir::Filters all = QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot;
+            for (const QString &name : QDir(folder).entryList(all))
+                if (name != QFileInfo(path).fileName())
+                    found << name;
+            for (const QString &name : QDir(backupsFolder).entryList(all))
+                if (!Backups::parseBackupFileName(name, nullptr) ||
+                    !whole(TestEnv::readFile(backupsFolder + '/' + name)))
+                    found << name;
+            return found;
+        };
+        if (edit)
+            QVERIFY(writeConfig(path, R"({"theme": "dark", "mcpServers": {"other": {"command": "x"}}})", s_private));
+        int interrupted = 0;
+        constexpr int trials = 25;
+        for (int trial = 0; trial < trials; ++trial) {
+            if (!edit) { // one backup of B, A in place (or nothing): each restore swaps them
+                QVERIFY(QDir(backupsFolder).removeRecursively() && QDir(folder).removeRecursively());
+                QVERIFY(writeConfig(path, s_versionB, s_private) && Backups().backup(id, path));
+                QVERIFY(missing ? QFile::remove(path) : writeConfig(path, s_versionA, s_shared));
+            }
+            QProcess child;
+            child.start(QCoreApplication::applicationFilePath(), {s_loopFlag, scenario, path});
+            QVERIFY(child.waitForStarted(5000) && child.waitForReadyRead(10000)); // the loop is running
+            // Not a wait for anything: the kill lands at a random moment of the operations.
+            QThread::usleep(QRandomGenerator::global()->bounded(20000));
+            QCOMPARE(::kill(pid_t(child.processId()), SIGKILL), 0);
+            QVERIFY(child.waitForFinished(5000));
+            QVERIFY2(child.exitStatus() == QProcess::CrashExit, child.readAllStandardError().constData());
+            const QStringList atKill = strays();
+            interrupted += !atKill.isEmpty();
+            for (const QString &name : atKill) // temporaries only: never a backup name
+                QVERIFY2(name.contains(".tavrin-write-"),
+                         qPrintable(QStringLiteral("trial %1: %2").arg(trial).arg(name)));
+            QVERIFY2(consistent(), qPrintable(QStringLiteral("trial %1").arg(trial)));
+
+            // The next operation, as the child did it (for the edit, twice: a write that changes
+            // nothing takes no backup, and so leaves the backups folder alone).
+            Backups backups;
+            if (edit) {
+                QVERIFY(Clients().writeConfig(id, "safe_edit") && Clients().writeConfig(id, "full_control"));
+            } else {
+                const QList<Backups::Backup> listed = backups.list(id, {});
+                QVERIFY(!listed.isEmpty() && backups.restore(id, listed.first().path, path));
+            }
+            QCOMPARE(strays().join(" "), QString());
+            QVERIFY(QFileInfo::exists(path) && consistent());
+        }
+        // Most kills land inside an operation, not between two.
+        QVERIFY2(interrupted > 0, qPrintable(QString::number(interrupted)));
     }
 
     void namesSortByTime_data()
@@ -245,7 +395,7 @@ private slots:
         QVERIFY(!before.contains(QFileInfo(newest.path).fileName()));
         QCOMPARE(TestEnv::readFile(newest.path), current);
         QCOMPARE(unixBits(newest.path), s_shared);
-        QCOMPARE(after.size(), std::min<qsizetype>(before.size() + 1, Backups::KeptPerClient));
+        QCOMPARE(after.size(), std::min<qsizetype>(before.size() + 1, Backups::KeptPerClient + 1));
     }
 
     void restoreTakesOnlyTheClientsOwnBackups_data()
@@ -257,6 +407,7 @@ private slots:
         QTest::newRow("link to outside") << "@/20250101-000000-001-config.toml";
         QTest::newRow("not a backup name") << "@/notes.txt";
         QTest::newRow("missing") << "@/20250101-000000-002-config.toml";
+        QTest::newRow("empty") << "@/20250101-000000-003-config.toml";
     }
     void restoreTakesOnlyTheClientsOwnBackups()
     {
@@ -269,6 +420,7 @@ private slots:
         QVERIFY(TestEnv::writeFile(outside, "foreign"));
         QVERIFY(TestEnv::writeFile(codex + "/notes.txt", "foreign"));
         QVERIFY(QFile::link(outside, codex + "/20250101-000000-001-config.toml"));
+        QVERIFY(TestEnv::writeFile(codex + "/20250101-000000-003-config.toml", ""));
         const QString target = config(QStringLiteral("config.toml"));
         QVERIFY(writeConfig(target, "mine"));
         const QMap<QString, QByteArray> before = snapshot();
@@ -481,6 +633,10 @@ private slots:
 // environment that test sets up.
 int main(int argc, char *argv[])
 {
+    if (argc == 4 && qstrcmp(argv[1], s_loopFlag) == 0) {
+        QCoreApplication app(argc, argv);
+        return trialLoop(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
+    }
     if (argc == 4 && qstrcmp(argv[1], s_childFlag) == 0) {
         QCoreApplication app(argc, argv);
         Backups backups;

@@ -7,17 +7,20 @@
 #include "fixtures.h"
 #include "testenv.h"
 
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
+
+#include <sys/stat.h>
 
 using ClientCatalogue::Syntax;
 using Fixtures::detected;
 
 // Row types. Probe: a CLI client's file (null: none) and query answer; what detection finds ('-':
-// not an object). Edit: a file client's file before (null: none; "<dir>": a folder) and after (null:
-// unchanged; '@': our entry). Run: sub-command `sub` answers out, code (-1: hangs; "missing": no
-// tool); `runs` lines are run. Change: a file (relative to the home) and its bytes before, and how
-// many backups the change leaves. Truth: what detection reads from an entry.
+// not an object). Edit: a file client's file before (null: none; "<dir>": a folder, "<fifo>": a
+// FIFO, "<zero>": a link to /dev/zero, "<large>": 65 MiB) and after (null: unchanged; '@': our entry). Run: sub-command
+// `sub` answers out, code (-1: hangs; "missing": no tool); `runs` lines are run. Change: a file (relative to the home)
+// and its bytes before, and how many backups the change leaves. Truth: what detection reads from an entry.
 struct Probe
 {
     QString id, file, out;
@@ -82,6 +85,29 @@ class TestClients : public QObject
     static QByteArray document(const QString &id, const QJsonObject &servers)
     {
         return QJsonDocument(QJsonObject{{row(id).file.serversPath.first(), servers}}).toJson();
+    }
+    // Puts what a marker of Edit names at path; readBytes tells it back without reading a FIFO.
+    static bool makeSpecial(const QString &path, const QString &kind)
+    {
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        if (kind == "<dir>")
+            return QDir().mkpath(path);
+        if (kind == "<fifo>")
+            return mkfifo(QFile::encodeName(path).constData(), 0600) == 0;
+        if (kind == "<zero>")
+            return QFile::link("/dev/zero", path);
+        QFile large(path);
+        return large.open(QIODevice::WriteOnly) && large.resize((qint64(65) << 20)); // sparse
+    }
+    static QString special(const QString &path)
+    {
+        const QFileInfo info(path);
+        struct stat st = {};
+        if (info.isSymLink())
+            return info.symLinkTarget() == "/dev/zero" ? "<zero>" : "<link>";
+        if (::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISFIFO(st.st_mode))
+            return "<fifo>";
+        return info.isDir() ? "<dir>" : info.size() == (qint64(65) << 20) ? "<large>" : QString();
     }
     // The fake tool whose sub-command `sub` prints `out` and exits with `code` (-1: hangs).
     static void fakeCli(const QString &tool, const QString &sub = {}, const QString &out = {}, int code = 0)
@@ -256,10 +282,48 @@ private slots:
         addRow("null servers", Edit{cursor, true, false, R"({"a": 1, "mcpServers": null})",
                                     R"({"a": 1, "mcpServers": {"tavrin": @}})", ""});
         addRow("invalid JSON", Edit{cursor, true, false, bad, none, notObject});
-        addRow("unreadable", Edit{cursor, true, false, dir, none, noRead});
+        // Not a regular file of a sane size: refused at once, naming what it is, and detection says so.
+        addRow("unreadable", Edit{cursor, true, false, dir, none, noRead + " (it is a directory, not a regular file)"});
+        addRow("fifo",
+               Edit{cursor, true, false, "<fifo>", none, noRead + " (it is a FIFO (named pipe), not a regular file)"});
+        addRow("jsonc, link to /dev/zero",
+               Edit{zed, true, false, "<zero>", none, noRead + " (it is a device, not a regular file)"});
+        addRow("jsonc remove, fifo", Edit{opencode, false, false, "<fifo>", none, noRead + " (it is a FIFO"});
+        addRow("remove, 65 MiB", Edit{cursor, false, false, "<large>", none, noRead + " (it is too large (65.0 MiB"});
         addRow("remove",
                Edit{cursor, false, true, R"({"mcpServers":{"tavrin":null,"x":1}})", R"({"mcpServers":{"x":1}})", ""});
-        addRow("remove, invalid JSON", Edit{cursor, false, false, bad, none, ""});
+        // A file that cannot be parsed may hold an entry the client reads: removing from it is
+        // refused like writing, with the place of the fault, and the file stays as it was.
+        const QString commented = "{\n  // ours\n  \"mcpServers\": {\"tavrin\": {\"command\": \"uvx\"},}\n}\n";
+        const QString trailing = "{\"mcpServers\": {\"tavrin\": {\"command\": \"a,}\"}, \n}}";
+        const QString truncated = R"({"mcpServers": {"tavrin": {"command": "uvx"})";
+        const QString array = R"([{"mcpServers": {"tavrin": {}}}])";
+        for (const bool write : {true, false}) {
+            const QString verb = write ? "write" : "remove";
+            addRow(qPrintable(verb + ", invalid JSON"),
+                   Edit{cursor, write, false, bad, none,
+                        notObject + " (unexpected end of the text at line 1, column 16)"});
+            addRow(qPrintable(verb + ", comment"),
+                   Edit{cursor, write, false, commented, none,
+                        notObject + " (a comment, which JSON does not allow, at line 2, column 3)"});
+            addRow(qPrintable(verb + ", trailing comma"),
+                   Edit{cursor, write, false, trailing, none,
+                        notObject + " (a comma after the last item, which JSON does not allow, at line 1, column 45)"});
+            addRow(qPrintable(verb + ", truncated"),
+                   Edit{cursor, write, false, truncated, none,
+                        notObject + " (unexpected end of the text at line 1, column 45)"});
+            addRow(qPrintable(verb + ", not an object"),
+                   Edit{cursor, write, false, array, none, notObject + " (the top level is not a JSON object)"});
+            addRow(qPrintable("jsonc " + verb + ", truncated"),
+                   Edit{zed, write, false, R"({"context_servers": {"tavrin": {})", none,
+                        notObject + " (Unexpected end of the text at line 1, column 34.)"});
+            addRow(qPrintable("jsonc " + verb + ", not an object"),
+                   Edit{opencode, write, false, R"(["mcp", {"tavrin": {}}])", none,
+                        notObject + " (The top level of the document is not an object.)"});
+            addRow(qPrintable("jsonc " + verb + ", broken"),
+                   Edit{zed, write, false, "{ // open", none,
+                        notObject + " (Unexpected end of the text at line 1, column 10.)"});
+        }
         addRow("remove, unreadable", Edit{cursor, false, false, dir, none, noRead});
         // A servers member that is not an object is the user's data: refused, and nothing to remove.
         const QString member = "its \"%1\" member is not an object.";
@@ -271,22 +335,33 @@ private slots:
         addRow("remove, servers array", Edit{zed, false, false, R"({"context_servers": []})", none, ""});
         addRow("jsonc fresh", Edit{zed, true, false, none, R"({"context_servers": {"tavrin": @}})", ""});
         addRow("jsonc blank", Edit{opencode, true, false, " \n", R"({"mcp": {"tavrin": @}})", ""});
-        addRow("jsonc broken", Edit{zed, true, false, "{ // open", none, notObject});
-        addRow("jsonc remove, broken", Edit{zed, false, false, "{ // open", none, ""});
+        addRow("jsonc, a key with a BOM is the user's",
+               Edit{zed, true, false, "{\"context_servers\": {\"\uFEFFtavrin\": {\"command\": \"mine\"}}}",
+                    "{\"context_servers\": {\"\uFEFFtavrin\": {\"command\": \"mine\"}, \"tavrin\": @}}", ""});
     }
     void fileClient()
     {
         QFETCH(Edit, e);
         const QString path = ClientCatalogue::configPath(e.id);
+        const bool isSpecial = e.before.startsWith('<');
         QVERIFY(e.before.isNull() ||
-                (e.before == "<dir>" ? QDir().mkpath(path) : TestEnv::writeFile(path, e.before.toUtf8())));
-        QCOMPARE(detected(e.id).configured, e.detected);
+                (isSpecial ? makeSpecial(path, e.before) : TestEnv::writeFile(path, e.before.toUtf8())));
+        const ClientInfo info = detected(e.id);
+        QCOMPARE(info.configured, e.detected);
+        const QString kind = e.error.section(" (", 1).chopped(e.error.endsWith(')') ? 1 : 0);
+        QVERIFY2(isSpecial ? info.error.startsWith(path + " cannot be read: " + kind) : info.error.isEmpty(),
+                 qPrintable(info.error));
         Clients clients;
         const bool ok = e.error.isEmpty();
+        QElapsedTimer clock;
+        clock.start();
         QCOMPARE(e.write ? clients.writeConfig(e.id, QStringLiteral("safe_edit")) : clients.removeConfig(e.id), ok);
-        QCOMPARE(clients.lastError().section(" (", 0, 0),
-                 ok ? e.error : path + " was left unchanged because " + e.error);
-        const QByteArray now = QFileInfo(path).isDir() ? QByteArray("<dir>") : TestEnv::readFile(path);
+        if (isSpecial) // refused before reading: a FIFO would wait, /dev/zero would never end
+            QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY2(ok ? clients.lastError().isEmpty()
+                    : clients.lastError().startsWith(path + " was left unchanged because " + e.error),
+                 qPrintable(clients.lastError()));
+        const QByteArray now = isSpecial ? special(path).toUtf8() : TestEnv::readFile(path);
         if (!e.after.isNull())
             QCOMPARE(JsoncEdit::parse(now).root,
                      QJsonDocument::fromJson(e.after.replace('@', entry(e.id)).toUtf8()).object());
@@ -438,6 +513,14 @@ private slots:
         addRow("json remove, no entry", Change{"cursor", false, ".cursor/mcp.json", R"({"a": 1})", 0});
         addRow("json write, invalid", Change{"cursor", true, ".cursor/mcp.json", "{", 0});
         addRow("json write, no file", Change{"cursor", true, ".cursor/mcp.json", {}, 0});
+        // Written before in the same mode: the same bytes again, so no copy (and no write).
+        const QJsonObject ours{{"tavrin", ClientEntry::object(row("cursor").file.entry, "safe_edit")}};
+        addRow("json write, same bytes", Change{"cursor", true, ".cursor/mcp.json",
+                                                QJsonDocument(QJsonObject{{"mcpServers", ours}}).toJson(), 0});
+        QByteArray written = "// mine\n{}\n";
+        QVERIFY(JsoncEdit::setMember(written, {"context_servers"}, "tavrin",
+                                     ClientEntry::object(row("zed").file.entry, "safe_edit")));
+        addRow("jsonc write, same bytes", Change{"zed", true, "../config/zed/settings.json", written, 0});
         addRow("jsonc write", Change{"zed", true, "../config/zed/settings.json", commented, 1});
         addRow("claude add", Change{"claude-code", true, ".claude.json", entry, 1});
         addRow("claude, older file", Change{"claude-code", true, ".claude/.config.json", entry, 1});
@@ -470,6 +553,7 @@ private slots:
         Backups backups;
         const QList<Backups::Backup> made = backups.list(c.id, row(c.id).file);
         QCOMPARE(made.size(), c.backups);
+        QVERIFY(c.backups || cli || c.before.isNull() || TestEnv::readFile(path) == c.before.toUtf8());
         if (c.backups) {
             QCOMPARE(TestEnv::readFile(made.first().path), c.before.toUtf8());
             QCOMPARE(QFile::permissions(made.first().path) & 0x7077, perms);
@@ -479,25 +563,31 @@ private slots:
         }
     }
 
-    // A file in place of the backups folder: every kind of change is refused, saying where, and
-    // neither the file nor the tool is touched.
+    // A file in place of the backups folder, or a FIFO in place of the file a client's tool edits:
+    // every kind of change is refused, saying where, and neither the file nor the tool is touched.
     void backupFailureRefusesChange_data()
     {
         QTest::addColumn<QString>("id");
         QTest::addColumn<bool>("write");
-        QTest::newRow("json write") << "cursor" << true;
-        QTest::newRow("jsonc remove") << "opencode" << false;
-        QTest::newRow("claude add") << "claude-code" << true;
-        QTest::newRow("codex remove") << "codex" << false;
+        QTest::addColumn<QString>("why"); // of the refused backup: "<fifo>" for a FIFO
+        const QString folder = Backups::backupsFolder();
+        QTest::newRow("json write") << "cursor" << true << folder;
+        QTest::newRow("jsonc remove") << "opencode" << false << folder;
+        QTest::newRow("claude add") << "claude-code" << true << folder;
+        QTest::newRow("codex remove") << "codex" << false << folder;
+        QTest::newRow("claude add, fifo") << "claude-code" << true << "<fifo>";
+        QTest::newRow("codex remove, fifo") << "codex" << false << "<fifo>";
     }
     void backupFailureRefusesChange()
     {
         QFETCH(QString, id);
         QFETCH(bool, write);
+        QFETCH(QString, why);
         const QString path = ClientCatalogue::configPath(id);
         const QByteArray before = "{\"mcpServers\": {\"tavrin\": {}}, \"mcp\": {\"tavrin\": {}}}";
-        QVERIFY(TestEnv::writeFile(path, before));
-        QVERIFY(TestEnv::writeFile(Backups::backupsFolder(), "in the way"));
+        const bool fifo = why == "<fifo>";
+        QVERIFY(fifo ? makeSpecial(path, why) : TestEnv::writeFile(path, before));
+        QVERIFY(fifo || TestEnv::writeFile(Backups::backupsFolder(), "in the way"));
         const bool cli = row(id).usesCli;
         if (cli)
             fakeCli(row(id).executables.first());
@@ -505,9 +595,9 @@ private slots:
         QVERIFY(!(write ? clients.writeConfig(id, QStringLiteral("full_control")) : clients.removeConfig(id)));
         QVERIFY2(
             clients.lastError().startsWith(path + " was left unchanged because it could not be backed up first.") &&
-                clients.lastError().contains(Backups::backupsFolder()),
+                clients.lastError().contains(fifo ? path + " to back it up: it is a FIFO" : why),
             qPrintable(clients.lastError()));
-        QCOMPARE(TestEnv::readFile(path), before);
+        QCOMPARE(fifo ? special(path).toUtf8() : TestEnv::readFile(path), fifo ? "<fifo>" : before);
         if (cli)
             QCOMPARE(calls(row(id).executables.first()), QString());
     }

@@ -191,21 +191,43 @@ private slots:
     }
 
     // Ended by the test's end (a server that ignores the end of its input), by cancel() or by
-    // destroying the probe: the server and its grandchild are gone afterwards.
+    // destroying the probe: the server and its grandchild are gone afterwards, also one that left
+    // the server's group and session, and one whose parent ended at once (a daemon's double fork).
     void noProcessOutlivesTheProbe_data()
     {
         QTest::addColumn<QString>("end");
-        QTest::newRow("finished") << "finished";
-        QTest::newRow("cancelled") << "cancelled";
-        QTest::newRow("destroyed") << "destroyed";
+        QTest::addColumn<QString>("grandchild");
+        const QString plain = QStringLiteral("child = subprocess.Popen(['/bin/sleep', '300']).pid\n");
+        QTest::newRow("finished") << "finished" << plain;
+        QTest::newRow("cancelled") << "cancelled" << plain;
+        QTest::newRow("destroyed") << "destroyed" << plain;
+#ifdef Q_OS_LINUX
+        const QString session =
+            QStringLiteral("child = subprocess.Popen(['/bin/sleep', '300'], start_new_session=True).pid\n");
+        const QString daemon = QStringLiteral("r, w = os.pipe()\n"
+                                              "if os.fork() == 0:\n"
+                                              "    os.setsid()\n"
+                                              "    pid = os.fork()\n"
+                                              "    if pid == 0:\n"
+                                              "        os.execv('/bin/sleep', ['sleep', '300'])\n"
+                                              "    os.write(w, str(pid).encode())\n"
+                                              "    os._exit(0)\n"
+                                              "os.wait()\n"
+                                              "child = int(os.read(r, 20))\n");
+        QTest::newRow("finished, setsid") << "finished" << session;
+        QTest::newRow("cancelled, setsid") << "cancelled" << session;
+        QTest::newRow("destroyed, setsid") << "destroyed" << session;
+        QTest::newRow("finished, daemon") << "finished" << daemon;
+        QTest::newRow("destroyed, daemon") << "destroyed" << daemon;
+#endif
     }
     void noProcessOutlivesTheProbe()
     {
         QFETCH(QString, end);
-        writeServer(QByteArray("signal.signal(signal.SIGTERM, signal.SIG_IGN)\n"
-                               "child = subprocess.Popen(['/bin/sleep', '300'])\n"
-                               "with open(ROOT + '/tree.pids', 'w') as f:\n"
-                               "    f.write('%d %d' % (os.getpid(), child.pid))\n") +
+        QFETCH(QString, grandchild);
+        writeServer(QByteArray("signal.signal(signal.SIGTERM, signal.SIG_IGN)\n") + grandchild.toUtf8() +
+                    "with open(ROOT + '/tree.pids', 'w') as f:\n"
+                    "    f.write('%d %d' % (os.getpid(), child))\n" +
                     (end == "finished" ? "legacy()\n" : "") + "while True:\n    time.sleep(1)");
         auto probe = std::make_unique<ServerProbe>();
         QSignalSpy finished(probe.get(), &ServerProbe::finished);

@@ -15,6 +15,8 @@
 
 #include <ctime>
 
+#include <sys/stat.h>
+
 namespace {
 
 using Fixtures::detected;
@@ -184,7 +186,8 @@ private slots:
     }
 
     // Without backups the dialog says so and offers only Close. With them: rows newest first, in
-    // local time, with size and what each holds; a stray file is no backup.
+    // local time, with size and what each holds, the oldest marked as such; a stray file and an
+    // empty one (left by a killed backup of an older version) are no backups.
     void restoreList()
     {
         {
@@ -201,8 +204,11 @@ private slots:
         const QByteArray full = QByteArray(R"({"mcpServers": {"tavrin": {"env": {"GODOT_MCP_PERMISSION_MODE": )"
                                            R"("full_control"}}}, "pad": ")") +
                                 QByteArray(1400, 'x') + "\"}";
-        const QList<QPair<QDateTime, QByteArray>> planted{
-            {t, safe}, {t.addDays(1), "{ nope"}, {t.addSecs(-1), R"({"mcpServers": {}})"}, {t.addMSecs(500), full}};
+        const QList<QPair<QDateTime, QByteArray>> planted{{t, safe},
+                                                          {t.addDays(1), "{ nope"},
+                                                          {t.addSecs(-1), R"({"mcpServers": {}})"},
+                                                          {t.addDays(2), ""},
+                                                          {t.addMSecs(500), full}};
         for (const auto &[time, bytes] : planted)
             QVERIFY(!plantBackup("cursor", time, bytes).isEmpty());
         QVERIFY(TestEnv::writeFile(Backups::clientFolder("cursor") + "/notes.txt", "mine"));
@@ -223,7 +229,7 @@ private slots:
                  QStringList({"2025-01-03 08:34:05 | 6 bytes | File not readable as JSON",
                               "2025-01-02 08:34:05 | 1.5 kB | Entry with Full Control",
                               "2025-01-02 08:34:05 | " + QString::number(safe.size()) + " bytes | Entry with Safe Edit",
-                              "2025-01-02 08:34:04 | 18 bytes | No \"tavrin\" entry"}));
+                              "2025-01-02 08:34:04 · Before Tavrin's first change | 18 bytes | No \"tavrin\" entry"}));
         QVERIFY(list->currentItem() == list->topLevelItem(0) && button(dialog, "Restore")->isEnabled());
         QVERIFY(dialog->findChild<QLabel *>("status")->isHidden());
     }
@@ -303,6 +309,8 @@ private slots:
         row("no entry", "cursor", "{}", {}, "The file holds no \"tavrin\" entry.", none);
         row("broken", "cursor", "{\"a\": ", {},
             "The file is not readable as JSON: Unexpected end of the text at line 1, column 7.", none);
+        row("a FIFO", "zed", "<fifo>", {}, "The file cannot be read: it is a FIFO (named pipe), not a regular file",
+            none);
         row("claude, with its file", "claude-code", R"({"mcpServers": {"tavrin": {"command": "uvx"}}})",
             "tavrin:\n  Scope: User config\n  Command: uvx\n;0;", "\"tavrin\": {\"command\": \"uvx\"}",
             "tavrin:\n  Scope: User config\n  Command: uvx");
@@ -320,7 +328,9 @@ private slots:
         QFETCH(QString, entry);
         QFETCH(QString, report);
         const QString path = ClientCatalogue::configPath(id);
-        QVERIFY(file.isNull() || TestEnv::writeFile(path, file));
+        QVERIFY(file.isNull() || (file == "<fifo>" ? QDir().mkpath(QFileInfo(path).absolutePath()) &&
+                                                         mkfifo(QFile::encodeName(path).constData(), 0600) == 0
+                                                   : TestEnv::writeFile(path, file)));
         const QList<QByteArray> parts = answer.split(';');
         if (!answer.isNull())
             fakeQuery(id == "codex" ? "codex" : "claude", parts.value(0), parts.value(2), parts.value(1).toInt());

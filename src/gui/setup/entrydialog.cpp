@@ -1,5 +1,6 @@
 #include "gui/setup/entrydialog.h"
 
+#include "base/jsonfile.h"
 #include "base/toolprocess.h"
 #include "core/asynctask.h"
 #include "core/cliententry.h"
@@ -7,7 +8,6 @@
 #include "core/setupmodel.h"
 #include "gui/widgets/theme.h"
 
-#include <QFile>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QJsonDocument>
@@ -136,16 +136,21 @@ QString EntryDialog::fileEntryText(const QString &clientId, const QString &path,
 {
     bool foundHere = false;
     const ClientCatalogue::Client *row = ClientCatalogue::find(clientId);
-    QString text;
-    QFile file(path);
+    if (found)
+        *found = false;
     if (!row)
-        text.clear();
-    else if (!file.exists())
-        text = tr("The file does not exist yet.");
-    else if (!file.open(QIODevice::ReadOnly))
-        text = tr("The file cannot be read: %1").arg(file.errorString());
-    else
-        text = ClientEntry::writtenText(file.readAll(), row->file, &foundHere);
+        return {};
+    QByteArray bytes;
+    QString error;
+    switch (JsonFile::readBytes(path, &bytes, &error)) {
+    case JsonFile::ReadStatus::Missing:
+        return tr("The file does not exist yet.");
+    case JsonFile::ReadStatus::Ok:
+        break;
+    default:
+        return tr("The file cannot be read: %1").arg(error);
+    }
+    const QString text = ClientEntry::writtenText(bytes, row->file, &foundHere);
     if (found)
         *found = foundHere;
     return text;

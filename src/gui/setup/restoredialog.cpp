@@ -106,7 +106,9 @@ void RestoreDialog::showBackups(const QList<Backups::Backup> &backups)
 {
     m_list->setEnabled(true);
     for (const Backups::Backup &backup : backups) {
-        auto *item = new QTreeWidgetItem(m_list, {timeText(backup.time), sizeText(backup.size), backup.summary});
+        const QString taken = backup.original ? tr("%1 · Before Tavrin's first change").arg(timeText(backup.time))
+                                              : timeText(backup.time);
+        auto *item = new QTreeWidgetItem(m_list, {taken, sizeText(backup.size), backup.summary});
         item->setData(TakenColumn, Qt::UserRole, backup.path);
         item->setToolTip(TakenColumn, backup.path);
         item->setTextAlignment(SizeColumn, Qt::AlignRight | Qt::AlignVCenter);
