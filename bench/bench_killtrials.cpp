@@ -314,7 +314,8 @@ Counts restoreTrials(int trials, bool missing)
         counts.badMode += whole(bytes) && !zedConsistent(missing);
         // The next operation: what the child did, once, on whatever the kill left.
         Backups backups;
-        const QList<Backups::Backup> listed = backups.list(QStringLiteral("zed"), ClientCatalogue::find(QStringLiteral("zed"))->file);
+        const QList<Backups::Backup> listed =
+            backups.list(QStringLiteral("zed"), ClientCatalogue::find(QStringLiteral("zed"))->file);
         if (!listed.isEmpty())
             (void)backups.restore(QStringLiteral("zed"), listed.first().path, path);
         QStringList left = entriesBeside(folder, {QStringLiteral("settings.json")});

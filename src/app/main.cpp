@@ -56,8 +56,9 @@ int main(int argc, char **argv)
     // finished by the next operation, so ending here loses nothing.
     QElapsedTimer waited;
     waited.start();
-    const bool done = SetupModel::workers()->waitForDone(s_quitWaitMs) &&
-                      QThreadPool::globalInstance()->waitForDone(int(std::max<qint64>(0, s_quitWaitMs - waited.elapsed())));
+    const bool done =
+        SetupModel::workers()->waitForDone(s_quitWaitMs) &&
+        QThreadPool::globalInstance()->waitForDone(int(std::max<qint64>(0, s_quitWaitMs - waited.elapsed())));
     if (!done) {
         qWarning("Background work still running %d ms after quitting; ending without waiting for it", s_quitWaitMs);
         std::_Exit(code);

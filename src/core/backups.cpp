@@ -287,7 +287,7 @@ QString Backups::describe(Content content, const QString &mode, ClientCatalogue:
         break;
     }
     return syntax == ClientCatalogue::Syntax::Toml ? QStringLiteral("File not readable as TOML")
-                                  : QStringLiteral("File not readable as JSON");
+                                                   : QStringLiteral("File not readable as JSON");
 }
 
 QString Backups::backupFileName(const QDateTime &time, const QString &fileName, const QStringList &taken)

@@ -110,8 +110,7 @@ QString text(const ClientCatalogue::Client &client, const QString &mode)
         // Modes, names and the program are plain words: nothing to escape.
         const QString table = layout.serversPath.join(QLatin1Char('.')) + QLatin1Char('.') + McpServer::name();
         return QStringLiteral("[%1]\ncommand = \"%2\"\nargs = [\"%3\"]\n\n[%1.%4]\n%5 = \"%6\"\n")
-            .arg(table, McpServer::program(), McpServer::name(), layout.entry.envKey, McpServer::modeVariable(),
-                 mode);
+            .arg(table, McpServer::program(), McpServer::name(), layout.entry.envKey, McpServer::modeVariable(), mode);
     }
     // The member inside its object, taken out and shifted left by the one level of indent.
     const QJsonObject wrapped{{McpServer::name(), object(layout.entry, mode)}};

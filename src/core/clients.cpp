@@ -385,9 +385,9 @@ QStringList Clients::entryProblems(const ClientInfo &info, const QString &permis
     }
     if (info.mode != permissionMode) {
         const QString wanted = McpServer::modeName(permissionMode);
-        problems << (info.mode.isEmpty() ? tr("Registered without a permission mode; Settings say %1").arg(wanted)
-                                         : tr("Registered with %1; Settings say %2")
-                                               .arg(McpServer::modeName(info.mode), wanted));
+        problems << (info.mode.isEmpty()
+                         ? tr("Registered without a permission mode; Settings say %1").arg(wanted)
+                         : tr("Registered with %1; Settings say %2").arg(McpServer::modeName(info.mode), wanted));
     }
     return problems;
 }

@@ -208,8 +208,9 @@ void SetupModel::changeAddon(bool uninstall)
                 else
                     outcome.message = tr("Addon installed");
             } else {
-                outcome.message = uninstall ? tr("Uninstalling the addon failed")
-                                            : (update ? tr("Updating the addon failed") : tr("Installing the addon failed"));
+                outcome.message = uninstall
+                                      ? tr("Uninstalling the addon failed")
+                                      : (update ? tr("Updating the addon failed") : tr("Installing the addon failed"));
             }
             // The project may have changed meanwhile: the state shown is the active project's.
             readAddon();
@@ -275,9 +276,9 @@ void SetupModel::startClientOperation(const QString &clientId, bool remove, bool
                 const QString name = clientName(clientId);
                 SetupOutcome outcome;
                 outcome.id = clientId;
-                outcome.action = remove ? SetupOutcome::Action::Remove
-                                        : (wasConfigured ? SetupOutcome::Action::Reconfigure
-                                                         : SetupOutcome::Action::Configure);
+                outcome.action =
+                    remove ? SetupOutcome::Action::Remove
+                           : (wasConfigured ? SetupOutcome::Action::Reconfigure : SetupOutcome::Action::Configure);
                 outcome.ok = result.ok;
                 if (result.ok) {
                     outcome.message = remove          ? tr("%1 removed").arg(name)

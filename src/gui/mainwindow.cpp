@@ -397,11 +397,10 @@ void MainWindow::showWelcome()
 
     // With the number of tools the last server test found, where one ran.
     const int tools = m_settings->serverToolCount();
-    QLabel *subtitle = Theme::classedLabel(
-        tools < 0 ? tr("MCP server for Godot 4.x — tools for AI-powered development")
-                  : tr("MCP server for Godot 4.x — %1 for AI-powered development")
-                        .arg(tools == 1 ? tr("1 tool") : tr("%1 tools").arg(tools)),
-        "welcome-subtitle");
+    QLabel *subtitle = Theme::classedLabel(tools < 0 ? tr("MCP server for Godot 4.x — tools for AI-powered development")
+                                                     : tr("MCP server for Godot 4.x — %1 for AI-powered development")
+                                                           .arg(tools == 1 ? tr("1 tool") : tr("%1 tools").arg(tools)),
+                                           "welcome-subtitle");
     subtitle->setObjectName(QStringLiteral("welcomeSubtitle"));
     subtitle->setAlignment(Qt::AlignCenter);
     subtitle->setWordWrap(true);

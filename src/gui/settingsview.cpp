@@ -183,8 +183,8 @@ void SettingsView::build()
     layout->addWidget(classedLabel(tr("ABOUT"), "section-title"));
     QVBoxLayout *aboutLayout = nullptr;
     layout->addWidget(card(8, &aboutLayout));
-    aboutLayout->addWidget(
-        classedLabel(tr("%1 v%2").arg(QLatin1String(Tavrin::DisplayName), QLatin1String(Tavrin::Version)), "item-name"));
+    aboutLayout->addWidget(classedLabel(
+        tr("%1 v%2").arg(QLatin1String(Tavrin::DisplayName), QLatin1String(Tavrin::Version)), "item-name"));
     m_about = classedLabel(QString(), "dim");
     m_about->setObjectName(QStringLiteral("aboutServer"));
     aboutLayout->addWidget(m_about);

@@ -113,14 +113,16 @@ class TestClients : public QObject
     static void fakeCli(const QString &tool, const QString &sub = {}, const QString &out = {}, int code = 0)
     {
         QVERIFY(FakeCli::write(state(), {tool}));
-        QVERIFY(sub.isEmpty() || FakeCli::answer(state(), tool, sub, out.toUtf8(), code < 0 ? "hang" : QByteArray::number(code)));
+        QVERIFY(sub.isEmpty() ||
+                FakeCli::answer(state(), tool, sub, out.toUtf8(), code < 0 ? "hang" : QByteArray::number(code)));
         ToolProcess::setFinishTimeScale(code < 0 ? 0.01 : 1.0); // a hang costs milliseconds
     }
 
 private slots:
     void init()
     {
-        for (const QString &dir : {TestEnv::home(), TestEnv::binDir(), TestEnv::configHome(), TestEnv::dataHome(), state()})
+        for (const QString &dir :
+             {TestEnv::home(), TestEnv::binDir(), TestEnv::configHome(), TestEnv::dataHome(), state()})
             QVERIFY(QDir(dir).removeRecursively() && QDir().mkpath(dir));
         qunsetenv("CLAUDE_CONFIG_DIR");
         qunsetenv("CODEX_HOME");
@@ -393,20 +395,22 @@ private slots:
             << claude +
                    "~/AppData/Local/Claude-Data/claude*$D;~/AppData/Local/Packages/Claude_*/LocalCache/Roaming/"
                    "Claude$D;~/AppData/Roaming/Claude$D;~/AppData/Local/Claude$D" +
-                   middle + "~/AppData/Roaming$C;~/AppData/Local$C|~/codex/config.toml|~/AppData/Roaming/Code/User/mcp.json" + dot +
-                   "~/AppData/Roaming/Zed/settings.json";
-        QTest::newRow("macOS") << ClientCatalogue::Platform::MacOS << "/Users/u" << QProcessEnvironment()
-                               << "/Library/Application Support"
-                               << "/Library/Preferences"
-                               << claude + "~/Library/Application Support/Claude$D" + middle +
-                                      "~/Library/Application Support$C|~/.codex/config.toml|~/Library/Application Support/Code/User/"
-                                      "mcp.json" +
-                                      dot + "~/.config/zed/settings.json";
-        QTest::newRow("Linux") << ClientCatalogue::Platform::Linux << "/home/u" << QProcessEnvironment() << "/.local/share"
+                   middle +
+                   "~/AppData/Roaming$C;~/AppData/Local$C|~/codex/config.toml|~/AppData/Roaming/Code/User/mcp.json" +
+                   dot + "~/AppData/Roaming/Zed/settings.json";
+        QTest::newRow("macOS")
+            << ClientCatalogue::Platform::MacOS << "/Users/u" << QProcessEnvironment() << "/Library/Application Support"
+            << "/Library/Preferences"
+            << claude + "~/Library/Application Support/Claude$D" + middle +
+                   "~/Library/Application Support$C|~/.codex/config.toml|~/Library/Application Support/Code/User/"
+                   "mcp.json" +
+                   dot + "~/.config/zed/settings.json";
+        QTest::newRow("Linux") << ClientCatalogue::Platform::Linux << "/home/u" << QProcessEnvironment()
+                               << "/.local/share"
                                << "/.config"
                                << claude + "~/.config/Claude$D;~/.local/share/Claude$D" + middle +
-                                      "~/.config$C;~/.local/share$C|~/.codex/config.toml|~/.config/Code/User/mcp.json" + dot +
-                                      "~/.config/zed/settings.json";
+                                      "~/.config$C;~/.local/share$C|~/.codex/config.toml|~/.config/Code/User/mcp.json" +
+                                      dot + "~/.config/zed/settings.json";
         QProcessEnvironment moved; // every variable that moves a client's folder
         for (const auto &[name, value] : {std::pair{"CLAUDE_CONFIG_DIR", "/home/u/ccd/"},
                                           {"VSCODE_PORTABLE", "/home/u/vp"},

@@ -65,7 +65,8 @@ exit 0)sh";
                                  const QByteArray &code = "0", const QByteArray &err = {})
 {
     const QString base = state + QLatin1Char('/') + tool + QLatin1Char('-') + sub;
-    return TestEnv::writeFile(base + QLatin1String(".out"), out) && TestEnv::writeFile(base + QLatin1String(".code"), code) &&
+    return TestEnv::writeFile(base + QLatin1String(".out"), out) &&
+           TestEnv::writeFile(base + QLatin1String(".code"), code) &&
            TestEnv::writeFile(base + QLatin1String(".err"), err);
 }
 

@@ -59,8 +59,8 @@ inline QString text(QWidget *root)
         if (!shownIn(w, root))
             continue;
         if (auto *label = qobject_cast<QLabel *>(w); label && !label->text().isEmpty()) {
-            const QString full = label->property("fullText").isValid() ? label->property("fullText").toString()
-                                                                        : label->text();
+            const QString full =
+                label->property("fullText").isValid() ? label->property("fullText").toString() : label->text();
             const bool badge = label->property("class").toString().startsWith(QLatin1String("badge"));
             parts << full + (badge && !label->toolTip().isEmpty() ? '<' + label->toolTip() + '>' : QString());
         } else if (auto *button = qobject_cast<QPushButton *>(w); button && !button->text().isEmpty()) {

@@ -1,12 +1,12 @@
 #include "base/toolprocess.h"
-#include "core/clientcatalogue.h"
 #include "core/addon.h"
+#include "core/clientcatalogue.h"
 #include "core/settings.h"
 #include "core/updater.h"
 #include "gui/downloaddialog.h"
+#include "gui/guitest.h"
 #include "gui/mainwindow.h"
 #include "gui/projectview.h"
-#include "gui/guitest.h"
 #include "gui/settingsview.h"
 #include "gui/setup/setupview.h"
 #include "gui/widgets/elidedlabel.h"
@@ -148,9 +148,8 @@ private slots:
         makeWindow(s_returningUser);
         QTest::mouseClick(nav().at(2), Qt::LeftButton);
         QTest::mouseClick(withText(m_window->findChild<SettingsView *>(), "Full Control"), Qt::LeftButton);
-        QTRY_COMPARE_WITH_TIMEOUT(toasts(),
-                                  QStringList({"Permission mode: Full Control", "Full Control applied to Cursor"}),
-                                  20000);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            toasts(), QStringList({"Permission mode: Full Control", "Full Control applied to Cursor"}), 20000);
         QVERIFY(TestEnv::readFile(cursor).contains("full_control"));
     }
 
@@ -294,7 +293,8 @@ private slots:
         QTest::addColumn<int>("page");
         QTest::addColumn<QStringList>("stops"); // GuiTest::nameOf, after the three page buttons
         QTest::newRow("projects") << 0
-                                  << QStringList{"  Select Project Folder", "Remove from recent projects", "Open tabbing"};
+                                  << QStringList{"  Select Project Folder", "Remove from recent projects",
+                                                 "Open tabbing"};
         QTest::newRow("settings") << 2
                                   << QStringList{
                                          "Safe Edit",    "Full Control",        "Check for updates automatically",

@@ -1,6 +1,6 @@
 #include "core/settings.h"
-#include "gui/projectview.h"
 #include "gui/guitest.h"
+#include "gui/projectview.h"
 #include "gui/widgets/elidedlabel.h"
 #include "testenv.h"
 

@@ -41,10 +41,12 @@ private slots:
         };
         for (const char *cls : {"nav", "primary", "secondary", "ghost", "icon-button", "danger", "toggle"})
             styled(new QPushButton(QStringLiteral("b")), cls);
-        for (const char *cls :
-             {"title", "subtitle", "section-title", "dim", "faint", "mono", "badge-ok", "badge-neutral-muted",
-              "badge-error", "badge-neutral", "badge-warn", "dialog-title", "error-text", "icon", "card-title",
-              "client-name", "item-name", "welcome-title", "welcome-subtitle", "step-number", "step-text", "toast"})
+        for (const char *cls : {"title",       "subtitle",      "section-title",    "dim",
+                                "faint",       "mono",          "badge-ok",         "badge-neutral-muted",
+                                "badge-error", "badge-neutral", "badge-warn",       "dialog-title",
+                                "error-text",  "icon",          "card-title",       "client-name",
+                                "item-name",   "welcome-title", "welcome-subtitle", "step-number",
+                                "step-text",   "toast"})
             styled(new QLabel(QStringLiteral("l")), cls);
         for (const char *cls : {"card", "project-card", "client-card", "prereq-item"})
             styled(new QFrame, cls);

@@ -32,8 +32,8 @@ ClientCard::ClientCard(const ClientCatalogue::Client &client, QWidget *parent)
     m_header->setSpacing(10);
     layout->addLayout(m_header);
     auto *icon = new QLabel;
-    icon->setPixmap(Icons::cached(Icons::forKey(client.iconKey), QLatin1String(Theme::Palette::Accent), 20,
-                                  devicePixelRatioF()));
+    icon->setPixmap(
+        Icons::cached(Icons::forKey(client.iconKey), QLatin1String(Theme::Palette::Accent), 20, devicePixelRatioF()));
     icon->setFixedSize(24, 24);
     icon->setAlignment(Qt::AlignCenter);
     Theme::setClass(icon, "icon");

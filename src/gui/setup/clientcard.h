@@ -51,6 +51,6 @@ private:
     QLabel *m_badge = nullptr;
     QLabel *m_hint = nullptr;
     QBoxLayout *m_actions = nullptr;
-    QPushButton *m_write = nullptr;  // Configure, or Update
+    QPushButton *m_write = nullptr; // Configure, or Update
     QPushButton *m_remove = nullptr;
 };

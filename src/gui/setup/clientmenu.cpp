@@ -49,7 +49,7 @@ ClientMenu::ClientMenu(SetupModel *model, const ClientInfo &client, const QStrin
 
     const QString folder = QFileInfo(file).absolutePath();
     QAction *open = addItem(tr("Open Config File"), tr("Show %1 in its folder.").arg(file),
-                            !known               ? unknown
+                            !known                ? unknown
                             : client.configExists ? QString()
                                                   : tr("%1 does not exist yet.").arg(file));
     connect(open, &QAction::triggered, this, [this, folder] {

@@ -125,7 +125,8 @@ void EntryDialog::askClient(const QString &clientId, QPlainTextEdit *report)
     AsyncTask::runThenCallback(
         SetupModel::workers(), report,
         [exe, args] {
-            return ToolProcess::run(exe, args, ToolProcess::NoStartWait, s_queryMs, 3000, ToolProcess::Channels::Separate);
+            return ToolProcess::run(exe, args, ToolProcess::NoStartWait, s_queryMs, 3000,
+                                    ToolProcess::Channels::Separate);
         },
         [report, program, command](const ToolResult &result) {
             report->setPlainText(reportText(result, program, command));
@@ -161,6 +162,6 @@ QString EntryDialog::commandLine(const QString &clientId, const QString &mode)
     const ClientCatalogue::Client *row = ClientCatalogue::find(clientId);
     if (!row || !row->usesCli)
         return {};
-    return ClientCatalogue::registrationCommand(*row) + QStringLiteral(" --env %1=%2 -- %3")
-                                                            .arg(McpServer::modeVariable(), mode, McpServer::command());
+    return ClientCatalogue::registrationCommand(*row) +
+           QStringLiteral(" --env %1=%2 -- %3").arg(McpServer::modeVariable(), mode, McpServer::command());
 }

@@ -99,7 +99,8 @@ void RestoreDialog::reload()
     m_restore->setEnabled(false);
     m_status->setText(tr("Reading the backups..."));
     m_status->show();
-    m_model->listBackups(m_clientId, m_reading, [this](const QList<Backups::Backup> &backups) { showBackups(backups); });
+    m_model->listBackups(m_clientId, m_reading,
+                         [this](const QList<Backups::Backup> &backups) { showBackups(backups); });
 }
 
 void RestoreDialog::showBackups(const QList<Backups::Backup> &backups)

@@ -232,8 +232,9 @@ void SetupView::showPrerequisites()
             continue;
         const PrereqResult &prereq = prereqs.at(i);
         row->findChild<QLabel *>(QStringLiteral("prereqIcon"))
-            ->setPixmap(prereq.found ? Icons::cached(Icons::CHECK_CIRCLE, QLatin1String(Theme::Palette::Success), 18, dpr)
-                                     : Icons::cached(Icons::X_CIRCLE, QLatin1String(Theme::Palette::Danger), 18, dpr));
+            ->setPixmap(prereq.found
+                            ? Icons::cached(Icons::CHECK_CIRCLE, QLatin1String(Theme::Palette::Success), 18, dpr)
+                            : Icons::cached(Icons::X_CIRCLE, QLatin1String(Theme::Palette::Danger), 18, dpr));
         row->findChild<QLabel *>(QStringLiteral("prereqName"))->setText(prereq.name);
         auto *detail = row->findChild<QLabel *>(QStringLiteral("prereqDetail"));
         detail->setText(prereq.found ? prereq.version : prereq.hint);

@@ -21,8 +21,7 @@ ActionCard::ActionCard(const QByteArray &icon, int iconSize, int labelSize, QWid
 {
     Theme::setClass(this, "card");
     auto *iconLabel = new QLabel;
-    iconLabel->setPixmap(
-        Icons::cached(icon, QLatin1String(Theme::Palette::Accent), iconSize, devicePixelRatioF()));
+    iconLabel->setPixmap(Icons::cached(icon, QLatin1String(Theme::Palette::Accent), iconSize, devicePixelRatioF()));
     iconLabel->setFixedSize(labelSize, labelSize);
     Theme::setClass(iconLabel, "icon");
     m_grid->setVerticalSpacing(10);

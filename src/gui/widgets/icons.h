@@ -106,13 +106,27 @@ inline const QByteArray CLOSE =
 // Every drawing, by name.
 inline QList<QPair<const char *, const QByteArray *>> all()
 {
-    return {{"FOLDER", &FOLDER},     {"FOLDER_PLUS", &FOLDER_PLUS}, {"CHECK_CIRCLE", &CHECK_CIRCLE},
-            {"X_CIRCLE", &X_CIRCLE}, {"BOX", &BOX},                 {"CODE", &CODE},
-            {"MONITOR", &MONITOR},   {"TERMINAL", &TERMINAL},       {"WIND", &WIND},
-            {"ZAP", &ZAP},           {"EDITOR", &EDITOR},           {"PROMPT", &PROMPT},
-            {"SPARKLE", &SPARKLE},   {"HEXAGON", &HEXAGON},         {"BRACKETS", &BRACKETS},
-            {"BOLT", &BOLT},         {"SERVER", &SERVER},           {"LAPTOP", &LAPTOP},
-            {"GEAR", &GEAR},         {"WRENCH", &WRENCH},           {"CLOSE", &CLOSE}};
+    return {{"FOLDER", &FOLDER},
+            {"FOLDER_PLUS", &FOLDER_PLUS},
+            {"CHECK_CIRCLE", &CHECK_CIRCLE},
+            {"X_CIRCLE", &X_CIRCLE},
+            {"BOX", &BOX},
+            {"CODE", &CODE},
+            {"MONITOR", &MONITOR},
+            {"TERMINAL", &TERMINAL},
+            {"WIND", &WIND},
+            {"ZAP", &ZAP},
+            {"EDITOR", &EDITOR},
+            {"PROMPT", &PROMPT},
+            {"SPARKLE", &SPARKLE},
+            {"HEXAGON", &HEXAGON},
+            {"BRACKETS", &BRACKETS},
+            {"BOLT", &BOLT},
+            {"SERVER", &SERVER},
+            {"LAPTOP", &LAPTOP},
+            {"GEAR", &GEAR},
+            {"WRENCH", &WRENCH},
+            {"CLOSE", &CLOSE}};
 }
 
 // Recolours an icon ("currentColor" -> colour; an empty colour leaves it) and renders it onto a

@@ -16,17 +16,17 @@ namespace Theme {
 
 // Every colour of the look, by role.
 namespace Palette {
-inline constexpr char Base[] = "#0d1117";       // every widget's ground, the content area, inputs
-inline constexpr char Sidebar[] = "#161b22";    // the sidebar, lists and code boxes
-inline constexpr char Surface[] = "#1c2129";    // cards
-inline constexpr char Hover[] = "#252c38";      // what the pointer is over; secondary buttons, muted badges
-inline constexpr char Hairline[] = "#262c37";   // borders, scroll handles
-inline constexpr char Text[] = "#e0e4ea";       // primary text
-inline constexpr char TextDim[] = "#8892a0";    // secondary text, inactive sidebar icons
-inline constexpr char TextFaint[] = "#5b6472";  // faint text, disabled buttons
-inline constexpr char TextMuted[] = "#a8b2c0";  // the muted badge's text
-inline constexpr char Outline[] = "#6e7681";    // the unchecked check box
-inline constexpr char Accent[] = "#4d8fd1";     // primary buttons, focus and hover borders, icons on cards
+inline constexpr char Base[] = "#0d1117";        // every widget's ground, the content area, inputs
+inline constexpr char Sidebar[] = "#161b22";     // the sidebar, lists and code boxes
+inline constexpr char Surface[] = "#1c2129";     // cards
+inline constexpr char Hover[] = "#252c38";       // what the pointer is over; secondary buttons, muted badges
+inline constexpr char Hairline[] = "#262c37";    // borders, scroll handles
+inline constexpr char Text[] = "#e0e4ea";        // primary text
+inline constexpr char TextDim[] = "#8892a0";     // secondary text, inactive sidebar icons
+inline constexpr char TextFaint[] = "#5b6472";   // faint text, disabled buttons
+inline constexpr char TextMuted[] = "#a8b2c0";   // the muted badge's text
+inline constexpr char Outline[] = "#6e7681";     // the unchecked check box
+inline constexpr char Accent[] = "#4d8fd1";      // primary buttons, focus and hover borders, icons on cards
 inline constexpr char AccentLight[] = "#6ba3e0"; // hovered primary buttons, the active page and toggle
 inline constexpr char AccentTint[] = "rgba(77,143,209,0.12)";
 inline constexpr char Selection[] = "rgba(77,143,209,0.18)";
