@@ -1,5 +1,7 @@
 #include "core/updater.h"
 
+#include "version.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QJsonArray>
@@ -184,7 +186,7 @@ struct Updater::Download
 
 Updater::Updater(QNetworkAccessManager *nam, const QString &currentVersion, QObject *parent)
     : QObject(parent), m_nam(nam), m_currentVersion(currentVersion),
-      m_releaseUrl(QStringLiteral("https://api.github.com/repos/tavrin/desktop/releases/latest"))
+      m_releaseUrl(releaseFeed(QLatin1String(Tavrin::RepositoryUrl)))
 {
     qRegisterMetaType<UpdateInfo>();
 }
@@ -204,6 +206,28 @@ void Updater::setTimeLimits(int queryMs, int stallMs)
 {
     m_queryLimitMs = queryMs;
     m_stallLimitMs = stallMs;
+}
+
+QUrl Updater::releaseFeed(const QString &repositoryUrl)
+{
+    const QUrl repository(repositoryUrl);
+    QString path = repository.path();
+    while (path.endsWith(QLatin1Char('/')))
+        path.chop(1);
+    if (path.endsWith(QLatin1String(".git")))
+        path.chop(4);
+    QUrl feed;
+    feed.setScheme(QStringLiteral("https"));
+    const QString host = repository.host().toLower();
+    if (host == QLatin1String("github.com") || host == QLatin1String("www.github.com")) {
+        feed.setHost(QStringLiteral("api.github.com"));
+        feed.setPath(QLatin1String("/repos") + path + QLatin1String("/releases/latest"));
+    } else { // GitHub Enterprise serves its API below /api/v3 of its own host
+        feed.setHost(host);
+        feed.setPort(repository.port());
+        feed.setPath(QLatin1String("/api/v3/repos") + path + QLatin1String("/releases/latest"));
+    }
+    return feed;
 }
 
 bool Updater::isAllowedDownloadUrl(const QUrl &url)

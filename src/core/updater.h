@@ -46,6 +46,8 @@ public:
     // Test seam: the release query's limit and the download's stall limit, in milliseconds.
     void setTimeLimits(int queryMs, int stallMs);
 
+    // The latest-release endpoint of a repository's web address.
+    [[nodiscard]] static QUrl releaseFeed(const QString &repositoryUrl);
     // https:, or http: to this machine (local test servers); anything else is refused.
     [[nodiscard]] static bool isAllowedDownloadUrl(const QUrl &url);
 
