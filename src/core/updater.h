@@ -26,8 +26,9 @@ Q_DECLARE_METATYPE(UpdateInfo)
 // Asks the release host for the latest release, compares it with the running version and
 // downloads the Windows installer on request. Results arrive as signals on the GUI thread.
 // Every wait is bounded: a query that does not complete in 15 s fails, and so does a download
-// that receives nothing for 30 s. Downloads come only from HTTPS (or local test) addresses, and
-// only a complete installer of the announced size and checksum is kept.
+// that receives nothing for 30 s or less than 1 KiB in 60 s. Downloads come only from HTTPS (or
+// local test) addresses, and only an installer known to be complete (by the listed size, the
+// published checksum or the announced length) is kept.
 class Updater : public QObject
 {
     Q_OBJECT
@@ -43,8 +44,9 @@ public:
     [[nodiscard]] bool isDownloading() const { return m_download != nullptr; }
 
     void setReleaseUrl(const QUrl &url);
-    // Test seam: the release query's limit and the download's stall limit, in milliseconds.
-    void setTimeLimits(int queryMs, int stallMs);
+    // Test seam: the release query's limit, the download's stall limit and the window in which a
+    // download must receive at least 1 KiB, in milliseconds.
+    void setTimeLimits(int queryMs, int stallMs, int slowWindowMs = 60000);
 
     // The latest-release endpoint of a repository's web address.
     [[nodiscard]] static QUrl releaseFeed(const QString &repositoryUrl);
@@ -76,6 +78,7 @@ private:
     QUrl m_releaseUrl;
     int m_queryLimitMs = 15000;
     int m_stallLimitMs = 30000;
+    int m_slowWindowMs = 60000;
     // Installer address -> what the checks so far listed about it.
     QHash<QString, Asset> m_assets;
     std::shared_ptr<Download> m_download; // the download in flight
