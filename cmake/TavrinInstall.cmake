@@ -16,16 +16,45 @@ endif()
 install(TARGETS tavrin RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}")
 install(DIRECTORY "${TAVRIN_ADDON_SOURCE}/" DESTINATION "${TAVRIN_INSTALL_ADDONDIR}")
 
-if(WIN32)
+if(WIN32 AND MINGW)
+    # What windeployqt does, as install rules: it runs only on Windows, and a MinGW build may come
+    # from a Linux host. Qt's DLLs beside tavrin.exe, the plugins it loads in the folders Qt looks
+    # in, and the MinGW runtime (no system-wide redistributable exists for it).
+    foreach(module Core Gui Widgets Network Svg Concurrent)
+        install(FILES "$<TARGET_FILE:Qt6::${module}>" DESTINATION "${CMAKE_INSTALL_BINDIR}")
+    endforeach()
+    set(tavrin_qt_plugins
+        platforms QWindowsIntegrationPlugin
+        platforms QOffscreenIntegrationPlugin # headless runs: checks and remote sessions
+        styles QWindowsVistaStylePlugin
+        imageformats QSvgPlugin
+        imageformats QICOPlugin
+        iconengines QSvgIconPlugin
+        tls QSchannelBackendPlugin)
+    while(tavrin_qt_plugins)
+        list(POP_FRONT tavrin_qt_plugins folder plugin)
+        if(TARGET Qt6::${plugin})
+            install(FILES "$<TARGET_FILE:Qt6::${plugin}>" DESTINATION "${CMAKE_INSTALL_BINDIR}/${folder}")
+        endif()
+    endwhile()
+    foreach(runtime libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll)
+        execute_process(COMMAND "${CMAKE_CXX_COMPILER}" -print-file-name=${runtime}
+                        OUTPUT_VARIABLE runtime_path OUTPUT_STRIP_TRAILING_WHITESPACE)
+        if(NOT IS_ABSOLUTE "${runtime_path}" OR NOT EXISTS "${runtime_path}")
+            message(FATAL_ERROR "The MinGW runtime ${runtime} was not found (the compiler answered \"${runtime_path}\")")
+        endif()
+        install(FILES "${runtime_path}" DESTINATION "${CMAKE_INSTALL_BINDIR}")
+    endforeach()
+elseif(WIN32)
     # windeployqt on the installed tree: Qt's DLLs and plugins beside tavrin.exe. The compiler
     # runtime comes from InstallRequiredSystemLibraries instead, as DLLs beside the executable: a
-    # per-user install cannot run Microsoft's redistributable installer.
+    # per-user install cannot run Microsoft's redistributable installer. Qt 6.4's deployment
+    # function takes no options.
     if(Qt6_VERSION VERSION_GREATER_EQUAL 6.5)
         qt_generate_deploy_app_script(TARGET tavrin OUTPUT_SCRIPT tavrin_deploy_script NO_TRANSLATIONS
                                       NO_COMPILER_RUNTIME)
     else()
-        qt_generate_deploy_app_script(TARGET tavrin FILENAME_VARIABLE tavrin_deploy_script NO_TRANSLATIONS
-                                      NO_COMPILER_RUNTIME)
+        qt_generate_deploy_app_script(TARGET tavrin FILENAME_VARIABLE tavrin_deploy_script)
     endif()
     install(SCRIPT "${tavrin_deploy_script}")
     set(CMAKE_INSTALL_SYSTEM_RUNTIME_DESTINATION "${CMAKE_INSTALL_BINDIR}")
