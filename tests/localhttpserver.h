@@ -25,6 +25,7 @@ struct Response
     int pauseMs = 0;           // > 0: a pause after every pauseEvery bytes of body
     bool silent = false;       // read the request, never answer
     qint64 pauseEvery = 256 << 10;
+    bool closeDelimited = false; // neither a Content-Length nor chunks: the body ends when the connection closes
 };
 
 struct Request
@@ -70,10 +71,11 @@ protected:
             QByteArray reply = "HTTP/1.1 " + QByteArray::number(response.status) + " Canned\r\nConnection: close\r\n";
             for (const auto &header : response.headers)
                 reply += header.first + ": " + header.second + "\r\n";
-            socket->write(reply +
-                          (response.chunked ? QByteArray("Transfer-Encoding: chunked")
-                                            : "Content-Length: " + QByteArray::number(length)) +
-                          "\r\n\r\n");
+            if (response.chunked)
+                reply += "Transfer-Encoding: chunked\r\n";
+            else if (!response.closeDelimited)
+                reply += "Content-Length: " + QByteArray::number(length) + "\r\n";
+            socket->write(reply + "\r\n");
 
             // Produce the body as the socket drains, so a large one is never held in memory.
             const qint64 cut = response.dropAfter >= 0 ? response.dropAfter : response.stallAfter;
