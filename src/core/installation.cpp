@@ -85,10 +85,10 @@ Installation::Kind Installation::kind(const QString &platform, const QString &ex
     // packages (or bundles) that someone else made.
     if (executable.startsWith(QLatin1String("/usr/local/")))
         return Kind::SourceBuild;
-    if (startsWithAny(executable, {QLatin1String("/usr/"), QLatin1String("/bin/"), QLatin1String("/opt/"),
-                                   QLatin1String("/app/"), QLatin1String("/snap/"), QLatin1String("/nix/store/"),
-                                   QLatin1String("/gnu/store/"), QLatin1String("/Applications/"),
-                                   QLatin1String("/tmp/.mount_")})) // the last: a mounted AppImage
+    if (startsWithAny(executable,
+                      {QLatin1String("/usr/"), QLatin1String("/bin/"), QLatin1String("/opt/"), QLatin1String("/app/"),
+                       QLatin1String("/snap/"), QLatin1String("/nix/store/"), QLatin1String("/gnu/store/"),
+                       QLatin1String("/Applications/"), QLatin1String("/tmp/.mount_")})) // the last: a mounted AppImage
         return Kind::OtherPackage;
     return Kind::SourceBuild;
 }

@@ -259,7 +259,7 @@ QString waitMessage(const QDateTime &until, const QDateTime &now)
     if (time.second() != 0 || time.msec() != 0)
         local = local.addMSecs(60000 - time.second() * 1000 - time.msec());
     const QString when = local.toString(local.date() == now.toLocalTime().date() ? QStringLiteral("HH:mm")
-                                                                                  : QStringLiteral("yyyy-MM-dd HH:mm"));
+                                                                                 : QStringLiteral("yyyy-MM-dd HH:mm"));
     return QStringLiteral("GitHub's limit for this network is used up; try again after %1").arg(when);
 }
 
@@ -557,9 +557,9 @@ void Updater::check(bool automatic)
             const QJsonDocument answer = QJsonDocument::fromJson(reply->readAll());
             release = answer.isArray() ? newestRelease(answer.array()) : answer.object();
             if (m_settings && !release.isEmpty())
-                m_settings->setUpdateAnswer(now, QString::fromLatin1(reply->rawHeader("ETag")),
-                                            {{QLatin1String("feed"), feed.toString()},
-                                             {QLatin1String("release"), shortForm(release)}});
+                m_settings->setUpdateAnswer(
+                    now, QString::fromLatin1(reply->rawHeader("ETag")),
+                    {{QLatin1String("feed"), feed.toString()}, {QLatin1String("release"), shortForm(release)}});
         }
         emit updateChecked(releaseInfo(release, automatic));
     });
@@ -654,9 +654,10 @@ QNetworkReply *Updater::get(const QUrl &url)
         if (history->size() <= s_windowChecks || history->last() - history->first() >= s_minWindowBytes)
             return;
         if (download->failure.isEmpty())
-            download->failure = QStringLiteral("The download was too slow: less than 1 KiB arrived in %1 s; nothing was "
-                                               "kept.")
-                                    .arg(seconds(m_slowWindowMs));
+            download->failure =
+                QStringLiteral("The download was too slow: less than 1 KiB arrived in %1 s; nothing was "
+                               "kept.")
+                    .arg(seconds(m_slowWindowMs));
         reply->abort();
     });
     pace->start(qMax(1, m_slowWindowMs / s_windowChecks));

@@ -4,8 +4,8 @@
 
 #include <QByteArray>
 #include <QDateTime>
-#include <QJsonObject>
 #include <QHash>
+#include <QJsonObject>
 #include <QMetaType>
 #include <QObject>
 #include <QString>

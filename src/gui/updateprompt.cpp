@@ -90,9 +90,9 @@ UpdatePrompt::UpdatePrompt(const UpdateInfo &info, QWidget *parent) : UpdateProm
         document->setPlainText(tr("This release has no notes."));
     } else {
         // Raw HTML stays text: it could pull in style sheets from anywhere.
-        document->setMarkdown(notesExcerpt(info.releaseNotes), QTextDocument::MarkdownFeatures(
-                                                                   QTextDocument::MarkdownDialectGitHub |
-                                                                   QTextDocument::MarkdownNoHTML));
+        document->setMarkdown(
+            notesExcerpt(info.releaseNotes),
+            QTextDocument::MarkdownFeatures(QTextDocument::MarkdownDialectGitHub | QTextDocument::MarkdownNoHTML));
         keepImagesOut(document);
     }
     notes->setDocument(document); // laid out only now, with the images already in its cache
@@ -137,8 +137,10 @@ UpdatePrompt *UpdatePrompt::forDownloadedPackage(const QString &packagePath, QWi
     auto *layout = new QVBoxLayout(prompt);
     layout->setContentsMargins(24, 20, 24, 20);
     layout->setSpacing(10);
-    layout->addWidget(Theme::classedLabel(tr("%1 is downloaded").arg(QFileInfo(packagePath).fileName()), "dialog-title"));
-    QLabel *hint = Theme::classedLabel(tr("Install it with this command in a terminal; it asks for your password:"), "dim");
+    layout->addWidget(
+        Theme::classedLabel(tr("%1 is downloaded").arg(QFileInfo(packagePath).fileName()), "dialog-title"));
+    QLabel *hint =
+        Theme::classedLabel(tr("Install it with this command in a terminal; it asks for your password:"), "dim");
     hint->setWordWrap(true);
     layout->addWidget(hint);
     auto *command = new QLineEdit(installCommand(packagePath));

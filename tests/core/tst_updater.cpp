@@ -322,10 +322,10 @@ private slots:
         row("linux, our package, none for armhf", both, "linux", true, "armhf", "");
         row("linux, a build folder", both, "linux", false, "amd64", "");
         row("macos", both, "macos", false, "arm64", "");
-        row("windows, only other systems' files", QStringList{"Tavrin-2.0.0-WIN64.EXE", "tavrin-desktop_2.0.0_amd64.deb"},
-            "windows", false, "amd64", "");
-        row("linux, a bare suffix is no package", QStringList{"tavrin-desktop__amd64.deb", "x_amd64.deb"}, "linux", true,
-            "amd64", "");
+        row("windows, only other systems' files",
+            QStringList{"Tavrin-2.0.0-WIN64.EXE", "tavrin-desktop_2.0.0_amd64.deb"}, "windows", false, "amd64", "");
+        row("linux, a bare suffix is no package", QStringList{"tavrin-desktop__amd64.deb", "x_amd64.deb"}, "linux",
+            true, "amd64", "");
     }
     void assetChoice()
     {
@@ -384,7 +384,8 @@ private slots:
         QTest::addColumn<int>("kind");
         row("windows", "windows", "C:/Users/u/AppData/Local/Programs/Tavrin/tavrin.exe",
             int(Installation::Kind::WindowsInstaller));
-        row("a build folder", "linux", "/home/u/src/desktop/build/default/tavrin", int(Installation::Kind::SourceBuild));
+        row("a build folder", "linux", "/home/u/src/desktop/build/default/tavrin",
+            int(Installation::Kind::SourceBuild));
         row("make install", "linux", "/usr/local/bin/tavrin", int(Installation::Kind::SourceBuild));
         row("another distribution's package", "linux", "/usr/bin/tavrin", int(Installation::Kind::OtherPackage));
         row("flatpak", "linux", "/app/bin/tavrin", int(Installation::Kind::OtherPackage));
@@ -429,9 +430,9 @@ private slots:
         const QByteArray content = LocalHttp::pattern(0, s_size);
         const QByteArray sum = QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex();
         for (const QString &name : names)
-            m_server->route("/a/" + name.toUtf8(),
-                            name.endsWith(".sha256") ? Response{200, {}, sum + "  " + name.chopped(7).toUtf8() + "\n"}
-                                                     : Response{200, {}, {}, s_size});
+            m_server->route("/a/" + name.toUtf8(), name.endsWith(".sha256")
+                                                       ? Response{200, {}, sum + "  " + name.chopped(7).toUtf8() + "\n"}
+                                                       : Response{200, {}, {}, s_size});
         QCOMPARE(run([this] { m_updater->checkForUpdates(); }).value(2), asset.isEmpty() ? "" : url("/a/") + asset);
         QCOMPARE(m_info.assetName, asset);
         QCOMPARE(m_info.releasePage, "https://github.com/o/r/releases/tag/v8.0.0");
@@ -497,11 +498,12 @@ private slots:
         const auto tagged = [](const char *tag, bool draft, bool prerelease) {
             return QJsonObject{{"tag_name", tag}, {"draft", draft}, {"prerelease", prerelease}, {"body", tag}};
         };
-        const QJsonArray list{tagged("v5.0.0", true, false), tagged("v4.0.1-rc.1", false, true),
+        const QJsonArray list{tagged("v5.0.0", true, false),        tagged("v4.0.1-rc.1", false, true),
                               tagged("v4.1.0-beta.2", false, true), tagged("v4.1.0-beta.1", false, true),
-                              tagged("v4.0.0", false, false), QJsonValue("junk")};
+                              tagged("v4.0.0", false, false),       QJsonValue("junk")};
         m_server->route("/repos/o/r/releases?per_page=10", {200, {}, QJsonDocument(list).toJson()});
-        m_server->route("/repos/o/r/releases/latest", {200, {}, QJsonDocument(tagged("v4.0.0", false, false)).toJson()});
+        m_server->route("/repos/o/r/releases/latest",
+                        {200, {}, QJsonDocument(tagged("v4.0.0", false, false)).toJson()});
         const QStringList result = run([this] { m_updater->checkForUpdates(); });
         QCOMPARE(result.mid(0, 2).join('|'), expected);
         QCOMPARE(result.value(4), result.value(0).prepend('v')); // the notes of the chosen release
@@ -555,14 +557,15 @@ private slots:
         QTest::addColumn<int>("status");
         QTest::addColumn<QByteArrayList>("headers"); // name, value, ...; "@+N": now + N s as epoch seconds
         QTest::addColumn<int>("wait");               // seconds from now; -1: no rate limit
-        row("403, quota used up", 403, QByteArrayList{"x-ratelimit-remaining", "0", "x-ratelimit-reset", "@+3600"}, 3600);
+        row("403, quota used up", 403, QByteArrayList{"x-ratelimit-remaining", "0", "x-ratelimit-reset", "@+3600"},
+            3600);
         row("429, Retry-After in seconds", 429, QByteArrayList{"Retry-After", "120"}, 120);
         row("403, Retry-After as a date", 403, QByteArrayList{"Retry-After", "date+600"}, 600);
-        row("both: the later", 429, QByteArrayList{"X-RateLimit-Remaining", "0", "X-RateLimit-Reset", "@+300", "Retry-After", "900"},
-            900);
+        row("both: the later", 429,
+            QByteArrayList{"X-RateLimit-Remaining", "0", "X-RateLimit-Reset", "@+300", "Retry-After", "900"}, 900);
         row("quota used up, no reset given: an hour", 403, QByteArrayList{"x-ratelimit-remaining", "0"}, 3600);
-        row("reset already past: a minute", 403, QByteArrayList{"x-ratelimit-remaining", "0", "x-ratelimit-reset", "@+-500"},
-            60);
+        row("reset already past: a minute", 403,
+            QByteArrayList{"x-ratelimit-remaining", "0", "x-ratelimit-reset", "@+-500"}, 60);
         row("ten days asked: one", 429, QByteArrayList{"Retry-After", "864000"}, 24 * 3600);
         row("403 with quota left: no rate limit", 403,
             QByteArrayList{"x-ratelimit-remaining", "12", "x-ratelimit-reset", "@+3600"}, -1);
@@ -600,7 +603,8 @@ private slots:
         QDateTime shown = until.toLocalTime().addMSecs(59999);
         shown.setTime(QTime(shown.time().hour(), shown.time().minute()));
         const QString format = shown.date() == QDate::currentDate() ? "HH:mm" : "yyyy-MM-dd HH:mm";
-        QCOMPARE(result.value(1), "GitHub's limit for this network is used up; try again after " + shown.toString(format));
+        QCOMPARE(result.value(1),
+                 "GitHub's limit for this network is used up; try again after " + shown.toString(format));
         QVERIFY(!m_updater->checkAutomatically());
         QCOMPARE(m_server->requests.size(), 1);
         (void)run([this] { m_updater->checkForUpdates(); }); // "Check Now" asks all the same
