@@ -38,7 +38,7 @@ QString Installation::platform()
 QString Installation::debianArchitecture()
 {
     // Qt's names for the build's processor, as Debian names its ports.
-    const QString cpu = QSysInfo::buildCpuArchitecture();
+    QString cpu = QSysInfo::buildCpuArchitecture();
     if (cpu == QLatin1String("x86_64"))
         return QStringLiteral("amd64");
     if (cpu == QLatin1String("i386"))
