@@ -343,12 +343,12 @@ private slots:
         QTest::addColumn<bool>("listed");
         row("path listed", "/.\n/usr\n@/usr/bin/tavrin\n/usr/share/doc\n", true);
         row("listed without a final newline", "/usr\n@/usr/bin/tavrin", true);
-        row("listed through a linked folder (merged /usr)", "@/bin/tavrin\n", true);
         row("not listed", "/usr/bin/tavrin\n@/usr/bin/other\n", false);
         row("another file of the same name", "@/opt/tavrin\n", false);
         row("a path that only starts like it", "@/usr/bin/tavrin-old\n", false);
         row("no dpkg database", "-", false);
 #ifdef Q_OS_UNIX
+        row("listed through a linked folder (merged /usr)", "@/bin/tavrin\n", true);
         row("the list is a FIFO", "fifo", false);
 #endif
     }
@@ -361,7 +361,9 @@ private slots:
         const QString info = base + "/var/lib/dpkg/info";
         const QString executable = base + "/usr/bin/tavrin";
         QVERIFY(TestEnv::writeFile(executable, "ELF") && TestEnv::writeFile(base + "/opt/tavrin", "ELF"));
+#ifdef Q_OS_UNIX
         QVERIFY(QFile::link(base + "/usr/bin", base + "/bin"));
+#endif
         QVERIFY(QDir().mkpath(info));
         if (list == "-")
             QVERIFY(QDir(base + "/var").removeRecursively());
