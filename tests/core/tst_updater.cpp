@@ -273,7 +273,6 @@ private slots:
         cut.dropAfter = s_size / 2;
         const QString unconfirmed = "Nothing confirms that the download is complete";
         row("trickle", trickle, true, "The download was too slow: less than 1 KiB arrived in 2 s; nothing was kept.");
-        row("trickle, nothing listed", trickle, false, "The download was too slow");
         row("ends with the connection, listed", closing, true, "");
         row("ends with the connection, whole", closing, false, unconfirmed);
         row("ends with the connection, cut", cut, false, unconfirmed);
