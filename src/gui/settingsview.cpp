@@ -137,6 +137,10 @@ void SettingsView::buildUI()
     autoCheck->setChecked(m_settings->checkUpdates()); // before connecting: building never writes the file
     connect(autoCheck, &QCheckBox::toggled, this, [this](bool on) { m_settings->setCheckUpdates(on); });
     updatesLayout->addWidget(autoCheck);
+    auto *prereleases = new QCheckBox(tr("Include pre-releases"));
+    prereleases->setChecked(m_settings->includePrereleases());
+    connect(prereleases, &QCheckBox::toggled, this, [this](bool on) { m_settings->setIncludePrereleases(on); });
+    updatesLayout->addWidget(prereleases);
     auto *checkNow = classedButton(tr("Check Now"), "secondary");
     connect(checkNow, &QPushButton::clicked, this, [this] {
         emit showToast(tr("Checking for updates..."), 0);
