@@ -76,6 +76,9 @@ public:
     // Copies the file's bytes and permissions into the client's folder, then drops the oldest
     // copies beyond KeptPerClient. A missing file needs no copy: true, *createdPath empty.
     bool backup(const QString &clientId, const QString &filePath, QString *createdPath = nullptr);
+    // Whether backup() of that file could keep a copy now: the file is readable (or absent) and the
+    // client's folder exists or can be made, and takes new files. For refusing a change up front.
+    [[nodiscard]] bool canBackUp(const QString &clientId, const QString &filePath);
     // How many backups of the client there are, without reading them.
     [[nodiscard]] static int count(const QString &clientId);
     // The client's backups, newest first.
