@@ -781,6 +781,10 @@ int CommandLine::backupsRestore(const QCommandLineParser &parser, const QStringL
     const QStringList ids = parser.values(clientOption());
     if (ids.size() != 1 || !ClientCatalogue::find(ids.first()))
         return usageError(m_words, QStringLiteral("give one known client with --client ID."));
+    // Without a terminal, -y is checked before anything else, so that a script learns it first.
+    int code = Exit::Done;
+    if (!m_console.interactive() && !confirmed(parser, {}, &code))
+        return code;
     const QString id = ids.first();
     const QString name = positional.first();
     const QString target = Clients::changedFilePath(id);
@@ -799,7 +803,6 @@ int CommandLine::backupsRestore(const QCommandLineParser &parser, const QStringL
         m_console.err(QStringLiteral("The file of %1 is not known here, so no backup can be put back.").arg(id));
         return Exit::Failed;
     }
-    int code = Exit::Done;
     if (!confirmed(parser, QStringLiteral("Replace %1 with the backup %2?").arg(native(target), name), &code))
         return code;
     if (!backups.canBackUp(id, target)) {
