@@ -505,7 +505,7 @@ int CommandLine::mode(const QCommandLineParser &parser, const QStringList &posit
             m_console.out(settings().permissionMode());
         return Exit::Done;
     }
-    const QString mode = positional.first();
+    const QString &mode = positional.first();
     if (!s_modes.contains(mode))
         return usageError(m_words, QStringLiteral("the mode is safe_edit or full_control, not \"%1\".").arg(mode));
     const bool dryRun = parser.isSet(dryRunOption());
@@ -753,7 +753,7 @@ int CommandLine::backupsList(const QCommandLineParser &parser, const QStringList
     const QStringList ids = parser.values(clientOption());
     if (ids.size() != 1 || !ClientCatalogue::find(ids.first()))
         return usageError(m_words, QStringLiteral("give one known client with --client ID."));
-    const QString id = ids.first();
+    const QString &id = ids.first();
     const QList<Backups::Backup> list = Backups().list(id, Clients::backupLayout(id));
     if (parser.isSet(jsonOption())) {
         QJsonArray backups;
@@ -785,8 +785,8 @@ int CommandLine::backupsRestore(const QCommandLineParser &parser, const QStringL
     int code = Exit::Done;
     if (!m_console.interactive() && !confirmed(parser, {}, &code))
         return code;
-    const QString id = ids.first();
-    const QString name = positional.first();
+    const QString &id = ids.first();
+    const QString &name = positional.first();
     const QString target = Clients::changedFilePath(id);
     Backups backups;
     QString source;

@@ -409,11 +409,13 @@ private slots:
         QVERIFY(QFileInfo::exists(project() + "/addons/tavrin_mcp/plugin.cfg"));
     }
 
-    // Every option a command's --help lists is in the manual page, in that command's part.
+    // Every option a command's --help lists is in the manual page, in that command's part, and in
+    // the bash completion.
     void helpAgreesWithManual()
     {
         const QString manual = QString::fromUtf8(TestEnv::readFile(TAVRIN_CLI_MANUAL));
-        QVERIFY(!manual.isEmpty());
+        const QString completion = QString::fromUtf8(TestEnv::readFile(TAVRIN_CLI_COMPLETION));
+        QVERIFY(!manual.isEmpty() && !completion.isEmpty());
         const Result help = cli({"--help"});
         QCOMPARE(help.code, 0);
         const QRegularExpression commandLine("^  ([a-z]+(?: [a-z]+)?)(?: \\S+)?\\s{2,}\\S",
@@ -430,9 +432,10 @@ private slots:
             const QRegularExpression option("--([a-z-]+)");
             for (auto o = option.globalMatch(QString::fromUtf8(commandHelp.out)); o.hasNext();) {
                 const QString name = o.next().captured(1);
-                if (name != "help")
-                    QVERIFY2(part.contains("\\-\\-" + QString(name).replace("-", "\\-")),
-                             qPrintable(words + " --" + name));
+                if (name == "help")
+                    continue;
+                QVERIFY2(part.contains("\\-\\-" + QString(name).replace("-", "\\-")), qPrintable(words + " --" + name));
+                QVERIFY2(completion.contains("--" + name), qPrintable(words + " --" + name));
             }
         }
         QCOMPARE(commands, 15);
