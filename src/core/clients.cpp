@@ -435,6 +435,12 @@ bool removeFile(const Client &client, const QString &path, QString *error, const
     return removeJson(client.serversPath, path, error, before);
 }
 
+QStringList cliAddArguments(const Client &client, const QString &permissionMode)
+{
+    return client.cli.add + QStringList{QStringLiteral("--env"), s_modeVariable + QLatin1Char('=') + permissionMode,
+                                        QStringLiteral("--"), s_program, s_serverName};
+}
+
 } // namespace
 
 Clients::Clients(QObject *parent) : QObject(parent) {}
@@ -668,9 +674,21 @@ bool Clients::runCliAdd(const QString &clientId, const QString &permissionMode)
     // other failure stops here with the tool's own explanation.
     if (client->cli.removeBeforeAdd && !runRemove(*client))
         return false;
-    return executeCli(program, client->cli.add + QStringList{QStringLiteral("--env"),
-                                                             s_modeVariable + QLatin1Char('=') + permissionMode,
-                                                             QStringLiteral("--"), s_program, s_serverName});
+    return executeCli(program, cliAddArguments(*client, permissionMode));
+}
+
+QList<QStringList> Clients::cliCommandLines(const QString &clientId, const QString &permissionMode, bool add)
+{
+    const Client *client = ClientCatalogue::find(clientId);
+    if (!client || client->format != Format::Cli)
+        return {};
+    const QString &program = client->executables.first();
+    QList<QStringList> lines;
+    if (!add || client->cli.removeBeforeAdd)
+        lines << QStringList{program} + client->cli.remove;
+    if (add)
+        lines << QStringList{program} + cliAddArguments(*client, permissionMode);
+    return lines;
 }
 
 bool Clients::runCliRemove(const QString &clientId)

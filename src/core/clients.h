@@ -87,6 +87,10 @@ public:
     static bool writeFileConfig(const ClientCatalogue::Client &client, const QString &path,
                                 const QString &permissionMode, QString *error = nullptr);
     static bool removeFileConfig(const ClientCatalogue::Client &client, const QString &path, QString *error = nullptr);
+    // The command lines (program first) an add or a removal runs for a client registered through
+    // its own tool, in order; empty for the others. What runCliAdd and runCliRemove run.
+    [[nodiscard]] static QList<QStringList> cliCommandLines(const QString &clientId, const QString &permissionMode,
+                                                            bool add);
     // Both back up the file the tool edits before running it.
     bool runCliAdd(const QString &clientId, const QString &permissionMode);
     bool runCliRemove(const QString &clientId);
