@@ -10,10 +10,11 @@ endif()
 # default). A Qt outside the system's library folders (an SDK install, macOS) stays reachable; Debian's
 # Qt lives in an implicit folder, so the Debian package's binary has no RPATH at all.
 if(NOT WIN32)
-    set_target_properties(tavrin PROPERTIES INSTALL_RPATH "" INSTALL_RPATH_USE_LINK_PATH ON)
+    set_target_properties(tavrin tavrin-cli PROPERTIES INSTALL_RPATH "" INSTALL_RPATH_USE_LINK_PATH ON)
 endif()
 
-install(TARGETS tavrin RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}")
+# The command line beside the application; on Windows it shares the Qt libraries deployed there.
+install(TARGETS tavrin tavrin-cli RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}")
 install(DIRECTORY "${TAVRIN_ADDON_SOURCE}/" DESTINATION "${TAVRIN_INSTALL_ADDONDIR}")
 
 if(WIN32 AND MINGW)
@@ -70,6 +71,7 @@ elseif(NOT APPLE)
     configure_file("${tavrin_linux}/app.desktop.in" "${tavrin_generated}/${TAVRIN_APP_ID}.desktop" @ONLY)
     configure_file("${tavrin_linux}/app.metainfo.xml.in" "${tavrin_generated}/${TAVRIN_APP_ID}.metainfo.xml" @ONLY)
     configure_file("${tavrin_linux}/tavrin.1.in" "${tavrin_generated}/tavrin.1" @ONLY)
+    configure_file("${tavrin_linux}/tavrin-cli.1.in" "${tavrin_generated}/tavrin-cli.1" @ONLY)
     install(FILES "${tavrin_generated}/${TAVRIN_APP_ID}.desktop" DESTINATION "${CMAKE_INSTALL_DATADIR}/applications")
     install(FILES "${tavrin_generated}/${TAVRIN_APP_ID}.metainfo.xml" DESTINATION "${CMAKE_INSTALL_DATADIR}/metainfo")
     install(DIRECTORY "${CMAKE_CURRENT_SOURCE_DIR}/resources/branding/hicolor"
@@ -81,11 +83,18 @@ elseif(NOT APPLE)
     # header, so that the package is reproducible.
     find_program(GZIP_PROGRAM gzip REQUIRED)
     configure_file("${tavrin_linux}/changelog" "${tavrin_generated}/changelog" COPYONLY)
-    add_custom_command(OUTPUT "${tavrin_generated}/tavrin.1.gz" "${tavrin_generated}/changelog.gz"
-        COMMAND "${GZIP_PROGRAM}" -9nkf "${tavrin_generated}/tavrin.1" "${tavrin_generated}/changelog"
-        DEPENDS "${tavrin_generated}/tavrin.1" "${tavrin_generated}/changelog"
+    add_custom_command(OUTPUT "${tavrin_generated}/tavrin.1.gz" "${tavrin_generated}/tavrin-cli.1.gz"
+                              "${tavrin_generated}/changelog.gz"
+        COMMAND "${GZIP_PROGRAM}" -9nkf "${tavrin_generated}/tavrin.1" "${tavrin_generated}/tavrin-cli.1"
+                "${tavrin_generated}/changelog"
+        DEPENDS "${tavrin_generated}/tavrin.1" "${tavrin_generated}/tavrin-cli.1" "${tavrin_generated}/changelog"
         VERBATIM)
-    add_custom_target(packaging_docs ALL DEPENDS "${tavrin_generated}/tavrin.1.gz" "${tavrin_generated}/changelog.gz")
-    install(FILES "${tavrin_generated}/tavrin.1.gz" DESTINATION "${CMAKE_INSTALL_MANDIR}/man1")
+    add_custom_target(packaging_docs ALL DEPENDS "${tavrin_generated}/tavrin.1.gz" "${tavrin_generated}/tavrin-cli.1.gz"
+                                                 "${tavrin_generated}/changelog.gz")
+    install(FILES "${tavrin_generated}/tavrin.1.gz" "${tavrin_generated}/tavrin-cli.1.gz"
+            DESTINATION "${CMAKE_INSTALL_MANDIR}/man1")
+    # Where bash-completion loads it from on first use of the command.
+    install(FILES "${tavrin_linux}/tavrin-cli.bash" DESTINATION "${CMAKE_INSTALL_DATADIR}/bash-completion/completions"
+            RENAME tavrin-cli)
     install(FILES "${tavrin_generated}/changelog.gz" "${tavrin_linux}/copyright" DESTINATION "${CMAKE_INSTALL_DATADIR}/doc/tavrin-desktop")
 endif()

@@ -18,7 +18,8 @@ string(CONCAT CPACK_PACKAGE_DESCRIPTION
     " - detects Claude Code, Claude Desktop, Cursor, Windsurf, Cline and Codex,\n"
     "   and registers the Tavrin server with each of them, or removes it again;\n"
     " - checks for new releases of itself.\n"
-    "It stays in the system tray when its window is closed.")
+    "It stays in the system tray when its window is closed. The same setup is\n"
+    "scriptable from a terminal with tavrin-cli, which needs no display.")
 set(CPACK_PACKAGE_INSTALL_DIRECTORY "${TAVRIN_APP_NAME}")
 set(CPACK_STRIP_FILES ON)
 # One package of everything installed by default: the test probe's component stays out of it.

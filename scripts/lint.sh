@@ -1,6 +1,6 @@
 #!/bin/sh
 # Static checks. "format": every tracked C++ file against .clang-format. "layers": no file includes
-# from a layer above its own (src/base < src/core < src/gui < src/app). "tidy": clang-tidy with
+# from a layer above its own (src/base < src/core < src/gui < src/app; src/cli over core, beside gui and app). "tidy": clang-tidy with
 # .clang-tidy over the default build's compile database (our sources only), then a count of the
 # findings per check. Exits non-zero on any finding. Usage: scripts/lint.sh [format|layers|tidy|all]
 set -eu
@@ -17,9 +17,11 @@ format | layers | tidy | all) ;;
 esac
 if [ "$what" = layers ] || [ "$what" = all ]; then
     # Each layer may include its own folder and the ones below it, never one above.
-    upward=$(grep -rnE '#include "(core|gui|app)/' src/base || true)
-    upward="$upward$(grep -rnE '#include "(gui|app)/' src/core || true)"
-    upward="$upward$(grep -rnE '#include "app/' src/gui || true)"
+    upward=$(grep -rnE '#include "(core|gui|app|cli)/' src/base || true)
+    upward="$upward$(grep -rnE '#include "(gui|app|cli)/' src/core || true)"
+    upward="$upward$(grep -rnE '#include "(app|cli)/' src/gui || true)"
+    # The command line stands beside the application, over core: no widgets, nothing of the app.
+    upward="$upward$(grep -rnE '#include "(gui|app)/' src/cli || true)"
     if [ -n "$upward" ]; then
         echo "$upward"
         echo "layers: the includes above reach into a higher layer" >&2

@@ -1,9 +1,10 @@
 #!/bin/sh
-# The Windows installer tried for real under Wine: builds the mingw preset's tavrin.exe and its
-# NSIS package, installs it silently (/S) into our own Wine prefix, checks that the program, the Qt
-# it needs and the Start-menu entry are where the README says, starts the installed app offscreen
-# until it writes its log, then uninstalls silently and checks that none of the installed files,
-# the shortcut or the uninstall registry entry is left. Run scripts/setup-mingw.sh first.
+# The Windows installer tried for real under Wine: builds the mingw preset's tavrin.exe and
+# tavrin-cli.exe and their NSIS package, installs it silently (/S) into our own Wine prefix, checks
+# that the programs, the Qt they need and the Start-menu entry are where the README says, asks the
+# installed tavrin-cli its version, starts the installed app offscreen until it writes its log,
+# then uninstalls silently and checks that none of the installed files, the shortcut or the
+# uninstall registry entry is left. Run scripts/setup-mingw.sh first.
 set -eu
 cd "$(dirname "$0")/.."
 . scripts/common.sh
@@ -13,7 +14,7 @@ wine=/usr/lib/wine/wine64
 wineserver=/usr/lib/wine/wineserver
 
 cmake --preset mingw >/dev/null
-cmake --build --preset mingw --target tavrin -j"$(nproc)"
+cmake --build --preset mingw --target tavrin tavrin-cli -j"$(nproc)"
 cpack --preset nsis-mingw >/dev/null
 installer=$(ls -t build/packages/Tavrin-*-win64.exe | head -n 1)
 echo "windows: built $installer ($(du -h "$installer" | cut -f1))"
@@ -39,13 +40,20 @@ rm -rf "$install_dir" "$logs"
 
 "$wine" "$installer" /S
 "$wineserver" -w
-for file in bin/tavrin.exe bin/Qt6Core.dll bin/Qt6Widgets.dll bin/Qt6Svg.dll bin/libstdc++-6.dll \
+for file in bin/tavrin.exe bin/tavrin-cli.exe bin/Qt6Core.dll bin/Qt6Widgets.dll bin/Qt6Svg.dll bin/libstdc++-6.dll \
     bin/platforms/qwindows.dll bin/platforms/qoffscreen.dll bin/imageformats/qsvg.dll Uninstall.exe; do
     [ -f "$install_dir/$file" ] || fail "$file is not in $install_dir"
 done
 [ -f "$shortcut" ] || fail "no Start-menu entry at $shortcut"
 "$wine" reg query "$uninstall_key" /s 2>/dev/null | grep -q 'Tavrin' || fail "no uninstall entry under $uninstall_key"
 echo "windows: installed into $install_dir ($(find "$install_dir" -type f | wc -l) files), Start-menu entry present"
+
+# The command line answers in the console it was started from.
+cli_version=$("$wine" "$install_dir/bin/tavrin-cli.exe" --version 2>/dev/null | tr -d '\r')
+case $cli_version in
+*[0-9].[0-9]*) echo "windows: the installed tavrin-cli answers: $cli_version" ;;
+*) fail "the installed tavrin-cli.exe did not print its version (got: $cli_version)" ;;
+esac
 
 # The installed app, as a user would start it, until its log shows it came up.
 QT_QPA_PLATFORM=offscreen "$wine" "$install_dir/bin/tavrin.exe" >/dev/null 2>&1 &

@@ -37,6 +37,23 @@ private slots:
         QCOMPARE(tree(project + "/addons/tavrin_mcp"), tree(shipped));
     }
 
+    // The installed command line finds the same shipped addon: a dry run lists its files.
+    void commandLineFindsTheAddon()
+    {
+        const QString appDir = QCoreApplication::applicationDirPath();
+        const QString program = QStandardPaths::findExecutable(QStringLiteral("tavrin-cli"), {appDir});
+        QVERIFY2(!program.isEmpty(), qPrintable("no tavrin-cli in " + appDir));
+        const QString project = TestEnv::home() + "/cli-game";
+        QVERIFY(TestEnv::writeFile(project + "/project.godot", "config_version=5\n"));
+        QProcess cli;
+        cli.start(program, {"addon", "install", "--project", project, "--dry-run"});
+        QVERIFY(cli.waitForFinished(60000));
+        const QByteArray out = cli.readAllStandardOutput();
+        QVERIFY2(cli.exitCode() == 0, cli.readAllStandardError().constData());
+        QVERIFY2(out.contains("copy addons/tavrin_mcp/plugin.cfg"), out.constData());
+        QVERIFY(!QFileInfo::exists(project + "/addons"));
+    }
+
     void applicationStarts()
     {
         const QString appDir = QCoreApplication::applicationDirPath();

@@ -22,8 +22,10 @@ struct Response
     qint64 dropAfter = -1;     // >= 0: close after this many body bytes, though the full length was announced
     qint64 stallAfter = -1;    // >= 0: after this many body bytes, send nothing more and keep the connection open
     bool chunked = false;      // chunked transfer encoding instead of a Content-Length
-    int pauseMs = 0;           // > 0: a pause after every 256 KiB of body
+    int pauseMs = 0;           // > 0: a pause after every pauseEvery bytes of body
     bool silent = false;       // read the request, never answer
+    qint64 pauseEvery = 256 << 10;
+    bool closeDelimited = false; // neither a Content-Length nor chunks: the body ends when the connection closes
 };
 
 struct Request
@@ -69,10 +71,11 @@ protected:
             QByteArray reply = "HTTP/1.1 " + QByteArray::number(response.status) + " Canned\r\nConnection: close\r\n";
             for (const auto &header : response.headers)
                 reply += header.first + ": " + header.second + "\r\n";
-            socket->write(reply +
-                          (response.chunked ? QByteArray("Transfer-Encoding: chunked")
-                                            : "Content-Length: " + QByteArray::number(length)) +
-                          "\r\n\r\n");
+            if (response.chunked)
+                reply += "Transfer-Encoding: chunked\r\n";
+            else if (!response.closeDelimited)
+                reply += "Content-Length: " + QByteArray::number(length) + "\r\n";
+            socket->write(reply + "\r\n");
 
             // Produce the body as the socket drains, so a large one is never held in memory.
             const qint64 cut = response.dropAfter >= 0 ? response.dropAfter : response.stallAfter;
@@ -81,13 +84,17 @@ protected:
             auto paused = std::make_shared<bool>(false);
             auto pump = std::make_shared<std::function<void()>>();
             *pump = [socket, sent, paused, limit, length, response, weak = std::weak_ptr(pump)] {
-                for (qint64 size = 0; !*paused && *sent < limit && socket->bytesToWrite() < (256 << 10);) {
+                const auto connected = [socket] { return socket->state() == QAbstractSocket::ConnectedState; };
+                for (qint64 size = 0;
+                     !*paused && *sent < limit && socket->bytesToWrite() < (256 << 10) && connected();) {
                     size = qMin<qint64>(64 << 10, limit - *sent);
+                    if (response.pauseMs > 0)
+                        size = qMin(size, response.pauseEvery - *sent % response.pauseEvery);
                     const QByteArray piece =
                         response.generatedSize >= 0 ? pattern(*sent, size) : response.body.mid(*sent, size);
                     socket->write(response.chunked ? QByteArray::number(size, 16) + "\r\n" + piece + "\r\n" : piece);
                     *sent += size;
-                    if (response.pauseMs > 0 && *sent % (256 << 10) == 0) {
+                    if (response.pauseMs > 0 && *sent % response.pauseEvery == 0) {
                         *paused = true;
                         QTimer::singleShot(response.pauseMs, socket, [paused, weak] {
                             *paused = false;
@@ -96,7 +103,7 @@ protected:
                         });
                     }
                 }
-                if (*sent < limit || response.stallAfter >= 0 || socket->state() != QAbstractSocket::ConnectedState)
+                if (*sent < limit || response.stallAfter >= 0 || !connected())
                     return;
                 if (response.chunked && limit == length)
                     socket->write("0\r\n\r\n");

@@ -121,6 +121,24 @@ bool Backups::prepareFolder(const QString &clientId, QString *folder)
     return true;
 }
 
+bool Backups::canBackUp(const QString &clientId, const QString &filePath)
+{
+    m_lastError.clear();
+    if (!isValidClientId(clientId))
+        return fail(QStringLiteral("\"%1\" cannot name a backups folder.").arg(clientId));
+    if (!QFileInfo::exists(filePath))
+        return true;
+    QFile source(filePath);
+    if (!source.open(QIODevice::ReadOnly))
+        return fail(QStringLiteral("Cannot read %1 to back it up: %2").arg(filePath, source.errorString()));
+    QString folder;
+    if (!prepareFolder(clientId, &folder))
+        return false;
+    if (!QFileInfo(folder).isWritable())
+        return fail(QStringLiteral("Cannot write backups into the folder %1.").arg(folder));
+    return true;
+}
+
 bool Backups::backup(const QString &clientId, const QString &filePath, QString *createdPath)
 {
     m_lastError.clear();

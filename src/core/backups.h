@@ -56,6 +56,9 @@ public:
     // one that the newest copy holds already: true, *createdPath empty. Anything but a regular file
     // of at most JsonFile::MaxReadBytes is refused.
     bool backup(const QString &clientId, const QString &filePath, QString *createdPath = nullptr);
+    // Whether backup() of that file could keep a copy now: the file is readable (or absent) and the
+    // client's folder exists or can be made, and takes new files. For refusing a change up front.
+    [[nodiscard]] bool canBackUp(const QString &clientId, const QString &filePath);
     // How many backups of the client there are, without reading them.
     [[nodiscard]] static int count(const QString &clientId);
     // The client's backups, newest first, each read for what it holds of ours where `layout` says;

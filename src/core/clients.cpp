@@ -328,6 +328,13 @@ bool removeFile(const Client &client, const QString &path, QString *error, const
     return removeJson(client.file.serversPath, path, error, before);
 }
 
+QStringList cliAddArguments(const Client &client, const QString &permissionMode)
+{
+    return client.cli.add + QStringList{QStringLiteral("--env"),
+                                        McpServer::modeVariable() + QLatin1Char('=') + permissionMode,
+                                        QStringLiteral("--"), McpServer::program(), McpServer::name()};
+}
+
 } // namespace
 
 Clients::Clients(QObject *parent) : QObject(parent) {}
@@ -449,10 +456,32 @@ bool Clients::runCliAdd(const Client &client, const QString &permissionMode)
     // other failure stops here with the tool's own explanation.
     if (client.cli.removeBeforeAdd && !runRemove(client))
         return false;
-    return runTool(client.executables.first(),
-                   client.cli.add + QStringList{QStringLiteral("--env"),
-                                                McpServer::modeVariable() + QLatin1Char('=') + permissionMode,
-                                                QStringLiteral("--"), McpServer::program(), McpServer::name()});
+    return runTool(client.executables.first(), cliAddArguments(client, permissionMode));
+}
+
+QList<QStringList> Clients::cliCommandLines(const QString &clientId, const QString &permissionMode, bool add)
+{
+    const Client *client = ClientCatalogue::find(clientId);
+    if (!client || !client->usesCli)
+        return {};
+    const QString &program = client->executables.first();
+    QList<QStringList> lines;
+    if (!add || client->cli.removeBeforeAdd)
+        lines << QStringList{program} + client->cli.remove;
+    if (add)
+        lines << QStringList{program} + cliAddArguments(*client, permissionMode);
+    return lines;
+}
+
+bool Clients::writeFileConfig(const Client &client, const QString &path, const QString &permissionMode,
+                              QString *error)
+{
+    return writeFile(client, path, permissionMode, error, {});
+}
+
+bool Clients::removeFileConfig(const Client &client, const QString &path, QString *error)
+{
+    return removeFile(client, path, error, {});
 }
 
 bool Clients::runRemove(const Client &client)

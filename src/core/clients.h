@@ -55,6 +55,15 @@ public:
     // the file its tool edits); a failed backup refuses the change.
     bool writeConfig(const QString &clientId, const QString &permissionMode);
     bool removeConfig(const QString &clientId);
+    // The edit of a file client's own file alone, with no backup (the command line's dry run makes
+    // it on a copy); a reason in *error (when given) on failure.
+    static bool writeFileConfig(const ClientCatalogue::Client &client, const QString &path,
+                                const QString &permissionMode, QString *error = nullptr);
+    static bool removeFileConfig(const ClientCatalogue::Client &client, const QString &path, QString *error = nullptr);
+    // The command lines (program first) an add or a removal runs for a client registered through
+    // its own tool, in order; empty for the others.
+    [[nodiscard]] static QList<QStringList> cliCommandLines(const QString &clientId, const QString &permissionMode,
+                                                            bool add);
 
 private:
     bool runCliAdd(const ClientCatalogue::Client &client, const QString &permissionMode);

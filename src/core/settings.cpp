@@ -20,6 +20,12 @@ const QString s_trayNoticeShown = QStringLiteral("tray_notice_shown");
 const QString s_lastUpdateCheck = QStringLiteral("last_update_check");
 const QString s_serverTools = QStringLiteral("server_tool_count");
 const QString s_godotPath = QStringLiteral("godot_path");
+const QString s_updateAnsweredAt = QStringLiteral("update_answered_at");
+const QString s_updateEtag = QStringLiteral("update_etag");
+const QString s_updateRelease = QStringLiteral("update_release");
+const QString s_updateWaitUntil = QStringLiteral("update_wait_until");
+const QString s_skippedVersion = QStringLiteral("skipped_version");
+const QString s_includePrereleases = QStringLiteral("include_prereleases");
 constexpr int s_maxRecent = 10;
 
 QJsonArray withoutPath(QJsonArray list, const QString &path)
@@ -29,6 +35,12 @@ QJsonArray withoutPath(QJsonArray list, const QString &path)
             list.removeAt(i);
     }
     return list;
+}
+
+// Times of the update schedule are kept in UTC, so that a change of time zone moves nothing.
+QString utcText(const QDateTime &time)
+{
+    return time.isValid() ? time.toUTC().toString(Qt::ISODateWithMs) : QString();
 }
 
 } // namespace
@@ -248,5 +260,69 @@ void Settings::setGodotPath(const QString &path)
         m_data.remove(s_godotPath);
     else
         m_data.insert(s_godotPath, path);
+    save();
+}
+
+QDateTime Settings::updateAnsweredAt() const
+{
+    return QDateTime::fromString(m_data.value(s_updateAnsweredAt).toString(), Qt::ISODateWithMs);
+}
+
+QString Settings::updateEtag() const
+{
+    return m_data.value(s_updateEtag).toString();
+}
+
+QJsonObject Settings::updateRelease() const
+{
+    return m_data.value(s_updateRelease).toObject();
+}
+
+void Settings::setUpdateAnswer(const QDateTime &time, const QString &etag, const QJsonObject &release)
+{
+    m_data.insert(s_updateAnsweredAt, utcText(time));
+    m_data.insert(s_updateEtag, etag);
+    m_data.insert(s_updateRelease, release);
+    m_data.remove(s_updateWaitUntil); // the host answered: whatever wait there was is over
+    save();
+}
+
+void Settings::setUpdateAnsweredAt(const QDateTime &time)
+{
+    m_data.insert(s_updateAnsweredAt, utcText(time));
+    m_data.remove(s_updateWaitUntil);
+    save();
+}
+
+QDateTime Settings::updateWaitUntil() const
+{
+    return QDateTime::fromString(m_data.value(s_updateWaitUntil).toString(), Qt::ISODateWithMs);
+}
+
+void Settings::setUpdateWaitUntil(const QDateTime &time)
+{
+    m_data.insert(s_updateWaitUntil, utcText(time));
+    save();
+}
+
+QString Settings::skippedVersion() const
+{
+    return m_data.value(s_skippedVersion).toString();
+}
+
+void Settings::setSkippedVersion(const QString &version)
+{
+    m_data.insert(s_skippedVersion, version);
+    save();
+}
+
+bool Settings::includePrereleases() const
+{
+    return m_data.value(s_includePrereleases).toBool();
+}
+
+void Settings::setIncludePrereleases(bool include)
+{
+    m_data.insert(s_includePrereleases, include);
     save();
 }

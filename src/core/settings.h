@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QObject>
@@ -49,6 +50,24 @@ public:
     // The Godot editor the user chose (a program, or a macOS .app); empty: the best one found.
     [[nodiscard]] QString godotPath() const;
     void setGodotPath(const QString &path);
+
+    // The update checker's memory. The last answer: its time, its ETag and the release it named
+    // (in the updater's short form), replaced together so that an ETag never outlives its release.
+    [[nodiscard]] QDateTime updateAnsweredAt() const;
+    [[nodiscard]] QString updateEtag() const;
+    [[nodiscard]] QJsonObject updateRelease() const;
+    void setUpdateAnswer(const QDateTime &time, const QString &etag, const QJsonObject &release);
+    // A "not modified" answer: the stored release still holds, the time moves on.
+    void setUpdateAnsweredAt(const QDateTime &time);
+    // No automatic check before this time (the host's rate limit); invalid when none is pending.
+    [[nodiscard]] QDateTime updateWaitUntil() const;
+    void setUpdateWaitUntil(const QDateTime &time);
+    // The version whose automatic announcements stay silent.
+    [[nodiscard]] QString skippedVersion() const;
+    void setSkippedVersion(const QString &version);
+    // Checks read the whole release list and take pre-releases too (off by default).
+    [[nodiscard]] bool includePrereleases() const;
+    void setIncludePrereleases(bool include);
 
 signals:
     // On every setPermissionMode(), also with the mode already set: choosing a mode again applies

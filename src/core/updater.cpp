@@ -1,19 +1,26 @@
 #include "core/updater.h"
 
+#include "core/settings.h"
+#include "version.h"
+
+#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLocale>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QPointer>
 #include <QSaveFile>
 #include <QStandardPaths>
+#include <QTimeZone>
 #include <QTimer>
 #include <QVersionNumber>
 
+#include <algorithm>
 #include <cctype>
 #include <memory>
 
@@ -21,6 +28,7 @@ namespace {
 
 const QByteArray s_userAgent = QByteArrayLiteral("Tavrin-Desktop");
 const QLatin1String s_installerSuffix("-win64.exe");
+const QLatin1String s_debianPackagePrefix("tavrin-desktop_");
 const QLatin1String s_checksumSuffix(".sha256");
 const QLatin1String s_fallbackName("Tavrin-update");
 
@@ -32,6 +40,17 @@ constexpr qint64 s_writeChunk = 256 * 1024;
 constexpr qint64 s_maxChecksumSize = 64 * 1024;
 // A release description is a few KiB; GitHub's largest run to a few hundred.
 constexpr qint64 s_maxReleaseSize = 2 * 1024 * 1024;
+// The release list is read a page at a time; ten of GitHub's largest descriptions still fit the limit above.
+constexpr int s_releasesPerPage = 10;
+// What the settings keep of a release's notes, for a "not modified" answer.
+constexpr qsizetype s_maxStoredNotes = 64 * 1024;
+// Automatic checks ask once a day at most; a rate-limit wait lasts no longer than that either.
+constexpr qint64 s_checkIntervalSecs = 24 * 60 * 60;
+constexpr qint64 s_maxWaitSecs = 24 * 60 * 60;
+// A download must move at least this much in each slow-download window. Checked a few times
+// per window, always over the whole window before.
+constexpr qint64 s_minWindowBytes = 1024;
+constexpr int s_windowChecks = 4;
 
 // Keeps the name from ever leaving the download folder: only the last path component of
 // either separator counts, and "." or ".." are no names at all.
@@ -106,6 +125,144 @@ QString refusal(const QString &what, const QUrl &url)
     return QStringLiteral("Refusing to %1 from %2: only HTTPS addresses are allowed.").arg(what, url.toDisplayString());
 }
 
+QString versionOfTag(const QJsonObject &release)
+{
+    QString tag = release.value(QLatin1String("tag_name")).toString();
+    if (tag.startsWith(QLatin1Char('v')))
+        tag.remove(0, 1);
+    return tag;
+}
+
+// Digits only: SemVer's numeric identifier ("+1" or " 1" are text).
+bool isNumericIdentifier(const QString &part)
+{
+    return !part.isEmpty() && std::all_of(part.cbegin(), part.cend(), [](QChar c) { return c.isDigit(); });
+}
+
+QString withoutLeadingZeros(const QString &digits)
+{
+    qsizetype start = 0;
+    while (start + 1 < digits.size() && digits.at(start) == QLatin1Char('0'))
+        ++start;
+    return digits.mid(start);
+}
+
+// The pre-release part of a version: what follows a "-" after the numbers, without build
+// metadata ("+..."), which has no say in the order.
+QString prereleaseOf(const QString &version, qsizetype suffixIndex)
+{
+    QString rest = version.mid(suffixIndex);
+    rest.truncate(rest.indexOf(QLatin1Char('+')) < 0 ? rest.size() : rest.indexOf(QLatin1Char('+')));
+    return rest.startsWith(QLatin1Char('-')) ? rest.mid(1) : QString();
+}
+
+int comparePrereleases(const QString &a, const QString &b)
+{
+    if (a.isEmpty() || b.isEmpty()) // the release itself ranks above all of its pre-releases
+        return int(a.isEmpty()) - int(b.isEmpty());
+    const QStringList x = a.split(QLatin1Char('.'));
+    const QStringList y = b.split(QLatin1Char('.'));
+    for (qsizetype i = 0; i < qMin(x.size(), y.size()); ++i) {
+        const bool xNumber = isNumericIdentifier(x.at(i));
+        const bool yNumber = isNumericIdentifier(y.at(i));
+        if (xNumber && yNumber) {
+            // Longer digit runs are larger numbers (leading zeros aside), with no overflow.
+            const QString xDigits = withoutLeadingZeros(x.at(i));
+            const QString yDigits = withoutLeadingZeros(y.at(i));
+            if (xDigits.size() != yDigits.size())
+                return xDigits.size() < yDigits.size() ? -1 : 1;
+            if (const int order = xDigits.compare(yDigits))
+                return order < 0 ? -1 : 1;
+        } else if (xNumber != yNumber) {
+            return xNumber ? -1 : 1; // numbers rank below words
+        } else if (const int order = x.at(i).compare(y.at(i))) {
+            return order < 0 ? -1 : 1;
+        }
+    }
+    return x.size() == y.size() ? 0 : (x.size() < y.size() ? -1 : 1);
+}
+
+// The non-draft release of the highest version in a page of the release list (the first of equals).
+QJsonObject newestRelease(const QJsonArray &releases)
+{
+    QJsonObject newest;
+    for (const QJsonValue value : releases) {
+        const QJsonObject release = value.toObject();
+        if (release.isEmpty() || release.value(QLatin1String("draft")).toBool())
+            continue;
+        if (newest.isEmpty() || Updater::compareVersions(versionOfTag(release), versionOfTag(newest)) > 0)
+            newest = release;
+    }
+    return newest;
+}
+
+// What a "not modified" answer needs again of a release, and nothing more.
+QJsonObject shortForm(const QJsonObject &release)
+{
+    QJsonArray assets;
+    for (const QJsonValue value : release.value(QLatin1String("assets")).toArray()) {
+        const QJsonObject asset = value.toObject();
+        QJsonObject kept;
+        for (const char *key : {"name", "browser_download_url", "size"}) {
+            if (asset.contains(QLatin1String(key)))
+                kept.insert(QLatin1String(key), asset.value(QLatin1String(key)));
+        }
+        assets.append(kept);
+    }
+    return {{QLatin1String("tag_name"), release.value(QLatin1String("tag_name"))},
+            {QLatin1String("html_url"), release.value(QLatin1String("html_url"))},
+            {QLatin1String("body"), release.value(QLatin1String("body")).toString().left(s_maxStoredNotes)},
+            {QLatin1String("assets"), assets}};
+}
+
+// An HTTP-date as Retry-After may carry it: "Wed, 21 Oct 2026 07:28:00 GMT".
+QDateTime fromHttpDate(const QByteArray &text)
+{
+    QDateTime time = QLocale::c().toDateTime(QString::fromLatin1(text).simplified(),
+                                             QStringLiteral("ddd, dd MMM yyyy HH:mm:ss 'GMT'"));
+    time.setTimeZone(QTimeZone::utc());
+    return time;
+}
+
+// The end of the wait a refusal announces: GitHub's used-up hourly quota (x-ratelimit-*) or a
+// Retry-After. Invalid when the answer is no rate limit. A clock apart from the host's turns it
+// neither into no wait at all nor into days of silence.
+QDateTime rateLimitEnd(const QNetworkReply *reply, const QDateTime &now)
+{
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (status != 403 && status != 429)
+        return {};
+    QDateTime until;
+    if (reply->rawHeader("x-ratelimit-remaining").trimmed() == "0") {
+        bool ok = false;
+        const qint64 reset = reply->rawHeader("x-ratelimit-reset").trimmed().toLongLong(&ok);
+        until = ok ? QDateTime::fromSecsSinceEpoch(reset, QTimeZone::utc()) : now.addSecs(60 * 60);
+    }
+    const QByteArray retryAfter = reply->rawHeader("Retry-After").trimmed();
+    if (!retryAfter.isEmpty()) {
+        bool ok = false;
+        const qint64 seconds = retryAfter.toLongLong(&ok);
+        const QDateTime after = ok ? now.addSecs(qMax<qint64>(seconds, 0)) : fromHttpDate(retryAfter);
+        if (after.isValid() && (!until.isValid() || after > until))
+            until = after;
+    }
+    if (!until.isValid())
+        return {};
+    return qBound(now.addSecs(60), until, now.addSecs(s_maxWaitSecs));
+}
+
+// The wait's end as a clock shows it, rounded up to the minute: "try again after 14:05" must hold at 14:05.
+QString waitMessage(const QDateTime &until, const QDateTime &now)
+{
+    QDateTime local = until.toLocalTime();
+    const QTime time = local.time();
+    if (time.second() != 0 || time.msec() != 0)
+        local = local.addMSecs(60000 - time.second() * 1000 - time.msec());
+    const QString when = local.toString(local.date() == now.toLocalTime().date() ? QStringLiteral("HH:mm")
+                                                                                 : QStringLiteral("yyyy-MM-dd HH:mm"));
+    return QStringLiteral("GitHub's limit for this network is used up; try again after %1").arg(when);
+}
+
 } // namespace
 
 // One installer download in flight: the checksum first when the release lists one, then the
@@ -178,13 +335,19 @@ struct Updater::Download
                           .arg(expected);
             return false;
         }
+        // A body that simply ends when the connection closes may have been cut anywhere.
+        if (expected < 0 && expectedSha256.isEmpty()) {
+            failure = QStringLiteral("Nothing confirms that the download is complete: the release lists no size or "
+                                     "checksum for it, and the server announced no length; nothing was kept.");
+            return false;
+        }
         return true;
     }
 };
 
 Updater::Updater(QNetworkAccessManager *nam, const QString &currentVersion, QObject *parent)
-    : QObject(parent), m_nam(nam), m_currentVersion(currentVersion),
-      m_releaseUrl(QStringLiteral("https://api.github.com/repos/tavrin/desktop/releases/latest"))
+    : QObject(parent), m_nam(nam), m_platform(Installation::platform()), m_dpkgInfoDir(Installation::dpkgInfoDir()),
+      m_currentVersion(currentVersion), m_releaseUrl(releaseFeed(QLatin1String(Tavrin::RepositoryUrl)))
 {
     qRegisterMetaType<UpdateInfo>();
 }
@@ -200,10 +363,87 @@ void Updater::setReleaseUrl(const QUrl &url)
     m_releaseUrl = url;
 }
 
-void Updater::setTimeLimits(int queryMs, int stallMs)
+void Updater::setTimeLimits(int queryMs, int stallMs, int slowWindowMs)
 {
     m_queryLimitMs = queryMs;
     m_stallLimitMs = stallMs;
+    m_slowWindowMs = slowWindowMs;
+}
+
+void Updater::setSettings(Settings *settings)
+{
+    m_settings = settings;
+}
+
+void Updater::setPlatform(const QString &platform)
+{
+    m_platform = platform;
+}
+
+void Updater::setDpkgInfoDir(const QString &dir)
+{
+    m_dpkgInfoDir = dir;
+}
+
+QString Updater::assetName(const QStringList &assetNames, const QString &platform, bool fromDebianPackage,
+                           const QString &debianArchitecture)
+{
+    const auto first = [&assetNames](const auto &fits) {
+        const auto found = std::find_if(assetNames.cbegin(), assetNames.cend(), fits);
+        return found == assetNames.cend() ? QString() : *found;
+    };
+    if (platform == QLatin1String("windows"))
+        return first([](const QString &name) { return name.endsWith(s_installerSuffix); });
+    if (platform == QLatin1String("linux") && fromDebianPackage) {
+        const QString suffix = QLatin1Char('_') + debianArchitecture + QLatin1String(".deb");
+        return first([&suffix](const QString &name) {
+            return name.startsWith(s_debianPackagePrefix) && name.endsWith(suffix) &&
+                   name.size() > s_debianPackagePrefix.size() + suffix.size();
+        });
+    }
+    return {}; // a build folder, another package, macOS: nothing of ours fits
+}
+
+int Updater::compareVersions(const QString &a, const QString &b)
+{
+    qsizetype aEnd = 0;
+    qsizetype bEnd = 0;
+    const QVersionNumber x = QVersionNumber::fromString(a, &aEnd);
+    const QVersionNumber y = QVersionNumber::fromString(b, &bEnd);
+    if (const int order = QVersionNumber::compare(x, y))
+        return order < 0 ? -1 : 1;
+    if (x.isNull()) // two unreadable versions: neither is newer
+        return 0;
+    return comparePrereleases(prereleaseOf(a, aEnd), prereleaseOf(b, bEnd));
+}
+
+bool Updater::automaticCheckDue(const QDateTime &lastAnswer, const QDateTime &waitUntil, const QDateTime &now)
+{
+    if (waitUntil.isValid() && now < waitUntil && waitUntil <= now.addSecs(s_maxWaitSecs))
+        return false;
+    return !(lastAnswer.isValid() && lastAnswer <= now && now < lastAnswer.addSecs(s_checkIntervalSecs));
+}
+
+QUrl Updater::releaseFeed(const QString &repositoryUrl)
+{
+    const QUrl repository(repositoryUrl);
+    QString path = repository.path();
+    while (path.endsWith(QLatin1Char('/')))
+        path.chop(1);
+    if (path.endsWith(QLatin1String(".git")))
+        path.chop(4);
+    QUrl feed;
+    feed.setScheme(QStringLiteral("https"));
+    const QString host = repository.host().toLower();
+    if (host == QLatin1String("github.com") || host == QLatin1String("www.github.com")) {
+        feed.setHost(QStringLiteral("api.github.com"));
+        feed.setPath(QLatin1String("/repos") + path + QLatin1String("/releases/latest"));
+    } else { // GitHub Enterprise serves its API below /api/v3 of its own host
+        feed.setHost(host);
+        feed.setPort(repository.port());
+        feed.setPath(QLatin1String("/api/v3/repos") + path + QLatin1String("/releases/latest"));
+    }
+    return feed;
 }
 
 bool Updater::isAllowedDownloadUrl(const QUrl &url)
@@ -218,9 +458,51 @@ bool Updater::isAllowedDownloadUrl(const QUrl &url)
 
 void Updater::checkForUpdates()
 {
-    QNetworkRequest request(m_releaseUrl);
+    check(false);
+}
+
+bool Updater::checkAutomatically()
+{
+    if (m_settings && !automaticCheckDue(m_settings->updateAnsweredAt(), m_settings->updateWaitUntil(),
+                                         QDateTime::currentDateTimeUtc()))
+        return false;
+    check(true);
+    return true;
+}
+
+void Updater::skipVersion(const QString &version)
+{
+    if (m_settings)
+        m_settings->setSkippedVersion(version);
+}
+
+// The latest release, or with pre-releases a page of the release list.
+QUrl Updater::feedUrl() const
+{
+    if (!m_settings || !m_settings->includePrereleases())
+        return m_releaseUrl;
+    QUrl list = m_releaseUrl;
+    QString path = list.path();
+    if (path.endsWith(QLatin1String("/latest")))
+        path.chop(7);
+    list.setPath(path);
+    list.setQuery(QStringLiteral("per_page=%1").arg(s_releasesPerPage));
+    return list;
+}
+
+void Updater::check(bool automatic)
+{
+    const QUrl feed = feedUrl();
+    QNetworkRequest request(feed);
     request.setRawHeader("Accept", "application/vnd.github+json");
     request.setRawHeader("User-Agent", s_userAgent);
+    // The ETag is good only with the release it came with, from the same address.
+    QJsonObject stored;
+    if (m_settings && !m_settings->updateEtag().isEmpty() &&
+        m_settings->updateRelease().value(QLatin1String("feed")).toString() == feed.toString()) {
+        stored = m_settings->updateRelease().value(QLatin1String("release")).toObject();
+        request.setRawHeader("If-None-Match", m_settings->updateEtag().toUtf8());
+    }
     QNetworkReply *reply = m_nam->get(request);
     // The buffer holds at most one byte past the limit, so an endless answer costs no memory.
     reply->setReadBufferSize(s_maxReleaseSize + 1);
@@ -246,61 +528,92 @@ void Updater::checkForUpdates()
     });
     limit->start(m_queryLimitMs);
 
-    connect(reply, &QNetworkReply::finished, this, [this, reply, failure] {
+    connect(reply, &QNetworkReply::finished, this, [this, reply, failure, feed, stored, automatic] {
         reply->deleteLater();
         if (!failure->isEmpty()) {
             emit checkFailed(*failure);
             return;
         }
-        if (reply->error() != QNetworkReply::NoError) {
-            emit checkFailed(reply->errorString());
+        const QDateTime now = QDateTime::currentDateTimeUtc();
+        const QDateTime wait = rateLimitEnd(reply, now);
+        if (wait.isValid()) {
+            if (m_settings)
+                m_settings->setUpdateWaitUntil(wait);
+            emit checkFailed(waitMessage(wait, now));
             return;
         }
-        const QJsonObject release = QJsonDocument::fromJson(reply->readAll()).object();
-
-        QString tag = release.value(QLatin1String("tag_name")).toString();
-        if (tag.startsWith(QLatin1Char('v')))
-            tag.remove(0, 1);
-
-        UpdateInfo info;
-        info.latestVersion = tag;
-        info.currentVersion = m_currentVersion;
-        info.releaseNotes = release.value(QLatin1String("body")).toString();
-        info.updateAvailable =
-            QVersionNumber::compare(QVersionNumber::fromString(tag), QVersionNumber::fromString(m_currentVersion)) > 0;
-
-        if (info.updateAvailable) {
-            const QJsonArray assets = release.value(QLatin1String("assets")).toArray();
-            QString installerName;
-            Asset listed;
-            for (const QJsonValue asset : assets) {
-                const QJsonObject object = asset.toObject();
-                const QString name = object.value(QLatin1String("name")).toString();
-                if (name.endsWith(s_installerSuffix)) {
-                    installerName = name;
-                    info.downloadUrl = object.value(QLatin1String("browser_download_url")).toString();
-                    const QJsonValue size = object.value(QLatin1String("size"));
-                    listed.size = size.isDouble() && size.toDouble() >= 0 ? size.toInteger() : -1;
-                    break;
-                }
-            }
-            if (!installerName.isEmpty()) {
-                for (const QJsonValue asset : assets) {
-                    const QJsonObject object = asset.toObject();
-                    if (object.value(QLatin1String("name")).toString() == installerName + s_checksumSuffix) {
-                        listed.checksumUrl = QUrl(object.value(QLatin1String("browser_download_url")).toString());
-                        break;
-                    }
-                }
-                m_assets.insert(info.downloadUrl, listed);
-            }
+        QJsonObject release;
+        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        if (status == 304 && !stored.isEmpty()) {
+            release = stored; // the same release as last time
+            m_settings->setUpdateAnsweredAt(now);
+        } else if (reply->error() != QNetworkReply::NoError) {
+            emit checkFailed(reply->errorString());
+            return;
+        } else if (!isSuccessStatus(reply)) { // a 304 to a question we did not ask, say
+            emit checkFailed(QStringLiteral("Unexpected answer from the update server: HTTP %1").arg(status));
+            return;
+        } else {
+            const QJsonDocument answer = QJsonDocument::fromJson(reply->readAll());
+            release = answer.isArray() ? newestRelease(answer.array()) : answer.object();
+            if (m_settings && !release.isEmpty())
+                m_settings->setUpdateAnswer(
+                    now, QString::fromLatin1(reply->rawHeader("ETag")),
+                    {{QLatin1String("feed"), feed.toString()}, {QLatin1String("release"), shortForm(release)}});
         }
-        emit updateChecked(info);
+        emit updateChecked(releaseInfo(release, automatic));
     });
 }
 
-// Every download request: our User-Agent, redirects only to allowed addresses, and the stall limit,
-// which each arriving byte restarts, so a slow but moving transfer is never cut.
+UpdateInfo Updater::releaseInfo(const QJsonObject &release, bool automatic)
+{
+    UpdateInfo info;
+    info.latestVersion = versionOfTag(release);
+    info.currentVersion = m_currentVersion;
+    info.releaseNotes = release.value(QLatin1String("body")).toString();
+    info.automatic = automatic;
+    info.updateAvailable = compareVersions(info.latestVersion, m_currentVersion) > 0;
+    info.skipped = m_settings && !info.latestVersion.isEmpty() && m_settings->skippedVersion() == info.latestVersion;
+    // It goes to the browser: a web address only, never a file or a program's scheme.
+    const QUrl page(release.value(QLatin1String("html_url")).toString());
+    const QString scheme = page.scheme().toLower();
+    info.releasePage = (scheme == QLatin1String("https") || scheme == QLatin1String("http")) && !page.host().isEmpty()
+                           ? page.toString()
+                           : QLatin1String(Tavrin::RepositoryUrl) + QLatin1String("/releases");
+
+    const QString executable = QCoreApplication::applicationFilePath();
+    const bool fromDebianPackage =
+        m_platform == QLatin1String("linux") && Installation::listedByDpkg(executable, m_dpkgInfoDir);
+    info.installation = Installation::kind(m_platform, executable, fromDebianPackage);
+    if (!info.updateAvailable)
+        return info;
+
+    const QJsonArray assets = release.value(QLatin1String("assets")).toArray();
+    QStringList names;
+    for (const QJsonValue asset : assets)
+        names << asset.toObject().value(QLatin1String("name")).toString();
+    info.assetName = assetName(names, m_platform, fromDebianPackage);
+    if (info.assetName.isEmpty())
+        return info;
+    Asset listed;
+    for (const QJsonValue asset : assets) {
+        const QJsonObject object = asset.toObject();
+        const QString name = object.value(QLatin1String("name")).toString();
+        if (name == info.assetName && info.downloadUrl.isEmpty()) {
+            info.downloadUrl = object.value(QLatin1String("browser_download_url")).toString();
+            const QJsonValue size = object.value(QLatin1String("size"));
+            listed.size = size.isDouble() && size.toDouble() >= 0 ? size.toInteger() : -1;
+        } else if (name == info.assetName + s_checksumSuffix && listed.checksumUrl.isEmpty()) {
+            listed.checksumUrl = QUrl(object.value(QLatin1String("browser_download_url")).toString());
+        }
+    }
+    m_assets.insert(info.downloadUrl, listed);
+    return info;
+}
+
+// Every download request: our User-Agent, redirects only to allowed addresses, the stall limit,
+// which each arriving byte restarts, and the slow-download window, which ends a trickle that keeps
+// restarting it.
 QNetworkReply *Updater::get(const QUrl &url)
 {
     QNetworkRequest request(url);
@@ -328,6 +641,26 @@ QNetworkReply *Updater::get(const QUrl &url)
         reply->abort();
     });
     stall->start(m_stallLimitMs);
+
+    // The bytes seen at each check; the oldest is one window back from the newest.
+    auto *pace = new QTimer(reply);
+    auto seen = std::make_shared<qint64>(0);
+    auto history = std::make_shared<QList<qint64>>(QList<qint64>{0});
+    connect(reply, &QNetworkReply::downloadProgress, pace, [seen](qint64 received) { *seen = received; });
+    connect(pace, &QTimer::timeout, this, [this, reply, download, seen, history] {
+        history->append(*seen);
+        if (history->size() > s_windowChecks + 1)
+            history->removeFirst();
+        if (history->size() <= s_windowChecks || history->last() - history->first() >= s_minWindowBytes)
+            return;
+        if (download->failure.isEmpty())
+            download->failure =
+                QStringLiteral("The download was too slow: less than 1 KiB arrived in %1 s; nothing was "
+                               "kept.")
+                    .arg(seconds(m_slowWindowMs));
+        reply->abort();
+    });
+    pace->start(qMax(1, m_slowWindowMs / s_windowChecks));
     return reply;
 }
 

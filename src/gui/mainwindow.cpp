@@ -8,6 +8,7 @@
 #include "gui/projectview.h"
 #include "gui/settingsview.h"
 #include "gui/setup/setupview.h"
+#include "gui/updateprompt.h"
 #include "gui/widgets/icons.h"
 #include "gui/widgets/theme.h"
 #include "gui/widgets/toast.h"
@@ -22,7 +23,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
-#include <QMessageBox>
 #include <QNetworkAccessManager>
 #include <QPushButton>
 #include <QScreen>
@@ -76,6 +76,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     placeWindow();
     m_setupModel = new SetupModel(m_settings, this);
     m_updater = new Updater(m_nam, QLatin1String(Tavrin::Version), this);
+    m_updater->setSettings(m_settings); // its schedule, ETag, skipped version and channel
 
     // Parented from the start, so that the pages' widgets get their final style once instead of
     // again at every move of the tree they sit in.
@@ -121,6 +122,8 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     connect(m_updater, &Updater::downloadFinished, this, [this](const QString &filePath) {
         const QFileInfo file(filePath);
         toast(tr("Update downloaded: %1").arg(file.fileName()), Toast::Success);
+        if (file.suffix() == QLatin1String("deb")) // installing it takes a command, which we show
+            UpdatePrompt::forDownloadedPackage(file.absoluteFilePath(), this)->show();
         if (!QDesktopServices::openUrl(QUrl::fromLocalFile(file.absolutePath())))
             toast(tr("Could not open %1: no program to open it was found")
                       .arg(QDir::toNativeSeparators(file.absolutePath())),
@@ -204,7 +207,10 @@ void MainWindow::bringToFront()
 void MainWindow::checkForUpdates(bool manual)
 {
     m_manualCheck = m_manualCheck || manual;
-    m_updater->checkForUpdates();
+    if (manual)
+        m_updater->checkForUpdates();
+    else
+        (void)m_updater->checkAutomatically(); // at most once a day, and never while GitHub asks us to wait
 }
 
 void MainWindow::buildSidebar(QWidget *sidebar)
@@ -289,17 +295,13 @@ void MainWindow::onUpdateChecked(const UpdateInfo &info)
         toast(tr("You're up to date!"), Toast::Success);
         return;
     }
-    auto *box = new QMessageBox(QMessageBox::Information, tr("Update Available"),
-                                tr("A new version (v%1) is available.\nCurrent version: v%2\n\n"
-                                   "Would you like to download it?")
-                                    .arg(info.latestVersion, info.currentVersion),
-                                QMessageBox::Yes | QMessageBox::No, this);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setWindowModality(Qt::NonModal); // a message box is application-modal by default
-    connect(box, &QMessageBox::finished, this, [this, info](int result) {
-        if (result != QMessageBox::Yes || info.downloadUrl.isEmpty())
-            return;
-        // The progress window stands for the download: a second "Yes" brings it back to the front.
+    if (!info.worthTelling())
+        return; // a version the user skipped, found by an automatic check
+    auto *prompt = new UpdatePrompt(info, this);
+    connect(prompt, &UpdatePrompt::showToast, this, &MainWindow::toast);
+    connect(prompt, &UpdatePrompt::versionSkipped, m_updater, &Updater::skipVersion);
+    connect(prompt, &UpdatePrompt::downloadRequested, this, [this](const QString &url) {
+        // The progress window stands for the download: a second "Download" brings it back to the front.
         auto *progress = findChild<DownloadDialog *>();
         const bool running = progress && m_updater->isDownloading();
         if (!running)
@@ -308,9 +310,9 @@ void MainWindow::onUpdateChecked(const UpdateInfo &info)
         progress->raise();
         progress->activateWindow();
         if (!running) // after show(): a download refused at once closes the window again
-            m_updater->downloadUpdate(info.downloadUrl);
+            m_updater->downloadUpdate(url);
     });
-    box->show();
+    prompt->show();
 }
 
 void MainWindow::onUpdateCheckFailed(const QString &error)

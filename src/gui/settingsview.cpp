@@ -141,6 +141,10 @@ void SettingsView::build()
             m_settings->setCheckUpdates(on);
     });
     updatesLayout->addWidget(m_autoCheck);
+    auto *prereleases = new QCheckBox(tr("Include pre-releases"));
+    prereleases->setChecked(m_settings->includePrereleases());
+    connect(prereleases, &QCheckBox::toggled, this, [this](bool on) { m_settings->setIncludePrereleases(on); });
+    updatesLayout->addWidget(prereleases);
     QPushButton *checkNow = classedButton(tr("Check Now"), "secondary");
     connect(checkNow, &QPushButton::clicked, this, [this] {
         emit showToast(tr("Checking for updates..."), Toast::Info);

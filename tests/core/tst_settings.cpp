@@ -62,6 +62,40 @@ private slots:
         QCOMPARE(TestEnv::readFile(path()), content); // loading never rewrites
     }
 
+    // The update checker's memory, as another program or an older version may have left it.
+    void updateMemory_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("answeredAt"); // UTC, ISO 8601; empty: none
+        QTest::addColumn<bool>("prereleases");
+        QTest::newRow("absent") << QByteArray("{}") << "" << false;
+        QTest::newRow("written in another zone")
+            << QByteArray(R"({"update_answered_at":"2026-12-07T15:05:00+01:00","include_prereleases":true})")
+            << "2026-12-07T14:05:00Z" << true;
+        QTest::newRow("wrong types") << QByteArray(R"({"update_answered_at":5,"include_prereleases":"yes"})") << ""
+                                     << false;
+        QTest::newRow("not a time") << QByteArray(R"({"update_answered_at":"yesterday"})") << "" << false;
+    }
+    void updateMemory()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QString, answeredAt);
+        QVERIFY(TestEnv::writeFile(path(), content));
+        Settings s;
+        QCOMPARE(s.updateAnsweredAt().toUTC().toString(Qt::ISODate), answeredAt);
+        QTEST(s.includePrereleases(), "prereleases");
+
+        // An answer replaces time, ETag and release together, and ends a rate-limit wait.
+        const QDateTime now = QDateTime::currentDateTimeUtc();
+        s.setUpdateWaitUntil(now.addSecs(600));
+        s.setUpdateAnswer(now, "W/\"x\"", QJsonObject{{"feed", "f"}});
+        Settings reread;
+        QCOMPARE(reread.updateAnsweredAt(), now);
+        QCOMPARE(reread.updateEtag(), "W/\"x\"");
+        QCOMPARE(reread.updateRelease(), QJsonObject({{"feed", "f"}}));
+        QVERIFY(!reread.updateWaitUntil().isValid());
+    }
+
     void recentListRules()
     {
         QJsonArray old;

@@ -1,9 +1,16 @@
+#include "core/settings.h"
 #include "core/updater.h"
 #include "localhttpserver.h"
 #include "testenv.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QNetworkAccessManager>
 #include <QStandardPaths>
+
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
 
 using LocalHttp::Response;
 Q_DECLARE_METATYPE(Response)
@@ -17,6 +24,8 @@ class TestUpdater : public QObject
     QNetworkAccessManager m_nam;
     std::unique_ptr<LocalHttp::Server> m_server;
     std::unique_ptr<Updater> m_updater;
+    std::unique_ptr<Settings> m_settings;
+    UpdateInfo m_info; // of the last updateChecked
 
     template<typename... T> static void row(const char *name, const T &...v) { (QTest::newRow(name) << ... << v); }
     static QString downloads() { return QStandardPaths::writableLocation(QStandardPaths::DownloadLocation); }
@@ -61,9 +70,8 @@ private slots:
     {
         m_server = std::make_unique<LocalHttp::Server>();
         QVERIFY(m_server->start());
-        m_updater = std::make_unique<Updater>(&m_nam, QStringLiteral("3.2.1"));
+        makeUpdater("3.2.1");
         m_updater->setReleaseUrl(m_server->url("/latest"));
-        m_updater->setTimeLimits(400, 600);                     // 15 s and 30 s in the application
         QVERIFY(downloads().startsWith(TestEnv::home() + '/')); // never the real home
         QDir(downloads()).removeRecursively();
     }
@@ -74,6 +82,9 @@ private slots:
         // latest version|"newer" or ""|installer; "!" and a part of the message: the check fails
         QTest::addColumn<QString>("expected");
         const QString installer = "http://h/T-win64.exe";
+        // GitHub's answer has many more members; the release page is one the prompt needs.
+        Response page = release("v4");
+        page.body.insert(1, "\"html_url\":\"https://github.com/o/r/releases/tag/v4\",");
         Response padded = release("v4");
         padded.body.insert(1, "\"padding\":\"" + QByteArray(2 * 1024 * 1024 - padded.body.size() - 13, ' ') + "\",");
         row("v prefix, newer", release("v3.2.2"), "3.2.2|newer|" + installer);
@@ -83,6 +94,7 @@ private slots:
         row("not JSON", Response{200, {}, "<html>rate limited</html>"}, "||");
         row("checksum listed first", release("v4", {"T-win64.exe.sha256", "T-win64.exe"}), "4|newer|" + installer);
         row("no installer asset", release("v4", {"T-win64.exe.zip", "T-win32.exe", "T-WIN64.EXE"}), "4|newer|");
+        row("with a release page", page, "4|newer|" + installer);
         QCOMPARE(padded.body.size(), 2 * 1024 * 1024);
         row("2 MiB answer, still read", padded, "4|newer|" + installer);
         row("no releases (404)", Response{404}, "!");
@@ -244,6 +256,399 @@ private slots:
         const QStringList kept{target, QString::number(s_size), QString::number(s_size)};
         QVERIFY2(error.isEmpty() ? result == kept : result.value(0) == "failed" && result.value(1).contains(error),
                  qPrintable(result.join('|')));
+    }
+
+    // A trickle that keeps restarting the stall timer still ends; nothing confirms a body that
+    // ends with its connection (no size listed, no checksum, no Content-Length), and it is not kept.
+    void downloadLimits_data()
+    {
+        QTest::addColumn<Response>("installer");
+        QTest::addColumn<bool>("listed"); // the check listed a size and a checksum
+        QTest::addColumn<QString>("error");
+        Response trickle{200, {}, {}, s_size, -1, -1, false, 200}; // 10 bytes every 0.2 s
+        trickle.pauseEvery = 10;
+        Response closing{200, {}, {}, s_size};
+        closing.closeDelimited = true;
+        Response cut = closing;
+        cut.dropAfter = s_size / 2;
+        const QString unconfirmed = "Nothing confirms that the download is complete";
+        row("trickle", trickle, true, "The download was too slow: less than 1 KiB arrived in 2 s; nothing was kept.");
+        row("ends with the connection, listed", closing, true, "");
+        row("ends with the connection, whole", closing, false, unconfirmed);
+        row("ends with the connection, cut", cut, false, unconfirmed);
+        row("chunked, nothing listed", Response{200, {}, {}, s_size, -1, -1, true}, false, unconfirmed);
+        row("announced length, nothing listed", Response{200, {}, {}, s_size}, false, "");
+    }
+    void downloadLimits()
+    {
+        QFETCH(Response, installer);
+        QFETCH(bool, listed);
+        QFETCH(QString, error);
+        const auto good = QCryptographicHash::hash(LocalHttp::pattern(0, s_size), QCryptographicHash::Sha256).toHex();
+        m_server->route("/a/T-win64.exe", installer);
+        m_server->route("/a/T-win64.exe.sha256", {200, {}, good});
+        const QString installerUrl = url("/a/T-win64.exe");
+        if (listed) {
+            m_server->route("/latest", release("v8", {"T-win64.exe", "T-win64.exe.sha256"}, url("/a/")));
+            QCOMPARE(run([this] { m_updater->checkForUpdates(); }).value(2), installerUrl);
+        }
+        QElapsedTimer clock;
+        clock.start();
+        const QStringList result = run([&] { m_updater->downloadUpdate(installerUrl); });
+        if (error.isEmpty()) {
+            QCOMPARE(result.value(0), downloads() + "/T-win64.exe");
+            QCOMPARE(TestEnv::readFile(result.value(0)), LocalHttp::pattern(0, s_size));
+        } else {
+            QVERIFY2(result.value(0) == "failed" && result.value(1).startsWith(error), qPrintable(result.join('|')));
+            QCOMPARE(files(), QStringList());
+        }
+        QVERIFY(clock.elapsed() < 15000);
+    }
+
+    void assetChoice_data()
+    {
+        QTest::addColumn<QStringList>("names");
+        QTest::addColumn<QString>("platform");
+        QTest::addColumn<bool>("fromDebianPackage");
+        QTest::addColumn<QString>("architecture");
+        QTest::addColumn<QString>("expected");
+        const QStringList both{"Tavrin-2.0.0-win64.exe.sha256",         "Tavrin-2.0.0-win64.exe",
+                               "tavrin-desktop_2.0.0_amd64.deb.sha256", "tavrin-desktop-dbgsym_2.0.0_amd64.deb",
+                               "tavrin-desktop_2.0.0_arm64.deb",        "tavrin-desktop_2.0.0_amd64.deb"};
+        row("windows: the installer, not its checksum", both, "windows", false, "amd64", "Tavrin-2.0.0-win64.exe");
+        row("linux, our package: this architecture's", both, "linux", true, "amd64", "tavrin-desktop_2.0.0_amd64.deb");
+        row("linux, our package on arm64", both, "linux", true, "arm64", "tavrin-desktop_2.0.0_arm64.deb");
+        row("linux, our package, none for armhf", both, "linux", true, "armhf", "");
+        row("linux, a build folder", both, "linux", false, "amd64", "");
+        row("macos", both, "macos", false, "arm64", "");
+        row("windows, only other systems' files",
+            QStringList{"Tavrin-2.0.0-WIN64.EXE", "tavrin-desktop_2.0.0_amd64.deb"}, "windows", false, "amd64", "");
+        row("linux, a bare suffix is no package", QStringList{"tavrin-desktop__amd64.deb", "x_amd64.deb"}, "linux",
+            true, "amd64", "");
+    }
+    void assetChoice()
+    {
+        QFETCH(QStringList, names);
+        QFETCH(QString, platform);
+        QFETCH(bool, fromDebianPackage);
+        QFETCH(QString, architecture);
+        QTEST(Updater::assetName(names, platform, fromDebianPackage, architecture), "expected");
+    }
+
+    // dpkg's file list of our package decides whether the running copy came from it.
+    void dpkgDecision_data()
+    {
+        QTest::addColumn<QString>("list"); // the list's content; "@": the folder of the test; "-": no database
+        QTest::addColumn<bool>("listed");
+        row("path listed", "/.\n/usr\n@/usr/bin/tavrin\n/usr/share/doc\n", true);
+        row("listed without a final newline", "/usr\n@/usr/bin/tavrin", true);
+        row("not listed", "/usr/bin/tavrin\n@/usr/bin/other\n", false);
+        row("another file of the same name", "@/opt/tavrin\n", false);
+        row("a path that only starts like it", "@/usr/bin/tavrin-old\n", false);
+        row("no dpkg database", "-", false);
+#ifdef Q_OS_UNIX
+        row("listed through a linked folder (merged /usr)", "@/bin/tavrin\n", true);
+        row("the list is a FIFO", "fifo", false);
+#endif
+    }
+    void dpkgDecision()
+    {
+        QFETCH(QString, list);
+        QFETCH(bool, listed);
+        QTemporaryDir root;
+        const QString base = root.path();
+        const QString info = base + "/var/lib/dpkg/info";
+        const QString executable = base + "/usr/bin/tavrin";
+        QVERIFY(TestEnv::writeFile(executable, "ELF") && TestEnv::writeFile(base + "/opt/tavrin", "ELF"));
+#ifdef Q_OS_UNIX
+        QVERIFY(QFile::link(base + "/usr/bin", base + "/bin"));
+#endif
+        QVERIFY(QDir().mkpath(info));
+        if (list == "-")
+            QVERIFY(QDir(base + "/var").removeRecursively());
+        else if (list != "fifo")
+            QVERIFY(TestEnv::writeFile(info + "/tavrin-desktop.list", list.replace('@', base).toUtf8()));
+#ifdef Q_OS_UNIX
+        if (list == "fifo")
+            QCOMPARE(::mkfifo(QFile::encodeName(info + "/tavrin-desktop.list").constData(), 0600), 0);
+#endif
+        QCOMPARE(Installation::listedByDpkg(executable, info), listed);
+        QCOMPARE(Installation::kind("linux", executable, listed),
+                 listed ? Installation::Kind::DebianPackage : Installation::Kind::SourceBuild);
+    }
+
+    // A copy nobody packaged is "built from source", also after "make install" into /usr/local.
+    void installationKind_data()
+    {
+        QTest::addColumn<QString>("platform");
+        QTest::addColumn<QString>("executable");
+        QTest::addColumn<int>("kind");
+        row("windows", "windows", "C:/Users/u/AppData/Local/Programs/Tavrin/tavrin.exe",
+            int(Installation::Kind::WindowsInstaller));
+        row("a build folder", "linux", "/home/u/src/desktop/build/default/tavrin",
+            int(Installation::Kind::SourceBuild));
+        row("make install", "linux", "/usr/local/bin/tavrin", int(Installation::Kind::SourceBuild));
+        row("another distribution's package", "linux", "/usr/bin/tavrin", int(Installation::Kind::OtherPackage));
+        row("flatpak", "linux", "/app/bin/tavrin", int(Installation::Kind::OtherPackage));
+        row("macos bundle", "macos", "/Applications/Tavrin.app/Contents/MacOS/tavrin",
+            int(Installation::Kind::OtherPackage));
+    }
+    void installationKind()
+    {
+        QFETCH(QString, platform);
+        QFETCH(QString, executable);
+        QTEST(int(Installation::kind(platform, executable, false)), "kind");
+    }
+
+    // A release with both an installer and a package: Linux gets the package only when dpkg
+    // installed the running copy, and then downloads and verifies it like the installer.
+    void packagePerMachine_data()
+    {
+        QTest::addColumn<QString>("platform");
+        QTest::addColumn<bool>("listed"); // dpkg lists this test's executable as ours
+        QTest::addColumn<QString>("asset");
+        row("linux, a build folder", "linux", false, "");
+        row("linux, our package", "linux", true, "tavrin-desktop_8.0.0_" + Installation::debianArchitecture() + ".deb");
+        row("windows", "windows", false, "T-8.0.0-win64.exe");
+        row("macos", "macos", false, "");
+    }
+    void packagePerMachine()
+    {
+        QFETCH(QString, platform);
+        QFETCH(bool, listed);
+        QFETCH(QString, asset);
+        QTemporaryDir info;
+        if (listed)
+            QVERIFY(TestEnv::writeFile(info.path() + "/tavrin-desktop.list",
+                                       "/usr\n" + QCoreApplication::applicationFilePath().toUtf8() + "\n"));
+        m_updater->setPlatform(platform);
+        m_updater->setDpkgInfoDir(info.path());
+        const QString deb = "tavrin-desktop_8.0.0_" + Installation::debianArchitecture() + ".deb";
+        QStringList names{"T-8.0.0-win64.exe", "T-8.0.0-win64.exe.sha256", deb, deb + ".sha256"};
+        Response answer = release("v8.0.0", names, url("/a/"));
+        answer.body.insert(1, "\"html_url\":\"https://github.com/o/r/releases/tag/v8.0.0\",");
+        m_server->route("/latest", answer);
+        const QByteArray content = LocalHttp::pattern(0, s_size);
+        const QByteArray sum = QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex();
+        for (const QString &name : names)
+            m_server->route("/a/" + name.toUtf8(), name.endsWith(".sha256")
+                                                       ? Response{200, {}, sum + "  " + name.chopped(7).toUtf8() + "\n"}
+                                                       : Response{200, {}, {}, s_size});
+        QCOMPARE(run([this] { m_updater->checkForUpdates(); }).value(2), asset.isEmpty() ? "" : url("/a/") + asset);
+        QCOMPARE(m_info.assetName, asset);
+        QCOMPARE(m_info.releasePage, "https://github.com/o/r/releases/tag/v8.0.0");
+        QCOMPARE(m_info.installation, platform == "windows" ? Installation::Kind::WindowsInstaller
+                                      : listed              ? Installation::Kind::DebianPackage
+                                                            : Installation::Kind::SourceBuild);
+        if (asset.isEmpty())
+            return;
+        QCOMPARE(run([this] { m_updater->downloadUpdate(m_info.downloadUrl); }).value(0), downloads() + '/' + asset);
+        QCOMPARE(TestEnv::readFile(downloads() + '/' + asset), content);
+        const QStringList asked{m_server->requests.at(1).path, m_server->requests.at(2).path};
+        QCOMPARE(asked, QStringList({"/a/" + asset + ".sha256", "/a/" + asset}));
+    }
+
+    void versionOrder_data()
+    {
+        QTest::addColumn<QString>("a");
+        QTest::addColumn<QString>("b");
+        QTest::addColumn<int>("order");
+        row("pre-release before its release", "1.1.0-beta.2", "1.1.0", -1);
+        row("pre-release after the release before", "1.1.0-beta.1", "1.0.9", 1);
+        row("numbers in pre-releases are numbers", "1.1.0-beta.2", "1.1.0-beta.10", -1);
+        row("longer digit run than fits a number", "1.1.0-beta.99999999999999999999999", "1.1.0-beta.2", 1);
+        row("words compare as text", "1.1.0-beta.11", "1.1.0-rc.1", -1);
+        row("a number before a word", "1.1.0-1", "1.1.0-alpha", -1);
+        row("more parts after equal ones", "1.1.0-alpha", "1.1.0-alpha.1", -1);
+        row("build metadata has no say", "1.1.0+build.7", "1.1.0", 0);
+        row("equal pre-releases", "2.0.0-rc.1+a", "2.0.0-rc.1", 0);
+        row("an extra zero segment is newer", "1.0.1.0", "1.0.1", 1);
+        row("an unreadable version is the oldest", "V2.0.0", "1.0.1", -1);
+        row("two unreadable versions", "latest", "nightly", 0);
+    }
+    void versionOrder()
+    {
+        QFETCH(QString, a);
+        QFETCH(QString, b);
+        QFETCH(int, order);
+        QCOMPARE(Updater::compareVersions(a, b), order);
+        QCOMPARE(Updater::compareVersions(b, a), -order);
+    }
+
+    // With "Include pre-releases" the check reads the release list and takes its newest non-draft.
+    void prereleases_data()
+    {
+        QTest::addColumn<bool>("include");
+        QTest::addColumn<QString>("running");
+        QTest::addColumn<QString>("expected"); // latest|"newer" or ""
+        row("off: the latest release only", false, "3.9.0", "4.0.0|newer");
+        row("on: a newer pre-release", true, "4.1.0-beta.1", "4.1.0-beta.2|newer");
+        row("on: the release is newer than its pre-releases", true, "4.1.0", "4.1.0-beta.2|");
+        row("on: from a stable version", true, "4.0.0", "4.1.0-beta.2|newer");
+    }
+    void prereleases()
+    {
+        QFETCH(bool, include);
+        QFETCH(QString, running);
+        QFETCH(QString, expected);
+        useSettings();
+        m_settings->setIncludePrereleases(include);
+        makeUpdater(running);
+        m_updater->setSettings(m_settings.get());
+        m_updater->setReleaseUrl(m_server->url("/repos/o/r/releases/latest"));
+        const auto tagged = [](const char *tag, bool draft, bool prerelease) {
+            return QJsonObject{{"tag_name", tag}, {"draft", draft}, {"prerelease", prerelease}, {"body", tag}};
+        };
+        const QJsonArray list{tagged("v5.0.0", true, false),        tagged("v4.0.1-rc.1", false, true),
+                              tagged("v4.1.0-beta.2", false, true), tagged("v4.1.0-beta.1", false, true),
+                              tagged("v4.0.0", false, false),       QJsonValue("junk")};
+        m_server->route("/repos/o/r/releases?per_page=10", {200, {}, QJsonDocument(list).toJson()});
+        m_server->route("/repos/o/r/releases/latest",
+                        {200, {}, QJsonDocument(tagged("v4.0.0", false, false)).toJson()});
+        const QStringList result = run([this] { m_updater->checkForUpdates(); });
+        QCOMPARE(result.mid(0, 2).join('|'), expected);
+        QCOMPARE(result.value(4), result.value(0).prepend('v')); // the notes of the chosen release
+    }
+
+    // Automatic checks ask once a day at most; "Check Now" always asks, sending the ETag, and a
+    // 304 answers with the release stored from last time. A version the user skipped is news only
+    // to a manual check.
+    void politeSchedule()
+    {
+        useSettings();
+        const QByteArray answer = release("v4", {"T-win64.exe"}, url("/a/")).body;
+        m_server->route("/latest", {200, {{"ETag", "W/\"e1\""}}, answer});
+        QVERIFY(m_updater->checkAutomatically());
+        QTRY_COMPARE(m_info.latestVersion, "4");
+        QVERIFY(m_info.automatic && m_info.worthTelling());
+        QCOMPARE(m_settings->updateEtag(), "W/\"e1\"");
+        QVERIFY(qAbs(m_settings->updateAnsweredAt().secsTo(QDateTime::currentDateTimeUtc())) < 60);
+        QVERIFY(!m_server->requests.at(0).head.contains("If-None-Match"));
+
+        QVERIFY(!m_updater->checkAutomatically()); // answered a moment ago
+        m_server->route("/latest", {304, {{"ETag", "W/\"e1\""}}});
+        const QStringList again = run([this] { m_updater->checkForUpdates(); });
+        QCOMPARE(again.mid(0, 3), QStringList({"4", "newer", url("/a/T-win64.exe")}));
+        QVERIFY(!m_info.automatic);
+        QCOMPARE(m_server->requests.size(), 2);
+        QVERIFY(m_server->requests.at(1).head.contains("\r\nIf-None-Match: W/\"e1\"\r\n"));
+
+        m_updater->skipVersion("4");
+        Settings reread; // stored, not only kept in memory
+        QCOMPARE(reread.skippedVersion(), "4");
+        m_settings->setUpdateAnsweredAt(QDateTime::currentDateTimeUtc().addSecs(-25 * 3600));
+        m_info = {};
+        QVERIFY(m_updater->checkAutomatically());
+        QTRY_COMPARE(m_info.latestVersion, "4");
+        QVERIFY(m_info.skipped && m_info.updateAvailable && !m_info.worthTelling());
+        (void)run([this] { m_updater->checkForUpdates(); });
+        QVERIFY(m_info.skipped && m_info.worthTelling());
+        m_server->route("/latest", {200, {}, release("v5").body}); // a later version is news again
+        m_settings->setUpdateAnsweredAt({});
+        m_info = {};
+        QVERIFY(m_updater->checkAutomatically());
+        QTRY_COMPARE(m_info.latestVersion, "5");
+        QVERIFY(!m_info.skipped && m_info.worthTelling());
+        QCOMPARE(m_server->requests.size(), 5);
+    }
+
+    // A refusal for the rate limit names when to try again, and no automatic check asks before then.
+    void rateLimits_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArrayList>("headers"); // name, value, ...; "@+N": now + N s as epoch seconds
+        QTest::addColumn<int>("wait");               // seconds from now; -1: no rate limit
+        row("403, quota used up", 403, QByteArrayList{"x-ratelimit-remaining", "0", "x-ratelimit-reset", "@+3600"},
+            3600);
+        row("429, Retry-After in seconds", 429, QByteArrayList{"Retry-After", "120"}, 120);
+        row("403, Retry-After as a date", 403, QByteArrayList{"Retry-After", "date+600"}, 600);
+        row("both: the later", 429,
+            QByteArrayList{"X-RateLimit-Remaining", "0", "X-RateLimit-Reset", "@+300", "Retry-After", "900"}, 900);
+        row("quota used up, no reset given: an hour", 403, QByteArrayList{"x-ratelimit-remaining", "0"}, 3600);
+        row("reset already past: a minute", 403,
+            QByteArrayList{"x-ratelimit-remaining", "0", "x-ratelimit-reset", "@+-500"}, 60);
+        row("ten days asked: one", 429, QByteArrayList{"Retry-After", "864000"}, 24 * 3600);
+        row("403 with quota left: no rate limit", 403,
+            QByteArrayList{"x-ratelimit-remaining", "12", "x-ratelimit-reset", "@+3600"}, -1);
+    }
+    void rateLimits()
+    {
+        QFETCH(int, status);
+        QFETCH(QByteArrayList, headers);
+        QFETCH(int, wait);
+        useSettings();
+        const QDateTime now = QDateTime::currentDateTimeUtc();
+        QList<QPair<QByteArray, QByteArray>> sent;
+        for (qsizetype i = 0; i + 1 < headers.size(); i += 2) {
+            QByteArray value = headers.at(i + 1);
+            if (value.startsWith("@+"))
+                value = QByteArray::number(now.toSecsSinceEpoch() + value.mid(2).toLongLong());
+            else if (value.startsWith("date+"))
+                value = QLocale::c()
+                            .toString(now.addSecs(value.mid(5).toLongLong()), "ddd, dd MMM yyyy HH:mm:ss 'GMT'")
+                            .toLatin1();
+            sent.append({headers.at(i), value});
+        }
+        m_server->route("/latest", {status, sent, "{\"message\":\"API rate limit exceeded\"}"});
+        const QStringList result = run([this] { m_updater->checkForUpdates(); });
+        QCOMPARE(result.value(0), "failed");
+        if (wait < 0) {
+            QVERIFY(!result.value(1).contains("limit"));
+            QVERIFY(!m_settings->updateWaitUntil().isValid());
+            QVERIFY(m_updater->checkAutomatically());
+            return;
+        }
+        const QDateTime until = m_settings->updateWaitUntil();
+        QVERIFY2(qAbs(now.addSecs(wait).secsTo(until)) <= 5, qPrintable(until.toString(Qt::ISODate)));
+        // The stored end, as a clock shows it: the next full minute.
+        QDateTime shown = until.toLocalTime().addMSecs(59999);
+        shown.setTime(QTime(shown.time().hour(), shown.time().minute()));
+        const QString format = shown.date() == QDate::currentDate() ? "HH:mm" : "yyyy-MM-dd HH:mm";
+        QCOMPARE(result.value(1),
+                 "GitHub's limit for this network is used up; try again after " + shown.toString(format));
+        QVERIFY(!m_updater->checkAutomatically());
+        QCOMPARE(m_server->requests.size(), 1);
+        (void)run([this] { m_updater->checkForUpdates(); }); // "Check Now" asks all the same
+        QCOMPARE(m_server->requests.size(), 2);
+    }
+
+    void automaticCheckDue_data()
+    {
+        QTest::addColumn<int>("answered"); // seconds before now; 0: never
+        QTest::addColumn<int>("waitFor");  // seconds after now; 0: no wait
+        QTest::addColumn<bool>("due");
+        row("never answered", 0, 0, true);
+        row("answered an hour ago", 3600, 0, false);
+        row("answered a day ago", 24 * 3600, 0, true);
+        row("clock set back since the answer", -7200, 0, true);
+        row("rate limit wait runs", 30 * 3600, 600, false);
+        row("a wait longer than a day is not believed", 30 * 3600, 48 * 3600, true);
+    }
+    void automaticCheckDue()
+    {
+        QFETCH(int, answered);
+        QFETCH(int, waitFor);
+        const QDateTime now = QDateTime::currentDateTimeUtc();
+        QTEST(Updater::automaticCheckDue(answered ? now.addSecs(-answered) : QDateTime(),
+                                         waitFor ? now.addSecs(waitFor) : QDateTime(), now),
+              "due");
+    }
+
+private:
+    void makeUpdater(const QString &version)
+    {
+        m_info = {};
+        m_updater = std::make_unique<Updater>(&m_nam, version);
+        m_updater->setTimeLimits(400, 600, 2000); // 15 s, 30 s and 60 s in the application
+        m_updater->setPlatform("windows");        // most rows name Windows installers
+        connect(m_updater.get(), &Updater::updateChecked, this, [this](const UpdateInfo &info) { m_info = info; });
+    }
+
+    void useSettings()
+    {
+        QFile::remove(Settings::filePath());
+        m_settings = std::make_unique<Settings>();
+        m_updater->setSettings(m_settings.get());
     }
 };
 

@@ -9,6 +9,7 @@
 #include "gui/projectview.h"
 #include "gui/settingsview.h"
 #include "gui/setup/setupview.h"
+#include "gui/updateprompt.h"
 #include "gui/widgets/elidedlabel.h"
 #include "gui/widgets/toast.h"
 #include "localhttpserver.h"
@@ -296,11 +297,17 @@ private slots:
                                   << QStringList{"  Select Project Folder", "Remove from recent projects",
                                                  "Open tabbing"};
         QTest::newRow("settings") << 2
-                                  << QStringList{
-                                         "Safe Edit",    "Full Control",        "Check for updates automatically",
-                                         "Check Now",    "Open Backups Folder", "Website",
-                                         "GitHub",       "Documentation",       "Log file",
-                                         "Open Log File"};
+                                  << QStringList{"Safe Edit",
+                                                 "Full Control",
+                                                 "Check for updates automatically",
+                                                 "Include pre-releases",
+                                                 "Check Now",
+                                                 "Open Backups Folder",
+                                                 "Website",
+                                                 "GitHub",
+                                                 "Documentation",
+                                                 "Log file",
+                                                 "Open Log File"};
     }
     void tabOrder()
     {
@@ -327,51 +334,74 @@ private slots:
         QCOMPARE(seen, QStringList({"  Projects", "  Setup", "  Settings"}) + stops);
     }
 
-    // A newer release asks without blocking the window; only Yes with an installer downloads, in a
-    // non-modal progress window whose Cancel keeps nothing.
+    // A newer release asks without blocking the window. "Download" fetches what fits this machine
+    // in a non-modal progress window whose Cancel keeps nothing; a Debian package ends with the
+    // command that installs it. Without a fitting asset the release page opens; a skipped version
+    // is stored.
     void updatePrompt_data()
     {
         QTest::addColumn<QString>("asset");
-        QTest::addColumn<int>("answer");
+        QTest::addColumn<QString>("platform");
+        QTest::addColumn<QString>("click");
         QTest::addColumn<bool>("cancel");
-        const int yes = QMessageBox::Yes;
-        QTest::newRow("yes downloads") << "Tavrin-9.9.9-win64.exe" << yes << false;
-        QTest::newRow("yes, then cancel") << "Tavrin-9.9.9-win64.exe" << yes << true;
-        QTest::newRow("no") << "Tavrin-9.9.9-win64.exe" << int(QMessageBox::No) << false;
-        QTest::newRow("yes without installer") << "Tavrin-9.9.9-linux.tar.gz" << yes << false;
+        const QString exe = QStringLiteral("Tavrin-9.9.9-win64.exe");
+        const QString deb = QStringLiteral("tavrin-desktop_9.9.9_") + Installation::debianArchitecture() + ".deb";
+        QTest::newRow("download") << exe << "windows"
+                                  << "Download" << false;
+        QTest::newRow("download, then cancel") << exe << "windows"
+                                               << "Download" << true;
+        QTest::newRow("later") << exe << "windows"
+                               << "Later" << false;
+        QTest::newRow("our package") << deb << "linux"
+                                     << "Download" << false;
+        QTest::newRow("nothing fits") << exe << "linux"
+                                      << "Open Release Page" << false;
+        QTest::newRow("skip") << exe << "windows"
+                              << "Skip This Version" << false;
     }
     void updatePrompt()
     {
         QFETCH(QString, asset);
-        QFETCH(int, answer);
+        QFETCH(QString, platform);
+        QFETCH(QString, click);
         QFETCH(bool, cancel);
         LocalHttp::Server server;
         QVERIFY(server.start());
         // Cancelled: a large installer that pauses after every 256 KiB.
         const LocalHttp::Response slow{200, {}, {}, 64 << 20, -1, -1, false, 500};
-        server.route("/dl/Tavrin-9.9.9-win64.exe", cancel ? slow : LocalHttp::Response{200, {}, "MZ installer"});
-        const QString release = QStringLiteral(R"({"tag_name":"v9.9.9","assets":[{"name":"%1",)"
+        server.route("/dl/" + asset.toUtf8(), cancel ? slow : LocalHttp::Response{200, {}, "MZ installer"});
+        const QString page = QStringLiteral("https://example.com/releases/v9.9.9");
+        const QString release = QStringLiteral(R"({"tag_name":"v9.9.9","html_url":"%3","assets":[{"name":"%1",)"
                                                R"("browser_download_url":"%2"}]})")
-                                    .arg(asset, server.url("/dl/" + asset.toUtf8()).toString());
+                                    .arg(asset, server.url("/dl/" + asset.toUtf8()).toString(), page);
         server.route("/latest", {200, {}, release.toUtf8()});
         makeWindow(s_returningUser);
         m_opened.clear();
+        QDesktopServices::setUrlHandler(QStringLiteral("https"), this, "open");
         const QString folder = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
         QVERIFY(QDir(folder).removeRecursively());
+        QTemporaryDir dpkg; // dpkg installed this test's executable as our package
+        QVERIFY(TestEnv::writeFile(dpkg.path() + "/tavrin-desktop.list",
+                                   QCoreApplication::applicationFilePath().toUtf8() + '\n'));
         auto *updater = m_window->findChild<Updater *>();
         updater->setReleaseUrl(server.url("/latest"));
+        updater->setPlatform(platform);
+        updater->setDpkgInfoDir(dpkg.path());
         updater->checkForUpdates();
-        QPointer<QMessageBox> box;
-        QTRY_VERIFY_WITH_TIMEOUT((box = m_window->findChild<QMessageBox *>()) && box->isVisible(), 10000);
-        QCOMPARE(box->windowTitle(), QStringLiteral("Update Available"));
-        QCOMPARE(box->text(), QStringLiteral("A new version (v9.9.9) is available.\nCurrent version: v") +
-                                  QLatin1String(Tavrin::Version) + QLatin1String("\n\nWould you like to download it?"));
-        QCOMPARE(box->windowModality(), Qt::NonModal);
-        box->button(QMessageBox::StandardButton(answer))->click();
-        const bool downloads = answer == QMessageBox::Yes && asset.endsWith(QLatin1String("-win64.exe"));
+        QPointer<UpdatePrompt> prompt;
+        QTRY_VERIFY_WITH_TIMEOUT((prompt = m_window->findChild<UpdatePrompt *>()) && prompt->isVisible(), 10000);
+        QCOMPARE(prompt->windowTitle(), QStringLiteral("Update Available"));
+        QCOMPARE(prompt->windowModality(), Qt::NonModal);
+        QVERIFY(withText<QLabel>(prompt, QStringLiteral("Tavrin Desktop 9.9.9 is available")));
+        QPushButton *button = withText(prompt, click);
+        QVERIFY(button);
+        QTest::mouseClick(button, Qt::LeftButton);
+        QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+        const bool downloads = click == QLatin1String("Download");
         QPointer<DownloadDialog> progress = m_window->findChild<DownloadDialog *>();
         QCOMPARE(progress && progress->isVisible() && progress->windowModality() == Qt::NonModal, downloads);
-        QTRY_VERIFY(box.isNull());
+        QTRY_VERIFY(prompt.isNull());
+        QCOMPARE(Settings().skippedVersion(), click == QLatin1String("Skip This Version") ? "9.9.9" : "");
         if (cancel) {
             QTRY_VERIFY_WITH_TIMEOUT(progress->labelText().contains(QLatin1String(" MB")), 10000);
             QTest::mouseClick(progress->findChild<QPushButton *>(), Qt::LeftButton);
@@ -381,12 +411,16 @@ private slots:
             QCOMPARE(toasts(), QStringList());
         }
         if (!downloads || cancel) {
-            QCOMPARE(m_opened, QList<QUrl>());
+            QCOMPARE(m_opened, click == QLatin1String("Open Release Page") ? QList<QUrl>{QUrl(page)} : QList<QUrl>());
             return;
         }
         QTRY_COMPARE_WITH_TIMEOUT(m_opened, QList<QUrl>({QUrl::fromLocalFile(folder)}), 10000);
-        QCOMPARE(TestEnv::readFile(folder + QLatin1String("/Tavrin-9.9.9-win64.exe")), QByteArray("MZ installer"));
+        QCOMPARE(TestEnv::readFile(folder + '/' + asset), QByteArray("MZ installer"));
         QTRY_VERIFY(progress.isNull());
+        auto *command = m_window->findChild<QLineEdit *>(QStringLiteral("installCommand"));
+        QCOMPARE(command && command->isVisible(), asset.endsWith(QLatin1String(".deb")));
+        if (command)
+            QCOMPARE(command->text(), "sudo apt install " + folder + '/' + asset);
     }
 
     // Quitting while a scan waits on a hanging "claude" ends it and all it started, starts no further

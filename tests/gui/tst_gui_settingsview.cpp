@@ -79,6 +79,13 @@ private slots:
         QVERIFY(box->isChecked());
         QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(8, box->height() / 2)); // on the indicator
         QCOMPARE(QJsonDocument::fromJson(TestEnv::readFile(Settings::filePath()))["check_updates"], false);
+        QCheckBox *prereleases = nullptr;
+        for (QCheckBox *b : view.findChildren<QCheckBox *>())
+            prereleases = b->text() == "Include pre-releases" ? b : prereleases;
+        QVERIFY(prereleases && !prereleases->isChecked());
+        QTest::mouseClick(prereleases, Qt::LeftButton, {}, QPoint(8, prereleases->height() / 2));
+        QVERIFY(settings.includePrereleases());
+        QCOMPARE(QJsonDocument::fromJson(TestEnv::readFile(Settings::filePath()))["include_prereleases"], true);
 
         QSignalSpy toasts(&view, &SettingsView::showToast);
         QSignalSpy requested(&view, &SettingsView::updateCheckRequested);

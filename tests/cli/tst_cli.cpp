@@ -1,0 +1,490 @@
+// Drives the built tavrin-cli as a child process, in a home of its own per test, with fake tools on
+// the PATH: exit codes, JSON documents, dry runs that change nothing, and the real claude and codex.
+#include "fakegodot.h"
+#include "testenv.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+
+// The PATH this process was started with: globals are set up before main() isolates the environment.
+static const QStringList s_realPath = QString::fromLocal8Bit(qgetenv("PATH")).split(':');
+
+namespace {
+
+struct Result
+{
+    int code = -1;
+    QByteArray out;
+    QByteArray err;
+    QJsonObject json;
+};
+
+// A Godot 4 project; `plugins` lists enabled plugins as Godot writes them.
+QString makeProject(const QString &folder, const QByteArray &extra = {})
+{
+    TestEnv::writeFile(folder + "/project.godot", "; Engine configuration file.\n\nconfig_version=5\n\n"
+                                                  "[application]\n\nconfig/name=\"Demo\"\n"
+                                                  "config/features=PackedStringArray(\"4.3\")\n" +
+                                                      extra);
+    return folder;
+}
+
+// Every file below a folder with its bytes, for proving that nothing changed.
+QMap<QString, QByteArray> snapshot(const QString &folder)
+{
+    QMap<QString, QByteArray> files;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        files.insert(path, TestEnv::readFile(path));
+    }
+    return files;
+}
+
+// The changed lines of a unified diff, without the headers.
+QStringList changedLines(const QString &diff, QChar sign)
+{
+    QStringList lines;
+    for (const QString &line : diff.split('\n')) {
+        if (line.startsWith(sign) && !line.startsWith(QString(3, sign)))
+            lines << line.mid(1);
+    }
+    return lines;
+}
+
+} // namespace
+
+class TestCli : public QObject
+{
+    Q_OBJECT
+
+    QString m_home;
+    QString m_godot; // a fake Godot editor's program
+
+    static Result cli(const QStringList &args)
+    {
+        QProcess process;
+        process.setProcessEnvironment(QProcessEnvironment::systemEnvironment());
+        process.start(TAVRIN_CLI_EXECUTABLE, args);
+        process.closeWriteChannel(); // no terminal, nothing to read
+        Result result;
+        if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit) {
+            process.kill();
+            process.waitForFinished();
+            return result;
+        }
+        result.code = process.exitCode();
+        result.out = process.readAllStandardOutput();
+        result.err = process.readAllStandardError();
+        result.json = QJsonDocument::fromJson(result.out).object();
+        return result;
+    }
+    QString cursorFile() const { return m_home + "/.cursor/mcp.json"; }
+    QString project() const { return m_home + "/game"; }
+
+private slots:
+    void initTestCase()
+    {
+        m_godot = TestEnv::root().path() + "/godot-bin/godot";
+        QVERIFY(QDir().mkpath(QFileInfo(m_godot).absolutePath()) && FakeGodot::install(m_godot));
+    }
+
+    // A fresh home per test: nothing one leaves behind is seen by the next. uvx answers --version.
+    void init()
+    {
+        static int count = 0;
+        m_home = TestEnv::root().path() + QString("/home%1").arg(++count);
+        QVERIFY(QDir().mkpath(m_home + "/.cursor"));
+        qputenv("HOME", m_home.toUtf8());
+        qputenv("XDG_DATA_HOME", (m_home + "/.local/share").toUtf8());
+        qputenv("XDG_CONFIG_HOME", (m_home + "/.config").toUtf8());
+        qputenv("PATH", TestEnv::binDir().toUtf8());
+        QVERIFY(!TestEnv::writeTool("uvx", "echo 'uvx 0.8.0'").isEmpty());
+        makeProject(project());
+    }
+
+    void exitCodes_data()
+    {
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("message"); // on standard error
+
+        const QString game = "HOME/game";
+        QTest::newRow("no command") << "" << QStringList{} << 2 << "no command";
+        QTest::newRow("unknown command") << "" << QStringList{"frobnicate"} << 2 << "unknown command";
+        QTest::newRow("unknown subcommand") << "" << QStringList{"clients", "purge"} << 2 << "unknown command";
+        QTest::newRow("unknown option") << "" << QStringList{"status", "--colour"} << 2 << "Unknown option";
+        QTest::newRow("missing option value") << "" << QStringList{"addon", "install", "--project"} << 2 << "value";
+        QTest::newRow("no client named") << "" << QStringList{"clients", "add"} << 2 << "--client";
+        QTest::newRow("client and --all")
+            << "" << QStringList{"clients", "add", "--all", "--client", "cursor"} << 2 << "--client";
+        QTest::newRow("unknown client") << "" << QStringList{"clients", "add", "--client", "vim"} << 2 << "vim";
+        QTest::newRow("mode not known") << "" << QStringList{"clients", "add", "--client", "cursor", "--mode", "root"}
+                                        << 2 << "root";
+        QTest::newRow("mode set to nonsense") << "" << QStringList{"mode", "admin"} << 2 << "admin";
+        QTest::newRow("extra argument") << "" << QStringList{"mode", "safe_edit", "full_control"} << 2 << "unexpected";
+        QTest::newRow("addon without project") << "" << QStringList{"addon", "install"} << 2 << "--project";
+        QTest::newRow("timeout not a number")
+            << "" << QStringList{"server", "test", "--timeout", "soon"} << 2 << "--timeout";
+        QTest::newRow("restore without name")
+            << "" << QStringList{"backups", "restore", "--client", "cursor"} << 2 << "NAME";
+        // Destructive commands without a terminal need -y.
+        QTest::newRow("remove without -y")
+            << "registered" << QStringList{"clients", "remove", "--client", "cursor"} << 2 << "-y";
+        QTest::newRow("uninstall without -y")
+            << "installed" << QStringList{"addon", "uninstall", "--project", game} << 2 << "-y";
+        QTest::newRow("restore without -y")
+            << "registered" << QStringList{"backups", "restore", "--client", "cursor", "BACKUP"} << 2 << "-y";
+        // Failures.
+        QTest::newRow("status, not ready") << "" << QStringList{"status", "--project", game} << 1 << "not installed";
+        QTest::newRow("status, no project") << "" << QStringList{"status"} << 1 << "No project";
+        QTest::newRow("update, not installed")
+            << "" << QStringList{"addon", "update", "--project", game} << 1 << "addon install";
+        QTest::newRow("enable, not installed")
+            << "" << QStringList{"plugin", "enable", "--project", game} << 1 << "install it first";
+        QTest::newRow("not a project") << "" << QStringList{"addon", "install", "--project", "HOME"} << 1
+                                       << "not found";
+        QTest::newRow("Godot 3 project") << "godot3" << QStringList{"addon", "install", "--project", game} << 1
+                                         << "Godot 4";
+        QTest::newRow("tool client not installed")
+            << "" << QStringList{"clients", "add", "--client", "codex"} << 1 << "not installed";
+        QTest::newRow("no such backup") << "" << QStringList{"backups", "restore", "--client", "cursor", "x", "-y"} << 1
+                                        << "no backup";
+        QTest::newRow("server test without uvx") << "no uvx" << QStringList{"server", "test"} << 1 << "uvx";
+        // Refusals that protect the user's data.
+        QTest::newRow("unparsable client file")
+            << "broken cursor" << QStringList{"clients", "add", "--client", "cursor"} << 3 << "not a JSON object";
+        QTest::newRow("unparsable client file, dry run")
+            << "broken cursor" << QStringList{"clients", "add", "--client", "cursor", "--dry-run"} << 3
+            << "not a JSON object";
+        QTest::newRow("unparsable project.godot")
+            << "broken project" << QStringList{"addon", "uninstall", "--project", game, "-y"} << 3 << "Godot reads it";
+        QTest::newRow("no backup possible")
+            << "registered, backups blocked" << QStringList{"clients", "remove", "--client", "cursor", "-y"} << 3
+            << "no backup";
+        // The editor is found from its command line (/proc/<pid>/cmdline on Linux).
+        QTest::newRow("editor open, disable")
+            << "installed, editor open" << QStringList{"plugin", "disable", "--project", game} << 3
+            << "Godot has Demo open";
+        QTest::newRow("editor open, uninstall")
+            << "installed, editor open" << QStringList{"addon", "uninstall", "--project", game, "-y"} << 3
+            << "Close the project";
+    }
+
+    // Every case also leaves the home as it found it, unless it succeeded.
+    void exitCodes()
+    {
+        QFETCH(QString, setup);
+        QFETCH(QStringList, args);
+        QFETCH(int, code);
+        QFETCH(QString, message);
+
+        FakeGodot::Process editor;
+        if (setup.contains("registered"))
+            QCOMPARE(cli({"clients", "add", "--client", "cursor"}).code, 0);
+        if (setup.contains("installed"))
+            QCOMPARE(cli({"addon", "install", "--project", project()}).code, 0);
+        if (setup.contains("editor open"))
+            QVERIFY(editor = FakeGodot::start(m_godot, {"--editor", "--path", project()}));
+        if (setup == "godot3")
+            TestEnv::writeFile(project() + "/project.godot", "config_version=4\n\n[application]\n\n"
+                                                             "config/name=\"Old\"\n");
+        if (setup == "broken cursor")
+            TestEnv::writeFile(cursorFile(), "{ \"mcpServers\": { \"tavrin\": {} }, // no comments in JSON\n}\n");
+        if (setup == "broken project")
+            TestEnv::writeFile(project() + "/project.godot", "config_version=5\n[application]\nconfig/name=\"x\n");
+        if (setup == "no uvx")
+            QVERIFY(TestEnv::removeTool("uvx"));
+        if (setup.contains("backups blocked")) // a file where the backups folder should be
+            TestEnv::writeFile(m_home + "/.local/share/Tavrin/backups", "in the way");
+        const QMap<QString, QByteArray> before = snapshot(m_home);
+
+        args.replaceInStrings(QRegularExpression("^HOME"), m_home);
+        const Result result = cli(args);
+        QVERIFY2(result.code == code, result.err.constData());
+        QVERIFY2(QString::fromUtf8(result.err).contains(message), result.err.constData());
+        if (code == 2) // usage errors point at the help
+            QVERIFY(result.err.contains("--help"));
+        QCOMPARE(snapshot(m_home), before);
+    }
+
+    void jsonDocuments_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QStringList>("members");
+
+        QTest::newRow("status") << QStringList{"status", "--json", "--project", "HOME/game"} << 1
+                                << QStringList{"ready", "notReady", "permissionMode", "prerequisites",
+                                               "godot", "project",  "clients"};
+        QTest::newRow("clients list") << QStringList{"clients", "list", "--json"} << 0
+                                      << QStringList{"permissionMode", "clients"};
+        QTest::newRow("clients add, dry run")
+            << QStringList{"clients", "add", "--all", "--dry-run", "--json"} << 0 << QStringList{"dryRun", "results"};
+        QTest::newRow("mode") << QStringList{"mode", "--json"} << 0 << QStringList{"permissionMode"};
+        QTest::newRow("addon install, dry run")
+            << QStringList{"addon", "install", "--project", "HOME/game", "--dry-run", "--json"} << 0
+            << QStringList{"project", "action", "dryRun", "result", "files", "projectDiff"};
+        QTest::newRow("server test") << QStringList{"server", "test", "--json", "--timeout", "20"} << 1
+                                     << QStringList{"success",       "failure",         "firstAnswerMs",
+                                                    "totalMs",       "protocolVersion", "serverName",
+                                                    "serverVersion", "toolCount",       "message"};
+        QTest::newRow("godot find") << QStringList{"godot", "find", "--json"} << 1
+                                    << QStringList{"chosen", "inUse", "found"};
+        QTest::newRow("projects list") << QStringList{"projects", "list", "--json"} << 0
+                                       << QStringList{"active", "recent", "godot"};
+        QTest::newRow("backups list") << QStringList{"backups", "list", "--client", "cursor", "--json"} << 0
+                                      << QStringList{"client", "file", "backups"};
+    }
+
+    // Every document starts with its schema version and carries its members; states are identifiers.
+    void jsonDocuments()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, code);
+        QFETCH(QStringList, members);
+
+        args.replaceInStrings(QRegularExpression("^HOME"), m_home);
+        const Result result = cli(args);
+        QVERIFY2(result.code == code, result.err.constData());
+        QVERIFY2(result.out.startsWith("{\n    \"schemaVersion\": 1,\n"), result.out.constData());
+        QCOMPARE(result.json.value("schemaVersion").toInt(), 1);
+        QStringList keys = result.json.keys();
+        keys.removeOne("schemaVersion");
+        members.sort();
+        QCOMPARE(keys, members);
+        const QRegularExpression identifier("^[a-z_]+$");
+        for (const QJsonValue client : result.json.value("clients").toArray()) {
+            const QJsonObject object = client.toObject();
+            QVERIFY(identifier.match(object.value("state").toString()).hasMatch());
+            QVERIFY(object.value("mode").isNull() || identifier.match(object.value("mode").toString()).hasMatch());
+        }
+        for (const QJsonValue change : result.json.value("results").toArray())
+            QVERIFY(identifier.match(change.toObject().value("result").toString()).hasMatch());
+        if (result.json.contains("failure")) { // the fake uvx is no server
+            QVERIFY(identifier.match(result.json.value("failure").toString()).hasMatch());
+            QVERIFY(result.json.value("failure").toString() != "none");
+        }
+    }
+
+    // The way a new user goes: not ready, then addon, client and mode, then ready.
+    void readyMachine()
+    {
+        QCOMPARE(cli({"status", "--project", project()}).code, 1);
+        QCOMPARE(cli({"addon", "install", "--project", project()}).code, 0);
+        // The project became the active one, so status needs no --project any more.
+        Result status = cli({"status", "--json"});
+        QCOMPARE(status.code, 1);
+        QCOMPARE(status.json.value("project").toObject().value("plugin").toString(), "enabled");
+        QCOMPARE(status.json.value("notReady").toArray().size(), 1);
+
+        QCOMPARE(cli({"clients", "add", "--client", "cursor"}).code, 0);
+        status = cli({"status", "--json"});
+        QVERIFY2(status.code == 0, status.err.constData());
+        QVERIFY(status.json.value("ready").toBool());
+        QVERIFY(status.err.isEmpty());
+
+        // A new mode goes to every registered client, and status stays ready.
+        const Result mode = cli({"mode", "full_control", "--json"});
+        QCOMPARE(mode.code, 0);
+        QCOMPARE(mode.json.value("results").toArray().at(0).toObject().value("id").toString(), "cursor");
+        QCOMPARE(cli({"mode"}).out, "full_control\n");
+        QVERIFY(TestEnv::readFile(cursorFile()).contains("\"GODOT_MCP_PERMISSION_MODE\": \"full_control\""));
+        status = cli({"status", "--json"});
+        QCOMPARE(status.code, 0);
+        QJsonObject cursor;
+        for (const QJsonValue client : status.json.value("clients").toArray())
+            if (client.toObject().value("id") == "cursor")
+                cursor = client.toObject();
+        QCOMPARE(cursor.value("state").toString(), "up_to_date");
+        QCOMPARE(cursor.value("mode").toString(), "full_control");
+
+        // Each change was backed up, and a backup comes back on request.
+        const Result backups = cli({"backups", "list", "--client", "cursor", "--json"});
+        const QJsonArray list = backups.json.value("backups").toArray();
+        QCOMPARE(list.size(), 1); // the first add created the file: nothing to keep before it
+        QCOMPARE(list.at(0).toObject().value("content").toString(), "safe_edit");
+        const Result restore =
+            cli({"backups", "restore", "--client", "cursor", "-y", list.at(0).toObject().value("name").toString()});
+        QVERIFY2(restore.code == 0, restore.err.constData());
+        QVERIFY(TestEnv::readFile(cursorFile()).contains("\"safe_edit\""));
+
+        // Uninstalling takes the plugin off the list and the addon out.
+        QCOMPARE(cli({"addon", "uninstall", "--project", project(), "-y"}).code, 0);
+        QVERIFY(!QFileInfo::exists(project() + "/addons/tavrin_mcp"));
+        QVERIFY(!TestEnv::readFile(project() + "/project.godot").contains("editor_plugins"));
+    }
+
+    void dryRun_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("file");       // the file the change is about, from the home
+        QTest::addColumn<QByteArray>("content"); // what it holds before
+        QTest::addColumn<QString>("ours");       // a text each added line of ours is part of
+
+        const QByteArray cursor = "{\n    \"mcpServers\": {\n        \"other\": {\n            \"command\": \"node\"\n"
+                                  "        }\n    }\n}\n";
+        QTest::newRow("add, JSON file") << QStringList{"clients", "add", "--client", "cursor"} << ".cursor/mcp.json"
+                                        << cursor << "";
+        QTest::newRow("add, new file") << QStringList{"clients", "add", "--client", "cursor"} << ".cursor/mcp.json"
+                                       << QByteArray() << "";
+        const QByteArray gemini = "// user settings\n{\n  \"theme\": \"dark\", /* keep */\n  \"mcpServers\": {\n"
+                                  "    \"other\": { \"command\": \"node\" }\n  }\n}\n";
+        QTest::newRow("add, JSON with comments")
+            << QStringList{"clients", "add", "--client", "gemini", "--mode", "full_control"} << ".gemini/settings.json"
+            << gemini << "";
+        QTest::newRow("plugin enable") << QStringList{"plugin", "enable", "--project", "HOME/game"}
+                                       << "game/project.godot" << QByteArray() << "editor_plugins";
+    }
+
+    // A dry run changes no byte anywhere and shows what the real run then does; the diff's lines
+    // are ours alone (a line of someone else's only gains the comma before our member).
+    void dryRun()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QString, file);
+        QFETCH(QByteArray, content);
+        QFETCH(QString, ours);
+
+        args.replaceInStrings(QRegularExpression("^HOME"), m_home);
+        const QString path = m_home + '/' + file;
+        if (!content.isEmpty())
+            QVERIFY(TestEnv::writeFile(path, content));
+        if (file.startsWith(".gemini"))
+            QVERIFY(!TestEnv::writeTool("gemini", "exit 0").isEmpty());
+        if (args.first() == "plugin") { // the addon without the plugin listed
+            QCOMPARE(cli({"addon", "install", "--project", project()}).code, 0);
+            QCOMPARE(cli({"plugin", "disable", "--project", project()}).code, 0);
+        }
+        const QByteArray original = TestEnv::readFile(path);
+        const QMap<QString, QByteArray> before = snapshot(m_home);
+
+        const Result dry = cli(args + QStringList{"--dry-run"});
+        QVERIFY2(dry.code == 0, dry.err.constData());
+        QCOMPARE(snapshot(m_home), before);
+        const QString diff = QString::fromUtf8(dry.out);
+        QVERIFY2(diff.startsWith(QString("--- %1\n+++ %2\n").arg(original.isEmpty() ? "/dev/null" : path, path)),
+                 dry.out.constData());
+
+        const QStringList removed = changedLines(diff, '-');
+        QStringList added = changedLines(diff, '+');
+        for (const QString &line : removed)
+            QVERIFY2(added.removeOne(line + ','), qPrintable(line));
+        const QString addedText = added.join('\n');
+        QVERIFY(!addedText.contains("other") && !addedText.contains("theme"));
+        QVERIFY(addedText.contains(ours.isEmpty() ? "\"GODOT_MCP_PERMISSION_MODE\"" : ours));
+
+        // The real run makes exactly that change: a dry run after it has nothing left to show.
+        const Result real = cli(args);
+        QVERIFY2(real.code == 0, real.err.constData());
+        QVERIFY(TestEnv::readFile(path) != original);
+        const Result again = cli(args + QStringList{"--dry-run"});
+        QCOMPARE(again.code, 0);
+        QVERIFY2(again.out.contains("othing to change"), again.out.constData());
+        // Comments and the user's members are still there, byte for byte.
+        for (const QByteArray &kept : {QByteArray("// user settings"), QByteArray("/* keep */"),
+                                       QByteArray("\"other\": { \"command\": \"node\" }")})
+            QCOMPARE(TestEnv::readFile(path).contains(kept), original.contains(kept));
+    }
+
+    void addonDryRunListsFiles()
+    {
+        const Result install = cli({"addon", "install", "--project", project(), "--dry-run", "--json"});
+        QCOMPARE(install.code, 0);
+        const QJsonArray files = install.json.value("files").toArray();
+        QVERIFY(files.contains(QJsonValue("copy addons/tavrin_mcp/plugin.cfg")));
+        QVERIFY(!QFileInfo::exists(project() + "/addons"));
+        QVERIFY(install.json.value("projectDiff").toString().contains("+enabled=PackedStringArray("));
+
+        QCOMPARE(cli({"addon", "install", "--project", project()}).code, 0);
+        const Result uninstall = cli({"addon", "uninstall", "--project", project(), "--dry-run", "--json"});
+        QCOMPARE(uninstall.code, 0);
+        QCOMPARE(uninstall.json.value("files").toArray().size(), files.size());
+        QVERIFY(uninstall.json.value("files").toArray().contains(QJsonValue("delete addons/tavrin_mcp/plugin.cfg")));
+        QVERIFY(QFileInfo::exists(project() + "/addons/tavrin_mcp/plugin.cfg"));
+    }
+
+    // Every option a command's --help lists is in the manual page, in that command's part, and in
+    // the bash completion.
+    void helpAgreesWithManual()
+    {
+        const QString manual = QString::fromUtf8(TestEnv::readFile(TAVRIN_CLI_MANUAL));
+        const QString completion = QString::fromUtf8(TestEnv::readFile(TAVRIN_CLI_COMPLETION));
+        QVERIFY(!manual.isEmpty() && !completion.isEmpty());
+        const Result help = cli({"--help"});
+        QCOMPARE(help.code, 0);
+        const QRegularExpression commandLine("^  ([a-z]+(?: [a-z]+)?)(?: \\S+)?\\s{2,}\\S",
+                                             QRegularExpression::MultilineOption);
+        int commands = 0;
+        for (auto it = commandLine.globalMatch(QString::fromUtf8(help.out)); it.hasNext();) {
+            const QString words = it.next().captured(1);
+            ++commands;
+            const qsizetype at = manual.indexOf(".B \"" + words);
+            QVERIFY2(at >= 0, qPrintable(words));
+            const QString part = manual.mid(at, manual.indexOf(".TP\n.B \"", at + 1) - at);
+            const Result commandHelp = cli(words.split(' ') + QStringList{"--help"});
+            QCOMPARE(commandHelp.code, 0);
+            const QRegularExpression option("--([a-z-]+)");
+            for (auto o = option.globalMatch(QString::fromUtf8(commandHelp.out)); o.hasNext();) {
+                const QString name = o.next().captured(1);
+                if (name == "help")
+                    continue;
+                QVERIFY2(part.contains("\\-\\-" + QString(name).replace("-", "\\-")), qPrintable(words + " --" + name));
+                QVERIFY2(completion.contains("--" + name), qPrintable(words + " --" + name));
+            }
+        }
+        QCOMPARE(commands, 15);
+    }
+
+    // The issue's round trip with the real tools: we register, the tool itself shows our entry.
+    void realClients_data()
+    {
+        QTest::addColumn<QString>("id");
+        QTest::addColumn<QStringList>("get");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("claude") << "claude-code" << QStringList{"claude", "mcp", "get", "tavrin"}
+                                << "GODOT_MCP_PERMISSION_MODE=full_control";
+        QTest::newRow("codex") << "codex" << QStringList{"codex", "mcp", "get", "tavrin", "--json"}
+                               << "\"GODOT_MCP_PERMISSION_MODE\":\"full_control\"";
+    }
+
+    void realClients()
+    {
+        QFETCH(QString, id);
+        QFETCH(QStringList, get);
+        QFETCH(QString, shown);
+        const QString bin = qEnvironmentVariable("TAVRIN_CLI_CACHE") + "/node_modules/.bin";
+        const QString node = QStandardPaths::findExecutable("node", s_realPath);
+        if (node.isEmpty() || !QFileInfo::exists(bin + '/' + get.first()))
+            QSKIP("The real AI-client CLIs are not installed (scripts/install-clis.sh)");
+        qputenv("PATH", (bin + ':' + QFileInfo(node).absolutePath() + ':' + TestEnv::binDir() + ":/bin").toUtf8());
+        qputenv("CLAUDE_CODE_DISABLE_NONESSENTIAL_TRAFFIC", "1");
+
+        const Result add = cli({"clients", "add", "--client", id, "--mode", "full_control"});
+        QVERIFY2(add.code == 0, add.err.constData());
+        QProcess tool;
+        tool.setProcessChannelMode(QProcess::MergedChannels);
+        tool.start(QStandardPaths::findExecutable(get.first()), get.mid(1));
+        QVERIFY(tool.waitForFinished(180000));
+        const QString answer = QString::fromUtf8(tool.readAll()).remove(QRegularExpression("\\s+"));
+        QVERIFY2(answer.contains(shown.remove(' ')), qPrintable(answer));
+        // Our own reading agrees, and a removal leaves the tool without the entry.
+        const Result list = cli({"clients", "list", "--json"});
+        for (const QJsonValue client : list.json.value("clients").toArray())
+            if (client.toObject().value("id") == id)
+                QCOMPARE(client.toObject().value("mode").toString(), "full_control");
+        const Result remove = cli({"clients", "remove", "--client", id, "-y"});
+        QVERIFY2(remove.code == 0, remove.err.constData());
+        tool.start(QStandardPaths::findExecutable(get.first()), get.mid(1));
+        QVERIFY(tool.waitForFinished(180000));
+        QVERIFY(!QString::fromUtf8(tool.readAll()).contains("full_control"));
+    }
+};
+
+TAVRIN_FAKE_GODOT_MAIN(TestCli)
+#include "tst_cli.moc"

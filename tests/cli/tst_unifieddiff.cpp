@@ -1,0 +1,81 @@
+// The diffs --dry-run shows, held against patch(1): applied to the old text, each gives the new one.
+#include "cli/unifieddiff.h"
+#include "testenv.h"
+
+#include <QProcess>
+#include <QStandardPaths>
+
+static const QStringList s_realPath = QString::fromLocal8Bit(qgetenv("PATH")).split(':');
+
+namespace {
+
+QByteArray numbered(int from, int to)
+{
+    QByteArray text;
+    for (int i = from; i <= to; ++i)
+        text += "line " + QByteArray::number(i) + '\n';
+    return text;
+}
+
+} // namespace
+
+class TestUnifiedDiff : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void patchGivesTheNewText_data()
+    {
+        QTest::addColumn<QByteArray>("before");
+        QTest::addColumn<QByteArray>("after");
+        QTest::addColumn<int>("hunks");
+
+        const QByteArray long1 = numbered(1, 40);
+        QByteArray farApart = long1;
+        farApart.replace("line 5\n", "line five\n").replace("line 35\n", "line thirty-five\n");
+        QByteArray close = long1;
+        close.replace("line 5\n", "line five\n").replace("line 10\n", "line ten\n");
+        QTest::newRow("two changes far apart") << long1 << farApart << 2;
+        QTest::newRow("two changes close together") << long1 << close << 1;
+        QTest::newRow("inserted at the top") << long1 << "new\n" + long1 << 1;
+        QTest::newRow("member added before the end")
+            << QByteArray("{\n  \"a\": 1\n}\n") << QByteArray("{\n  \"a\": 1,\n  \"tavrin\": {}\n}\n") << 1;
+        QTest::newRow("new file") << QByteArray() << QByteArray("{\n}\n") << 1;
+        QTest::newRow("everything removed") << numbered(1, 3) << QByteArray() << 1;
+        QTest::newRow("last line without newline, appended to") << QByteArray("a\nb") << QByteArray("a\nb\nc\n") << 1;
+        QTest::newRow("newline at the end removed") << QByteArray("a\nb\n") << QByteArray("a\nb") << 1;
+        QTest::newRow("line endings changed") << QByteArray("a\r\nb\r\n") << QByteArray("a\nb\n") << 1;
+        QTest::newRow("repeated lines") << QByteArray("}\n}\n}\n") << QByteArray("}\n},\nx\n}\n}\n") << 1;
+    }
+
+    void patchGivesTheNewText()
+    {
+        QFETCH(QByteArray, before);
+        QFETCH(QByteArray, after);
+        QFETCH(int, hunks);
+
+        const QString diff = UnifiedDiff::make(before, after, "a/file", "b/file");
+        QVERIFY(diff.startsWith("--- a/file\n+++ b/file\n@@ -"));
+        QCOMPARE(int(diff.count(QRegularExpression("^@@ ", QRegularExpression::MultilineOption))), hunks);
+
+        const QString patch = QStandardPaths::findExecutable("patch", s_realPath);
+        if (patch.isEmpty())
+            QSKIP("patch is not installed");
+        const QString folder = TestEnv::root().path() + '/' + QTest::currentDataTag();
+        QVERIFY(TestEnv::writeFile(folder + "/file", before));
+        QProcess process;
+        process.setWorkingDirectory(folder);
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        process.start(patch, {"--quiet", "--force", "--binary", "-o", "patched", "file"});
+        process.write(diff.toUtf8());
+        process.closeWriteChannel();
+        QVERIFY(process.waitForFinished(30000));
+        QVERIFY2(process.exitCode() == 0, process.readAll().constData());
+        QCOMPARE(TestEnv::readFile(folder + "/patched"), after);
+    }
+
+    void sameTextNoDiff() { QVERIFY(UnifiedDiff::make(numbered(1, 5), numbered(1, 5), "a", "b").isEmpty()); }
+};
+
+TAVRIN_TEST_GUILESS_MAIN(TestUnifiedDiff)
+#include "tst_unifieddiff.moc"
