@@ -413,7 +413,8 @@ int CommandLine::clientsList(const QCommandLineParser &parser, const QStringList
     for (const ClientInfo &info : infos)
         m_console.out(QStringLiteral("%1 %2 %3 %4")
                           .arg(info.id.leftJustified(15), info.name.leftJustified(19),
-                               Names::clientState(info, stored).leftJustified(15), info.mode.isEmpty() ? "-" : info.mode));
+                               Names::clientState(info, stored).leftJustified(15),
+                               info.mode.isEmpty() ? "-" : info.mode));
     return Exit::Done;
 }
 

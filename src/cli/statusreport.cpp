@@ -23,8 +23,7 @@ StatusReport StatusReport::gather(const QString &projectPath, const QString &per
     report.m_projectPath = projectPath;
     // Each probe starts programs and waits for them; run side by side, they cost the slowest one.
     QFuture<QList<PrereqResult>> prereqs = QtConcurrent::run([] { return Prereqs().check(); });
-    QFuture<QList<ClientInfo>> clients =
-        QtConcurrent::run([] { return Clients().detect(); });
+    QFuture<QList<ClientInfo>> clients = QtConcurrent::run([] { return Clients().detect(); });
     QFuture<std::optional<GodotInstall>> godot =
         QtConcurrent::run([godotPath] { return GodotEditors::inUse(godotPath); });
     if (!projectPath.isEmpty() && GodotProject::isProject(projectPath)) {

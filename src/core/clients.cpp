@@ -473,8 +473,7 @@ QList<QStringList> Clients::cliCommandLines(const QString &clientId, const QStri
     return lines;
 }
 
-bool Clients::writeFileConfig(const Client &client, const QString &path, const QString &permissionMode,
-                              QString *error)
+bool Clients::writeFileConfig(const Client &client, const QString &path, const QString &permissionMode, QString *error)
 {
     return writeFile(client, path, permissionMode, error, {});
 }
