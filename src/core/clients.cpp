@@ -87,6 +87,15 @@ bool ready(const BeforeWrite &before, QString *error)
     return !before || before(error);
 }
 
+// Every change that went through clears what killed backups left, also one that needed no backup:
+// the next backup is not the only one to look.
+void removeBackupLeftovers(const QString &clientId)
+{
+    const QString folder = Backups::clientFolder(clientId);
+    if (QFileInfo(folder).isDir())
+        JsonFile::removeLeftovers(folder);
+}
+
 // Never a change without a copy of what was there: a backup that fails refuses the change.
 bool backUp(const QString &clientId, const QString &path, QString *error)
 {
@@ -419,6 +428,8 @@ bool Clients::writeConfig(const QString &clientId, const QString &permissionMode
         result = writeFile(*client, path, permissionMode, &m_lastError,
                            [&](QString *error) { return backUp(clientId, path, error); });
     }
+    if (result)
+        removeBackupLeftovers(clientId);
     if (!result && m_lastError.isEmpty())
         m_lastError = QStringLiteral("Could not write the client configuration.");
     return result;
@@ -437,6 +448,8 @@ bool Clients::removeConfig(const QString &clientId)
         const QString path = ClientCatalogue::configPath(clientId);
         result = removeFile(*client, path, &m_lastError, [&](QString *error) { return backUp(clientId, path, error); });
     }
+    if (result)
+        removeBackupLeftovers(clientId);
     if (!result && m_lastError.isEmpty())
         m_lastError = QStringLiteral("Could not remove the client configuration.");
     return result;

@@ -1,5 +1,7 @@
 #include "core/setupmodel.h"
 
+#include "core/addonsetup.h"
+
 #include "core/asynctask.h"
 #include "core/mcpserver.h"
 #include "core/serverprobe.h"
@@ -23,6 +25,7 @@ struct OperationResult
 {
     bool ok = false;
     QString error;
+    QString note;
 };
 
 // The first line of an error, for a one-line summary; the detail has it whole.
@@ -186,10 +189,15 @@ void SetupModel::changeAddon(bool uninstall)
     AsyncTask::runThenCallback(
         workers(), this,
         [project, uninstall] {
-            Addon addon;
+            // Installed and enabled in one step, and taken off the plugin list before its files go.
+            AddonSetup setup;
+            AddonSetup::Installed installed;
             OperationResult result;
-            result.ok = uninstall ? addon.uninstall(project) : addon.install(project);
-            result.error = addon.lastError();
+            result.ok = uninstall ? setup.uninstall(project) : setup.install(project, &installed);
+            result.error = setup.lastError();
+            if (result.ok && !uninstall)
+                result.note = installed.pluginEnabled ? tr("Tavrin MCP enabled in %1").arg(installed.projectName)
+                                                      : installed.notEnabled;
             return result;
         },
         [this, project, uninstall, update](const OperationResult &result) {
@@ -200,6 +208,7 @@ void SetupModel::changeAddon(bool uninstall)
                                        : (update ? SetupOutcome::Action::Update : SetupOutcome::Action::Install);
             outcome.ok = result.ok;
             outcome.detail = result.ok ? QString() : result.error;
+            outcome.note = result.note;
             if (result.ok) {
                 if (uninstall)
                     outcome.message = tr("Addon uninstalled");

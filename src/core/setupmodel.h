@@ -31,6 +31,9 @@ struct SetupOutcome
     bool ok = false;
     QString message; // one line for people: "Cursor configured", "Configuration of Cursor failed"
     QString detail;  // on failure, why: the service's own words
+    // After a success, what else changed or could not: "Tavrin MCP enabled in My Game", or why the
+    // plugin was left off the project's list. Empty when there is nothing more to say.
+    QString note;
 };
 Q_DECLARE_METATYPE(SetupOutcome)
 

@@ -504,8 +504,8 @@ private slots:
     }
 
     // Each change copies the file it is about to change, once, with its bytes and permissions; an
-    // edit that changes nothing takes no copy. The fake tools rewrite their file, so the copy can
-    // only have been taken before they ran.
+    // edit that changes nothing takes no copy, but clears what killed backups left. The fake tools rewrite their file,
+    // so the copy can only have been taken before they ran.
     void backupBeforeEveryChange_data()
     {
         QTest::addColumn<Change>("c");
@@ -549,11 +549,12 @@ private slots:
             QVERIFY(!TestEnv::writeTool(tool, QString("echo \"$*\" >> '%1'").arg(path).toUtf8()).isEmpty());
         }
         QCOMPARE(ClientCatalogue::configPath(c.id), path);
+        // What a killed backup left goes with any change that went through, backup or not.
+        const QString leftover = Backups::clientFolder(c.id) + "/.x.json.tavrin-write-Ab12Cd";
+        QVERIFY(TestEnv::writeFile(leftover, "whole"));
         Clients clients;
-        if (c.write)
-            clients.writeConfig(c.id, QStringLiteral("safe_edit"));
-        else
-            clients.removeConfig(c.id);
+        const bool ok = c.write ? clients.writeConfig(c.id, QStringLiteral("safe_edit")) : clients.removeConfig(c.id);
+        QCOMPARE(QFileInfo::exists(leftover), !ok);
         Backups backups;
         const QList<Backups::Backup> made = backups.list(c.id, row(c.id).file);
         QCOMPARE(made.size(), c.backups);

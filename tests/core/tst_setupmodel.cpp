@@ -1,3 +1,4 @@
+#include "core/godotproject.h"
 #include "core/mcpserver.h"
 #include "core/serverprobe.h"
 #include "core/settings.h"
@@ -48,7 +49,8 @@ class TestSetupModel : public QObject
         m_model = std::make_unique<SetupModel>(m_settings.get());
         connect(m(), &SetupModel::operationFinished, this, [this](const SetupOutcome &o) {
             m_outcomes << (o.ok ? QString() : QStringLiteral("!")) + o.message +
-                              (o.detail.isEmpty() ? QString() : ": " + o.detail);
+                              (o.detail.isEmpty() ? QString() : ": " + o.detail) +
+                              (o.note.isEmpty() ? QString() : " | " + o.note);
         });
         connect(m(), &SetupModel::resyncFinished, this, [this](const ResyncSummary &s) {
             m_resyncs << s.message;
@@ -90,7 +92,11 @@ class TestSetupModel : public QObject
 private slots:
     void initTestCase()
     {
-        QVERIFY(TestEnv::writeFile(qApp->applicationDirPath() + "/bundled_addon/plugin.cfg", "version=9.8.7"));
+        // Complete, as Godot's plugin list wants it, so that an install can enable it.
+        const QString bundled = qApp->applicationDirPath() + "/bundled_addon/";
+        QVERIFY(TestEnv::writeFile(bundled + "plugin.cfg", "[plugin]\nname=\"Tavrin MCP\"\ndescription=\"d\"\n"
+                                                           "author=\"a\"\nversion=\"9.8.7\"\nscript=\"plugin.gd\"\n"));
+        QVERIFY(TestEnv::writeFile(bundled + "plugin.gd", "@tool\nextends EditorPlugin\n"));
         QVERIFY(!TestEnv::writeTool("uv", "echo 'uv 0.5.1'").isEmpty());
     }
 
@@ -144,14 +150,17 @@ private slots:
             QCOMPARE(m_outcomes.takeFirst(), message);
             QVERIFY(!m()->isAddonBusy() && addonChanged.count() == 2);
         };
-        run(false, "Addon installed");
+        // Installing lists the plugin in project.godot; uninstalling takes it off first.
+        run(false, "Addon installed | Tavrin MCP enabled in project");
         QCOMPARE(m()->addon().installedVersion, "9.8.7");
+        QCOMPARE(GodotProject::pluginState(m_project), GodotProject::PluginState::Enabled);
         QVERIFY(TestEnv::writeFile(m_project + "/addons/tavrin_mcp/plugin.cfg", "version=\"0.0.1\"\n"));
         m()->refresh();
         QVERIFY(m()->addon().updateAvailable);
         run(false, "Addon updated to v9.8.7");
         run(true, "Addon uninstalled");
         QVERIFY(!m()->addon().installed && !QFileInfo::exists(m_project + "/addons/tavrin_mcp"));
+        QVERIFY(GodotProject::read(m_project).enabledPlugins.isEmpty());
         QCOMPARE(scans(), 1);
 
         // Killed between the two renames of an update: the copy waits beside the addon folder.
@@ -173,23 +182,31 @@ private slots:
         QTest::addColumn<QString>("operation"); // "configure", "remove" or "install"
         QTest::addColumn<QByteArray>("registered");
         QTest::addColumn<QString>("outcome");
-        QTest::newRow("write") << "configure" << QByteArray() << "!Configuration of Codex failed: codex: add failed";
+        QTest::addColumn<QByteArray>("godot"); // project.godot; null: none
+        QTest::newRow("write") << "configure" << QByteArray() << "!Configuration of Codex failed: codex: add failed"
+                               << QByteArray();
         QTest::newRow("update") << "configure" << QByteArray("full_control")
-                                << "!Configuration of Codex failed: codex: add failed";
+                                << "!Configuration of Codex failed: codex: add failed" << QByteArray();
         QTest::newRow("remove") << "remove" << QByteArray("safe_edit")
-                                << "!Removal from Codex failed: codex: remove failed";
+                                << "!Removal from Codex failed: codex: remove failed" << QByteArray();
         QTest::newRow("addon") << "install" << QByteArray()
-                               << "!Installing the addon failed: Godot project not found: " + m_project;
+                               << "!Installing the addon failed: Godot project not found: " + m_project << QByteArray();
+        QTest::newRow("godot 3") << "install" << QByteArray()
+                                 << "!Installing the addon failed: project is a Godot 3 project (config_version=4): "
+                                    "the Tavrin MCP addon needs Godot 4."
+                                 << QByteArray("config_version=4\n");
     }
     void failures()
     {
         QFETCH(QString, operation);
         QFETCH(QByteArray, registered);
         QFETCH(QString, outcome);
+        QFETCH(QByteArray, godot);
         touch("codex-fail");
         if (!registered.isNull())
             touch("codex-on", registered);
-        QVERIFY(QFile::remove(m_project + "/project.godot"));
+        QVERIFY(godot.isNull() ? QFile::remove(m_project + "/project.godot")
+                               : TestEnv::writeFile(m_project + "/project.godot", godot));
         open();
         const ClientInfo before = m()->client("codex");
         if (operation == "install")

@@ -100,7 +100,11 @@ class TestSetupView : public QObject
 private slots:
     void initTestCase()
     {
-        QVERIFY(TestEnv::writeFile(qApp->applicationDirPath() + "/bundled_addon/plugin.cfg", "version=9.8.7"));
+        // Complete, as Godot's plugin list wants it, so that an install enables it.
+        const QString bundled = qApp->applicationDirPath() + "/bundled_addon/";
+        QVERIFY(TestEnv::writeFile(bundled + "plugin.cfg", "[plugin]\nname=\"Tavrin MCP\"\ndescription=\"d\"\n"
+                                                           "author=\"a\"\nversion=\"9.8.7\"\nscript=\"plugin.gd\"\n"));
+        QVERIFY(TestEnv::writeFile(bundled + "plugin.gd", "@tool\nextends EditorPlugin\n"));
         QVERIFY(!TestEnv::writeTool("uv", "echo 'uv 0.5.1'").isEmpty());
     }
 
@@ -151,6 +155,8 @@ private slots:
             QVERIFY2(page().startsWith(head + after + "|AI CLIENTS|"), qPrintable(page()));
         };
         run("Install", "Addon installed", "Installed v9.8.7|[Uninstall]");
+        QTRY_VERIFY_WITH_TIMEOUT(!p->toasts.isEmpty(), 5000); // the plugin listed in project.godot too
+        QCOMPARE(p->toasts.takeFirst(), (QVariantList{"Tavrin MCP enabled in project", 0}));
         const auto installed = [&](const char *version) {
             QVERIFY(TestEnv::writeFile(m_project + "/addons/tavrin_mcp/plugin.cfg",
                                        QByteArray("[plugin]\nversion=\"") + version + "\"\n"));
@@ -454,7 +460,7 @@ private slots:
         waitForScans(3);
         press("Install");
         QCOMPARE(focused()->objectName(), "addonCard");
-        QTRY_COMPARE_WITH_TIMEOUT(p->toasts.count(), 3, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(p->toasts.count(), 4, 20000); // installed, and enabled in project.godot
         QCOMPARE(focused(), button("Uninstall"));
     }
 

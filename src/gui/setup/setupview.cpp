@@ -279,6 +279,8 @@ void SetupView::reportOutcome(const SetupOutcome &outcome)
         return;
     }
     emit showToast(outcome.message, outcome.action == SetupOutcome::Action::Remove ? Toast::Info : Toast::Success);
+    if (!outcome.note.isEmpty())
+        emit showToast(outcome.note, Toast::Info);
 }
 
 void SetupView::reportResync(const ResyncSummary &summary)
