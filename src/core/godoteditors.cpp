@@ -143,7 +143,7 @@ QList<qint64> editorsFromProc(const QString &folder)
     if (!proc)
         return pids;
     QByteArray cmdline;
-    char path[64];
+    char path[sizeof(dirent::d_name) + 16]; // room for any name, so that no compiler sees a cut
     while (const dirent *entry = ::readdir(proc)) {
         const char *name = entry->d_name;
         if (*name < '1' || *name > '9' || std::strspn(name, "0123456789") != std::strlen(name) ||
