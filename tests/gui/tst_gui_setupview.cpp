@@ -425,6 +425,7 @@ private slots:
         stops.first()->setFocus();
         QPoint last(-1, -1);
         for (QWidget *stop : stops) {
+            QVERIFY(stop);
             QCOMPARE(QApplication::focusWidget(), stop);
             // A client card's stops go together; cards in reading order.
             QWidget *card = stop;
