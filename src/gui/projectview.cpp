@@ -115,7 +115,7 @@ void ProjectView::refresh()
     QList<QFrame *> old = m_cards;
     m_cards.clear();
     QList<QFrame *> added;
-    for (const QJsonValue &value : recent) {
+    for (const auto &value : recent) {
         const QJsonObject entry = value.toObject();
         const QString path = entry.value(QLatin1String("path")).toString();
         // The same project keeps its card.
