@@ -5,6 +5,7 @@
 #include "core/setupmodel.h"
 #include "fakes/fakecli.h"
 #include "fakes/fakeserver.h"
+#include "fixtures.h"
 #include "testenv.h"
 
 #include <QThreadPool>
@@ -92,11 +93,7 @@ class TestSetupModel : public QObject
 private slots:
     void initTestCase()
     {
-        // Complete, as Godot's plugin list wants it, so that an install can enable it.
-        const QString bundled = qApp->applicationDirPath() + "/bundled_addon/";
-        QVERIFY(TestEnv::writeFile(bundled + "plugin.cfg", "[plugin]\nname=\"Tavrin MCP\"\ndescription=\"d\"\n"
-                                                           "author=\"a\"\nversion=\"9.8.7\"\nscript=\"plugin.gd\"\n"));
-        QVERIFY(TestEnv::writeFile(bundled + "plugin.gd", "@tool\nextends EditorPlugin\n"));
+        QVERIFY(Fixtures::writeBundledAddon("9.8.7"));
         QVERIFY(!TestEnv::writeTool("uv", "echo 'uv 0.5.1'").isEmpty());
     }
 

@@ -3,6 +3,7 @@
 #include "core/setupmodel.h"
 #include "fakes/fakecli.h"
 #include "fakes/fakeserver.h"
+#include "fixtures.h"
 #include "gui/guitest.h"
 #include "gui/setup/clientcard.h"
 #include "gui/setup/servercard.h"
@@ -100,11 +101,7 @@ class TestSetupView : public QObject
 private slots:
     void initTestCase()
     {
-        // Complete, as Godot's plugin list wants it, so that an install enables it.
-        const QString bundled = qApp->applicationDirPath() + "/bundled_addon/";
-        QVERIFY(TestEnv::writeFile(bundled + "plugin.cfg", "[plugin]\nname=\"Tavrin MCP\"\ndescription=\"d\"\n"
-                                                           "author=\"a\"\nversion=\"9.8.7\"\nscript=\"plugin.gd\"\n"));
-        QVERIFY(TestEnv::writeFile(bundled + "plugin.gd", "@tool\nextends EditorPlugin\n"));
+        QVERIFY(Fixtures::writeBundledAddon("9.8.7"));
         QVERIFY(!TestEnv::writeTool("uv", "echo 'uv 0.5.1'").isEmpty());
     }
 
