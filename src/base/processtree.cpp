@@ -31,8 +31,9 @@ constexpr int s_kill = 0; // TerminateJobObject knows no signals
 constexpr int s_kill = SIGKILL;
 #endif
 
-QMutex s_mutex;
-QSet<ProcessTree *> s_live;          // guarded by s_mutex
+// Never destroyed: a pool thread may still end a tree while static objects are torn down at exit.
+QMutex &s_mutex = *new QMutex;
+QSet<ProcessTree *> &s_live = *new QSet<ProcessTree *>; // guarded by s_mutex
 std::atomic<bool> s_shutdown{false}; // written under s_mutex
 
 #ifdef Q_OS_LINUX
