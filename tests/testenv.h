@@ -7,8 +7,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-// Keeps every test away from the real home: HOME, the XDG folders and PATH point into one
-// temporary folder for the whole process, set before the application object exists.
+// Keeps every test away from the real home: HOME, the XDG folders (the profile folders on Windows)
+// and PATH point into one temporary folder for the whole process, set before the application object exists.
 namespace TestEnv {
 
 inline QTemporaryDir &root()
@@ -51,6 +51,12 @@ inline void isolate(bool gui)
     qputenv("XDG_RUNTIME_DIR", (root().path() + QLatin1String("/runtime")).toUtf8());
     qputenv("XDG_DOWNLOAD_DIR", (home() + QLatin1String("/Downloads")).toUtf8());
     qputenv("PATH", binDir().toUtf8());
+#ifdef Q_OS_WIN
+    // Read by UserFolders before the shell's Known Folders, which no variable redirects.
+    qputenv("USERPROFILE", QDir::toNativeSeparators(home()).toUtf8());
+    qputenv("APPDATA", QDir::toNativeSeparators(configHome()).toUtf8());
+    qputenv("LOCALAPPDATA", QDir::toNativeSeparators(dataHome()).toUtf8());
+#endif
     qunsetenv("CLAUDE_CONFIG_DIR");
     qunsetenv("CODEX_HOME");
     // Offscreen, keeping options such as a screen configuration that a test run may pass.

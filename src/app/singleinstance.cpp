@@ -1,5 +1,7 @@
 #include "app/singleinstance.h"
 
+#include "base/userfolders.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
@@ -7,7 +9,6 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLockFile>
-#include <QStandardPaths>
 
 #ifndef Q_OS_WIN
 #include <sys/socket.h>
@@ -71,8 +72,7 @@ QString SingleInstance::serverName()
 #else
     const QString user = QString::number(::getuid());
 #endif
-    const QByteArray place =
-        (user + QLatin1Char('\n') + QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)).toUtf8();
+    const QByteArray place = (user + QLatin1Char('\n') + UserFolders::data()).toUtf8();
     const QString name =
         QLatin1String("tavrin-") +
         QString::fromLatin1(QCryptographicHash::hash(place, QCryptographicHash::Sha256).toHex().left(16));

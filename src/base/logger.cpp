@@ -1,12 +1,13 @@
 #include "base/logger.h"
 
+#include "base/userfolders.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QMutex>
 #include <QMutexLocker>
-#include <QStandardPaths>
 
 #include <cstdio>
 
@@ -59,8 +60,7 @@ void messageHandler(QtMsgType type, const QMessageLogContext &context, const QSt
 
 QString Logger::logFilePath()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
-           QLatin1String("/Tavrin/logs/tavrin.log");
+    return UserFolders::data() + QLatin1String("/Tavrin/logs/tavrin.log");
 }
 
 void Logger::install()

@@ -1,13 +1,13 @@
 #include "core/backups.h"
 
 #include "base/jsonfile.h"
+#include "base/userfolders.h"
 #include "core/mcpserver.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QStandardPaths>
 #include <QTimeZone>
 
 #include <algorithm>
@@ -75,7 +75,7 @@ Backups::Backups(QObject *parent) : QObject(parent) {}
 
 QString Backups::backupsFolder()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QLatin1String("/Tavrin/backups");
+    return UserFolders::data() + QLatin1String("/Tavrin/backups");
 }
 
 bool Backups::isValidClientId(const QString &clientId)

@@ -1,11 +1,11 @@
 #include "core/clientcatalogue.h"
 
+#include "base/userfolders.h"
 #include "core/mcpserver.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
-#include <QStandardPaths>
 
 namespace ClientCatalogue {
 
@@ -333,9 +333,7 @@ Platform currentPlatform()
 
 Places currentPlaces()
 {
-    return {QProcessEnvironment::systemEnvironment(), QDir::homePath(),
-            QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation),
-            QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)};
+    return {QProcessEnvironment::systemEnvironment(), UserFolders::home(), UserFolders::data(), UserFolders::config()};
 }
 
 QString configPath(const QString &id)

@@ -1,6 +1,7 @@
 #include "core/godoteditors.h"
 
 #include "base/toolprocess.h"
+#include "base/userfolders.h"
 #include "core/godotconfigedit.h"
 #include "core/godotproject.h"
 
@@ -216,12 +217,11 @@ QList<Candidate> candidates()
         if (!path.isEmpty())
             list.append({path, {}});
     }
-    addDownloads(QStandardPaths::writableLocation(QStandardPaths::DownloadLocation), &list);
-    addDownloads(QDir::homePath() + QLatin1String("/Applications"), &list);
+    addDownloads(UserFolders::downloads(), &list);
+    addDownloads(UserFolders::home() + QLatin1String("/Applications"), &list);
 
     const QString flatpak = QStandardPaths::findExecutable(QStringLiteral("flatpak"));
-    const QString userApps = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
-                             QLatin1String("/flatpak/app/") + s_flatpakApp;
+    const QString userApps = UserFolders::data() + QLatin1String("/flatpak/app/") + s_flatpakApp;
     if (!flatpak.isEmpty() &&
         (QFileInfo(userApps).isDir() || QFileInfo(QLatin1String("/var/lib/flatpak/app/") + s_flatpakApp).isDir()))
         list.append({flatpak, {QStringLiteral("run"), s_flatpakApp}});
@@ -231,10 +231,12 @@ QList<Candidate> candidates()
     if (!localAppData.isEmpty())
         addShims(localAppData + QLatin1String("/Microsoft/WinGet/Links"), &list);
     const QString scoop = QDir::fromNativeSeparators(qEnvironmentVariable("SCOOP"));
-    addShims((scoop.isEmpty() ? QDir::homePath() + QLatin1String("/scoop") : scoop) + QLatin1String("/shims"), &list);
+    addShims((scoop.isEmpty() ? UserFolders::home() + QLatin1String("/scoop") : scoop) + QLatin1String("/shims"),
+             &list);
 #endif
 #ifdef Q_OS_MACOS
-    for (const QString &root : {QStringLiteral("/Applications"), QDir::homePath() + QLatin1String("/Applications")}) {
+    for (const QString &root :
+         {QStringLiteral("/Applications"), UserFolders::home() + QLatin1String("/Applications")}) {
         for (const QString &app : QDir(root).entryList({QStringLiteral("Godot*.app")}, QDir::Dirs, QDir::Name)) {
             const QString program = root + QLatin1Char('/') + app + QLatin1String("/Contents/MacOS/Godot");
             if (QFileInfo(program).isExecutable())
@@ -429,10 +431,10 @@ QStringList GodotEditors::projectListFiles()
     const QString appData = QDir::fromNativeSeparators(qEnvironmentVariable("APPDATA"));
     return appData.isEmpty() ? QStringList() : QStringList{appData + QLatin1String("/Godot") + file};
 #elif defined(Q_OS_MACOS)
-    return {QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QLatin1String("/Godot") + file};
+    return {UserFolders::data() + QLatin1String("/Godot") + file};
 #else
-    return {QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QLatin1String("/godot") + file,
-            QDir::homePath() + QLatin1String("/.var/app/") + s_flatpakApp + QLatin1String("/data/godot") + file};
+    return {UserFolders::data() + QLatin1String("/godot") + file,
+            UserFolders::home() + QLatin1String("/.var/app/") + s_flatpakApp + QLatin1String("/data/godot") + file};
 #endif
 }
 

@@ -1,12 +1,12 @@
 #include "core/settings.h"
 
 #include "base/jsonfile.h"
+#include "base/userfolders.h"
 #include "core/mcpserver.h"
 
 #include <QDateTime>
 #include <QDebug>
 #include <QFile>
-#include <QStandardPaths>
 
 namespace {
 
@@ -52,8 +52,7 @@ Settings::Settings(QObject *parent) : QObject(parent)
 
 QString Settings::filePath()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
-           QLatin1String("/Tavrin/settings.json");
+    return UserFolders::data() + QLatin1String("/Tavrin/settings.json");
 }
 
 void Settings::load()

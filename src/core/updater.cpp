@@ -1,5 +1,6 @@
 #include "core/updater.h"
 
+#include "base/userfolders.h"
 #include "core/settings.h"
 #include "version.h"
 
@@ -15,7 +16,6 @@
 #include <QNetworkRequest>
 #include <QPointer>
 #include <QSaveFile>
-#include <QStandardPaths>
 #include <QTimeZone>
 #include <QTimer>
 #include <QVersionNumber>
@@ -281,9 +281,9 @@ struct Updater::Download
 
     bool openTarget(const QNetworkReply *from)
     {
-        QString folder = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+        QString folder = UserFolders::downloads();
         if (folder.isEmpty())
-            folder = QDir::homePath();
+            folder = UserFolders::home();
         QDir().mkpath(folder);
         targetPath = folder + QLatin1Char('/') + targetFileName(from);
         file.setFileName(targetPath);

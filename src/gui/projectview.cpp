@@ -1,5 +1,6 @@
 #include "gui/projectview.h"
 
+#include "base/userfolders.h"
 #include "core/addon.h"
 #include "core/godotproject.h"
 #include "core/settings.h"
@@ -256,7 +257,7 @@ void ProjectView::removeProject(QFrame *card)
 void ProjectView::selectProject()
 {
     // Beside the latest project, else at home: never in whatever folder the app was started from.
-    QString start = QDir::homePath();
+    QString start = UserFolders::home();
     const QJsonArray recent = m_settings->recentProjects();
     if (!recent.isEmpty()) {
         const QString parent = QFileInfo(recent.first()[QLatin1String("path")].toString()).absolutePath();

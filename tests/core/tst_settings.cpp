@@ -1,4 +1,7 @@
 #include "core/settings.h"
+#include "base/logger.h"
+#include "base/userfolders.h"
+#include "core/backups.h"
 #include "testenv.h"
 
 #include <QJsonDocument>
@@ -30,7 +33,12 @@ private slots:
 
     void defaultsAreFilledWithoutWriting()
     {
+        // Everything of ours lands in the redirected folders, on every platform.
         QCOMPARE(path(), TestEnv::dataHome() + QLatin1String("/Tavrin/settings.json"));
+        QCOMPARE(Backups::backupsFolder(), TestEnv::dataHome() + QLatin1String("/Tavrin/backups"));
+        QCOMPARE(Logger::logFilePath(), TestEnv::dataHome() + QLatin1String("/Tavrin/logs/tavrin.log"));
+        QCOMPARE(UserFolders::home(), TestEnv::home());
+        QCOMPARE(UserFolders::downloads(), TestEnv::home() + QLatin1String("/Downloads"));
         Settings s;
         QCOMPARE(s.permissionMode(), QStringLiteral("safe_edit"));
         QVERIFY(s.checkUpdates() && s.recentProjects().isEmpty() && s.activeProject().isEmpty() && s.isFirstRun());
