@@ -34,7 +34,7 @@ constexpr int s_kill = SIGKILL;
 // Never destroyed: a pool thread may still end a tree while static objects are torn down at exit.
 QMutex &s_mutex = *new QMutex;
 QSet<ProcessTree *> &s_live = *new QSet<ProcessTree *>; // guarded by s_mutex
-std::atomic<bool> s_shutdown{false}; // written under s_mutex
+std::atomic<bool> s_shutdown{false};                    // written under s_mutex
 
 #ifdef Q_OS_LINUX
 std::atomic<quint64> s_trees{0};

@@ -1,7 +1,7 @@
-#include "core/settings.h"
 #include "base/logger.h"
 #include "base/userfolders.h"
 #include "core/backups.h"
+#include "core/settings.h"
 #include "testenv.h"
 
 #include <QJsonDocument>
