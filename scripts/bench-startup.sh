@@ -53,6 +53,13 @@ run()
         PATH="$tmp/bin:/usr/bin:/bin" "$probe" 1500 "$@" 2>>"$tmp/stderr.log"
 }
 
+# A start that fails or never maps adds no line (so no figure), and says why instead of ending the
+# script under set -e.
+measure() # result file, program
+{
+    run "$2" >>"$1" || echo "a start of $(basename "$2") failed (exit $?): $(tail -n 1 "$tmp/stderr.log")" >&2
+}
+
 # One untimed start of each warms the page cache; then they alternate.
 run "$root/build/default/tavrin" >/dev/null
 run "$root/build/default/bench/startup/floor_window" >/dev/null
@@ -60,8 +67,8 @@ run "$root/build/default/bench/startup/floor_window" >/dev/null
 : >"$tmp/floor.txt"
 n=0
 while [ "$n" -lt "$runs" ]; do
-    run "$root/build/default/tavrin" >>"$tmp/app.txt"
-    run "$root/build/default/bench/startup/floor_window" >>"$tmp/floor.txt"
+    measure "$tmp/app.txt" "$root/build/default/tavrin"
+    measure "$tmp/floor.txt" "$root/build/default/bench/startup/floor_window"
     n=$((n + 1))
 done
 
