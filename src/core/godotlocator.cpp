@@ -7,8 +7,7 @@
 
 GodotLocator::GodotLocator(Settings *settings, QThreadPool *pool, QObject *parent)
     : QObject(parent), m_settings(settings), m_pool(pool)
-{
-}
+{}
 
 bool GodotLocator::isChosen() const
 {

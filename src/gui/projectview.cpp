@@ -468,7 +468,8 @@ void ProjectView::showGodotList(const QList<GodotListedProject> &projects)
         row->setProperty("projectName", project.name);
         row->findChild<ElidedLabel *>(QStringLiteral("listedName"))
             ->setFullText(project.favorite ? tr("★ %1").arg(project.name) : project.name);
-        row->findChild<ElidedLabel *>(QStringLiteral("listedPath"))->setFullText(QDir::toNativeSeparators(project.path));
+        row->findChild<ElidedLabel *>(QStringLiteral("listedPath"))
+            ->setFullText(QDir::toNativeSeparators(project.path));
         row->findChild<QPushButton *>()->setAccessibleName(tr("Add %1").arg(project.name));
     }
     m_godotList->setVisible(!projects.isEmpty());

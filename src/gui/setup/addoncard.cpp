@@ -128,7 +128,8 @@ void AddonCard::setStatus(const AddonStatus &status, const GodotChain &chain, bo
     m_working->setVisible(busy);
     m_enable->setVisible(!busy && step == Step::Enable);
     m_openInGodot->setVisible(!busy && step == Step::Open);
-    m_reinstall->setVisible(!busy && step == Step::Broken && !status.updateAvailable);
+    // Reinstalling puts this app's copy in place: never over a newer one, and Update does it anyway.
+    m_reinstall->setVisible(!busy && step == Step::Broken && !status.updateAvailable && !status.newerInstalled);
     m_update->setVisible(!busy && godot4 && status.installed && status.updateAvailable);
     m_uninstall->setVisible(!busy && status.installed);
     m_install->setVisible(!busy && godot4 && !status.installed);

@@ -296,8 +296,8 @@ void SetupView::openInGodot()
         return;
     }
     const std::optional<GodotInstall> &godot = m_model->godot()->current();
-    emit showToast(tr("Opening %1 in Godot %2").arg(GodotProject::displayName(m_model->project()),
-                                                     godot ? godot->version.text() : QString()),
+    emit showToast(tr("Opening %1 in Godot %2")
+                       .arg(GodotProject::displayName(m_model->project()), godot ? godot->version.text() : QString()),
                    Toast::Info);
 }
 
