@@ -348,7 +348,11 @@ void ProjectView::addGodotControls(QFrame *card)
     auto *open = new QPushButton(card);
     open->setObjectName(QStringLiteral("projectOpenInGodot"));
     Theme::setClass(open, "icon-button");
-    open->setIcon(QIcon(Icons::icon(Icons::LAUNCH, QLatin1String(Theme::Palette::Text), 16, devicePixelRatio())));
+    QIcon launch(Icons::icon(Icons::LAUNCH, QLatin1String(Theme::Palette::Text), 16, devicePixelRatio()));
+    // Faint while there is no Godot 4 to start, as disabled text is.
+    launch.addPixmap(Icons::icon(Icons::LAUNCH, QLatin1String(Theme::Palette::TextFaint), 16, devicePixelRatio()),
+                     QIcon::Disabled);
+    open->setIcon(launch);
     open->setIconSize(QSize(16, 16));
     open->setFixedSize(26, 26);
     open->setCursor(Qt::PointingHandCursor);

@@ -37,11 +37,13 @@ AddonCard::AddonCard(QWidget *parent) : ActionCard(Icons::LAPTOP, 24, 32, parent
         actions()->addWidget(button);
         return button;
     };
+    actions()->setSpacing(8); // up to three buttons side by side, each with its own outline
     m_working = Theme::classedLabel(tr("Working..."), "dim");
     actions()->addWidget(m_working);
     // The chain's next step first, then the card's own buttons.
     m_enable = addButton(tr("Enable"), "primary", "addonEnable");
-    m_openInGodot = addButton(tr("Open in Godot"), "primary", "addonOpenInGodot");
+    // Starts another program: a step aside from the card's own operations, which stay primary.
+    m_openInGodot = addButton(tr("Open in Godot"), "secondary", "addonOpenInGodot");
     m_reinstall = addButton(tr("Reinstall"), "secondary", "addonReinstall");
     m_update = addButton(tr("Update"), "primary", "addonUpdate");
     m_uninstall = addButton(tr("Uninstall"), "danger", "addonUninstall");
