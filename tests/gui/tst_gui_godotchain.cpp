@@ -134,6 +134,56 @@ private slots:
             addonCard(), "Tavrin Addon|Installed v9.8.7|Enabled · Loaded in Godot 4.3|" + godot + "[Uninstall]", 10000);
     }
 
+    // The links that break before any editor runs: each is named on the card with what helps.
+    void brokenLinks_data()
+    {
+        QTest::addColumn<QString>("breakage");
+        QTest::addColumn<QString>("card");   // after the title
+        QTest::addColumn<QString>("repair"); // a button that repairs it; empty: none
+        QTest::addColumn<QString>("after");
+        const QString godot = "|Godot 4.3 · " + TestEnv::binDir() + "/godot|";
+        QTest::newRow("project.godot a folder")
+            << "folder"
+            << "Installed v9.8.7|res://project.godot is a folder, not a file." + godot + "[Uninstall]" << QString()
+            << QString();
+        QTest::newRow("listed, folder gone")
+            << "gone"
+            << "Not installed|Listed in the project's plugins, but its folder is missing: Install puts it back|"
+               "[Install]"
+            << "Install"
+            << "Installed v9.8.7|Enabled · Not running: open the project in Godot" + godot +
+                   "[Open in Godot]|[Uninstall]";
+        QTest::newRow("script missing") << "script"
+                                        << "Installed v9.8.7|Godot will not load it: The addon's script "
+                                           "res://addons/tavrin_mcp/plugin.gd is missing." +
+                                               godot + "[Reinstall]|[Uninstall]"
+                                        << "Reinstall"
+                                        << "Installed v9.8.7|Enabled · Not running: open the project in Godot" + godot +
+                                               "[Open in Godot]|[Uninstall]";
+    }
+    void brokenLinks()
+    {
+        QFETCH(QString, breakage);
+        QFETCH(QString, card);
+        QFETCH(QString, repair);
+        QFETCH(QString, after);
+        QString error;
+        if (breakage == "folder") {
+            QVERIFY(QFile::remove(m_project + "/project.godot") && QDir().mkpath(m_project + "/project.godot"));
+        } else if (breakage == "gone") {
+            QVERIFY2(GodotProject::setPluginEnabled(m_project, true, &error), qPrintable(error));
+            QVERIFY(QDir(m_project + "/addons").removeRecursively());
+        } else {
+            QVERIFY(QFile::remove(m_project + "/addons/tavrin_mcp/plugin.gd"));
+        }
+        openSetup();
+        QCOMPARE(addonCard(), "Tavrin Addon|" + card);
+        if (repair.isEmpty())
+            return;
+        click(p->setup.findChild<AddonCard *>(), repair);
+        QTRY_COMPARE_WITH_TIMEOUT(addonCard(), "Tavrin Addon|" + after, 20000);
+    }
+
     // While an editor has the project open, the card leaves project.godot to it, and Uninstall asks
     // for the editor to be closed first.
     void whileGodotHasTheProjectOpen_data()
