@@ -34,19 +34,30 @@ data="$tmp/data"
 bin="$tmp/bin"
 mkdir -p "$home" "$data/Tavrin" "$tmp/config" "$bin"
 
-# Godot projects: one with an older addon, one with the shipped addon, one without.
+# Godot projects, last saved with Godot 4.3: one with an older addon (enabled), one with the shipped
+# addon, one without, and a Godot 3 one that only Godot's own project list names.
 project()
 {
     mkdir -p "$home/godot/$1"
-    printf 'config_version=5\n\n[application]\nconfig/name="%s"\n' "$1" >"$home/godot/$1/project.godot"
+    printf 'config_version=5\n\n[application]\n\nconfig/name="%s"\nconfig/features=PackedStringArray("4.3", "Forward Plus")\n' \
+        "$1" >"$home/godot/$1/project.godot"
 }
 project space-shooter
-mkdir -p "$home/godot/space-shooter/addons/tavrin_mcp"
-printf '[plugin]\nname="Tavrin MCP"\nversion="0.9.2"\n' >"$home/godot/space-shooter/addons/tavrin_mcp/plugin.cfg"
+mkdir -p "$home/godot/space-shooter/addons"
+cp -r addon/tavrin_mcp "$home/godot/space-shooter/addons/tavrin_mcp"
+sed -i 's/^version=.*/version="0.9.2"/' "$home/godot/space-shooter/addons/tavrin_mcp/plugin.cfg"
+printf '\n[editor_plugins]\n\nenabled=PackedStringArray("res://addons/tavrin_mcp/plugin.cfg")\n' \
+    >>"$home/godot/space-shooter/project.godot"
 project puzzle-lab
 mkdir -p "$home/godot/puzzle-lab/addons"
 cp -r addon/tavrin_mcp "$home/godot/puzzle-lab/addons/tavrin_mcp"
 project platformer-demo
+project tower-defense
+mkdir -p "$home/godot/old-rpg"
+printf 'config_version=4\n\n[application]\n\nconfig/name="Old RPG"\n' >"$home/godot/old-rpg/project.godot"
+mkdir -p "$data/godot"
+printf '[%s]\n\nfavorite=true\n\n[%s]\n\nfavorite=false\n\n[%s]\n\nfavorite=false\n' "$home/godot/tower-defense" \
+    "$home/godot/puzzle-lab" "$home/godot/old-rpg" >"$data/godot/projects.cfg"
 # A project deep in a long path, for the page at its smallest.
 long="$home/godot/studio-projects/2026/client-work/very-long-folder-names-are-common-here/prototype-builds/space-shooter-remastered"
 project_long()
@@ -92,6 +103,7 @@ tool()
 tool python 'echo "Python 3.12.3"'
 tool uv 'echo "uv 0.5.11"'
 tool uvx 'echo "uv-tool-uvx 0.5.11"'
+tool godot 'if [ "$1" = --version ]; then echo "4.3.stable.official.77dcf97d8"; fi'
 tool claude 'if [ "$1 $2" = "mcp get" ]; then printf "tavrin:\n  Scope: User config (available in all your projects)\n  Type: stdio\n  Command: uvx\n  Args: tavrin\n"; exit 0; fi; exit 1'
 
 settings()
@@ -105,7 +117,8 @@ settings()
     "recent_projects": [
         { "last_opened": "2026-12-06T18:02:11", "name": "space-shooter", "path": "$home/godot/space-shooter" },
         { "last_opened": "2026-12-05T09:41:37", "name": "puzzle-lab", "path": "$home/godot/puzzle-lab" },
-        { "last_opened": "2026-12-01T21:15:04", "name": "platformer-demo", "path": "$home/godot/platformer-demo" }
+        { "last_opened": "2026-12-01T21:15:04", "name": "platformer-demo", "path": "$home/godot/platformer-demo" },
+        { "last_opened": "2026-11-28T16:40:52", "name": "old-rpg", "path": "$home/godot/old-rpg" }
     ]
 }
 EOF

@@ -385,13 +385,17 @@ std::optional<GodotInstall> GodotEditors::best(const QList<GodotInstall> &found)
     return chosen;
 }
 
+QString GodotEditors::programOf(const QString &chosenPath)
+{
+    if (chosenPath.endsWith(QLatin1String(".app")) && QFileInfo(chosenPath).isDir())
+        return chosenPath + QLatin1String("/Contents/MacOS/Godot");
+    return chosenPath;
+}
+
 std::optional<GodotInstall> GodotEditors::inUse(const QString &chosenPath)
 {
     if (!chosenPath.isEmpty()) {
-        QString program = chosenPath;
-        if (program.endsWith(QLatin1String(".app")) && QFileInfo(program).isDir())
-            program += QLatin1String("/Contents/MacOS/Godot");
-        std::optional<GodotInstall> chosen = probe(program);
+        std::optional<GodotInstall> chosen = probe(programOf(chosenPath));
         if (chosen && !chosen->version.tooOld())
             return chosen;
     }

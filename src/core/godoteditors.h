@@ -71,6 +71,8 @@ public:
     // The newest Godot 4 of a list (a stable release before a preview of the same number; the
     // first found on a tie).
     [[nodiscard]] static std::optional<GodotInstall> best(const QList<GodotInstall> &found);
+    // The program a chosen path stands for: the editor inside a macOS .app, else the path itself.
+    [[nodiscard]] static QString programOf(const QString &chosenPath);
     // The Godot editor in use: the user's choice (a program path, or a macOS .app) when it answers
     // as Godot 4, else the best one found.
     [[nodiscard]] static std::optional<GodotInstall> inUse(const QString &chosenPath);

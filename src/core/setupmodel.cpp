@@ -3,16 +3,24 @@
 #include "core/addonsetup.h"
 
 #include "core/asynctask.h"
+#include "core/godotlocator.h"
+#include "core/godotproject.h"
 #include "core/mcpserver.h"
 #include "core/serverprobe.h"
 #include "core/settings.h"
 
 #include <QCoreApplication>
 #include <QThreadPool>
+#include <QTimer>
+
+#include <utility>
 
 namespace {
 
 constexpr qint64 s_scanFreshMs = 60000;
+// After "Open in Godot": how often, and how long, the chain is read again for the editor to load us.
+constexpr int s_watchEveryMs = 2000;
+constexpr qint64 s_watchForMs = 90000;
 
 struct ScanResult
 {
@@ -26,6 +34,8 @@ struct OperationResult
     bool ok = false;
     QString error;
     QString note;
+    QString projectName;
+    GodotChain chain; // read after the operation, on the same thread
 };
 
 // The first line of an error, for a one-line summary; the detail has it whole.
@@ -49,6 +59,15 @@ SetupModel::SetupModel(Settings *settings, QObject *parent)
     });
     connect(m_settings, &Settings::permissionModeChanged, this, &SetupModel::modeChanged);
     connect(m_settings, &Settings::activeProjectChanged, this, &SetupModel::readAddon);
+    m_godot = new GodotLocator(m_settings, workers(), this);
+    m_watch = new QTimer(this);
+    m_watch->setInterval(s_watchEveryMs);
+    connect(m_watch, &QTimer::timeout, this, [this] {
+        if (m_chain.session || m_project.isEmpty() || m_watchSince.elapsed() > s_watchForMs)
+            m_watch->stop();
+        else
+            readChain();
+    });
 }
 
 // Watchers are children of the model and go with it; a worker still running afterwards ends
@@ -112,8 +131,11 @@ void SetupModel::readAddon()
     const QString project = m_settings->activeProject();
     const bool moved = project != m_project;
     m_project = project;
-    m_addon = project.isEmpty() ? AddonStatus() : m_addonService->status(project);
+    if (moved)
+        m_chain = GodotChain(); // unknown until read for this project
+    readStatus();
     emit addonChanged();
+    readChain();
     if (!moved || project.isEmpty())
         return;
     // What an interrupted install left in the newly chosen project is tidied up off this thread.
@@ -122,6 +144,36 @@ void SetupModel::readAddon()
         [this, project](bool repaired) {
             if (repaired && project == m_project)
                 readAddon();
+        });
+}
+
+void SetupModel::readStatus()
+{
+    m_addon = m_project.isEmpty() ? AddonStatus() : m_addonService->status(m_project);
+}
+
+void SetupModel::readChain()
+{
+    if (m_project.isEmpty())
+        return;
+    if (m_chainReading) {
+        m_chainAgain = true;
+        return;
+    }
+    m_chainReading = true;
+    const QString project = m_project;
+    const int generation = m_chainGeneration;
+    AsyncTask::runThenCallback(
+        workers(), this, [project] { return GodotChain::read(project); },
+        [this, project, generation](const GodotChain &chain) {
+            m_chainReading = false;
+            // An addon operation that started meanwhile brings its own reading when it ends.
+            if (project == m_project && generation == m_chainGeneration) {
+                m_chain = chain;
+                emit addonChanged();
+            }
+            if (std::exchange(m_chainAgain, false))
+                readChain();
         });
 }
 
@@ -178,53 +230,97 @@ void SetupModel::uninstallAddon()
     changeAddon(true);
 }
 
+void SetupModel::enablePlugin()
+{
+    runAddonOperation(SetupOutcome::Action::Enable);
+}
+
 void SetupModel::changeAddon(bool uninstall)
 {
+    runAddonOperation(uninstall ? SetupOutcome::Action::Uninstall
+                                : (m_addon.installed ? SetupOutcome::Action::Update : SetupOutcome::Action::Install));
+}
+
+void SetupModel::runAddonOperation(SetupOutcome::Action action)
+{
+    using Action = SetupOutcome::Action;
     if (m_addonBusy || m_project.isEmpty())
         return;
     m_addonBusy = true;
+    ++m_chainGeneration;
     const QString project = m_project;
-    const bool update = m_addon.installed;
     emit addonChanged();
     AsyncTask::runThenCallback(
         workers(), this,
-        [project, uninstall] {
-            // Installed and enabled in one step, and taken off the plugin list before its files go.
-            AddonSetup setup;
-            AddonSetup::Installed installed;
+        [project, action] {
             OperationResult result;
-            result.ok = uninstall ? setup.uninstall(project) : setup.install(project, &installed);
-            result.error = setup.lastError();
-            if (result.ok && !uninstall)
-                result.note = installed.pluginEnabled ? tr("Tavrin MCP enabled in %1").arg(installed.projectName)
-                                                      : installed.notEnabled;
+            result.projectName = GodotProject::displayName(project);
+            if (action == Action::Enable) {
+                result.ok = GodotProject::setPluginEnabled(project, true, &result.error);
+            } else {
+                // Installed and enabled in one step, and taken off the plugin list before its files go.
+                AddonSetup setup;
+                AddonSetup::Installed installed;
+                const bool uninstall = action == Action::Uninstall;
+                result.ok = uninstall ? setup.uninstall(project) : setup.install(project, &installed);
+                result.error = setup.lastError();
+                if (result.ok && !uninstall)
+                    result.note = installed.pluginEnabled ? tr("Tavrin MCP enabled in %1").arg(installed.projectName)
+                                                          : installed.notEnabled;
+            }
+            result.chain = GodotChain::read(project);
             return result;
         },
-        [this, project, uninstall, update](const OperationResult &result) {
+        [this, project, action](const OperationResult &result) {
             m_addonBusy = false;
+            ++m_chainGeneration;
             SetupOutcome outcome;
             outcome.id = addonId();
-            outcome.action = uninstall ? SetupOutcome::Action::Uninstall
-                                       : (update ? SetupOutcome::Action::Update : SetupOutcome::Action::Install);
+            outcome.action = action;
             outcome.ok = result.ok;
             outcome.detail = result.ok ? QString() : result.error;
             outcome.note = result.note;
-            if (result.ok) {
-                if (uninstall)
-                    outcome.message = tr("Addon uninstalled");
-                else if (update)
-                    outcome.message = tr("Addon updated to v%1").arg(m_addonService->status(project).installedVersion);
-                else
-                    outcome.message = tr("Addon installed");
-            } else {
-                outcome.message = uninstall
-                                      ? tr("Uninstalling the addon failed")
-                                      : (update ? tr("Updating the addon failed") : tr("Installing the addon failed"));
+            switch (action) {
+            case Action::Uninstall:
+                outcome.message = result.ok ? tr("Addon uninstalled") : tr("Uninstalling the addon failed");
+                break;
+            case Action::Update:
+                outcome.message = result.ok
+                                      ? tr("Addon updated to v%1").arg(m_addonService->status(project).installedVersion)
+                                      : tr("Updating the addon failed");
+                break;
+            case Action::Enable:
+                outcome.message = result.ok ? tr("Tavrin MCP enabled in %1").arg(result.projectName)
+                                            : tr("Enabling Tavrin MCP failed");
+                break;
+            default:
+                outcome.message = result.ok ? tr("Addon installed") : tr("Installing the addon failed");
+                break;
             }
             // The project may have changed meanwhile: the state shown is the active project's.
-            readAddon();
+            if (project == m_project && project == m_settings->activeProject()) {
+                m_chain = result.chain;
+                readStatus();
+                emit addonChanged();
+            } else {
+                readAddon();
+            }
             emit operationFinished(outcome);
         });
+}
+
+bool SetupModel::openInGodot(QString *error)
+{
+    if (m_project.isEmpty()) {
+        if (error)
+            *error = tr("No project is selected.");
+        return false;
+    }
+    if (!m_godot->open(m_project, error))
+        return false;
+    m_watchSince.restart();
+    m_watch->start();
+    return true;
 }
 
 void SetupModel::configureClient(const QString &clientId)

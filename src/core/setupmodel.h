@@ -3,6 +3,7 @@
 #include "core/addon.h"
 #include "core/backups.h"
 #include "core/clients.h"
+#include "core/godotchain.h"
 #include "core/prereqs.h"
 
 #include <QElapsedTimer>
@@ -16,7 +17,9 @@
 
 #include <functional>
 
+class GodotLocator;
 class QThreadPool;
+class QTimer;
 class ServerProbe;
 class Settings;
 struct ServerProbeResult;
@@ -24,7 +27,7 @@ struct ServerProbeResult;
 // How an addon or client operation ended.
 struct SetupOutcome
 {
-    enum class Action { Install, Update, Uninstall, Configure, Reconfigure, Remove };
+    enum class Action { Install, Update, Uninstall, Enable, Configure, Reconfigure, Remove };
 
     QString id; // a client's id, or SetupModel::addonId()
     Action action = Action::Configure;
@@ -49,7 +52,8 @@ struct ResyncSummary
 };
 Q_DECLARE_METATYPE(ResyncSummary)
 
-// What the Setup page shows and does, without widgets: the active project's addon, the AI clients
+// What the Setup page shows and does, without widgets: the active project's addon and how far it
+// has got into a Godot editor, the Godot editor in use, the AI clients
 // and the prerequisites as the last scan found them, the operations in flight, the server test,
 // and the re-registration of configured clients when the permission mode changes (which it hears
 // from the settings store itself, whether or not the page was ever opened). Scans and operations
@@ -72,6 +76,10 @@ public:
     [[nodiscard]] QString project() const { return m_project; }
     [[nodiscard]] const AddonStatus &addon() const { return m_addon; }
     [[nodiscard]] bool isAddonBusy() const { return m_addonBusy; }
+    // The active project's plugin chain, as last read (known == false until the first read).
+    [[nodiscard]] const GodotChain &chain() const { return m_chain; }
+    // The Godot editor in use; shared with the pages that open projects in Godot.
+    [[nodiscard]] GodotLocator *godot() const { return m_godot; }
     [[nodiscard]] bool hasScan() const { return m_hasScan; }
     [[nodiscard]] bool isScanning() const { return m_scanning; }
     [[nodiscard]] const QList<ClientInfo> &clients() const { return m_clients; }
@@ -90,6 +98,11 @@ public:
     // Installs or updates the addon in the active project.
     void installAddon();
     void uninstallAddon();
+    // Lists the plugin in the active project's project.godot.
+    void enablePlugin();
+    // Starts the Godot editor in use on the active project; the chain is then read again every few
+    // seconds for a while, so that the card sees the editor load the addon.
+    bool openInGodot(QString *error);
     // Registers the client with the current mode (also over an entry that needs an update), or
     // removes its entry. Does nothing while the client has an operation in flight.
     void configureClient(const QString &clientId);
@@ -108,7 +121,7 @@ public:
                        const std::function<void(bool ok, const QString &error)> &done);
 
 signals:
-    // The active project, its addon or the addon's busy state changed.
+    // The active project, its addon, its plugin chain or the addon's busy state changed.
     void addonChanged();
     // One client's record or busy state changed (all of them after a scan or a mode change).
     void clientChanged(const QString &id);
@@ -121,7 +134,11 @@ signals:
 
 private:
     void readAddon();
+    // The addon's status alone, read here (a few small files); the chain follows from readChain().
+    void readStatus();
+    void readChain();
     void changeAddon(bool uninstall);
+    void runAddonOperation(SetupOutcome::Action action);
     void startClientOperation(const QString &clientId, bool remove, bool resync);
     void modeChanged();
     void applyPendingMode();
@@ -136,6 +153,14 @@ private:
     QString m_project;
     AddonStatus m_addon;
     bool m_addonBusy = false;
+    GodotLocator *m_godot = nullptr;
+    GodotChain m_chain;
+    bool m_chainReading = false;
+    bool m_chainAgain = false; // asked for while a read ran: read once more after it
+    // +1 when an addon operation starts and ends: a chain read from before may be out of date.
+    int m_chainGeneration = 0;
+    QTimer *m_watch = nullptr; // reads the chain again after "Open in Godot"
+    QElapsedTimer m_watchSince;
     QList<ClientInfo> m_clients;
     QList<PrereqResult> m_prereqs;
     QSet<QString> m_busy; // clients with an operation in flight

@@ -1,5 +1,6 @@
 #include "gui/mainwindow.h"
 
+#include "core/godotlocator.h"
 #include "core/godotproject.h"
 #include "core/settings.h"
 #include "core/setupmodel.h"
@@ -102,6 +103,9 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     m_projectView = new ProjectView(m_settings);
     m_setupView = new SetupView(m_setupModel);
     m_settingsView = new SettingsView(m_settings);
+    // One Godot editor for every page that opens a project in it, looked for once the window is up.
+    m_projectView->setGodot(m_setupModel->godot());
+    m_settingsView->setGodot(m_setupModel->godot());
     m_stack->addWidget(m_projectView);
     m_stack->addWidget(m_setupView);
     m_stack->addWidget(m_settingsView);
@@ -192,6 +196,8 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
         // moment after the first paint it no longer competes with the window coming up.
         if (m_settings->checkUpdates())
             QTimer::singleShot(s_startupCheckDelayMs, this, [this] { checkForUpdates(false); });
+        // Looking for Godot asks each copy found for its version: after the first paint too.
+        QTimer::singleShot(0, m_setupModel->godot(), &GodotLocator::start);
     }
     return QMainWindow::eventFilter(watched, event);
 }

@@ -2,6 +2,8 @@
 
 #include "base/userfolders.h"
 #include "core/addon.h"
+#include "core/asynctask.h"
+#include "core/godotlocator.h"
 #include "core/godotproject.h"
 #include "core/settings.h"
 #include "gui/widgets/elidedlabel.h"
@@ -21,6 +23,7 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QThreadPool>
 #include <QVBoxLayout>
 
 namespace {
@@ -95,6 +98,7 @@ ProjectView::ProjectView(Settings *settings, QWidget *parent)
     m_listLayout->setSpacing(8);
     m_empty = classedLabel(tr("No recent projects. Select a folder to get started."), "dim", listWidget);
     m_listLayout->addWidget(m_empty);
+    buildGodotList(m_listLayout);
     m_listLayout->addStretch();
     scroll->setWidget(listWidget);
     layout->addWidget(scroll, 1);
@@ -155,6 +159,7 @@ void ProjectView::refresh()
     for (QFrame *card : std::as_const(added))
         card->show();
     m_empty->setVisible(m_cards.isEmpty());
+    readGodotList();
 }
 
 QFrame *ProjectView::makeCard(const QString &path)
@@ -205,6 +210,7 @@ QFrame *ProjectView::makeCard(const QString &path)
         openProject(card->property("projectPath").toString(), card->property("projectName").toString());
     });
     row->addWidget(openButton);
+    addGodotControls(card);
     return card;
 }
 
@@ -237,6 +243,7 @@ void ProjectView::showCard(QFrame *card, const QString &storedName)
     auto *open = card->findChild<QPushButton *>(QStringLiteral("projectOpen"));
     open->setEnabled(openable);
     open->setAccessibleName(tr("Open %1").arg(name));
+    showGodot(card);
 }
 
 void ProjectView::removeProject(QFrame *card)
@@ -309,4 +316,176 @@ bool ProjectView::eventFilter(QObject *watched, QEvent *event)
         }
     }
     return QWidget::eventFilter(watched, event);
+}
+
+void ProjectView::setGodot(GodotLocator *godot)
+{
+    m_godot = godot;
+    connect(godot, &GodotLocator::changed, this, [this] {
+        for (QFrame *card : std::as_const(m_cards))
+            showGodot(card);
+    });
+    for (QFrame *card : std::as_const(m_cards))
+        showGodot(card);
+}
+
+void ProjectView::addGodotControls(QFrame *card)
+{
+    // The Godot version and "Open in Godot" (an icon, as the remove button is) stack above the
+    // addon badge, which is wider than both: the card needs no more width for them.
+    auto *row = static_cast<QHBoxLayout *>(card->layout());
+    auto *addonBadge = card->findChild<QLabel *>(QStringLiteral("projectBadge"));
+    const int at = row->indexOf(addonBadge);
+    row->removeWidget(addonBadge);
+    auto *badges = new QVBoxLayout;
+    badges->setSpacing(4);
+    auto *godotLine = new QHBoxLayout;
+    godotLine->setSpacing(6);
+    godotLine->addStretch();
+    auto *badge = new QLabel(card);
+    badge->setObjectName(QStringLiteral("projectGodot"));
+    badge->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    godotLine->addWidget(badge);
+    auto *open = new QPushButton(card);
+    open->setObjectName(QStringLiteral("projectOpenInGodot"));
+    Theme::setClass(open, "icon-button");
+    QIcon launch(Icons::icon(Icons::LAUNCH, QLatin1String(Theme::Palette::Text), 16, devicePixelRatio()));
+    // Faint while there is no Godot 4 to start, as disabled text is.
+    launch.addPixmap(Icons::icon(Icons::LAUNCH, QLatin1String(Theme::Palette::TextFaint), 16, devicePixelRatio()),
+                     QIcon::Disabled);
+    open->setIcon(launch);
+    open->setIconSize(QSize(16, 16));
+    open->setFixedSize(26, 26);
+    open->setCursor(Qt::PointingHandCursor);
+    connect(open, &QPushButton::clicked, this, [this, card] {
+        QString error;
+        if (!m_godot || m_godot->open(card->property("projectPath").toString(), &error))
+            return;
+        auto *box = new QMessageBox(QMessageBox::Warning, tr("Opening the project in Godot failed"), error,
+                                    QMessageBox::Ok, this);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->open();
+    });
+    godotLine->addWidget(open);
+    badges->addLayout(godotLine);
+    badges->addWidget(addonBadge, 0, Qt::AlignRight);
+    row->insertLayout(at, badges);
+}
+
+void ProjectView::showGodot(QFrame *card)
+{
+    const QString path = card->property("projectPath").toString();
+    const bool openable = card->property("openable").toBool();
+    const GodotProjectInfo info = openable ? GodotProject::read(path) : GodotProjectInfo();
+    const bool beforeGodot4 = GodotProject::isBeforeGodot4(info);
+    // The engine the project was last saved with, as Godot's project manager shows it.
+    auto *badge = card->findChild<QLabel *>(QStringLiteral("projectGodot"));
+    if (beforeGodot4) {
+        badge->setText(info.configVersion == 4 ? tr("Godot 3") : tr("Before Godot 3"));
+        badge->setToolTip(tr("Tavrin MCP needs Godot 4"));
+        Theme::setClass(badge, "badge-warn");
+    } else {
+        badge->setText(info.lastSavedWith.isEmpty() ? QString() : tr("Godot %1").arg(info.lastSavedWith));
+        badge->setToolTip(QString());
+        Theme::setClass(badge, "badge-neutral-muted");
+    }
+    badge->setVisible(!badge->text().isEmpty());
+
+    auto *open = card->findChild<QPushButton *>(QStringLiteral("projectOpenInGodot"));
+    open->setVisible(m_godot != nullptr);
+    if (!m_godot)
+        return;
+    QString why;
+    if (!openable)
+        why = tr("%1 has no project.godot").arg(QDir::toNativeSeparators(path));
+    else if (beforeGodot4)
+        why = tr("A Godot 3 project: Godot 4 would offer to convert it");
+    else
+        why = m_godot->unavailableReason();
+    open->setEnabled(why.isEmpty());
+    open->setToolTip(why.isEmpty() ? tr("Open in Godot") : why);
+    open->setAccessibleName(tr("Open %1 in Godot").arg(card->property("projectName").toString()));
+}
+
+void ProjectView::buildGodotList(QVBoxLayout *layout)
+{
+    m_godotList = new QWidget(layout->parentWidget());
+    m_godotList->setObjectName(QStringLiteral("godotProjectList"));
+    auto *list = new QVBoxLayout(m_godotList);
+    list->setContentsMargins(0, 16, 0, 0);
+    list->setSpacing(8);
+    list->addWidget(classedLabel(tr("FROM GODOT'S PROJECT LIST"), "section-title"));
+    m_godotList->hide(); // until the list has something to offer
+    layout->addWidget(m_godotList);
+}
+
+void ProjectView::readGodotList()
+{
+    QStringList recent;
+    for (const auto &value : m_settings->recentProjects())
+        recent << value.toObject().value(QLatin1String("path")).toString();
+    const int read = ++m_godotListReads;
+    // A file read per listed project: off the GUI thread, like anything that may wait on a disk.
+    AsyncTask::runThenCallback(
+        QThreadPool::globalInstance(), this, [recent] { return GodotEditors::listedProjects(recent); },
+        [this, read](const QList<GodotListedProject> &projects) {
+            if (read == m_godotListReads)
+                showGodotList(projects);
+        });
+}
+
+void ProjectView::showGodotList(const QList<GodotListedProject> &projects)
+{
+    auto *list = static_cast<QVBoxLayout *>(m_godotList->layout());
+    while (m_godotRows.size() < projects.size()) {
+        auto *row = new QFrame(m_godotList);
+        Theme::setClass(row, "project-card");
+        auto *line = new QHBoxLayout(row);
+        line->setContentsMargins(14, 6, 14, 6);
+        auto *text = new QVBoxLayout;
+        text->setSpacing(2);
+        auto *name = new ElidedLabel(QString(), row, Qt::ElideRight);
+        name->setObjectName(QStringLiteral("listedName"));
+        Theme::setClass(name, "card-title");
+        text->addWidget(name);
+        auto *path = new ElidedLabel(QString(), row);
+        path->setObjectName(QStringLiteral("listedPath"));
+        Theme::setClass(path, "mono");
+        text->addWidget(path);
+        line->addLayout(text, 1);
+        QPushButton *add = Theme::classedButton(tr("Add"), "secondary", row);
+        connect(add, &QPushButton::clicked, this, [this, row] {
+            m_settings->addRecentProject(row->property("projectPath").toString(),
+                                         row->property("projectName").toString());
+            refresh();
+        });
+        line->addWidget(add);
+        list->addWidget(row);
+        m_godotRows << row;
+    }
+    for (int i = 0; i < m_godotRows.size(); ++i) {
+        QFrame *row = m_godotRows.at(i);
+        row->setVisible(i < projects.size());
+        if (i >= projects.size())
+            continue;
+        const GodotListedProject &project = projects.at(i);
+        row->setProperty("projectPath", project.path);
+        row->setProperty("projectName", project.name);
+        row->findChild<ElidedLabel *>(QStringLiteral("listedName"))
+            ->setFullText(project.favorite ? tr("★ %1").arg(project.name) : project.name);
+        row->findChild<ElidedLabel *>(QStringLiteral("listedPath"))
+            ->setFullText(QDir::toNativeSeparators(project.path));
+        row->findChild<QPushButton *>()->setAccessibleName(tr("Add %1").arg(project.name));
+    }
+    m_godotList->setVisible(!projects.isEmpty());
+    // Tab goes on from the last recent card to the list's Add buttons, in list order.
+    QWidget *previous = nullptr;
+    if (!m_cards.isEmpty() && !m_cards.last()->findChildren<QPushButton *>().isEmpty())
+        previous = m_cards.last()->findChildren<QPushButton *>().last();
+    for (QFrame *row : std::as_const(m_godotRows)) {
+        auto *add = row->findChild<QPushButton *>();
+        if (previous)
+            QWidget::setTabOrder(previous, add);
+        previous = add;
+    }
 }

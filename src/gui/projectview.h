@@ -6,13 +6,16 @@
 
 #include <functional>
 
+class GodotLocator;
 class QFrame;
 class QLabel;
 class QVBoxLayout;
 class Settings;
+struct GodotListedProject;
 
-// The Projects page: choose a Godot project folder and reopen recent ones. The list of recent
-// projects is updated in place: a card stays the same widget for as long as its project is listed.
+// The Projects page: choose a Godot project folder, reopen recent ones or open them in Godot, and
+// add projects from Godot's own project list. The list of recent projects is updated in place: a
+// card stays the same widget for as long as its project is listed.
 class ProjectView : public QWidget
 {
     Q_OBJECT
@@ -27,6 +30,8 @@ public:
     // folder dialog; tests put their own answers in its place.
     using FolderChooser = std::function<QString(QWidget *parent, const QString &startFolder)>;
     void setFolderChooser(FolderChooser chooser);
+    // The Godot editor that "Open in Godot" starts; without one the cards offer no such button.
+    void setGodot(GodotLocator *godot);
 
 signals:
     void projectSelected(const QString &path);
@@ -39,6 +44,13 @@ private:
     void showCard(QFrame *card, const QString &storedName);
     void openProject(const QString &path, const QString &name);
     void removeProject(QFrame *card);
+    // A card's Godot version badge and its "Open in Godot" button.
+    void addGodotControls(QFrame *card);
+    void showGodot(QFrame *card);
+    // The section of projects from Godot's list: read off the GUI thread, shown when read.
+    void buildGodotList(QVBoxLayout *layout);
+    void readGodotList();
+    void showGodotList(const QList<GodotListedProject> &projects);
 
     Settings *m_settings;
     QVBoxLayout *m_listLayout = nullptr;
@@ -47,4 +59,8 @@ private:
     QPixmap m_folderIcon;
     QPixmap m_removeIcon;
     FolderChooser m_chooseFolder;
+    GodotLocator *m_godot = nullptr;
+    QWidget *m_godotList = nullptr;
+    QList<QFrame *> m_godotRows;
+    int m_godotListReads = 0; // the newest read of Godot's list; older answers are dropped
 };

@@ -2,8 +2,10 @@
 
 #include "base/logger.h"
 #include "core/backups.h"
+#include "core/godotlocator.h"
 #include "core/mcpserver.h"
 #include "core/settings.h"
+#include "gui/widgets/elidedlabel.h"
 #include "gui/widgets/theme.h"
 #include "gui/widgets/toast.h"
 #include "version.h"
@@ -12,6 +14,7 @@
 #include <QDateTime>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QFrame>
 #include <QHBoxLayout>
@@ -19,6 +22,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QUrl>
@@ -67,7 +71,10 @@ QString aboutText(int tools)
 
 } // namespace
 
-SettingsView::SettingsView(Settings *settings, QWidget *parent) : QWidget(parent), m_settings(settings)
+SettingsView::SettingsView(Settings *settings, QWidget *parent)
+    : QWidget(parent), m_settings(settings), m_chooseFile([](QWidget *dialogParent, const QString &start) {
+          return QFileDialog::getOpenFileName(dialogParent, tr("Choose the Godot Editor"), start);
+      })
 {
     auto *root = new QVBoxLayout(this);
     root->setContentsMargins(0, 0, 0, 0);
@@ -129,6 +136,8 @@ void SettingsView::build()
     }
     permissionLayout->addLayout(toggleRow);
     connect(m_settings, &Settings::permissionModeChanged, this, &SettingsView::showMode);
+
+    buildGodotSection(layout);
 
     // Updates
     layout->addWidget(classedLabel(tr("UPDATES"), "section-title"));
@@ -249,4 +258,100 @@ void SettingsView::openUrl(const QUrl &url, const QString &what)
 {
     if (!QDesktopServices::openUrl(url))
         emit showToast(tr("Could not open %1: no program to open it was found").arg(what), Toast::Error);
+}
+
+void SettingsView::setGodot(GodotLocator *godot)
+{
+    m_godot = godot;
+}
+
+void SettingsView::setFileChooser(FileChooser chooser)
+{
+    m_chooseFile = std::move(chooser);
+}
+
+void SettingsView::buildGodotSection(QVBoxLayout *layout)
+{
+    if (!m_godot)
+        return;
+    layout->addWidget(classedLabel(tr("GODOT EDITOR"), "section-title"));
+    QVBoxLayout *godotLayout = nullptr;
+    layout->addWidget(card(8, &godotLayout));
+    m_godotName = classedLabel(QString(), "item-name");
+    m_godotName->setObjectName(QStringLiteral("godotName"));
+    godotLayout->addWidget(m_godotName);
+    m_godotProgram = new ElidedLabel;
+    m_godotProgram->setObjectName(QStringLiteral("godotProgram"));
+    Theme::setClass(m_godotProgram, "mono");
+    godotLayout->addWidget(m_godotProgram);
+    m_godotNote = classedLabel(QString(), "dim");
+    m_godotNote->setObjectName(QStringLiteral("godotNote"));
+    m_godotNote->setWordWrap(true);
+    godotLayout->addWidget(m_godotNote);
+
+    auto *row = new QHBoxLayout;
+    m_chooseGodot = classedButton(tr("Choose…"), "secondary");
+    m_chooseGodot->setAccessibleName(tr("Choose the Godot editor"));
+    connect(m_chooseGodot, &QPushButton::clicked, this, &SettingsView::chooseGodot);
+    row->addWidget(m_chooseGodot);
+    m_detectGodot = classedButton(tr("Detect again"), "ghost");
+    m_detectGodot->setToolTip(tr("Forget the chosen program and use the newest Godot 4 found"));
+    connect(m_detectGodot, &QPushButton::clicked, m_godot, &GodotLocator::detectAgain);
+    row->addWidget(m_detectGodot);
+    row->addStretch();
+    godotLayout->addLayout(row);
+
+    connect(m_godot, &GodotLocator::changed, this, &SettingsView::showGodot);
+    connect(m_godot, &GodotLocator::chooseFinished, this, [this](bool ok, const QString &message) {
+        if (ok) {
+            emit showToast(message, Toast::Success);
+            return;
+        }
+        auto *box = new QMessageBox(QMessageBox::Warning, tr("Not a Godot 4 editor"), message, QMessageBox::Ok, this);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->open();
+    });
+    m_godot->start();
+    showGodot();
+}
+
+void SettingsView::showGodot()
+{
+    const std::optional<GodotInstall> &godot = m_godot->current();
+    const bool busy = m_godot->isSearching() || m_godot->isChecking();
+    QString name;
+    QString note;
+    if (m_godot->isChecking()) {
+        name = tr("Asking the chosen program for its version…");
+    } else if (m_godot->isSearching()) {
+        name = tr("Looking for Godot 4…");
+    } else if (godot) {
+        name = godot->version.mono ? tr("Godot %1 (.NET)").arg(godot->version.text())
+                                   : tr("Godot %1").arg(godot->version.text());
+        note = m_godot->isChosen() ? tr("Chosen by you. “Open in Godot” starts it on a project.")
+                                   : tr("The newest Godot 4 found on this computer. “Open in Godot” starts it on a "
+                                        "project.");
+    } else {
+        name = tr("No Godot 4 found");
+        note = tr("Install Godot 4, or choose its program if it is already here.");
+    }
+    m_godotName->setText(name);
+    const bool shown = godot && !busy;
+    m_godotProgram->setFullText(
+        shown ? (QStringList{QDir::toNativeSeparators(godot->program)} + godot->arguments).join(QLatin1Char(' '))
+              : QString());
+    m_godotProgram->setVisible(shown);
+    m_godotNote->setText(note);
+    m_godotNote->setVisible(!note.isEmpty());
+    m_chooseGodot->setEnabled(!busy);
+    m_detectGodot->setEnabled(!busy);
+}
+
+void SettingsView::chooseGodot()
+{
+    const std::optional<GodotInstall> &godot = m_godot->current();
+    const QString start = godot ? QFileInfo(godot->program).absolutePath() : QDir::homePath();
+    const QString path = m_chooseFile(this, start);
+    if (!path.isEmpty())
+        m_godot->choose(QDir::fromNativeSeparators(path));
 }

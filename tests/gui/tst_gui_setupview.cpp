@@ -1,3 +1,4 @@
+#include "core/godotlocator.h"
 #include "core/serverprobe.h"
 #include "core/settings.h"
 #include "core/setupmodel.h"
@@ -144,27 +145,37 @@ private slots:
                              "Code, opencode, Zed" +
                              server + "Python|Install from python.org|uv|0.5.1|uvx|Comes with uv");
 
-        const auto run = [&](const char *button, const char *toast, const char *after) {
+        const auto run = [&](const char *button, const char *toast, const QString &after) {
             click(button);
             QVERIFY2(page().contains("|Working...|AI CLIENTS|"), qPrintable(page()));
             QTRY_VERIFY_WITH_TIMEOUT(!p->toasts.isEmpty(), 20000);
             QCOMPARE(p->toasts.takeFirst(), (QVariantList{toast, 1}));
             QVERIFY2(page().startsWith(head + after + "|AI CLIENTS|"), qPrintable(page()));
         };
-        run("Install", "Addon installed", "Installed v9.8.7|[Uninstall]");
+        QTRY_VERIFY(!p->model.godot()->isSearching());
+        const QString enabled = "Installed v9.8.7|Enabled · Not running: open the project in Godot|No Godot 4 found: "
+                                "choose it in Settings|[Open in Godot/off]|[Uninstall]";
+        run("Install", "Addon installed", enabled);
         QTRY_VERIFY_WITH_TIMEOUT(!p->toasts.isEmpty(), 5000); // the plugin listed in project.godot too
         QCOMPARE(p->toasts.takeFirst(), (QVariantList{"Tavrin MCP enabled in project", 0}));
         const auto installed = [&](const char *version) {
             QVERIFY(TestEnv::writeFile(m_project + "/addons/tavrin_mcp/plugin.cfg",
                                        QByteArray("[plugin]\nversion=\"") + version + "\"\n"));
             v()->refresh();
+            QVERIFY(idle()); // the plugin chain is read off this thread
+            QCoreApplication::processEvents();
         };
+        // A plugin.cfg without the keys Godot's plugin list needs: Godot would not load it.
+        const QString broken = "|Godot will not load it: res://addons/tavrin_mcp/plugin.cfg lacks name, author, "
+                               "description, script in its [plugin] section.|No Godot 4 found: choose it in Settings|";
         installed("10.0");
-        QVERIFY2(page().startsWith(head + "Installed v10.0 (newer than this app's v9.8.7)|[Uninstall]|"),
+        QVERIFY2(page().startsWith(head + "Installed v10.0 (newer than this app's v9.8.7)" + broken + "[Uninstall]|"),
                  qPrintable(page()));
         installed("0.0.1");
-        QVERIFY(page().startsWith(head + "Installed v0.0.1 (update available: v9.8.7)|[Update]|[Uninstall]|"));
-        run("Update", "Addon updated to v9.8.7", "Installed v9.8.7|[Uninstall]");
+        QVERIFY2(
+            page().startsWith(head + "Installed v0.0.1 (update available: v9.8.7)" + broken + "[Update]|[Uninstall]|"),
+            qPrintable(page()));
+        run("Update", "Addon updated to v9.8.7", enabled);
 
         // Uninstall asks first, Cancel being the default; only the destructive answer deletes.
         for (const bool confirm : {false, true}) {
@@ -177,7 +188,7 @@ private slots:
             if (!confirm) {
                 box->defaultButton()->click();
                 QTRY_VERIFY(!GuiTest::shownWindow<QMessageBox>());
-                QVERIFY(page().startsWith(head + "Installed v9.8.7|[Uninstall]|") && p->toasts.isEmpty());
+                QVERIFY(page().startsWith(head + enabled + "|") && p->toasts.isEmpty());
                 continue;
             }
             GuiTest::find<QPushButton>(box, "Uninstall")->click();

@@ -1,5 +1,7 @@
 #include "gui/setup/setupview.h"
 
+#include "core/godotlocator.h"
+#include "core/godotproject.h"
 #include "core/serverprobe.h"
 #include "core/setupmodel.h"
 #include "gui/setup/addoncard.h"
@@ -108,6 +110,12 @@ void SetupView::buildAddonSection(QVBoxLayout *layout)
     layout->addWidget(m_addonCard);
     connect(m_addonCard, &AddonCard::installRequested, m_model, &SetupModel::installAddon);
     connect(m_addonCard, &AddonCard::uninstallRequested, this, &SetupView::confirmUninstall);
+    connect(m_addonCard, &AddonCard::enableRequested, m_model, &SetupModel::enablePlugin);
+    connect(m_addonCard, &AddonCard::openInGodotRequested, this, &SetupView::openInGodot);
+    GodotLocator *godot = m_model->godot();
+    connect(godot, &GodotLocator::changed, m_addonCard, [this, godot] { m_addonCard->setGodot(*godot); });
+    m_addonCard->setGodot(*godot);
+    godot->start();
 }
 
 void SetupView::buildClientsSection(QVBoxLayout *layout)
@@ -164,7 +172,7 @@ void SetupView::showAddon()
     m_projectLine->setVisible(!project.isEmpty());
     m_noProject->setVisible(project.isEmpty());
     m_sections->setVisible(!project.isEmpty());
-    m_addonCard->setStatus(m_model->addon(), m_model->isAddonBusy());
+    m_addonCard->setStatus(m_model->addon(), m_model->chain(), m_model->isAddonBusy());
 }
 
 void SetupView::showClient(const QString &id)
@@ -245,6 +253,10 @@ void SetupView::showPrerequisites()
 void SetupView::confirmUninstall()
 {
     const QString project = m_model->project();
+    if (!m_model->chain().editors.isEmpty()) {
+        closeGodotFirst();
+        return;
+    }
     auto *box = new QMessageBox(QMessageBox::Warning, tr("Uninstall Addon"),
                                 tr("Uninstall the Tavrin addon from “%1”?").arg(QFileInfo(project).fileName()),
                                 QMessageBox::NoButton, this);
@@ -261,6 +273,32 @@ void SetupView::confirmUninstall()
             m_model->uninstallAddon();
     });
     box->open();
+}
+
+void SetupView::closeGodotFirst()
+{
+    // The editor would write its plugin list back, naming an addon that is gone.
+    auto *box = new QMessageBox(QMessageBox::Information, tr("Uninstall Addon"),
+                                tr("Close “%1” in Godot first.").arg(GodotProject::displayName(m_model->project())),
+                                QMessageBox::Ok, this);
+    box->setInformativeText(tr("Godot has the project open and keeps its own list of enabled plugins. Uninstall "
+                               "once the editor is closed, so that Godot never looks for a missing addon."));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
+}
+
+void SetupView::openInGodot()
+{
+    QString error;
+    if (!m_model->openInGodot(&error)) {
+        showFailure(tr("Opening the project in Godot failed"), error);
+        emit showToast(tr("Opening the project in Godot failed"), Toast::Error);
+        return;
+    }
+    const std::optional<GodotInstall> &godot = m_model->godot()->current();
+    emit showToast(tr("Opening %1 in Godot %2")
+                       .arg(GodotProject::displayName(m_model->project()), godot ? godot->version.text() : QString()),
+                   Toast::Info);
 }
 
 void SetupView::openClientMenu(const QString &clientId, QWidget *button)

@@ -49,6 +49,8 @@ private:
     void showClient(const QString &id);
     void showPrerequisites();
     void confirmUninstall();
+    void closeGodotFirst();
+    void openInGodot();
     void openClientMenu(const QString &clientId, QWidget *button);
     void reportOutcome(const SetupOutcome &outcome);
     void reportResync(const ResyncSummary &summary);

@@ -103,6 +103,10 @@ inline const QByteArray WRENCH =
 inline const QByteArray CLOSE =
     R"(<svg viewBox="0 0 24 24" fill="none" stroke="currentColor" stroke-width="2" stroke-linecap="round" xmlns="http://www.w3.org/2000/svg"><path d="M6 6l12 12M18 6L6 18"/></svg>)";
 
+// A square with an arrow leaving it: opens something in another program.
+inline const QByteArray LAUNCH =
+    R"(<svg viewBox="0 0 24 24" fill="none" stroke="currentColor" stroke-width="2" stroke-linecap="round" stroke-linejoin="round" xmlns="http://www.w3.org/2000/svg"><path d="M18 13v6a2 2 0 0 1-2 2H5a2 2 0 0 1-2-2V8a2 2 0 0 1 2-2h6"/><polyline points="15 3 21 3 21 9"/><line x1="10" y1="14" x2="21" y2="3"/></svg>)";
+
 // Every drawing, by name.
 inline QList<QPair<const char *, const QByteArray *>> all()
 {
@@ -126,7 +130,8 @@ inline QList<QPair<const char *, const QByteArray *>> all()
             {"LAPTOP", &LAPTOP},
             {"GEAR", &GEAR},
             {"WRENCH", &WRENCH},
-            {"CLOSE", &CLOSE}};
+            {"CLOSE", &CLOSE},
+            {"LAUNCH", &LAUNCH}};
 }
 
 // Recolours an icon ("currentColor" -> colour; an empty colour leaves it) and renders it onto a

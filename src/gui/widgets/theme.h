@@ -431,6 +431,14 @@ QLabel[class="error-text"] {
     color: %danger%;
     background: transparent;
 }
+QLabel[class="ok-text"] {
+    color: %success%;
+    background: transparent;
+}
+QLabel[class="warn-text"] {
+    color: %warning%;
+    background: transparent;
+}
 QTreeWidget[class="backup-list"] {
     outline: 0;
     background-color: %sidebar%;
