@@ -14,6 +14,7 @@
 #include "gui/widgets/toast.h"
 #include "version.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
@@ -35,6 +36,7 @@
 #include <QWindow>
 
 #include <algorithm>
+#include <functional>
 #include <utility>
 
 namespace {
@@ -51,6 +53,19 @@ constexpr QSize s_initialSize(1060, 720);
 constexpr QSize s_frameAllowance(16, 48);
 
 enum Page { ProjectsPage = 0, SetupPage = 1, SettingsPage = 2 };
+
+// A manual update check's toasts share this key: the answer replaces "Checking for updates...".
+const QString s_updateToast = QStringLiteral("update-check");
+
+// A shortcut as the platform writes it, for tool tips.
+QString shortcutText(const QKeySequence &keys)
+{
+    return keys.toString(QKeySequence::NativeText);
+}
+
+const QKeySequence s_refreshKeys(Qt::Key_F5);
+const QKeySequence s_pageKeys[] = {QKeySequence(Qt::CTRL | Qt::Key_1), QKeySequence(Qt::CTRL | Qt::Key_2),
+                                   QKeySequence(Qt::CTRL | Qt::Key_3)};
 
 // The sidebar's icons, in page order.
 const QByteArray &navIcon(int index)
@@ -132,6 +147,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     connect(m_updater, &Updater::downloadFailed, this,
             [this](const QString &error) { toast(tr("Update download failed: %1").arg(error), Toast::Error); });
 
+    setupShortcuts();
     setupTray();
     switchView(ProjectsPage);
     // The welcome box and the start-up update query wait until the window is shown (showEvent).
@@ -164,10 +180,77 @@ void MainWindow::placeWindow()
 
 void MainWindow::toast(const QString &message, int type)
 {
+    keyedToast(message, type, QString());
+}
+
+void MainWindow::keyedToast(const QString &message, int type, const QString &key)
+{
     // Pages send the type as a plain int; anything unknown shows as information.
     const Toast::Type toastType =
         type == Toast::Success ? Toast::Success : (type == Toast::Error ? Toast::Error : Toast::Info);
-    Toast::show(centralWidget(), message, toastType, s_toastMs);
+    Toast::show(centralWidget(), message, toastType, s_toastMs, key);
+}
+
+void MainWindow::setupShortcuts()
+{
+    // Actions of the window, so that they work on every page; the tray menu shows Quit's too.
+    const auto add = [this](const QKeySequence &keys, const std::function<void()> &run) {
+        auto *action = new QAction(this);
+        action->setShortcut(keys);
+        action->setShortcutContext(Qt::WindowShortcut);
+        connect(action, &QAction::triggered, this, [run] { run(); });
+        addAction(action);
+        return action;
+    };
+    for (int i = 0; i < 3; ++i)
+        add(s_pageKeys[i], [this, i] { switchView(i); });
+    add(QKeySequence::Open, [this] {
+        switchView(ProjectsPage);
+        m_projectView->selectProject();
+    });
+    // The Setup page is what can go stale behind the user's back; F5 reads it again from any page.
+    add(s_refreshKeys, [this] {
+        if (m_stack->currentIndex() != SetupPage)
+            switchView(SetupPage);
+        m_setupModel->rescan();
+    });
+    m_quit = add(QKeySequence(Qt::CTRL | Qt::Key_Q), [this] { quit(); });
+    m_quit->setText(tr("Quit"));
+    m_setupView->setRefreshShortcut(shortcutText(s_refreshKeys));
+}
+
+void MainWindow::quit()
+{
+    // The tray icon goes first, so the close request that quitting sends is accepted, not turned
+    // into hiding.
+    if (m_tray)
+        m_tray->hide();
+    QCoreApplication::quit();
+}
+
+void MainWindow::changeEvent(QEvent *event)
+{
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange && isActiveWindow())
+        onActivated();
+}
+
+// Back in front after a while away: files may have changed meanwhile, by hand, by another program
+// or by tavrin-cli. What is shown is read again; a scan of the last few seconds is trusted.
+void MainWindow::onActivated()
+{
+    m_settings->reload();
+    m_setupModel->expireScan();
+    switch (m_stack->currentIndex()) {
+    case SetupPage:
+        m_setupView->refresh();
+        break;
+    case SettingsPage:
+        m_settingsView->refresh();
+        break;
+    default:
+        break;
+    }
 }
 
 void MainWindow::showEvent(QShowEvent *event)
@@ -207,9 +290,10 @@ void MainWindow::bringToFront()
 void MainWindow::checkForUpdates(bool manual)
 {
     m_manualCheck = m_manualCheck || manual;
-    if (manual)
+    if (manual) {
+        keyedToast(tr("Checking for updates..."), Toast::Info, s_updateToast);
         m_updater->checkForUpdates();
-    else
+    } else
         (void)m_updater->checkAutomatically(); // at most once a day, and never while GitHub asks us to wait
 }
 
@@ -292,9 +376,10 @@ void MainWindow::onUpdateChecked(const UpdateInfo &info)
     if (m_stack->currentWidget() == m_settingsView)
         m_settingsView->refresh(); // its "Last checked" line
     if (!info.updateAvailable) {
-        toast(tr("You're up to date!"), Toast::Success);
+        keyedToast(tr("You're up to date!"), Toast::Success, s_updateToast);
         return;
     }
+    Toast::dismiss(centralWidget(), s_updateToast); // the box is the answer
     if (!info.worthTelling())
         return; // a version the user skipped, found by an automatic check
     auto *prompt = new UpdatePrompt(info, this);
@@ -324,7 +409,9 @@ void MainWindow::onUpdateCheckFailed(const QString &error)
         m_settingsView->refresh();
     // Offline at start-up is no news; an answer the user asked for is.
     if (manual)
-        toast(tr("Update check failed: %1").arg(error), Toast::Error);
+        keyedToast(tr("Update check failed: %1").arg(error), Toast::Error, s_updateToast);
+    else
+        Toast::dismiss(centralWidget(), s_updateToast);
 }
 
 void MainWindow::setupTray()
@@ -338,11 +425,7 @@ void MainWindow::setupTray()
     connect(menu->addAction(tr("Show %1").arg(QLatin1String(Tavrin::AppName))), &QAction::triggered, this,
             &MainWindow::bringToFront);
     menu->addSeparator();
-    connect(menu->addAction(tr("Quit")), &QAction::triggered, this, [this] {
-        // Hidden first, so the close request that quitting sends is accepted, not turned into hiding.
-        m_tray->hide();
-        QCoreApplication::quit();
-    });
+    menu->addAction(m_quit); // Ctrl+Q, shown beside it
     m_tray->setContextMenu(menu);
 
     // A single click too, as in most tray applications; the context menu opens on its own.

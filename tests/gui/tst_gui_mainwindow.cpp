@@ -2,12 +2,14 @@
 #include "core/addon.h"
 #include "core/clientcatalogue.h"
 #include "core/settings.h"
+#include "core/setupmodel.h"
 #include "core/updater.h"
 #include "gui/downloaddialog.h"
 #include "gui/guitest.h"
 #include "gui/mainwindow.h"
 #include "gui/projectview.h"
 #include "gui/settingsview.h"
+#include "gui/setup/clientcard.h"
 #include "gui/setup/setupview.h"
 #include "gui/updateprompt.h"
 #include "gui/widgets/elidedlabel.h"
@@ -154,6 +156,40 @@ private slots:
         QVERIFY(TestEnv::readFile(cursor).contains("full_control"));
     }
 
+    // A config edited by hand and a mode set from the terminal while the window was away show when
+    // it comes back; the window's own next write keeps the terminal's mode.
+    void outsideChangesShowOnActivation()
+    {
+        const QString cursor = ClientCatalogue::configPath(QStringLiteral("cursor"));
+        QVERIFY(QDir().mkpath(QFileInfo(cursor).absolutePath()));
+        const auto gone = qScopeGuard([cursor] { QDir(QFileInfo(cursor).absolutePath()).removeRecursively(); });
+        makeWindowFor(TestEnv::home() + QLatin1String("/projects/outside"));
+        m_window->findChild<SetupModel *>()->setOutsideChangeMs(0); // any scan counts as old
+        QTest::mouseClick(nav().at(1), Qt::LeftButton);
+        auto *setup = m_window->findChild<SetupView *>();
+        const auto card = [setup] {
+            for (ClientCard *c : setup->findChildren<ClientCard *>()) {
+                if (c->clientId() == QLatin1String("cursor"))
+                    return GuiTest::text(c).section('|', 1);
+            }
+            return QString();
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(card(), QStringLiteral("Detected|[Configure]"), 20000);
+
+        QWidget elsewhere; // the terminal
+        elsewhere.show();
+        QApplication::setActiveWindow(&elsewhere);
+        QVERIFY(TestEnv::writeFile(cursor, R"({"mcpServers":{"tavrin":{"command":"uvx","args":["tavrin"],)"
+                                           R"("env":{"GODOT_MCP_PERMISSION_MODE":"full_control"}}}})"));
+        Settings().setPermissionMode(QStringLiteral("full_control"));
+        QCOMPARE(card(), QStringLiteral("Detected|[Configure]"));
+        QApplication::setActiveWindow(m_window.get());
+        QTRY_COMPARE_WITH_TIMEOUT(card(), QStringLiteral("Configured|Full Control|[Remove]"), 20000);
+        m_window->close(); // writes the window's place
+        QCOMPARE(Settings().permissionMode(), QStringLiteral("full_control"));
+        QVERIFY(toasts().filter(QStringLiteral("Full Control")).isEmpty()); // nothing re-applied
+    }
+
     // The smallest window fits the screen (scaled or not: see tests/CMakeLists.txt); there a card with a
     // 200-character path and a long name elides both, nothing scrolls sideways, icons match the scale.
     void smallestWindow()
@@ -252,13 +288,13 @@ private slots:
         QTest::addColumn<bool>("reachable");
         QTest::addColumn<QString>("toasts"); // pattern of the toasts shown, joined by "|"
         QTest::addColumn<QString>("line");   // pattern of the Settings page's line
-        const QString asked = QStringLiteral("Checking for updates\\.\\.\\.\\|");
         const auto row = [](const char *tag, bool manual, bool reachable, const QString &toasts, const char *line) {
             QTest::newRow(tag) << manual << reachable << toasts << line;
         };
-        row("manual, fails", true, false, asked + "Update check failed: .+", " — failed: .+");
+        // The answer takes the place of "Checking for updates...".
+        row("manual, fails", true, false, "Update check failed: .+", " — failed: .+");
         row("automatic, fails", false, false, "", " — failed: .+");
-        row("manual, up to date", true, true, asked + "You're up to date!", " — up to date");
+        row("manual, up to date", true, true, "You're up to date!", " — up to date");
         row("automatic, up to date", false, true, "You're up to date!", " — up to date");
     }
     void updateChecks()
@@ -277,8 +313,10 @@ private slots:
             QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^Update check failed: .+"));
         showWindow();
         QTest::mouseClick(nav().at(2), Qt::LeftButton);
-        if (manual)
+        if (manual) {
             QTest::mouseClick(withText(m_window->findChild<SettingsView *>(), "Check Now"), Qt::LeftButton);
+            QCOMPARE(this->toasts(), QStringList("Checking for updates..."));
+        }
         QTRY_VERIFY_WITH_TIMEOUT(!Settings().lastUpdateCheck().isEmpty(), 10000);
         QTRY_VERIFY(QRegularExpression('^' + toasts + '$').match(this->toasts().join('|')).hasMatch());
         QTRY_VERIFY(QRegularExpression(line + '$')
@@ -525,8 +563,10 @@ private:
     QStringList toasts() const
     {
         QStringList texts;
-        for (Toast *toast : m_window->centralWidget()->findChildren<Toast *>())
-            texts.append(toast->text());
+        for (Toast *toast : m_window->centralWidget()->findChildren<Toast *>()) {
+            if (!toast->isHidden()) // a replaced one is hidden until it is deleted
+                texts.append(toast->text());
+        }
         return texts;
     }
 
