@@ -8,6 +8,8 @@
 #include <QFile>
 #include <QStandardPaths>
 
+#include <algorithm>
+
 namespace {
 
 const QString s_permissionMode = QStringLiteral("permission_mode");
@@ -217,6 +219,19 @@ void Settings::removeRecentProject(const QString &path)
 {
     reload();
     set(s_recentProjects, withoutPath(recentProjects(), path));
+}
+
+void Settings::restoreRecentProject(const QJsonObject &entry, int index)
+{
+    reload();
+    QJsonArray list = recentProjects();
+    const QString path = entry.value(QLatin1String("path")).toString();
+    if (withoutPath(list, path).size() != list.size())
+        return;
+    list.insert(std::clamp(index, 0, int(list.size())), entry);
+    while (list.size() > s_maxRecent)
+        list.removeLast();
+    set(s_recentProjects, list);
 }
 
 void Settings::setActiveProject(const QString &path)

@@ -38,6 +38,8 @@ public:
     void setCheckUpdates(bool enabled);
     void addRecentProject(const QString &path, const QString &name);
     void removeRecentProject(const QString &path);
+    // Puts a removed entry back where it was (an Undo), unless the project is listed again already.
+    void restoreRecentProject(const QJsonObject &entry, int index);
     void setActiveProject(const QString &path);
     void markFirstRunDone();
 

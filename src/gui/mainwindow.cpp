@@ -22,6 +22,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QHBoxLayout>
+#include <QJsonObject>
 #include <QLabel>
 #include <QMenu>
 #include <QNetworkAccessManager>
@@ -46,6 +47,7 @@ const QLatin1String s_navColour(Theme::Palette::TextDim);
 const QLatin1String s_navActiveColour(Theme::Palette::AccentLight);
 constexpr int s_navIconSize = 18;
 constexpr int s_toastMs = 3000;
+constexpr int s_undoMs = 6000; // time enough to find the link after noticing the mistake
 constexpr int s_startupCheckDelayMs = 1000;
 constexpr QSize s_minimumSize(960, 640);
 constexpr QSize s_initialSize(1060, 720);
@@ -129,6 +131,14 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     content->setFocus();
 
     connect(m_projectView, &ProjectView::projectSelected, this, &MainWindow::onProjectSelected);
+    connect(m_projectView, &ProjectView::recentProjectRemoved, this, [this](const QJsonObject &entry, int index) {
+        const QString name = entry.value(QLatin1String("name")).toString();
+        Toast::showWithAction(centralWidget(), tr("Removed “%1” from recent projects").arg(name), Toast::Info, s_undoMs,
+                              tr("Undo"), [this, entry, index] {
+                                  m_settings->restoreRecentProject(entry, index);
+                                  m_projectView->refresh();
+                              });
+    });
     connect(m_setupView, &SetupView::showToast, this, &MainWindow::toast);
     connect(m_settingsView, &SettingsView::showToast, this, &MainWindow::toast);
     connect(m_settingsView, &SettingsView::updateCheckRequested, this, [this] { checkForUpdates(true); });
@@ -239,6 +249,8 @@ void MainWindow::changeEvent(QEvent *event)
 // or by tavrin-cli. What is shown is read again; a scan of the last few seconds is trusted.
 void MainWindow::onActivated()
 {
+    if (!std::exchange(m_activatedBefore, true))
+        return; // the first time: everything was just read
     m_settings->reload();
     m_setupModel->expireScan();
     switch (m_stack->currentIndex()) {
@@ -249,6 +261,7 @@ void MainWindow::onActivated()
         m_settingsView->refresh();
         break;
     default:
+        m_projectView->refresh(); // projects opened from the terminal, addons changed there
         break;
     }
 }
@@ -324,6 +337,7 @@ void MainWindow::buildSidebar(QWidget *sidebar)
         button->setIcon(QIcon(Icons::icon(navIcon(i), s_navColour, s_navIconSize, devicePixelRatio())));
         button->setIconSize(QSize(s_navIconSize, s_navIconSize));
         button->setCursor(Qt::PointingHandCursor);
+        button->setToolTip(tr("%1 (%2)").arg(labels[i], shortcutText(s_pageKeys[i])));
         connect(button, &QPushButton::clicked, this, [this, i] { switchView(i); });
         layout->addWidget(button);
         m_navButtons.append(button);

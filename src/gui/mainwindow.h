@@ -66,5 +66,6 @@ private:
     QSystemTrayIcon *m_tray = nullptr;
     QAction *m_quit = nullptr;
     bool m_shownBefore = false;
+    bool m_activatedBefore = false;
     bool m_manualCheck = false;
 };

@@ -7,6 +7,7 @@
 #include <functional>
 
 class QFrame;
+class QJsonObject;
 class QLabel;
 class QVBoxLayout;
 class Settings;
@@ -30,6 +31,8 @@ public:
 
 signals:
     void projectSelected(const QString &path);
+    // A recent project was taken off the list with its × button: its entry and place, for an Undo.
+    void recentProjectRemoved(const QJsonObject &entry, int index);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -39,6 +42,7 @@ private:
     void showCard(QFrame *card, const QString &storedName);
     void openProject(const QString &path, const QString &name);
     void removeProject(QFrame *card);
+    void markActive(QFrame *card);
 
     Settings *m_settings;
     QVBoxLayout *m_listLayout = nullptr;

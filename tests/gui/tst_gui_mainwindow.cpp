@@ -140,6 +140,57 @@ private slots:
         QTRY_VERIFY(withText<QLabel>(m_window->findChild<ProjectView *>(), "Addon v" + m_shipped));
     }
 
+    // Keys reach the pages from anywhere in the window; the sidebar's tool tips name them.
+    void shortcuts()
+    {
+        makeWindow(s_returningUser);
+        QApplication::setActiveWindow(m_window.get());
+        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+        auto *stack = m_window->findChild<QStackedWidget *>();
+        const std::pair<QKeyCombination, int> keys[] = {
+            {Qt::CTRL | Qt::Key_3, 2}, {Qt::CTRL | Qt::Key_2, 1}, {Qt::CTRL | Qt::Key_1, 0}, {Qt::Key_F5, 1}};
+        for (const auto &[key, page] : keys) {
+            QTest::keyClick(m_window.get(), key.key(), key.keyboardModifiers());
+            QCOMPARE(stack->currentIndex(), page);
+        }
+        QCOMPARE(nav().at(1)->toolTip(), "Setup (Ctrl+2)");
+        QVERIFY(m_window->findChild<QPushButton *>("setupRefresh")->toolTip().endsWith("(F5)"));
+    }
+
+    // The active project is marked; × takes a project off the list with a toast whose Undo puts it
+    // back in its place.
+    void removeWithUndo()
+    {
+        const QString first = TestEnv::home() + QLatin1String("/projects/first"),
+                      second = TestEnv::home() + QLatin1String("/projects/second");
+        QVERIFY(TestEnv::writeFile(second + QLatin1String("/project.godot"), "config_version=5\n"));
+        QVERIFY(TestEnv::writeFile(first + QLatin1String("/project.godot"), "config_version=5\n"));
+        makeWindow(QStringLiteral(R"({"check_updates":false,"first_run_done":true,"active_project":"%2",)"
+                                  R"("recent_projects":[{"name":"first","path":"%1"},{"name":"second","path":"%2"}]})")
+                       .arg(first, second)
+                       .toUtf8());
+        auto *projects = m_window->findChild<ProjectView *>();
+        const auto listed = [projects] {
+            QMap<int, QString> cards; // top to bottom
+            for (QFrame *card : projects->findChildren<QFrame *>()) {
+                if (card->property("class") == "project-card" && !card->isHidden())
+                    cards.insert(card->y(), card->property("projectName").toString() +
+                                                (withText<QLabel>(card, "Active") ? "*" : ""));
+            }
+            return cards.values().join(' ');
+        };
+        QCOMPARE(listed(), "first second*");
+        QTest::mouseClick(withText(projects, "Remove from recent projects"), Qt::LeftButton);
+        QTRY_COMPARE(listed(), "second*");
+        Toast *toast = m_window->centralWidget()->findChild<Toast *>();
+        QVERIFY(toast && toast->isVisible() && toast->text().contains("Removed “first” from recent projects"));
+        QTest::mouseClick(toast, Qt::LeftButton); // beside the link: the toast stays
+        QVERIFY(toast->isVisible());
+        emit toast->linkActivated("action");
+        QTRY_COMPARE(listed(), "first second*");
+        QCOMPARE(Settings().recentProjects().at(0).toObject().value("path").toString(), first);
+    }
+
     // A mode chosen on the Settings page with Setup never opened: the configured client gets it,
     // and the window says so as well as what was chosen.
     void modeChangeReachesClients()

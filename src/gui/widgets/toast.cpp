@@ -18,6 +18,32 @@ constexpr int s_gap = 8;
 quint64 s_lastOrder = 0;
 } // namespace
 
+Toast *Toast::showWithAction(QWidget *parent, const QString &text, Toast::Type type, int ms, const QString &actionText,
+                             const std::function<void()> &action)
+{
+    auto *toast = new Toast(parent, QString(), type, ms);
+    toast->m_action = action;
+    // The link's colour is the theme's: a label's links do not follow the style sheet.
+    toast->setTextFormat(Qt::RichText);
+    toast->setText(
+        QStringLiteral("%1&nbsp;&nbsp;&nbsp;<a href=\"action\" style=\"color: %2;\">%3</a>")
+            .arg(text.toHtmlEscaped(), QLatin1String(Theme::Palette::AccentLight), actionText.toHtmlEscaped()));
+    toast->setAccessibleName(text + QLatin1Char(' ') + actionText);
+    toast->setCursor(Qt::ArrowCursor);
+    connect(toast, &QLabel::linkActivated, toast, [toast] {
+        if (toast->m_done)
+            return;
+        const std::function<void()> run = std::exchange(toast->m_action, {});
+        toast->m_timer->stop();
+        toast->finish();
+        if (run)
+            run();
+    });
+    toast->fitText(std::min(MaxWidth, parent->width() - 2 * s_sideMargin));
+    arrange(parent);
+    return toast;
+}
+
 void Toast::dismiss(QWidget *parent, const QString &key)
 {
     if (key.isEmpty())
@@ -85,7 +111,7 @@ void Toast::fitText(int maxWidth)
 void Toast::mousePressEvent(QMouseEvent *event)
 {
     QLabel::mousePressEvent(event);
-    if (m_started && !m_done && m_timer->isActive()) {
+    if (!m_action && m_started && !m_done && m_timer->isActive()) {
         m_timer->stop();
         fadeOut();
     }

@@ -2,6 +2,8 @@
 
 #include <QLabel>
 
+#include <functional>
+
 class QTimer;
 
 // A short message floating over the bottom centre of a widget: opaque for a while, then fades
@@ -20,6 +22,12 @@ public:
     // A toast with a `key` replaces the parent's earlier toasts with the same key ("Checking..."
     // gives way to its result).
     static Toast *show(QWidget *parent, const QString &text, Toast::Type type, int ms, const QString &key = {});
+
+    // A toast with one action, a link at the end of its text ("Undo"); following it runs `action`
+    // and takes the toast away. A click elsewhere on it does not dismiss it, so it cannot be lost
+    // to a click meant for the link.
+    static Toast *showWithAction(QWidget *parent, const QString &text, Toast::Type type, int ms,
+                                 const QString &actionText, const std::function<void()> &action);
 
     // Takes the parent's toasts with this key away at once.
     static void dismiss(QWidget *parent, const QString &key);
@@ -47,6 +55,7 @@ private:
     QTimer *m_timer;
     QString m_key;
     quint64 m_order;
+    std::function<void()> m_action;
     bool m_started = false;
     bool m_done = false;
 };
