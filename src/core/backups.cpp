@@ -227,7 +227,8 @@ QList<Backups::Backup> Backups::list(const QString &clientId, const ClientCatalo
             reading = ClientEntry::read(bytes, layout);
         item.content = contentOf(reading);
         item.mode = reading.mode;
-        item.summary = describe(item.content, item.mode, layout.syntax);
+        item.command = QStringList(QStringList{reading.command} + reading.args).join(QLatin1Char(' ')).trimmed();
+        item.summary = describe(item.content, item.mode, item.command, layout.syntax);
         result.append(item);
     }
     if (!result.isEmpty())
@@ -289,18 +290,19 @@ Backups::Content Backups::contentOf(const ClientEntry::Reading &reading)
     return Content::OtherMode;
 }
 
-QString Backups::describe(Content content, const QString &mode, ClientCatalogue::Syntax syntax)
+QString Backups::describe(Content content, const QString &mode, const QString &command, ClientCatalogue::Syntax syntax)
 {
+    const QString starts = command.isEmpty() ? QStringLiteral("Entry without a command") : command;
     switch (content) {
     case Content::NoEntry:
         return QStringLiteral("No \"%1\" entry").arg(McpServer::name());
     case Content::SafeEdit:
     case Content::FullControl:
-        return QStringLiteral("Entry with %1").arg(McpServer::modeName(mode));
+        return QStringLiteral("%1 · %2").arg(starts, McpServer::modeName(mode));
     case Content::OtherMode:
-        return QStringLiteral("Entry with the mode \"%1\"").arg(mode);
+        return QStringLiteral("%1 · the mode \"%2\"").arg(starts, mode);
     case Content::NoMode:
-        return QStringLiteral("Entry without a permission mode");
+        return QStringLiteral("%1 · no permission mode").arg(starts);
     case Content::Unreadable:
         break;
     }

@@ -40,7 +40,8 @@ public:
         qint64 size = 0;
         Content content = Content::Unreadable;
         QString mode;          // the mode as written, for OtherMode
-        QString summary;       // for people: "Entry with Safe Edit", "No \"tavrin\" entry", ...
+        QString command;       // what the entry starts, with its arguments: "uvx tavrin"
+        QString summary;       // for people: "uvx tavrin · Safe Edit", "No \"tavrin\" entry", ...
         bool original = false; // the oldest copy: the file as it was before our first change
     };
 
@@ -72,7 +73,9 @@ public:
 
     // The pure parts, public for their tests.
     [[nodiscard]] static Content contentOf(const ClientEntry::Reading &reading);
-    [[nodiscard]] static QString describe(Content content, const QString &mode, ClientCatalogue::Syntax syntax);
+    // Entries are told apart by what they start as well as by their mode.
+    [[nodiscard]] static QString describe(Content content, const QString &mode, const QString &command,
+                                          ClientCatalogue::Syntax syntax);
     // "<yyyyMMdd-HHmmss-zzz>-<file name>", with ".NN" after the milliseconds when a name of the
     // same millisecond is taken, so that names sort by time.
     [[nodiscard]] static QString backupFileName(const QDateTime &time, const QString &fileName,

@@ -121,6 +121,17 @@ QString text(const ClientCatalogue::Client &client, const QString &mode)
     return lines.join(QLatin1Char('\n'));
 }
 
+QString document(const ClientCatalogue::Client &client, const QString &mode)
+{
+    const FileLayout &layout = client.file;
+    if (layout.syntax == Syntax::Toml)
+        return text(client, mode); // its tables are a whole document already
+    QJsonObject nested{{McpServer::name(), object(layout.entry, mode)}};
+    for (auto key = layout.serversPath.crbegin(); key != layout.serversPath.crend(); ++key)
+        nested = QJsonObject{{*key, nested}};
+    return QString::fromUtf8(QJsonDocument(nested).toJson(QJsonDocument::Indented));
+}
+
 QString writtenText(const QByteArray &bytes, const FileLayout &layout, bool *found)
 {
     *found = false;

@@ -33,6 +33,9 @@ struct Reading
 // Our entry for the mode, ready to paste into the client's file: `"tavrin": {...}` in the client's
 // own shape, or the TOML tables for a client whose file is TOML.
 [[nodiscard]] QString text(const ClientCatalogue::Client &client, const QString &mode);
+// A whole file holding only our entry, in the client's syntax: the JSON document with the servers
+// object around the entry (`{"mcpServers": {"tavrin": {...}}}`), or the TOML tables.
+[[nodiscard]] QString document(const ClientCatalogue::Client &client, const QString &mode);
 // The entry's text as the file has it, with *found true; otherwise, with *found false, why there is
 // none to show. JSON and JSON with comments only: a TOML file's entry is spread over tables.
 [[nodiscard]] QString writtenText(const QByteArray &bytes, const ClientCatalogue::FileLayout &layout, bool *found);

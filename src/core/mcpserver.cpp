@@ -30,8 +30,15 @@ QString command()
 const QList<Mode> &modes()
 {
     static const QList<Mode> s_modes{
-        {QStringLiteral("safe_edit"), QCoreApplication::translate("McpServer", "Safe Edit")},
-        {QStringLiteral("full_control"), QCoreApplication::translate("McpServer", "Full Control")},
+        {QStringLiteral("safe_edit"), QCoreApplication::translate("McpServer", "Safe Edit"),
+         QCoreApplication::translate("McpServer",
+                                     "The AI may read the project and change scenes, scripts and resources "
+                                     "through the editor, where Undo can take changes back; it cannot delete "
+                                     "files or run programs.")},
+        {QStringLiteral("full_control"), QCoreApplication::translate("McpServer", "Full Control"),
+         QCoreApplication::translate("McpServer",
+                                     "The AI may also do what Undo cannot take back: delete and move files, run "
+                                     "the project and run programs on this computer.")},
     };
     return s_modes;
 }

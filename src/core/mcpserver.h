@@ -14,6 +14,7 @@ struct Mode
 {
     QString value;
     QString name;
+    QString description; // one sentence on what the server may do in it
 };
 
 // "tavrin": the entry's name in every client, and the argument the program is started with.

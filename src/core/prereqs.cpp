@@ -33,9 +33,29 @@ QList<PrereqResult> Prereqs::check() const
 #endif
     return {
         python,
-        checkExe(QStringLiteral("uv"), QStringLiteral("uv"), versionArg, QStringLiteral("Install: pip install uv")),
-        checkExe(McpServer::program(), McpServer::program(), versionArg, QStringLiteral("Comes with uv")),
+        checkExe(QStringLiteral("uv"), QStringLiteral("uv"), versionArg,
+                 QStringLiteral("Install with uv's standalone installer, or: pipx install uv")),
+        // A PyPI package named "uvx" exists and is another program: guessing "pip install uvx" goes wrong.
+        checkExe(McpServer::program(), McpServer::program(), versionArg,
+                 QStringLiteral("Comes with uv (the PyPI package named uvx is a different program)")),
     };
+}
+
+QList<Prereqs::InstallCommand> Prereqs::uvInstallCommands()
+{
+    const InstallCommand pipx{QStringLiteral("With pipx"), QStringLiteral("pipx install uv")};
+#ifdef Q_OS_WIN
+    return {{QStringLiteral("In PowerShell"),
+             QStringLiteral("powershell -ExecutionPolicy ByPass -c \"irm https://astral.sh/uv/install.ps1 | iex\"")},
+            pipx};
+#else
+    return {{QStringLiteral("In a terminal"), QStringLiteral("curl -LsSf https://astral.sh/uv/install.sh | sh")}, pipx};
+#endif
+}
+
+QString Prereqs::uvInstallPage()
+{
+    return QStringLiteral("https://docs.astral.sh/uv/getting-started/installation/");
 }
 
 PrereqResult Prereqs::checkExe(const QString &name, const QString &program, const QStringList &args,
@@ -52,8 +72,11 @@ PrereqResult Prereqs::checkExe(const QString &name, const QString &program, cons
     if (run.finished && run.exitCode == 0) {
         result.found = true;
         result.version = QString::fromUtf8(run.output).trimmed();
+        // "uv 0.5.1", "Python 3.12.1": the name is shown beside the version already.
         if (result.version.startsWith(program))
             result.version = result.version.mid(program.size()).trimmed();
+        else if (result.version.startsWith(name + QLatin1Char(' '), Qt::CaseInsensitive))
+            result.version = result.version.mid(name.size()).trimmed();
         return result;
     }
     if (run.finished && isStoreStub(exe))

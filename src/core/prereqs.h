@@ -22,6 +22,17 @@ public:
     explicit Prereqs(QObject *parent = nullptr);
 
     [[nodiscard]] QList<PrereqResult> check() const;
+
+    // A way to install uv (which brings uvx), for people to copy into a terminal.
+    struct InstallCommand
+    {
+        QString label;
+        QString command;
+    };
+    // The standalone installer for this platform, then pipx. Not "pip install uv": on Debian 12 and
+    // other systems whose Python is externally managed (PEP 668) pip refuses.
+    [[nodiscard]] static QList<InstallCommand> uvInstallCommands();
+    [[nodiscard]] static QString uvInstallPage();
     [[nodiscard]] static PrereqResult checkExe(const QString &name, const QString &program, const QStringList &args,
                                                const QString &hint);
 };

@@ -30,6 +30,8 @@ QString quoted(const QString &text, int limit)
 
 QString seconds(qint64 ms)
 {
+    if (ms < 100)
+        return QStringLiteral("under 0.1 s"); // not "0.0 s", which reads as no time or a broken clock
     return QString::number(double(ms) / 1000.0, 'f', ms < 10000 ? 1 : 0) + QStringLiteral(" s");
 }
 

@@ -8,6 +8,8 @@
 #include <QDebug>
 #include <QFile>
 
+#include <algorithm>
+
 namespace {
 
 const QString s_permissionMode = QStringLiteral("permission_mode");
@@ -77,6 +79,11 @@ void Settings::load()
     case JsonFile::ReadStatus::Missing:
         break;
     }
+    fillDefaults();
+}
+
+void Settings::fillDefaults()
+{
     if (!m_data.contains(s_permissionMode))
         m_data.insert(s_permissionMode, McpServer::defaultMode());
     if (!m_data.contains(s_checkUpdates))
@@ -106,7 +113,53 @@ void Settings::save()
             return; // never destroy the only copy
     }
     // Failures stay silent: the change lives on in memory until the next save.
-    (void)JsonFile::write(path, m_data);
+    if (JsonFile::write(path, m_data))
+        m_unsaved.clear();
+}
+
+void Settings::reload()
+{
+    // A damaged or unreadable file is not taken over: load() decided how to treat it.
+    if (m_keepDamagedFile || m_fileUnreadable)
+        return;
+    const JsonFile::ReadResult read = JsonFile::read(filePath());
+    if (read.status != JsonFile::ReadStatus::Ok)
+        return; // gone or broken since: what is in memory is all there is
+    QJsonObject data = read.object;
+    for (const QString &key : std::as_const(m_unsaved)) {
+        if (m_data.contains(key))
+            data.insert(key, m_data.value(key));
+        else
+            data.remove(key);
+    }
+    const QString project = activeProject();
+    const QJsonObject before = m_data;
+    m_data = data;
+    fillDefaults();
+    if (m_data == before)
+        return;
+    if (activeProject() != project)
+        emit activeProjectChanged(activeProject());
+    emit changedElsewhere();
+}
+
+void Settings::set(const QString &key, const QJsonValue &value)
+{
+    set({{key, value}});
+}
+
+void Settings::set(const QList<std::pair<QString, QJsonValue>> &changes)
+{
+    reload();
+    for (const auto &[key, value] : changes) {
+        if (value.isUndefined())
+            m_data.remove(key);
+        else
+            m_data.insert(key, value);
+        if (!m_unsaved.contains(key))
+            m_unsaved << key;
+    }
+    save();
 }
 
 QString Settings::permissionMode() const
@@ -138,19 +191,18 @@ bool Settings::isFirstRun() const
 
 void Settings::setPermissionMode(const QString &mode)
 {
-    m_data.insert(s_permissionMode, mode);
-    save();
+    set(s_permissionMode, mode);
     emit permissionModeChanged(mode);
 }
 
 void Settings::setCheckUpdates(bool enabled)
 {
-    m_data.insert(s_checkUpdates, enabled);
-    save();
+    set(s_checkUpdates, enabled);
 }
 
 void Settings::addRecentProject(const QString &path, const QString &name)
 {
+    reload(); // the list as it is now, with projects the command line may have added
     QJsonArray list = withoutPath(recentProjects(), path);
     QJsonObject entry;
     entry.insert(QLatin1String("path"), path);
@@ -159,27 +211,37 @@ void Settings::addRecentProject(const QString &path, const QString &name)
     list.prepend(entry);
     while (list.size() > s_maxRecent)
         list.removeLast();
-    m_data.insert(s_recentProjects, list);
-    save();
+    set(s_recentProjects, list);
 }
 
 void Settings::removeRecentProject(const QString &path)
 {
-    m_data.insert(s_recentProjects, withoutPath(recentProjects(), path));
-    save();
+    reload();
+    set(s_recentProjects, withoutPath(recentProjects(), path));
+}
+
+void Settings::restoreRecentProject(const QJsonObject &entry, int index)
+{
+    reload();
+    QJsonArray list = recentProjects();
+    const QString path = entry.value(QLatin1String("path")).toString();
+    if (withoutPath(list, path).size() != list.size())
+        return;
+    list.insert(std::clamp(index, 0, int(list.size())), entry);
+    while (list.size() > s_maxRecent)
+        list.removeLast();
+    set(s_recentProjects, list);
 }
 
 void Settings::setActiveProject(const QString &path)
 {
-    m_data.insert(s_activeProject, path);
-    save();
+    set(s_activeProject, path);
     emit activeProjectChanged(path);
 }
 
 void Settings::markFirstRunDone()
 {
-    m_data.insert(s_firstRunDone, true);
-    save();
+    set(s_firstRunDone, true);
 }
 
 QRect Settings::windowGeometry() const
@@ -204,8 +266,7 @@ void Settings::setWindowGeometry(const QRect &geometry, bool maximized)
                              {QLatin1String("maximized"), maximized}};
     if (m_data.value(s_windowGeometry).toObject() == stored)
         return; // closing to the tray again and again writes nothing new
-    m_data.insert(s_windowGeometry, stored);
-    save();
+    set(s_windowGeometry, stored);
 }
 
 bool Settings::trayNoticeShown() const
@@ -215,8 +276,7 @@ bool Settings::trayNoticeShown() const
 
 void Settings::markTrayNoticeShown()
 {
-    m_data.insert(s_trayNoticeShown, true);
-    save();
+    set(s_trayNoticeShown, true);
 }
 
 QJsonObject Settings::lastUpdateCheck() const
@@ -226,11 +286,9 @@ QJsonObject Settings::lastUpdateCheck() const
 
 void Settings::setLastUpdateCheck(const QString &result, const QString &detail)
 {
-    m_data.insert(s_lastUpdateCheck,
-                  QJsonObject{{QLatin1String("time"), QDateTime::currentDateTime().toString(Qt::ISODate)},
-                              {QLatin1String("result"), result},
-                              {QLatin1String("detail"), detail}});
-    save();
+    set(s_lastUpdateCheck, QJsonObject{{QLatin1String("time"), QDateTime::currentDateTime().toString(Qt::ISODate)},
+                                       {QLatin1String("result"), result},
+                                       {QLatin1String("detail"), detail}});
 }
 
 int Settings::serverToolCount() const
@@ -243,8 +301,7 @@ void Settings::setServerToolCount(int count)
 {
     if (count == serverToolCount())
         return;
-    m_data.insert(s_serverTools, count);
-    save();
+    set(s_serverTools, count);
     emit serverToolCountChanged(count);
 }
 
@@ -255,11 +312,7 @@ QString Settings::godotPath() const
 
 void Settings::setGodotPath(const QString &path)
 {
-    if (path.isEmpty())
-        m_data.remove(s_godotPath);
-    else
-        m_data.insert(s_godotPath, path);
-    save();
+    set(s_godotPath, path.isEmpty() ? QJsonValue(QJsonValue::Undefined) : QJsonValue(path));
 }
 
 QDateTime Settings::updateAnsweredAt() const
@@ -279,18 +332,16 @@ QJsonObject Settings::updateRelease() const
 
 void Settings::setUpdateAnswer(const QDateTime &time, const QString &etag, const QJsonObject &release)
 {
-    m_data.insert(s_updateAnsweredAt, utcText(time));
-    m_data.insert(s_updateEtag, etag);
-    m_data.insert(s_updateRelease, release);
-    m_data.remove(s_updateWaitUntil); // the host answered: whatever wait there was is over
-    save();
+    // The host answered: whatever wait there was is over.
+    set({{s_updateAnsweredAt, utcText(time)},
+         {s_updateEtag, etag},
+         {s_updateRelease, release},
+         {s_updateWaitUntil, QJsonValue(QJsonValue::Undefined)}});
 }
 
 void Settings::setUpdateAnsweredAt(const QDateTime &time)
 {
-    m_data.insert(s_updateAnsweredAt, utcText(time));
-    m_data.remove(s_updateWaitUntil);
-    save();
+    set({{s_updateAnsweredAt, utcText(time)}, {s_updateWaitUntil, QJsonValue(QJsonValue::Undefined)}});
 }
 
 QDateTime Settings::updateWaitUntil() const
@@ -300,8 +351,7 @@ QDateTime Settings::updateWaitUntil() const
 
 void Settings::setUpdateWaitUntil(const QDateTime &time)
 {
-    m_data.insert(s_updateWaitUntil, utcText(time));
-    save();
+    set(s_updateWaitUntil, utcText(time));
 }
 
 QString Settings::skippedVersion() const
@@ -311,8 +361,7 @@ QString Settings::skippedVersion() const
 
 void Settings::setSkippedVersion(const QString &version)
 {
-    m_data.insert(s_skippedVersion, version);
-    save();
+    set(s_skippedVersion, version);
 }
 
 bool Settings::includePrereleases() const
@@ -322,6 +371,5 @@ bool Settings::includePrereleases() const
 
 void Settings::setIncludePrereleases(bool include)
 {
-    m_data.insert(s_includePrereleases, include);
-    save();
+    set(s_includePrereleases, include);
 }

@@ -6,9 +6,14 @@
 #include <QObject>
 #include <QRect>
 #include <QString>
+#include <QStringList>
+
+#include <utility>
 
 // The application's only persistent state: one JSON document in the user's data folder,
-// rewritten (atomically) on every change.
+// rewritten (atomically) on every change. The command line writes the same file while a window
+// may be open, so every change is made to the file as it is then: it is read again first, and
+// only the key that changes is replaced.
 class Settings : public QObject
 {
     Q_OBJECT
@@ -18,6 +23,9 @@ public:
     [[nodiscard]] static QString filePath();
     void load();
     void save();
+    // Takes over what another process (tavrin-cli) wrote since the file was last read; emits
+    // changedElsewhere() when that changed anything, and activeProjectChanged() for a new project.
+    void reload();
     [[nodiscard]] QJsonObject toJson() const { return m_data; }
 
     [[nodiscard]] QString permissionMode() const;
@@ -30,6 +38,8 @@ public:
     void setCheckUpdates(bool enabled);
     void addRecentProject(const QString &path, const QString &name);
     void removeRecentProject(const QString &path);
+    // Puts a removed entry back where it was (an Undo), unless the project is listed again already.
+    void restoreRecentProject(const QJsonObject &entry, int index);
     void setActiveProject(const QString &path);
     void markFirstRunDone();
 
@@ -75,11 +85,21 @@ signals:
     void permissionModeChanged(const QString &mode);
     void activeProjectChanged(const QString &path);
     void serverToolCountChanged(int count);
+    // reload() found values written by another process. A permission mode set there was applied
+    // there too: this is news for what is shown, not a change to apply again.
+    void changedElsewhere();
 
 private:
+    // Replaces (or, with an undefined value, removes) one key in the file as it is now.
+    void set(const QString &key, const QJsonValue &value);
+    void set(const QList<std::pair<QString, QJsonValue>> &changes);
+    void fillDefaults();
+
     QJsonObject m_data;
     // The file on disk was not a JSON object; it is kept as ".bad" before the first save replaces it.
     bool m_keepDamagedFile = false;
     // The file exists but could not be read at load: it is never written over while that lasts.
     bool m_fileUnreadable = false;
+    // Keys changed here whose save failed: they stay ours when the file is read again.
+    QStringList m_unsaved;
 };

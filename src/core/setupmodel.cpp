@@ -68,6 +68,8 @@ SetupModel::SetupModel(Settings *settings, QObject *parent)
         else
             readChain();
     });
+    // A mode set from the command line was applied there: the cards are judged against it.
+    connect(m_settings, &Settings::changedElsewhere, this, &SetupModel::emitAllClients);
 }
 
 // Watchers are children of the model and go with it; a worker still running afterwards ends
@@ -116,7 +118,19 @@ QString SetupModel::clientName(const QString &clientId) const
 
 bool SetupModel::scanIsFresh() const
 {
-    return m_hasScan && m_lastScan.isValid() && m_lastScan.elapsed() <= s_scanFreshMs;
+    return m_hasScan && !m_scanExpired && m_lastScan.isValid() && m_lastScan.elapsed() <= s_scanFreshMs;
+}
+
+void SetupModel::expireScan()
+{
+    if (m_lastScan.isValid() && m_lastScan.elapsed() > m_outsideChangeMs)
+        m_scanExpired = true;
+}
+
+void SetupModel::rescan()
+{
+    readAddon();
+    scan();
 }
 
 void SetupModel::refresh()
@@ -184,6 +198,7 @@ void SetupModel::scan()
     if (!m_busy.isEmpty())
         return; // the last client operation to complete starts it
     m_scanning = true;
+    emit scanningChanged();
     const qint64 generation = m_scanGeneration;
     const QString project = m_project;
     AsyncTask::runThenCallback(
@@ -202,12 +217,16 @@ void SetupModel::scan()
             if (generation != m_scanGeneration) {
                 // A client operation started meanwhile: this result may predate its change.
                 scan();
+                if (!m_scanning)
+                    emit scanningChanged();
                 return;
             }
             m_clients = result.clients;
             m_prereqs = result.prereqs;
             m_hasScan = true;
+            m_scanExpired = false;
             m_lastScan.restart();
+            emit scanningChanged();
             emitAllClients();
             emit prerequisitesChanged();
             applyPendingMode();

@@ -95,6 +95,13 @@ public:
     void refresh();
     // Starts a scan, unless one is running or a client operation is (its end starts one).
     void scan();
+    // Reads the addon and scans now, however recent the last scan: the user asked (Refresh, F5).
+    void rescan();
+    // Files may have changed behind our back (the window was away): a scan older than
+    // outsideChangeMs() no longer counts as fresh, so the next refresh() scans.
+    void expireScan();
+    [[nodiscard]] qint64 outsideChangeMs() const { return m_outsideChangeMs; }
+    void setOutsideChangeMs(qint64 ms) { m_outsideChangeMs = ms; }
     // Installs or updates the addon in the active project.
     void installAddon();
     void uninstallAddon();
@@ -126,6 +133,8 @@ signals:
     // One client's record or busy state changed (all of them after a scan or a mode change).
     void clientChanged(const QString &id);
     void prerequisitesChanged();
+    // A scan started or ended.
+    void scanningChanged();
     void operationFinished(const SetupOutcome &outcome);
     void resyncFinished(const ResyncSummary &summary);
     // A server test started or ended; while one runs, the probe reports its progress.
@@ -167,6 +176,8 @@ private:
     QElapsedTimer m_lastScan;
     bool m_hasScan = false;
     bool m_scanning = false;
+    bool m_scanExpired = false;
+    qint64 m_outsideChangeMs = 5000;
     // +1 at every client operation's start (and after a restore): a scan that started under an
     // older value may have read what the operation changed, and is thrown away.
     qint64 m_scanGeneration = 0;

@@ -15,6 +15,7 @@
 #include "gui/widgets/toast.h"
 #include "version.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
@@ -22,6 +23,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QHBoxLayout>
+#include <QJsonObject>
 #include <QLabel>
 #include <QMenu>
 #include <QNetworkAccessManager>
@@ -36,6 +38,7 @@
 #include <QWindow>
 
 #include <algorithm>
+#include <functional>
 #include <utility>
 
 namespace {
@@ -45,6 +48,7 @@ const QLatin1String s_navColour(Theme::Palette::TextDim);
 const QLatin1String s_navActiveColour(Theme::Palette::AccentLight);
 constexpr int s_navIconSize = 18;
 constexpr int s_toastMs = 3000;
+constexpr int s_undoMs = 6000; // time enough to find the link after noticing the mistake
 constexpr int s_startupCheckDelayMs = 1000;
 constexpr QSize s_minimumSize(960, 640);
 constexpr QSize s_initialSize(1060, 720);
@@ -52,6 +56,19 @@ constexpr QSize s_initialSize(1060, 720);
 constexpr QSize s_frameAllowance(16, 48);
 
 enum Page { ProjectsPage = 0, SetupPage = 1, SettingsPage = 2 };
+
+// A manual update check's toasts share this key: the answer replaces "Checking for updates...".
+const QString s_updateToast = QStringLiteral("update-check");
+
+// A shortcut as the platform writes it, for tool tips.
+QString shortcutText(const QKeySequence &keys)
+{
+    return keys.toString(QKeySequence::NativeText);
+}
+
+const QKeySequence s_refreshKeys(Qt::Key_F5);
+const QKeySequence s_pageKeys[] = {QKeySequence(Qt::CTRL | Qt::Key_1), QKeySequence(Qt::CTRL | Qt::Key_2),
+                                   QKeySequence(Qt::CTRL | Qt::Key_3)};
 
 // The sidebar's icons, in page order.
 const QByteArray &navIcon(int index)
@@ -118,6 +135,14 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     content->setFocus();
 
     connect(m_projectView, &ProjectView::projectSelected, this, &MainWindow::onProjectSelected);
+    connect(m_projectView, &ProjectView::recentProjectRemoved, this, [this](const QJsonObject &entry, int index) {
+        const QString name = entry.value(QLatin1String("name")).toString();
+        Toast::showWithAction(centralWidget(), tr("Removed “%1” from recent projects").arg(name), Toast::Info, s_undoMs,
+                              tr("Undo"), [this, entry, index] {
+                                  m_settings->restoreRecentProject(entry, index);
+                                  m_projectView->refresh();
+                              });
+    });
     connect(m_setupView, &SetupView::showToast, this, &MainWindow::toast);
     connect(m_settingsView, &SettingsView::showToast, this, &MainWindow::toast);
     connect(m_settingsView, &SettingsView::updateCheckRequested, this, [this] { checkForUpdates(true); });
@@ -136,6 +161,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     connect(m_updater, &Updater::downloadFailed, this,
             [this](const QString &error) { toast(tr("Update download failed: %1").arg(error), Toast::Error); });
 
+    setupShortcuts();
     setupTray();
     switchView(ProjectsPage);
     // The welcome box and the start-up update query wait until the window is shown (showEvent).
@@ -168,10 +194,80 @@ void MainWindow::placeWindow()
 
 void MainWindow::toast(const QString &message, int type)
 {
+    keyedToast(message, type, QString());
+}
+
+void MainWindow::keyedToast(const QString &message, int type, const QString &key)
+{
     // Pages send the type as a plain int; anything unknown shows as information.
     const Toast::Type toastType =
         type == Toast::Success ? Toast::Success : (type == Toast::Error ? Toast::Error : Toast::Info);
-    Toast::show(centralWidget(), message, toastType, s_toastMs);
+    Toast::show(centralWidget(), message, toastType, s_toastMs, key);
+}
+
+void MainWindow::setupShortcuts()
+{
+    // Actions of the window, so that they work on every page; the tray menu shows Quit's too.
+    const auto add = [this](const QKeySequence &keys, const std::function<void()> &run) {
+        auto *action = new QAction(this);
+        action->setShortcut(keys);
+        action->setShortcutContext(Qt::WindowShortcut);
+        connect(action, &QAction::triggered, this, [run] { run(); });
+        addAction(action);
+        return action;
+    };
+    for (int i = 0; i < 3; ++i)
+        add(s_pageKeys[i], [this, i] { switchView(i); });
+    add(QKeySequence::Open, [this] {
+        switchView(ProjectsPage);
+        m_projectView->selectProject();
+    });
+    // The Setup page is what can go stale behind the user's back; F5 reads it again from any page.
+    add(s_refreshKeys, [this] {
+        if (m_stack->currentIndex() != SetupPage)
+            switchView(SetupPage);
+        m_setupModel->rescan();
+    });
+    m_quit = add(QKeySequence(Qt::CTRL | Qt::Key_Q), [this] { quit(); });
+    m_quit->setText(tr("Quit"));
+    m_setupView->setRefreshShortcut(shortcutText(s_refreshKeys));
+}
+
+void MainWindow::quit()
+{
+    // The tray icon goes first, so the close request that quitting sends is accepted, not turned
+    // into hiding.
+    if (m_tray)
+        m_tray->hide();
+    QCoreApplication::quit();
+}
+
+void MainWindow::changeEvent(QEvent *event)
+{
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange && isActiveWindow())
+        onActivated();
+}
+
+// Back in front after a while away: files may have changed meanwhile, by hand, by another program
+// or by tavrin-cli. What is shown is read again; a scan of the last few seconds is trusted.
+void MainWindow::onActivated()
+{
+    if (!std::exchange(m_activatedBefore, true))
+        return; // the first time: everything was just read
+    m_settings->reload();
+    m_setupModel->expireScan();
+    switch (m_stack->currentIndex()) {
+    case SetupPage:
+        m_setupView->refresh();
+        break;
+    case SettingsPage:
+        m_settingsView->refresh();
+        break;
+    default:
+        m_projectView->refresh(); // projects opened from the terminal, addons changed there
+        break;
+    }
 }
 
 void MainWindow::showEvent(QShowEvent *event)
@@ -213,9 +309,10 @@ void MainWindow::bringToFront()
 void MainWindow::checkForUpdates(bool manual)
 {
     m_manualCheck = m_manualCheck || manual;
-    if (manual)
+    if (manual) {
+        keyedToast(tr("Checking for updates..."), Toast::Info, s_updateToast);
         m_updater->checkForUpdates();
-    else
+    } else
         (void)m_updater->checkAutomatically(); // at most once a day, and never while GitHub asks us to wait
 }
 
@@ -246,6 +343,7 @@ void MainWindow::buildSidebar(QWidget *sidebar)
         button->setIcon(QIcon(Icons::icon(navIcon(i), s_navColour, s_navIconSize, devicePixelRatio())));
         button->setIconSize(QSize(s_navIconSize, s_navIconSize));
         button->setCursor(Qt::PointingHandCursor);
+        button->setToolTip(tr("%1 (%2)").arg(labels[i], shortcutText(s_pageKeys[i])));
         connect(button, &QPushButton::clicked, this, [this, i] { switchView(i); });
         layout->addWidget(button);
         m_navButtons.append(button);
@@ -298,9 +396,10 @@ void MainWindow::onUpdateChecked(const UpdateInfo &info)
     if (m_stack->currentWidget() == m_settingsView)
         m_settingsView->refresh(); // its "Last checked" line
     if (!info.updateAvailable) {
-        toast(tr("You're up to date!"), Toast::Success);
+        keyedToast(tr("You're up to date!"), Toast::Success, s_updateToast);
         return;
     }
+    Toast::dismiss(centralWidget(), s_updateToast); // the box is the answer
     if (!info.worthTelling())
         return; // a version the user skipped, found by an automatic check
     auto *prompt = new UpdatePrompt(info, this);
@@ -330,7 +429,9 @@ void MainWindow::onUpdateCheckFailed(const QString &error)
         m_settingsView->refresh();
     // Offline at start-up is no news; an answer the user asked for is.
     if (manual)
-        toast(tr("Update check failed: %1").arg(error), Toast::Error);
+        keyedToast(tr("Update check failed: %1").arg(error), Toast::Error, s_updateToast);
+    else
+        Toast::dismiss(centralWidget(), s_updateToast);
 }
 
 void MainWindow::setupTray()
@@ -344,11 +445,7 @@ void MainWindow::setupTray()
     connect(menu->addAction(tr("Show %1").arg(QLatin1String(Tavrin::AppName))), &QAction::triggered, this,
             &MainWindow::bringToFront);
     menu->addSeparator();
-    connect(menu->addAction(tr("Quit")), &QAction::triggered, this, [this] {
-        // Hidden first, so the close request that quitting sends is accepted, not turned into hiding.
-        m_tray->hide();
-        QCoreApplication::quit();
-    });
+    menu->addAction(m_quit); // Ctrl+Q, shown beside it
     m_tray->setContextMenu(menu);
 
     // A single click too, as in most tray applications; the context menu opens on its own.

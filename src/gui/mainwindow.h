@@ -3,6 +3,7 @@
 #include <QList>
 #include <QMainWindow>
 
+class QAction;
 class QNetworkAccessManager;
 class QPushButton;
 class QStackedWidget;
@@ -32,7 +33,11 @@ public:
     // A check the user asked for always ends in a toast; an automatic one only logs a failure.
     void checkForUpdates(bool manual);
 
+    // Ends the application, as the tray's Quit does.
+    void quit();
+
 protected:
+    void changeEvent(QEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     void showEvent(QShowEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -44,6 +49,10 @@ private:
     void onUpdateChecked(const UpdateInfo &info);
     void onUpdateCheckFailed(const QString &error);
     void toast(const QString &message, int type);
+    // A toast that replaces the earlier one with the same key.
+    void keyedToast(const QString &message, int type, const QString &key);
+    void setupShortcuts();
+    void onActivated();
 
     QNetworkAccessManager *m_nam = nullptr;
     Settings *m_settings = nullptr;
@@ -55,6 +64,8 @@ private:
     SetupView *m_setupView = nullptr;
     SettingsView *m_settingsView = nullptr;
     QSystemTrayIcon *m_tray = nullptr;
+    QAction *m_quit = nullptr;
     bool m_shownBefore = false;
+    bool m_activatedBefore = false;
     bool m_manualCheck = false;
 };

@@ -18,11 +18,13 @@
 #include <QHBoxLayout>
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QKeySequence>
 #include <QLabel>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QStyle>
 #include <QThreadPool>
 #include <QVBoxLayout>
 
@@ -80,6 +82,8 @@ ProjectView::ProjectView(Settings *settings, QWidget *parent)
         QIcon(Icons::icon(Icons::FOLDER_PLUS, QLatin1String(Theme::Palette::OnAccent), 18, devicePixelRatio())));
     selectButton->setIconSize(QSize(18, 18));
     connect(selectButton, &QPushButton::clicked, this, &ProjectView::selectProject);
+    selectButton->setToolTip(tr("Choose the folder that holds your Godot project's project.godot (%1)")
+                                 .arg(QKeySequence(QKeySequence::Open).toString(QKeySequence::NativeText)));
     buttonRow->addWidget(selectButton);
     buttonRow->addStretch();
     layout->addLayout(buttonRow);
@@ -244,6 +248,37 @@ void ProjectView::showCard(QFrame *card, const QString &storedName)
     open->setEnabled(openable);
     open->setAccessibleName(tr("Open %1").arg(name));
     showGodot(card);
+    markActive(card);
+}
+
+// The project the Setup page works on is marked in words as well as by its border.
+void ProjectView::markActive(QFrame *card)
+{
+    const bool active = card->property("projectPath").toString() == m_settings->activeProject();
+    auto *mark = card->findChild<QLabel *>(QStringLiteral("projectActive"));
+    if (!mark && active) {
+        // Beside the name, which elides to make room: the row of badges and buttons stays as wide.
+        mark = Theme::classedLabel(tr("Active"), "badge-neutral", card);
+        mark->setObjectName(QStringLiteral("projectActive"));
+        mark->setToolTip(tr("The project the Setup page works on"));
+        mark->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+        auto *name = card->findChild<ElidedLabel *>(QStringLiteral("projectName"));
+        auto *column = static_cast<QVBoxLayout *>(name->parentWidget()->layout()->itemAt(1)->layout());
+        auto *nameRow = new QHBoxLayout;
+        nameRow->setSpacing(8);
+        column->insertLayout(column->indexOf(name), nameRow);
+        column->removeWidget(name);
+        name->setMinimumWidth(16); // the card is no wider for the mark: the name elides further
+        nameRow->addWidget(name, 1);
+        nameRow->addWidget(mark);
+    }
+    if (mark)
+        mark->setVisible(active);
+    if (card->property("active").toString() != (active ? QLatin1String("true") : QLatin1String("false"))) {
+        card->setProperty("active", active ? QStringLiteral("true") : QStringLiteral("false"));
+        card->style()->unpolish(card);
+        card->style()->polish(card);
+    }
 }
 
 void ProjectView::removeProject(QFrame *card)
@@ -253,7 +288,19 @@ void ProjectView::removeProject(QFrame *card)
     const qsizetype index = m_cards.indexOf(card);
     const QList<QPushButton *> buttons = card->findChildren<QPushButton *>();
     const qsizetype focused = buttons.indexOf(qobject_cast<QPushButton *>(window()->focusWidget()));
-    m_settings->removeRecentProject(card->property("projectPath").toString());
+    const QString path = card->property("projectPath").toString();
+    const QJsonArray before = m_settings->recentProjects();
+    QJsonObject entry;
+    int place = 0;
+    for (int i = 0; i < before.size(); ++i) {
+        if (before.at(i).toObject().value(QLatin1String("path")).toString() == path) {
+            entry = before.at(i).toObject();
+            place = i;
+        }
+    }
+    m_settings->removeRecentProject(path);
+    if (!entry.isEmpty())
+        emit recentProjectRemoved(entry, place);
     if (focused >= 0 && m_cards.size() > 1) {
         QFrame *next = m_cards.at(index + 1 < m_cards.size() ? index + 1 : index - 1);
         next->findChildren<QPushButton *>().value(focused)->setFocus(Qt::OtherFocusReason);

@@ -8,6 +8,7 @@
 
 class GodotLocator;
 class QFrame;
+class QJsonObject;
 class QLabel;
 class QVBoxLayout;
 class Settings;
@@ -35,6 +36,8 @@ public:
 
 signals:
     void projectSelected(const QString &path);
+    // A recent project was taken off the list with its × button: its entry and place, for an Undo.
+    void recentProjectRemoved(const QJsonObject &entry, int index);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -51,6 +54,7 @@ private:
     void buildGodotList(QVBoxLayout *layout);
     void readGodotList();
     void showGodotList(const QList<GodotListedProject> &projects);
+    void markActive(QFrame *card);
 
     Settings *m_settings;
     QVBoxLayout *m_listLayout = nullptr;

@@ -135,7 +135,18 @@ void SettingsView::build()
         m_toggles << toggle;
     }
     permissionLayout->addLayout(toggleRow);
+    // What each mode allows, beside the switch rather than behind a dialog: switching stays one click.
+    for (const McpServer::Mode &mode : McpServer::modes()) {
+        QLabel *about =
+            classedLabel(tr("<b>%1</b>: %2").arg(mode.name.toHtmlEscaped(), mode.description.toHtmlEscaped()), "dim");
+        about->setObjectName(QStringLiteral("modeDescription"));
+        about->setTextFormat(Qt::RichText);
+        about->setWordWrap(true);
+        permissionLayout->addWidget(about);
+    }
     connect(m_settings, &Settings::permissionModeChanged, this, &SettingsView::showMode);
+    // Set from a terminal while the window was open.
+    connect(m_settings, &Settings::changedElsewhere, this, &SettingsView::refresh);
 
     buildGodotSection(layout);
 
@@ -155,10 +166,8 @@ void SettingsView::build()
     connect(prereleases, &QCheckBox::toggled, this, [this](bool on) { m_settings->setIncludePrereleases(on); });
     updatesLayout->addWidget(prereleases);
     QPushButton *checkNow = classedButton(tr("Check Now"), "secondary");
-    connect(checkNow, &QPushButton::clicked, this, [this] {
-        emit showToast(tr("Checking for updates..."), Toast::Info);
-        emit updateCheckRequested();
-    });
+    // The main window says "Checking for updates..." and replaces it with the answer.
+    connect(checkNow, &QPushButton::clicked, this, &SettingsView::updateCheckRequested);
     updatesLayout->addWidget(checkNow, 0, Qt::AlignLeft); // natural width, like the buttons beside it
     m_lastCheck = classedLabel(QString(), "dim");
     m_lastCheck->setObjectName(QStringLiteral("lastUpdateCheck"));

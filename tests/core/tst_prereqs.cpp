@@ -17,18 +17,20 @@ private slots:
             QTest::newRow(name) << QString(program) << QString(script) << QString(version);
         };
         row("missing", "python", "", "-");
-        row("python keeps its name", "python", "echo Python 3.12.1", "Python 3.12.1");
-        row("python 2 uses stderr", "python", "echo Python 2.7.18 >&2", "Python 2.7.18");
+        // The name is dropped, as it is shown beside the version: "Python 3.12.1", not "Python Python 3.12.1".
+        row("python's name dropped", "python", "echo Python 3.12.1", "3.12.1");
+        row("python 2 uses stderr", "python", "echo Python 2.7.18 >&2", "2.7.18");
         row("uv prefix dropped", "uv", "echo 'uv 0.5.1 (f399a52 2024-11-08)'", "0.5.1 (f399a52 2024-11-08)");
         row("uvx prefix dropped", "uvx", "echo '  uvx 0.5.1'", "0.5.1");
         row("uvx printing uv", "uvx", "echo uv 0.5.1", "uv 0.5.1");
         row("failure", "uv", "echo 'error: unexpected argument'; exit 1", "installed");
         row("hangs, with a child of its own", "uvx", "sleep 300 & echo $! > \"$0.pid\"; wait", "installed");
         row("Store stub", "stub/python", "echo Python was not found; exit 9009", "-");
-        row("Store-installed Python", "stub/python", "echo Python 3.13.0", "Python 3.13.0");
+        row("Store-installed Python", "stub/python", "echo Python 3.13.0", "3.13.0");
+        row("a name inside a word stays", "python", "echo Pythonista 1.0", "Pythonista 1.0");
         // A "python" printing Python 2.7.18 is also on the PATH in python3 rows.
-        row("python3 before python", "python3", "echo Python 3.11.2", "Python 3.11.2");
-        row("python when python3 is missing", "python3", "", "Python 2.7.18");
+        row("python3 before python", "python3", "echo Python 3.11.2", "3.11.2");
+        row("python when python3 is missing", "python3", "", "2.7.18");
     }
     void check()
     {
@@ -46,8 +48,9 @@ private slots:
         if (program == "python3")
             QVERIFY(!TestEnv::writeTool("python", "echo Python 2.7.18").isEmpty());
         ToolProcess::setFinishTimeScale(script.contains("sleep") ? 0.1 : 1.0); // a hang costs half a second
-        QStringList seen,
-            expected{"Python: Install from python.org: -", "uv: Install: pip install uv: -", "uvx: Comes with uv: -"};
+        QStringList seen, expected{"Python: Install from python.org: -",
+                                   "uv: Install with uv's standalone installer, or: pipx install uv: -",
+                                   "uvx: Comes with uv (the PyPI package named uvx is a different program): -"};
         for (const PrereqResult &r : Prereqs().check())
             seen << r.name + ": " + r.hint + ": " + (r.found ? r.version : "-");
         expected[QStringList{"python", "uv", "uvx"}.indexOf(QString(program).remove('3'))].replace(": -",

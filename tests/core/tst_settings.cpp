@@ -260,6 +260,44 @@ private slots:
 #endif
     }
 
+    // tavrin-cli writes the same file while a window is open: the window's next change of its own
+    // keeps what the command line set, takes it over and says so once.
+    void changesElsewhereSurvive_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QJsonValue>("value");
+        QTest::newRow("permission mode") << "permission_mode" << QJsonValue("full_control");
+        QTest::newRow("active project") << "active_project" << QJsonValue("/games/b");
+        QTest::newRow("godot path") << "godot_path" << QJsonValue("/opt/godot");
+        QTest::newRow("godot path cleared") << "godot_path" << QJsonValue(QJsonValue::Undefined);
+    }
+    void changesElsewhereSurvive()
+    {
+        QFETCH(QString, key);
+        QFETCH(QJsonValue, value);
+        Settings gui;
+        gui.setActiveProject("/games/a");
+        gui.setGodotPath("/usr/bin/godot4");
+        QSignalSpy elsewhere(&gui, &Settings::changedElsewhere), project(&gui, &Settings::activeProjectChanged);
+        {
+            Settings cli;
+            if (key == "permission_mode")
+                cli.setPermissionMode(value.toString());
+            else if (key == "active_project")
+                cli.setActiveProject(value.toString());
+            else
+                cli.setGodotPath(value.toString());
+        }
+        gui.setWindowGeometry(QRect(10, 20, 960, 640), false);
+        QCOMPARE(onDisk().value(key), value);
+        QCOMPARE(gui.toJson().value(key), value);
+        QCOMPARE(onDisk().value("window_geometry").toObject().value("width"), 960);
+        QCOMPARE(elsewhere.count(), 1);
+        QCOMPARE(project.count(), key == "active_project" ? 1 : 0);
+        gui.reload(); // nothing new
+        QCOMPARE(elsewhere.count(), 1);
+    }
+
     void unwritableFolderStaysSilent()
     {
         const QString folder = QFileInfo(path()).absolutePath();

@@ -134,7 +134,8 @@ private slots:
         QStringList found;
         for (const PrereqResult &p : m()->prerequisites())
             found << p.name + '=' + (p.found ? p.version : p.hint);
-        QCOMPARE(found, QStringList({"Python=Install from python.org", "uv=0.5.1", "uvx=Comes with uv"}));
+        QCOMPARE(found, QStringList({"Python=Install from python.org", "uv=0.5.1",
+                                     "uvx=Comes with uv (the PyPI package named uvx is a different program)"}));
 
         QSignalSpy addonChanged(m(), &SetupModel::addonChanged);
         m_settings->setActiveProject(m_project);

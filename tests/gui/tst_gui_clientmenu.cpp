@@ -1,4 +1,6 @@
+#include "base/tomlreader.h"
 #include "core/backups.h"
+#include "core/cliententry.h"
 #include "core/clients.h"
 #include "core/settings.h"
 #include "core/setupmodel.h"
@@ -104,41 +106,62 @@ private slots:
                 delete w;
     }
 
-    // Copy Entry puts the entry in the client's own shape on the clipboard, ready to paste.
+    // Copy Entry copies a whole document in the client's syntax, holding our entry in the client's
+    // own key and shape, and the toast says where it goes.
     void copyEntry_data()
     {
         QTest::addColumn<QString>("id");
         QTest::addColumn<QString>("mode");
-        QTest::addColumn<QString>("expected");
-        const auto row = [](const char *id, const char *mode, const QString &expected) {
-            QTest::newRow(id) << id << mode << expected;
+        QTest::addColumn<bool>("fileExists");
+        QTest::addColumn<QString>("paste"); // the toast after "Copied the "tavrin" entry with <mode>. "
+        const auto row = [](const char *tag, const char *id, const char *mode, bool exists, const QString &paste) {
+            QTest::newRow(tag) << id << mode << exists << paste;
         };
-        const QString plain = "\"tavrin\": {\n    \"args\": [\n        \"tavrin\"\n    ],\n    \"command\": \"uvx\",\n"
-                              "    \"env\": {\n        \"GODOT_MCP_PERMISSION_MODE\": \"%1\"\n    }%2\n}";
-        row("cursor", "safe_edit", plain.arg("safe_edit", ""));
-        row("claude-code", "full_control", plain.arg("full_control", ""));
-        row("vscode", "safe_edit", plain.arg("safe_edit", ",\n    \"type\": \"stdio\""));
-        row("copilot-cli", "safe_edit",
-            plain.arg("safe_edit", ",\n    \"tools\": [\n        \"*\"\n    ],\n    \"type\": \"local\""));
-        row("opencode", "full_control",
-            "\"tavrin\": {\n    \"command\": [\n        \"uvx\",\n        \"tavrin\"\n    ],\n    \"enabled\": true,\n"
-            "    \"environment\": {\n        \"GODOT_MCP_PERMISSION_MODE\": \"full_control\"\n    },\n"
-            "    \"type\": \"local\"\n}");
-        row("codex", "safe_edit",
-            "[mcp_servers.tavrin]\ncommand = \"uvx\"\nargs = [\"tavrin\"]\n\n"
-            "[mcp_servers.tavrin.env]\nGODOT_MCP_PERMISSION_MODE = \"safe_edit\"\n");
+        row("cursor, no file", "cursor", "safe_edit", false, "Save it as %1.");
+        row("claude code", "claude-code", "full_control", true,
+            "Paste it into %1, merging its \"mcpServers\" with the one there.");
+        row("vscode", "vscode", "safe_edit", true, "Paste it into %1, merging its \"servers\" with the one there.");
+        row("opencode", "opencode", "full_control", false, "Save it as %1.");
+        row("zed", "zed", "safe_edit", true, "Paste it into %1, merging its \"context_servers\" with the one there.");
+        row("codex", "codex", "full_control", true, "Paste it at the end of %1.");
     }
     void copyEntry()
     {
         QFETCH(QString, id);
         QFETCH(QString, mode);
-        QFETCH(QString, expected);
+        QFETCH(bool, fileExists);
+        QFETCH(QString, paste);
+        const ClientCatalogue::Client &client = *ClientCatalogue::find(id);
+        const QString path = ClientCatalogue::configPath(id);
+        if (fileExists)
+            QVERIFY(TestEnv::writeFile(path, client.file.syntax == ClientCatalogue::Syntax::Toml ? "" : "{}"));
         ClientMenu menu(&m_model, detected(id), mode);
         QSignalSpy toasts(&menu, &ClientMenu::showToast);
         action(menu, "Copy Entry")->trigger();
-        QCOMPARE(QGuiApplication::clipboard()->text(), expected);
+        const QByteArray copied = QGuiApplication::clipboard()->text().toUtf8();
+
+        QJsonObject document;
+        if (client.file.syntax == ClientCatalogue::Syntax::Toml) {
+            QString error;
+            QVERIFY2(TomlReader::parse(copied, &document, &error), qPrintable(error));
+        } else {
+            QJsonParseError error;
+            document = QJsonDocument::fromJson(copied, &error).object(); // strict JSON, whatever the file allows
+            QVERIFY2(error.error == QJsonParseError::NoError, qPrintable(error.errorString()));
+        }
+        QCOMPARE(document.keys(), QStringList{client.file.serversPath.first()});
+        const ClientEntry::Reading entry = ClientEntry::read(copied, client.file);
+        QVERIFY(entry.valid);
+        QCOMPARE(entry.command + ' ' + entry.args.join(' '), "uvx tavrin");
+        QCOMPARE(entry.mode, mode);
+        if (id == "vscode") // the members the client wants beside ours come along
+            QCOMPARE(document["servers"].toObject()["tavrin"].toObject()["type"].toString(), "stdio");
+
         const QString name = mode == "safe_edit" ? "Safe Edit" : "Full Control";
-        QCOMPARE(toasts, QList<QVariantList>({{"Copied the \"tavrin\" entry with " + name + ".", 1}}));
+        QCOMPARE(
+            toasts,
+            QList<QVariantList>(
+                {{"Copied the \"tavrin\" entry with " + name + ". " + paste.arg(QDir::toNativeSeparators(path)), 1}}));
     }
 
     // What applies is enabled; what does not says why. Flags: restore, show, open, copy.
@@ -200,10 +223,12 @@ private slots:
                 QCOMPARE(b->isEnabled(), b->text() == "Close");
         }
         const QDateTime t(QDate(2025, 1, 2), QTime(3, 4, 5), QTimeZone::utc());
+        // Entries with the same mode are told apart by what they start.
         const QByteArray safe = R"({"mcpServers": {"tavrin": {"env": {"GODOT_MCP_PERMISSION_MODE": "safe_edit"}}}})";
-        const QByteArray full = QByteArray(R"({"mcpServers": {"tavrin": {"env": {"GODOT_MCP_PERMISSION_MODE": )"
-                                           R"("full_control"}}}, "pad": ")") +
-                                QByteArray(1400, 'x') + "\"}";
+        const QByteArray full = QByteArray(R"({"mcpServers": {"tavrin": {"command": "python3", "args": ["-m", )"
+                                           R"("tavrin"], "env": {"GODOT_MCP_PERMISSION_MODE": "full_control"}}}, )"
+                                           R"("pad": ")") +
+                                QByteArray(1380, 'x') + "\"}";
         const QList<QPair<QDateTime, QByteArray>> planted{{t, safe},
                                                           {t.addDays(1), "{ nope"},
                                                           {t.addSecs(-1), R"({"mcpServers": {}})"},
@@ -227,8 +252,9 @@ private slots:
         }
         QCOMPARE(rows,
                  QStringList({"2025-01-03 08:34:05 | 6 bytes | File not readable as JSON",
-                              "2025-01-02 08:34:05 | 1.5 kB | Entry with Full Control",
-                              "2025-01-02 08:34:05 | " + QString::number(safe.size()) + " bytes | Entry with Safe Edit",
+                              "2025-01-02 08:34:05 | 1.5 kB | python3 -m tavrin · Full Control",
+                              "2025-01-02 08:34:05 | " + QString::number(safe.size()) +
+                                  " bytes | Entry without a command · Safe Edit",
                               "2025-01-02 08:34:04 · Before Tavrin's first change | 18 bytes | No \"tavrin\" entry"}));
         QVERIFY(list->currentItem() == list->topLevelItem(0) && button(dialog, "Restore")->isEnabled());
         QVERIFY(dialog->findChild<QLabel *>("status")->isHidden());
@@ -256,9 +282,21 @@ private slots:
         auto *list = dialog->findChild<QTreeWidget *>("backupList");
         QTRY_COMPARE_WITH_TIMEOUT(list->topLevelItemCount(), 2, 10000);
         QCOMPARE(list->topLevelItem(1)->text(2), "No \"tavrin\" entry");
+        QCOMPARE(list->topLevelItem(0)->text(2), "uvx tavrin · Safe Edit"); // before the second write
         list->setCurrentItem(list->topLevelItem(1));
         QPointer<RestoreDialog> watch(dialog);
-        QTest::mouseClick(button(dialog, "Restore"), Qt::LeftButton);
+        // Asked first, naming the client and the copy's time; Cancel changes nothing.
+        const QString taken = list->topLevelItem(1)->text(0).section(" · ", 0, 0);
+        for (const bool confirm : {false, true}) {
+            QTest::mouseClick(button(dialog, "Restore"), Qt::LeftButton);
+            QMessageBox *box = nullptr;
+            QTRY_VERIFY((box = dialog->findChild<QMessageBox *>()) && box->isVisible());
+            QCOMPARE(box->text(), "Restore Cursor's configuration as it was at " + taken + "?");
+            (confirm ? button(box, "Restore") : box->button(QMessageBox::Cancel))->click();
+            QTRY_VERIFY(!watch || !watch->findChild<QMessageBox *>());
+            if (!confirm)
+                QCOMPARE(TestEnv::readFile(path), replaced);
+        }
         QTRY_VERIFY_WITH_TIMEOUT(!watch, 10000); // restored off the GUI thread, then closed
 
         QCOMPARE(TestEnv::readFile(path), mine);
@@ -279,6 +317,8 @@ private slots:
         list = failing.findChild<QTreeWidget *>("backupList");
         QTRY_COMPARE_WITH_TIMEOUT(list->topLevelItemCount(), 3, 10000);
         QTest::mouseClick(button(&failing, "Restore"), Qt::LeftButton);
+        QTRY_VERIFY(failing.findChild<QMessageBox *>());
+        button(failing.findChild<QMessageBox *>(), "Restore")->click();
         QTRY_VERIFY_WITH_TIMEOUT(!failing.findChild<QLabel *>("error")->isHidden(), 10000);
         QVERIFY(failing.isVisible());
         QVERIFY2(text(&failing, "error").startsWith("Could not restore the backup. Cannot read " + path),

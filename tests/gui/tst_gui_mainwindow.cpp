@@ -2,12 +2,14 @@
 #include "core/addon.h"
 #include "core/clientcatalogue.h"
 #include "core/settings.h"
+#include "core/setupmodel.h"
 #include "core/updater.h"
 #include "gui/downloaddialog.h"
 #include "gui/guitest.h"
 #include "gui/mainwindow.h"
 #include "gui/projectview.h"
 #include "gui/settingsview.h"
+#include "gui/setup/clientcard.h"
 #include "gui/setup/setupview.h"
 #include "gui/updateprompt.h"
 #include "gui/widgets/elidedlabel.h"
@@ -138,6 +140,57 @@ private slots:
         QTRY_VERIFY(withText<QLabel>(m_window->findChild<ProjectView *>(), "Addon v" + m_shipped));
     }
 
+    // Keys reach the pages from anywhere in the window; the sidebar's tool tips name them.
+    void shortcuts()
+    {
+        makeWindow(s_returningUser);
+        QApplication::setActiveWindow(m_window.get());
+        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+        auto *stack = m_window->findChild<QStackedWidget *>();
+        const std::pair<QKeyCombination, int> keys[] = {
+            {Qt::CTRL | Qt::Key_3, 2}, {Qt::CTRL | Qt::Key_2, 1}, {Qt::CTRL | Qt::Key_1, 0}, {Qt::Key_F5, 1}};
+        for (const auto &[key, page] : keys) {
+            QTest::keyClick(m_window.get(), key.key(), key.keyboardModifiers());
+            QCOMPARE(stack->currentIndex(), page);
+        }
+        QCOMPARE(nav().at(1)->toolTip(), "Setup (Ctrl+2)");
+        QVERIFY(m_window->findChild<QPushButton *>("setupRefresh")->toolTip().endsWith("(F5)"));
+    }
+
+    // The active project is marked; × takes a project off the list with a toast whose Undo puts it
+    // back in its place.
+    void removeWithUndo()
+    {
+        const QString first = TestEnv::home() + QLatin1String("/projects/first"),
+                      second = TestEnv::home() + QLatin1String("/projects/second");
+        QVERIFY(TestEnv::writeFile(second + QLatin1String("/project.godot"), "config_version=5\n"));
+        QVERIFY(TestEnv::writeFile(first + QLatin1String("/project.godot"), "config_version=5\n"));
+        makeWindow(QStringLiteral(R"({"check_updates":false,"first_run_done":true,"active_project":"%2",)"
+                                  R"("recent_projects":[{"name":"first","path":"%1"},{"name":"second","path":"%2"}]})")
+                       .arg(first, second)
+                       .toUtf8());
+        auto *projects = m_window->findChild<ProjectView *>();
+        const auto listed = [projects] {
+            QMap<int, QString> cards; // top to bottom
+            for (QFrame *card : projects->findChildren<QFrame *>()) {
+                if (card->property("class") == "project-card" && !card->isHidden())
+                    cards.insert(card->y(), card->property("projectName").toString() +
+                                                (withText<QLabel>(card, "Active") ? "*" : ""));
+            }
+            return cards.values().join(' ');
+        };
+        QCOMPARE(listed(), "first second*");
+        QTest::mouseClick(withText(projects, "Remove from recent projects"), Qt::LeftButton);
+        QTRY_COMPARE(listed(), "second*");
+        Toast *toast = m_window->centralWidget()->findChild<Toast *>();
+        QVERIFY(toast && toast->isVisible() && toast->text().contains("Removed “first” from recent projects"));
+        QTest::mouseClick(toast, Qt::LeftButton); // beside the link: the toast stays
+        QVERIFY(toast->isVisible());
+        emit toast->linkActivated("action");
+        QTRY_COMPARE(listed(), "first second*");
+        QCOMPARE(Settings().recentProjects().at(0).toObject().value("path").toString(), first);
+    }
+
     // A mode chosen on the Settings page with Setup never opened: the configured client gets it,
     // and the window says so as well as what was chosen.
     void modeChangeReachesClients()
@@ -152,6 +205,40 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(
             toasts(), QStringList({"Permission mode: Full Control", "Full Control applied to Cursor"}), 20000);
         QVERIFY(TestEnv::readFile(cursor).contains("full_control"));
+    }
+
+    // A config edited by hand and a mode set from the terminal while the window was away show when
+    // it comes back; the window's own next write keeps the terminal's mode.
+    void outsideChangesShowOnActivation()
+    {
+        const QString cursor = ClientCatalogue::configPath(QStringLiteral("cursor"));
+        QVERIFY(QDir().mkpath(QFileInfo(cursor).absolutePath()));
+        const auto gone = qScopeGuard([cursor] { QDir(QFileInfo(cursor).absolutePath()).removeRecursively(); });
+        makeWindowFor(TestEnv::home() + QLatin1String("/projects/outside"));
+        m_window->findChild<SetupModel *>()->setOutsideChangeMs(0); // any scan counts as old
+        QTest::mouseClick(nav().at(1), Qt::LeftButton);
+        auto *setup = m_window->findChild<SetupView *>();
+        const auto card = [setup] {
+            for (ClientCard *c : setup->findChildren<ClientCard *>()) {
+                if (c->clientId() == QLatin1String("cursor"))
+                    return GuiTest::text(c).section('|', 1);
+            }
+            return QString();
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(card(), QStringLiteral("Detected|[Configure]"), 20000);
+
+        QWidget elsewhere; // the terminal
+        elsewhere.show();
+        QApplication::setActiveWindow(&elsewhere);
+        QVERIFY(TestEnv::writeFile(cursor, R"({"mcpServers":{"tavrin":{"command":"uvx","args":["tavrin"],)"
+                                           R"("env":{"GODOT_MCP_PERMISSION_MODE":"full_control"}}}})"));
+        Settings().setPermissionMode(QStringLiteral("full_control"));
+        QCOMPARE(card(), QStringLiteral("Detected|[Configure]"));
+        QApplication::setActiveWindow(m_window.get());
+        QTRY_COMPARE_WITH_TIMEOUT(card(), QStringLiteral("Configured|Full Control|[Remove]"), 20000);
+        m_window->close(); // writes the window's place
+        QCOMPARE(Settings().permissionMode(), QStringLiteral("full_control"));
+        QVERIFY(toasts().filter(QStringLiteral("Full Control")).isEmpty()); // nothing re-applied
     }
 
     // The smallest window fits the screen (scaled or not: see tests/CMakeLists.txt); there a card with a
@@ -252,13 +339,13 @@ private slots:
         QTest::addColumn<bool>("reachable");
         QTest::addColumn<QString>("toasts"); // pattern of the toasts shown, joined by "|"
         QTest::addColumn<QString>("line");   // pattern of the Settings page's line
-        const QString asked = QStringLiteral("Checking for updates\\.\\.\\.\\|");
         const auto row = [](const char *tag, bool manual, bool reachable, const QString &toasts, const char *line) {
             QTest::newRow(tag) << manual << reachable << toasts << line;
         };
-        row("manual, fails", true, false, asked + "Update check failed: .+", " — failed: .+");
+        // The answer takes the place of "Checking for updates...".
+        row("manual, fails", true, false, "Update check failed: .+", " — failed: .+");
         row("automatic, fails", false, false, "", " — failed: .+");
-        row("manual, up to date", true, true, asked + "You're up to date!", " — up to date");
+        row("manual, up to date", true, true, "You're up to date!", " — up to date");
         row("automatic, up to date", false, true, "You're up to date!", " — up to date");
     }
     void updateChecks()
@@ -277,8 +364,10 @@ private slots:
             QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^Update check failed: .+"));
         showWindow();
         QTest::mouseClick(nav().at(2), Qt::LeftButton);
-        if (manual)
+        if (manual) {
             QTest::mouseClick(withText(m_window->findChild<SettingsView *>(), "Check Now"), Qt::LeftButton);
+            QCOMPARE(this->toasts(), QStringList("Checking for updates..."));
+        }
         QTRY_VERIFY_WITH_TIMEOUT(!Settings().lastUpdateCheck().isEmpty(), 10000);
         QTRY_VERIFY(QRegularExpression('^' + toasts + '$').match(this->toasts().join('|')).hasMatch());
         QTRY_VERIFY(QRegularExpression(line + '$')
@@ -525,8 +614,10 @@ private:
     QStringList toasts() const
     {
         QStringList texts;
-        for (Toast *toast : m_window->centralWidget()->findChildren<Toast *>())
-            texts.append(toast->text());
+        for (Toast *toast : m_window->centralWidget()->findChildren<Toast *>()) {
+            if (!toast->isHidden()) // a replaced one is hidden until it is deleted
+                texts.append(toast->text());
+        }
         return texts;
     }
 

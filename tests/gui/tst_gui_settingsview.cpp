@@ -90,7 +90,7 @@ private slots:
         QSignalSpy toasts(&view, &SettingsView::showToast);
         QSignalSpy requested(&view, &SettingsView::updateCheckRequested);
         QTest::mouseClick(button(view, "Check Now"), Qt::LeftButton);
-        QCOMPARE(toasts, QList<QVariantList>({{QStringLiteral("Checking for updates..."), 0}}));
+        QCOMPARE(toasts.count(), 0); // the main window says it is checking, then the answer
         QCOMPARE(requested.count(), 1);
     }
 

@@ -81,7 +81,11 @@ class TestSetupView : public QObject
         p = std::make_unique<Page>();
     }
     QScrollArea *area() const { return v()->findChild<QScrollArea *>(); }
-    QString page() const { return GuiTest::text(area()->widget()); }
+    // The page without its Refresh and Check Again buttons, which refreshButton() looks at.
+    QString page() const
+    {
+        return GuiTest::text(area()->widget()).remove(QRegularExpression("\\|\\[(Refresh|Check Again)(/off)?\\]"));
+    }
     ClientCard *cardOf(const QString &id) const
     {
         for (ClientCard *card : v()->findChildren<ClientCard *>())
@@ -111,6 +115,7 @@ private slots:
         p.reset();
         QVERIFY(QDir(m_state).removeRecursively() && idle()); // releases every hold
         QVERIFY(FakeCli::write(m_state));
+        TestEnv::removeTool("uvx"); // a server test's fake one
         QVERIFY(QDir(m_project).removeRecursively() && TestEnv::writeFile(m_project + "/project.godot", {}));
         // No settings, no client configuration; Claude Desktop and Cursor present, Windsurf and Cline absent.
         for (const QString &dir : {TestEnv::home(), TestEnv::dataHome(), TestEnv::configHome()})
@@ -143,7 +148,12 @@ private slots:
                              "Install the client to configure.|Codex|Detected|[Configure]|"
                              "Also supported, not installed: VS Code, GitHub Copilot CLI, Gemini CLI, Qwen "
                              "Code, opencode, Zed" +
-                             server + "Python|Install from python.org|uv|0.5.1|uvx|Comes with uv");
+                             server +
+                             "Python|Install from python.org|uv|0.5.1|uvx|Comes with uv (the PyPI package named uvx "
+                             "is a different program)|Your AI clients start the Tavrin server with uvx, which comes "
+                             "with uv. Install uv, then click Check Again.|In a terminal|curl -LsSf "
+                             "https://astral.sh/uv/install.sh | sh|[Copy]|With pipx|pipx install uv|[Copy]|[uv's "
+                             "installation guide]");
 
         const auto run = [&](const char *button, const char *toast, const QString &after) {
             click(button);
@@ -232,19 +242,22 @@ private slots:
         const auto row = [](const char *tag, const char *client, const QByteArray &entry, const QString &before) {
             QTest::newRow(tag) << client << entry << before;
         };
-        const QString update = "|[Update]|[Remove]", settings = "; Settings say Full Control>" + update;
-        row("up to date", "cursor", entry("full_control"), "Configured|[Remove]");
-        row("old mode", "cursor", entry("safe_edit"), "Needs update<Registered with Safe Edit" + settings);
+        // The mode the entry holds is written under the badge.
+        const QString update = "|[Update]|[Remove]", settings = "; Settings say Full Control>";
+        row("up to date", "cursor", entry("full_control"), "Configured|Full Control|[Remove]");
+        row("old mode", "cursor", entry("safe_edit"),
+            "Needs update<Registered with Safe Edit" + settings + "|Safe Edit" + update);
         row("another command", "cursor", entry("full_control", "\"node\",\"args\":[\"server.js\"]"),
-            "Needs update<Starts “node server.js” instead of “uvx tavrin”>" + update);
+            "Needs update<Starts “node server.js” instead of “uvx tavrin”>|Full Control" + update);
         row("both, no args", "cursor", entry("yolo", "\"uvx\""),
-            "Needs update<Starts “uvx” instead of “uvx tavrin”\nRegistered with “yolo”" + settings);
+            "Needs update<Starts “uvx” instead of “uvx tavrin”\nRegistered with “yolo”" + settings + "|“yolo”" +
+                update);
         row("no mode", "cursor", R"({"command":"uvx","args":["tavrin"]})",
-            "Needs update<Registered without a permission mode" + settings);
+            "Needs update<Registered without a permission mode" + settings + update);
         row("not an object", "cursor", "null", "Needs update<The entry is not an object>" + update);
         // A client without a card of its own while absent gets one once configured, comments and all.
         row("VS Code", "vscode", "// mine\n{\"type\":\"stdio\"," + entry("safe_edit").mid(1),
-            "Needs update<Registered with Safe Edit" + settings);
+            "Needs update<Registered with Safe Edit" + settings + "|Safe Edit" + update);
     }
     void entryTruth()
     {
@@ -264,7 +277,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(p->toasts.count(), 1, 20000);
         QCOMPARE(p->toasts.at(0), (QVariantList{name + " updated", 1}));
         waitForScans(2);
-        QCOMPARE(card(id), "Configured|[Remove]");
+        QCOMPARE(card(id), "Configured|Full Control|[Remove]");
     }
 
     // Operations, rescans and a mode change leave every widget where it was: the same cards, the
@@ -293,10 +306,54 @@ private slots:
         remove->setFocus();
         v()->refresh();
         waitForScans(3);
-        QCOMPARE(card("cursor"), "Configured|[Remove]");
+        QCOMPARE(card("cursor"), "Configured|Full Control|[Remove]");
         QCOMPARE(v()->findChildren<QWidget *>(), before);
         QCOMPARE(QApplication::focusWidget(), remove);
         QCOMPARE(area()->verticalScrollBar()->value(), middle);
+    }
+
+    // A hand edit shows after Refresh, however recent the last scan; the button rests while a scan runs.
+    void refreshButton()
+    {
+        open();
+        QPushButton *refresh = v()->findChild<QPushButton *>("setupRefresh");
+        QVERIFY(!refresh->isHidden() && refresh->isEnabled());
+        writeEntry("cursor", entry("safe_edit"));
+        touch("hold-get-2");
+        QTest::mouseClick(refresh, Qt::LeftButton);
+        QVERIFY(!refresh->isEnabled());
+        QCOMPARE(card("cursor"), "Detected|[Configure]");
+        release("hold-get-2");
+        waitForScans(2);
+        QVERIFY(refresh->isEnabled());
+        QCOMPARE(card("cursor"), "Configured|Safe Edit|[Remove]");
+        // After installing uv from the help's command, Check Again scans as well.
+        click("Copy pipx install uv");
+        QCOMPARE(QGuiApplication::clipboard()->text(), "pipx install uv");
+        QVERIFY(!TestEnv::writeTool("uvx", "echo 'uvx 0.5.1'").isEmpty());
+        click("Check Again");
+        waitForScans(3);
+        QVERIFY2(page().endsWith("|uv|0.5.1|uvx|0.5.1"), qPrintable(page())); // and no more help
+    }
+
+    // Another project starts at the top of the page, where its name and addon are; the same
+    // project's updates keep the place scrolled to.
+    void newProjectStartsAtTop()
+    {
+        v()->resize(700, 300);
+        v()->show();
+        open();
+        QTRY_VERIFY(area()->verticalScrollBar()->maximum() > 400);
+        const int middle = area()->verticalScrollBar()->maximum() / 2;
+        area()->verticalScrollBar()->setValue(middle);
+        v()->refresh();
+        QCOMPARE(area()->verticalScrollBar()->value(), middle);
+        const QString other = m_project + "-other";
+        QVERIFY(TestEnv::writeFile(other + "/project.godot", {}));
+        p->settings.setActiveProject(other);
+        QCOMPARE(area()->verticalScrollBar()->value(), 0);
+        QVERIFY(page().contains("Project: " + other));
+        QDir(other).removeRecursively();
     }
 
     // The server card follows a test as it runs: the time, uv's last line, then what it found; a
@@ -318,8 +375,9 @@ private slots:
         QVERIFY(QFile::remove(hold));
         QTRY_COMPARE_WITH_TIMEOUT(p->toasts.count(), 1, 20000);
         QCOMPARE(p->toasts.at(0), (QVariantList{"Server test passed", 1}));
-        QVERIFY2(QRegularExpression("^Tavrin MCP Server\\|Started in [0-9.]+ s · 3 tools · protocol 2025-11-25 · "
-                                    "tavrin 1\\.2\\.0\\|\\[Test Server\\]$")
+        QVERIFY2(QRegularExpression(
+                     "^Tavrin MCP Server\\|Started in (under 0\\.1|[0-9.]+) s · 3 tools · protocol 2025-11-25 · "
+                     "tavrin 1\\.2\\.0\\|\\[Test Server\\]$")
                      .match(server())
                      .hasMatch(),
                  qPrintable(server()));
@@ -429,7 +487,9 @@ private slots:
         QApplication::setActiveWindow(v());
         QVERIFY(QTest::qWaitForWindowActive(v()));
         const QList<QWidget *> stops = GuiTest::tabStops(v());
-        QCOMPARE(stops.size(), 1 + 4 * 2 + 1); // Install, "⋯" and Configure of the four installed clients, Test Server
+        // Refresh, Install, "⋯" and Configure of the four installed clients, Test Server, Check Again, and
+        // with uvx missing the two Copy buttons and the link of uv's installation help.
+        QCOMPARE(stops.size(), 2 + 4 * 2 + 2 + 3);
         stops.first()->setFocus();
         QPoint last(-1, -1);
         for (QWidget *stop : stops) {
@@ -499,15 +559,16 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(p->toasts.count(), 2, 120000);
         settle();
         // Busy with the re-sync the change starts, the cards say what it is for.
-        const QString stale = "Needs update<Registered with Safe Edit; Settings say Full Control>|[Working.../off]";
+        const QString stale =
+            "Needs update<Registered with Safe Edit; Settings say Full Control>|Safe Edit|[Working.../off]";
         p->settings.setPermissionMode("full_control");
         QCOMPARE(card("claude-code"), stale);
         QCOMPARE(card("codex"), stale);
         QTRY_COMPARE_WITH_TIMEOUT(p->toasts.count(), 3, 120000);
         QCOMPARE(p->toasts.at(2), (QVariantList{"Full Control applied to 2 clients", 1}));
         settle();
-        QCOMPARE(card("claude-code"), "Configured|[Remove]");
-        QCOMPARE(card("codex"), "Configured|[Remove]");
+        QCOMPARE(card("claude-code"), "Configured|Full Control|[Remove]");
+        QCOMPARE(card("codex"), "Configured|Full Control|[Remove]");
         for (const ClientInfo &info : Clients().detect())
             if (info.usesCli)
                 QVERIFY2(Clients::entryProblems(info, "full_control").isEmpty() && info.mode == "full_control",

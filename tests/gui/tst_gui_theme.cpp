@@ -46,7 +46,7 @@ private slots:
                                 "badge-error", "badge-neutral", "badge-warn",       "dialog-title",
                                 "error-text",  "icon",          "card-title",       "client-name",
                                 "item-name",   "welcome-title", "welcome-subtitle", "step-number",
-                                "step-text",   "toast",         "ok-text",          "warn-text"})
+                                "step-text",   "toast",         "success-text",     "warn-text"})
             styled(new QLabel(QStringLiteral("l")), cls);
         for (const char *cls : {"card", "project-card", "client-card", "prereq-item"})
             styled(new QFrame, cls);

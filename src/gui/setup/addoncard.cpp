@@ -104,7 +104,7 @@ AddonCard::ChainLine AddonCard::chainLine(const AddonStatus &status, const Godot
                 tr("Godot runs v%1 of the addon; Project → Reload Current Project loads the installed one.")
                     .arg(chain.session->addonVersion)};
     case Step::Loaded:
-        return {tr("Enabled · Loaded in Godot %1").arg(chain.loadedGodot()), "ok-text",
+        return {tr("Enabled · Loaded in Godot %1").arg(chain.loadedGodot()), "success-text",
                 tr("Godot process %1").arg(chain.session->pid)};
     }
     return {};

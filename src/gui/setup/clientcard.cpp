@@ -1,5 +1,6 @@
 #include "gui/setup/clientcard.h"
 
+#include "core/mcpserver.h"
 #include "gui/widgets/cardfocus.h"
 #include "gui/widgets/icons.h"
 #include "gui/widgets/theme.h"
@@ -57,6 +58,10 @@ ClientCard::ClientCard(const ClientCatalogue::Client &client, QWidget *parent)
     m_badge->setAlignment(Qt::AlignCenter);
     m_badge->setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Fixed);
     layout->addWidget(m_badge, 0, Qt::AlignLeft);
+    m_mode = Theme::classedLabel(QString(), "faint");
+    m_mode->setObjectName(QStringLiteral("clientMode"));
+    m_mode->setToolTip(tr("The permission mode this entry gives the server"));
+    layout->addWidget(m_mode);
 
     layout->addStretch(0);
 
@@ -112,6 +117,9 @@ void ClientCard::setInfo(const ClientInfo &info, const QString &permissionMode, 
         Theme::setClass(m_badge, "badge-warn");
     }
     m_badge->setToolTip(problems);
+    // What the entry holds, which after a mode change may not be what Settings say yet.
+    m_mode->setText(info.configured && !info.mode.isEmpty() ? McpServer::modeName(info.mode) : QString());
+    m_mode->setVisible(!m_mode->text().isEmpty());
     m_hint->setVisible(!present);
 
     // Configure; or Update (the same write) and Remove; one "Working..." in their place when busy.

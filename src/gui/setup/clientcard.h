@@ -49,6 +49,7 @@ private:
     QHBoxLayout *m_header = nullptr;
     QToolButton *m_more = nullptr;
     QLabel *m_badge = nullptr;
+    QLabel *m_mode = nullptr; // the entry's permission mode, under the badge
     QLabel *m_hint = nullptr;
     QBoxLayout *m_actions = nullptr;
     QPushButton *m_write = nullptr; // Configure, or Update

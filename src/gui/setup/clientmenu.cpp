@@ -10,6 +10,7 @@
 
 #include <QClipboard>
 #include <QDesktopServices>
+#include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QTimer>
@@ -58,14 +59,31 @@ ClientMenu::ClientMenu(SetupModel *model, const ClientInfo &client, const QStrin
     });
 
     QAction *copy = addItem(tr("Copy Entry"),
-                            tr("Copy the \"tavrin\" entry with %1, in %2's format, for adding it by hand.")
-                                .arg(McpServer::modeName(permissionMode), client.name),
+                            tr("Copy a %1 configuration holding the \"tavrin\" entry with %2, for adding it by hand.")
+                                .arg(client.name, McpServer::modeName(permissionMode)),
                             QString());
     connect(copy, &QAction::triggered, this, [this] {
         const ClientCatalogue::Client *row = ClientCatalogue::find(m_client.id);
-        QGuiApplication::clipboard()->setText(row ? ClientEntry::text(*row, m_mode) : QString());
-        emit showToast(tr("Copied the \"tavrin\" entry with %1.").arg(McpServer::modeName(m_mode)), Toast::Success);
+        if (!row)
+            return;
+        QGuiApplication::clipboard()->setText(ClientEntry::document(*row, m_mode));
+        emit showToast(copiedText(*row), Toast::Success);
     });
+}
+
+// Where what Copy Entry copied goes: the whole file where there is none yet, else merged into it.
+QString ClientMenu::copiedText(const ClientCatalogue::Client &row) const
+{
+    const QString copied = tr("Copied the \"tavrin\" entry with %1.").arg(McpServer::modeName(m_mode));
+    const QString file = QDir::toNativeSeparators(m_client.configPath);
+    if (file.isEmpty())
+        return tr("%1 Paste it into %2's MCP configuration.").arg(copied, m_client.name);
+    if (row.file.syntax == ClientCatalogue::Syntax::Toml)
+        return tr("%1 Paste it at the end of %2.").arg(copied, file);
+    if (!m_client.configExists)
+        return tr("%1 Save it as %2.").arg(copied, file);
+    return tr("%1 Paste it into %2, merging its \"%3\" with the one there.")
+        .arg(copied, file, row.file.serversPath.join(QLatin1Char('.')));
 }
 
 QAction *ClientMenu::addItem(const QString &text, const QString &why, const QString &disabledWhy)

@@ -26,6 +26,7 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private:
+    [[nodiscard]] QString copiedText(const ClientCatalogue::Client &row) const;
     QAction *addItem(const QString &text, const QString &why, const QString &disabledWhy);
     void openDialog(QDialog *dialog);
     void releaseWhenDone();

@@ -7,6 +7,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLocale>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -14,12 +15,13 @@
 namespace {
 
 enum Column { TakenColumn, SizeColumn, HoldsColumn };
+enum Role { PathRole = Qt::UserRole, TimeRole };
 
 } // namespace
 
 RestoreDialog::RestoreDialog(SetupModel *model, const QString &clientId, const QString &clientName,
                              const QString &targetPath, QWidget *parent)
-    : QDialog(parent), m_model(model), m_clientId(clientId), m_target(targetPath)
+    : QDialog(parent), m_model(model), m_clientId(clientId), m_clientName(clientName), m_target(targetPath)
 {
     setWindowTitle(tr("Restore %1 Configuration").arg(clientName));
     resize(640, 420);
@@ -110,7 +112,8 @@ void RestoreDialog::showBackups(const QList<Backups::Backup> &backups)
         const QString taken = backup.original ? tr("%1 · Before Tavrin's first change").arg(timeText(backup.time))
                                               : timeText(backup.time);
         auto *item = new QTreeWidgetItem(m_list, {taken, sizeText(backup.size), backup.summary});
-        item->setData(TakenColumn, Qt::UserRole, backup.path);
+        item->setData(TakenColumn, PathRole, backup.path);
+        item->setData(TakenColumn, TimeRole, timeText(backup.time));
         item->setToolTip(TakenColumn, backup.path);
         item->setTextAlignment(SizeColumn, Qt::AlignRight | Qt::AlignVCenter);
     }
@@ -128,7 +131,26 @@ void RestoreDialog::restoreSelected()
     const QList<QTreeWidgetItem *> selected = m_list->selectedItems();
     if (selected.isEmpty())
         return;
-    const QString path = selected.first()->data(TakenColumn, Qt::UserRole).toString();
+    const QString path = selected.first()->data(TakenColumn, PathRole).toString();
+    const QString taken = selected.first()->data(TakenColumn, TimeRole).toString();
+    // Names the client and the time, so that a click on the wrong row or dialog is caught here.
+    auto *box = new QMessageBox(QMessageBox::Question, windowTitle(),
+                                tr("Restore %1's configuration as it was at %2?").arg(m_clientName, taken),
+                                QMessageBox::NoButton, this);
+    box->setInformativeText(tr("The file as it is now is backed up first, so this can be undone."));
+    QPushButton *restore = box->addButton(tr("Restore"), QMessageBox::AcceptRole);
+    box->addButton(QMessageBox::Cancel);
+    box->setDefaultButton(restore);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    connect(box, &QMessageBox::finished, this, [this, box, restore, path] {
+        if (box->clickedButton() == restore)
+            this->restore(path);
+    });
+    box->open();
+}
+
+void RestoreDialog::restore(const QString &path)
+{
     m_list->setEnabled(false);
     m_restore->setEnabled(false);
     m_model->restoreBackup(m_clientId, path, m_target, this, [this](bool ok, const QString &error) {

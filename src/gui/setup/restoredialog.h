@@ -33,9 +33,11 @@ private:
     void reload();
     void showBackups(const QList<Backups::Backup> &backups);
     void restoreSelected();
+    void restore(const QString &path);
 
     SetupModel *m_model;
     QString m_clientId;
+    QString m_clientName;
     QString m_target;
     QTreeWidget *m_list = nullptr;
     QLabel *m_status = nullptr;

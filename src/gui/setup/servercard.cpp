@@ -12,6 +12,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 ServerCard::ServerCard(const ServerProbe *probe, QWidget *parent)
     : ActionCard(Icons::SERVER, 24, 32, parent), m_probe(probe)
 {
@@ -19,11 +21,19 @@ ServerCard::ServerCard(const ServerProbe *probe, QWidget *parent)
     QVBoxLayout *column = textColumn();
     column->addWidget(Theme::classedLabel(tr("Tavrin MCP Server"), "card-title"));
 
+    auto *statusRow = new QHBoxLayout;
+    statusRow->setSpacing(6);
+    m_outcome = new QLabel;
+    m_outcome->setObjectName(QStringLiteral("serverOutcome"));
+    m_outcome->setFixedSize(16, 16);
+    Theme::setClass(m_outcome, "icon");
+    statusRow->addWidget(m_outcome, 0, Qt::AlignTop);
     m_status = Theme::classedLabel(QString(), "dim");
     m_status->setObjectName(QStringLiteral("serverStatus"));
     m_status->setWordWrap(true);
     m_status->setTextInteractionFlags(Qt::TextSelectableByMouse); // failure texts get copied into reports
-    column->addWidget(m_status);
+    statusRow->addWidget(m_status, 1);
+    column->addLayout(statusRow);
     // uv's progress, one line at a time; a long line must not widen the page.
     m_progress = new ElidedLabel(QString(), nullptr, Qt::ElideRight);
     m_progress->setObjectName(QStringLiteral("serverDetail"));
@@ -44,6 +54,16 @@ ServerCard::ServerCard(const ServerProbe *probe, QWidget *parent)
             emit testRequested();
     });
     actions()->addWidget(m_button);
+    // One width for both labels and a place at the top: the button does not move under the
+    // pointer while the progress lines come and go.
+    int widest = 0;
+    for (const QString &label : {tr("Test Server"), tr("Cancel")}) {
+        m_button->setText(label);
+        m_button->ensurePolished();
+        widest = std::max(widest, m_button->sizeHint().width());
+    }
+    m_button->setMinimumWidth(widest);
+    keepActionsAtTop();
 
     connect(probe, &ServerProbe::progress, this, [this](qint64 elapsedMs, const QString &line) {
         m_status->setText(progressText(elapsedMs));
@@ -64,6 +84,15 @@ void ServerCard::refresh()
     else
         lines = describe(result);
     m_status->setText(lines.value(0));
+    // A cancelled test is neither: it says so in plain text.
+    const bool ended = !running && !result.message.isEmpty() && result.failure != ServerProbeResult::Failure::Cancelled;
+    const bool passed = ended && result.success;
+    m_outcome->setVisible(ended);
+    if (ended)
+        m_outcome->setPixmap(
+            passed ? Icons::cached(Icons::CHECK_CIRCLE, QLatin1String(Theme::Palette::Success), 16, devicePixelRatioF())
+                   : Icons::cached(Icons::X_CIRCLE, QLatin1String(Theme::Palette::Danger), 16, devicePixelRatioF()));
+    Theme::setClass(m_status, !ended ? "dim" : (passed ? "success-text" : "error-text"));
     m_progress->setFullText(running ? m_probe->lastStderrLine() : QString());
     m_progress->setVisible(running);
     m_note->setText(lines.mid(1).join(QLatin1Char('\n')));

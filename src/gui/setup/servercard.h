@@ -33,6 +33,7 @@ signals:
 
 private:
     const ServerProbe *m_probe;
+    QLabel *m_outcome = nullptr; // a tick or a cross once a test has ended
     QLabel *m_status = nullptr;
     ElidedLabel *m_progress = nullptr; // uv's last line while a test runs
     QLabel *m_note = nullptr;          // the slow-start note after one

@@ -2,6 +2,7 @@
 
 #include "core/godotlocator.h"
 #include "core/godotproject.h"
+#include "core/mcpserver.h"
 #include "core/serverprobe.h"
 #include "core/setupmodel.h"
 #include "gui/setup/addoncard.h"
@@ -14,12 +15,18 @@
 #include "gui/widgets/theme.h"
 #include "gui/widgets/toast.h"
 
+#include <QClipboard>
+#include <QDesktopServices>
 #include <QFileInfo>
+#include <QGridLayout>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QScrollBar>
+#include <QUrl>
 #include <QVBoxLayout>
 
 using Theme::classedLabel;
@@ -72,7 +79,15 @@ void SetupView::build()
     m_scroll->setWidget(content);
     this->layout()->addWidget(m_scroll);
 
-    layout->addWidget(classedLabel(tr("Setup"), "title"));
+    auto *titleRow = new QHBoxLayout;
+    titleRow->addWidget(classedLabel(tr("Setup"), "title"), 1);
+    // A scan also runs when the window comes back after a few seconds away; this is for the
+    // change made while the window was in front (a file edited in another monitor's editor).
+    m_refresh = Theme::classedButton(tr("Refresh"), "secondary");
+    m_refresh->setObjectName(QStringLiteral("setupRefresh"));
+    connect(m_refresh, &QPushButton::clicked, m_model, &SetupModel::rescan);
+    titleRow->addWidget(m_refresh, 0, Qt::AlignVCenter);
+    layout->addLayout(titleRow);
     m_projectLine = new ElidedLabel;
     m_projectLine->setObjectName(QStringLiteral("projectPath"));
     Theme::setClass(m_projectLine, "mono");
@@ -95,6 +110,9 @@ void SetupView::build()
     connect(m_model, &SetupModel::clientChanged, this, &SetupView::showClient);
     connect(m_model, &SetupModel::prerequisitesChanged, this, &SetupView::showPrerequisites);
     connect(m_model, &SetupModel::serverTestChanged, m_serverCard, &ServerCard::refresh);
+    connect(m_model, &SetupModel::scanningChanged, this, &SetupView::showScanning);
+    m_shownProject = m_model->project();
+    showScanning();
     showAddon();
     for (const ClientCatalogue::Client &client : ClientCatalogue::all())
         showClient(client.id);
@@ -154,7 +172,14 @@ void SetupView::buildServerSection(QVBoxLayout *layout)
 
 void SetupView::buildPrereqsSection(QVBoxLayout *layout)
 {
-    layout->addWidget(classedLabel(tr("PREREQUISITES"), "section-title"));
+    auto *titleRow = new QHBoxLayout;
+    titleRow->addWidget(classedLabel(tr("PREREQUISITES"), "section-title"), 1);
+    // After installing something in a terminal: the same scan as Refresh.
+    m_checkAgain = Theme::classedButton(tr("Check Again"), "ghost");
+    m_checkAgain->setObjectName(QStringLiteral("prereqCheckAgain"));
+    connect(m_checkAgain, &QPushButton::clicked, m_model, &SetupModel::rescan);
+    titleRow->addWidget(m_checkAgain);
+    layout->addLayout(titleRow);
     m_checkingPrereqs = classedLabel(tr("Checking prerequisites..."), "dim");
     layout->addWidget(m_checkingPrereqs);
     m_prereqList = new QWidget;
@@ -162,16 +187,86 @@ void SetupView::buildPrereqsSection(QVBoxLayout *layout)
     list->setContentsMargins(0, 0, 0, 0);
     list->setSpacing(24);
     layout->addWidget(m_prereqList);
+    buildUvHelp(layout);
+}
+
+void SetupView::buildUvHelp(QVBoxLayout *layout)
+{
+    m_uvHelp = new QFrame;
+    m_uvHelp->setObjectName(QStringLiteral("uvHelp"));
+    Theme::setClass(m_uvHelp, "prereq-item");
+    auto *help = new QVBoxLayout(m_uvHelp);
+    help->setSpacing(8);
+    QLabel *why = classedLabel(tr("Your AI clients start the Tavrin server with uvx, which comes with uv. Install uv, "
+                                  "then click Check Again."),
+                               "dim");
+    why->setWordWrap(true);
+    help->addWidget(why);
+    auto *commands = new QGridLayout;
+    commands->setHorizontalSpacing(12);
+    commands->setColumnStretch(1, 1);
+    int row = 0;
+    for (const Prereqs::InstallCommand &way : Prereqs::uvInstallCommands()) {
+        commands->addWidget(classedLabel(way.label, "faint"), row, 0);
+        QLabel *command = classedLabel(way.command, "mono");
+        command->setObjectName(QStringLiteral("uvCommand"));
+        command->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        command->setWordWrap(true);
+        commands->addWidget(command, row, 1);
+        QPushButton *copy = Theme::classedButton(tr("Copy"), "secondary");
+        copy->setAccessibleName(tr("Copy %1").arg(way.command));
+        connect(copy, &QPushButton::clicked, this, [this, command = way.command] {
+            QGuiApplication::clipboard()->setText(command);
+            emit showToast(tr("Copied. Paste it into a terminal, then click Check Again."), Toast::Success);
+        });
+        commands->addWidget(copy, row, 2);
+        ++row;
+    }
+    help->addLayout(commands);
+    QPushButton *guide = Theme::classedButton(tr("uv's installation guide"), "ghost");
+    guide->setToolTip(Prereqs::uvInstallPage());
+    connect(guide, &QPushButton::clicked, this, [this] {
+        if (!QDesktopServices::openUrl(QUrl(Prereqs::uvInstallPage())))
+            emit showToast(tr("Could not open %1: no program to open it was found").arg(Prereqs::uvInstallPage()),
+                           Toast::Error);
+    });
+    help->addWidget(guide, 0, Qt::AlignLeft);
+    m_uvHelp->hide();
+    layout->addWidget(m_uvHelp);
+}
+
+void SetupView::setRefreshShortcut(const QString &shortcut)
+{
+    m_refreshShortcut = shortcut;
+    showScanning();
+}
+
+void SetupView::showScanning()
+{
+    if (!m_refresh)
+        return;
+    // Off while a scan runs: what it finds shows on the cards when it ends.
+    m_refresh->setEnabled(!m_model->isScanning());
+    m_checkAgain->setEnabled(!m_model->isScanning());
+    const QString tip = tr("Check the addon, the AI clients and the prerequisites again");
+    m_refresh->setToolTip(m_refreshShortcut.isEmpty() ? tip : tr("%1 (%2)").arg(tip, m_refreshShortcut));
 }
 
 void SetupView::showAddon()
 {
     const QString project = m_model->project();
+    // Another project is another page: it starts at its top, where its name and addon are. The
+    // same project's updates keep the place the user scrolled to.
+    if (project != m_shownProject) {
+        m_shownProject = project;
+        m_scroll->verticalScrollBar()->setValue(0);
+    }
     m_projectLine->setFullText(tr("Project: ") + project);
     m_projectLine->setToolTip(project);
     m_projectLine->setVisible(!project.isEmpty());
     m_noProject->setVisible(project.isEmpty());
     m_sections->setVisible(!project.isEmpty());
+    m_refresh->setVisible(!project.isEmpty());
     m_addonCard->setStatus(m_model->addon(), m_model->chain(), m_model->isAddonBusy());
 }
 
@@ -209,6 +304,12 @@ void SetupView::showPrerequisites()
     const bool scanned = m_model->hasScan();
     m_checkingPrereqs->setVisible(!scanned);
     m_prereqList->setVisible(scanned);
+    bool uvMissing = false;
+    for (const PrereqResult &prereq : prereqs) {
+        if (!prereq.found && (prereq.name == QLatin1String("uv") || prereq.name == McpServer::program()))
+            uvMissing = true;
+    }
+    m_uvHelp->setVisible(scanned && uvMissing);
     if (!scanned)
         return;
     auto *list = static_cast<QVBoxLayout *>(m_prereqList->layout());

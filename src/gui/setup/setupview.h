@@ -10,6 +10,7 @@ class ClientCard;
 class ElidedLabel;
 class QFrame;
 class QLabel;
+class QPushButton;
 class QScrollArea;
 class QVBoxLayout;
 class ServerCard;
@@ -33,6 +34,9 @@ public:
 
     [[nodiscard]] SetupModel *model() const { return m_model; }
 
+    // The tool tip of the Refresh button, which names the window's shortcut for it.
+    void setRefreshShortcut(const QString &shortcut);
+
 signals:
     void showToast(const QString &msg, int type);
 
@@ -48,6 +52,8 @@ private:
     void showAddon();
     void showClient(const QString &id);
     void showPrerequisites();
+    void showScanning();
+    void buildUvHelp(QVBoxLayout *layout);
     void confirmUninstall();
     void closeGodotFirst();
     void openInGodot();
@@ -58,6 +64,9 @@ private:
 
     SetupModel *m_model;
     QScrollArea *m_scroll = nullptr; // null until built
+    QPushButton *m_refresh = nullptr;
+    QString m_refreshShortcut;
+    QString m_shownProject; // the project the page was last scrolled for
     ElidedLabel *m_projectLine = nullptr;
     QLabel *m_noProject = nullptr;
     QWidget *m_sections = nullptr;
@@ -69,5 +78,7 @@ private:
     ServerCard *m_serverCard = nullptr;
     QLabel *m_checkingPrereqs = nullptr;
     QWidget *m_prereqList = nullptr;
+    QFrame *m_uvHelp = nullptr; // how to install uv, while it or uvx is missing
+    QPushButton *m_checkAgain = nullptr;
     QList<QFrame *> m_prereqRows;
 };

@@ -53,6 +53,15 @@ void ActionCard::resizeEvent(QResizeEvent *event)
                                                      m_grid->horizontalSpacing() + m_actions->sizeHint().width());
 }
 
+void ActionCard::keepActionsAtTop()
+{
+    m_besideAlignment = Qt::AlignTop;
+    if (m_beside) {
+        m_grid->removeItem(m_actions);
+        m_grid->addLayout(m_actions, 0, 2, m_besideAlignment);
+    }
+}
+
 void ActionCard::placeActions(bool beside)
 {
     if (beside == m_beside)
@@ -60,7 +69,7 @@ void ActionCard::placeActions(bool beside)
     m_beside = beside;
     m_grid->removeItem(m_actions);
     if (beside)
-        m_grid->addLayout(m_actions, 0, 2, Qt::AlignVCenter);
+        m_grid->addLayout(m_actions, 0, 2, m_besideAlignment);
     else
         m_grid->addLayout(m_actions, 1, 1, Qt::AlignLeft);
 }

@@ -22,6 +22,10 @@ public:
 
     [[nodiscard]] QSize minimumSizeHint() const override;
 
+    // Beside the text, the buttons stay at the card's top rather than its middle: for a card whose
+    // text grows while the user may be about to click (a test's progress lines).
+    void keepActionsAtTop();
+
 protected:
     void resizeEvent(QResizeEvent *event) override;
 
@@ -32,4 +36,5 @@ private:
     QVBoxLayout *m_text;
     QHBoxLayout *m_actions;
     bool m_beside = true;
+    Qt::Alignment m_besideAlignment = Qt::AlignVCenter;
 };

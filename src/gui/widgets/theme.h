@@ -247,6 +247,7 @@ QCheckBox::indicator {
 QCheckBox::indicator:checked {
     background-color: %accent%;
     border-color: %accent%;
+    image: url(:/theme/check.svg);
 }
 QCheckBox:focus {
     outline: none;
@@ -367,6 +368,9 @@ QFrame[class="project-card"]:hover {
     border-color: %accent%;
     background-color: %hover%;
 }
+QFrame[class="project-card"][active="true"] {
+    border-color: %accent%;
+}
 QFrame[class="client-card"] {
     background-color: %surface%;
     border: 1px solid %hairline%;
@@ -431,12 +435,12 @@ QLabel[class="error-text"] {
     color: %danger%;
     background: transparent;
 }
-QLabel[class="ok-text"] {
-    color: %success%;
-    background: transparent;
-}
 QLabel[class="warn-text"] {
     color: %warning%;
+    background: transparent;
+}
+QLabel[class="success-text"] {
+    color: %success%;
     background: transparent;
 }
 QTreeWidget[class="backup-list"] {
@@ -453,6 +457,7 @@ QTreeWidget[class="backup-list"]::item {
 QTreeWidget[class="backup-list"]::item:selected {
     background-color: %selection%;
     color: %text%;
+    padding: 6px 4px;
 }
 QTreeWidget[class="backup-list"] QHeaderView::section {
     background-color: %surface%;
@@ -529,6 +534,39 @@ QLabel[class="toast"][kind="error"] {
 }
 QPushButton:disabled {
     color: %text-faint%;
+}
+QToolTip {
+    background-color: %surface%;
+    color: %text%;
+    border: 1px solid %hairline%;
+    border-radius: 6px;
+    padding: 4px 8px;
+    font-size: 12px;
+}
+QDialogButtonBox QPushButton {
+    background-color: %hover%;
+    color: %text%;
+    border: 1px solid %hairline%;
+    border-radius: 8px;
+    padding: 6px 16px;
+    min-width: 64px;
+    font-weight: 600;
+}
+QDialogButtonBox QPushButton:hover {
+    border-color: %accent%;
+}
+QDialogButtonBox QPushButton:default {
+    background-color: %accent%;
+    color: %on-accent%;
+    border-color: %accent%;
+}
+QDialogButtonBox QPushButton:default:hover {
+    background-color: %accent-light%;
+}
+QDialogButtonBox QPushButton:focus {
+    outline: none;
+    border: 2px solid %accent-light%;
+    padding: 5px 15px;
 }
 )CSS";
 
