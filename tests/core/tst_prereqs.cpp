@@ -13,9 +13,7 @@ private slots:
         QTest::addColumn<QString>("program");
         QTest::addColumn<QString>("script");  // empty: not on the PATH
         QTest::addColumn<QString>("version"); // "-": not found
-        const auto row = [](const char *name, const char *program, const char *script, const char *version) {
-            QTest::newRow(name) << QString(program) << QString(script) << QString(version);
-        };
+        using TestEnv::row;
         row("missing", "python", "", "-");
         row("python keeps its name", "python", "echo Python 3.12.1", "Python 3.12.1");
         row("python 2 uses stderr", "python", "echo Python 2.7.18 >&2", "Python 2.7.18");
