@@ -382,27 +382,33 @@ private slots:
         QCOMPARE(after.size(), std::min<qsizetype>(before.size() + 1, Backups::KeptPerClient + 1));
     }
 
-    void restoreTakesOnlyTheClientsOwnBackups_data()
+    // A restore takes only a backup from the client's own folder, and an id that could name another
+    // folder is refused by every operation; either way nothing changes.
+    void refusals_data()
     {
+        QTest::addColumn<QString>("id");
         QTest::addColumn<QString>("backupPath"); // "@": the codex folder, "%": the cursor folder
-        row("another client's", "%/20250101-000000-000-config.toml");
-        row("climbing out", "@/../cursor/20250101-000000-000-config.toml");
-        row("outside", TestEnv::home() + "/20250101-000000-000-config.toml");
-        row("link to outside", "@/20250101-000000-001-config.toml");
-        row("not a backup name", "@/notes.txt");
-        row("missing", "@/20250101-000000-002-config.toml");
-        row("empty", "@/20250101-000000-003-config.toml");
+        row("another client's", "codex", "%/20250101-000000-000-config.toml");
+        row("climbing out", "codex", "@/../cursor/20250101-000000-000-config.toml");
+        row("outside", "codex", TestEnv::home() + "/20250101-000000-000-config.toml");
+        row("link to outside", "codex", "@/20250101-000000-001-config.toml");
+        row("not a backup name", "codex", "@/notes.txt");
+        row("missing", "codex", "@/20250101-000000-002-config.toml");
+        row("empty", "codex", "@/20250101-000000-003-config.toml");
+        // Bad ids, with a whole backup of Codex's.
+        for (const char *id : {"", "Codex", "../codex", "a/b", "a b", "..", "codex\n", "c\\d", "ü"})
+            row(("id " + QByteArray(id).toPercentEncoding()).constData(), id, "@/20250101-000000-000-config.toml");
     }
-    void restoreTakesOnlyTheClientsOwnBackups()
+    void refusals()
     {
+        QFETCH(QString, id);
         QFETCH(QString, backupPath);
-        const QString codex = Backups::clientFolder(QStringLiteral("codex"));
-        backupPath.replace('@', codex).replace('%', Backups::clientFolder(QStringLiteral("cursor")));
+        const QString codex = Backups::clientFolder("codex"), cursor = Backups::clientFolder("cursor");
+        backupPath.replace('@', codex).replace('%', cursor);
         const QString outside = TestEnv::home() + "/20250101-000000-000-config.toml";
-        QVERIFY(TestEnv::writeFile(Backups::clientFolder(QStringLiteral("cursor")) + "/20250101-000000-000-config.toml",
-                                   "foreign"));
-        QVERIFY(TestEnv::writeFile(outside, "foreign"));
-        QVERIFY(TestEnv::writeFile(codex + "/notes.txt", "foreign"));
+        for (const QString &path : {cursor + "/20250101-000000-000-config.toml", outside, codex + "/notes.txt"})
+            QVERIFY(TestEnv::writeFile(path, "foreign"));
+        QVERIFY(TestEnv::writeFile(codex + "/20250101-000000-000-config.toml", "whole"));
         QVERIFY(QFile::link(outside, codex + "/20250101-000000-001-config.toml"));
         QVERIFY(TestEnv::writeFile(codex + "/20250101-000000-003-config.toml", ""));
         const QString target = config(QStringLiteral("config.toml"));
@@ -410,8 +416,13 @@ private slots:
         const QMap<QString, QByteArray> before = TestEnv::snapshot(TestEnv::dataHome());
 
         Backups backups;
-        QVERIFY(!backups.restore(QStringLiteral("codex"), backupPath, target));
-        QVERIFY2(backups.lastError().contains(backupPath), qPrintable(backups.lastError()));
+        if (id != "codex") {
+            QVERIFY(Backups::clientFolder(id).isEmpty());
+            QVERIFY(!backups.backup(id, target) && !backups.lastError().isEmpty());
+            QVERIFY(backups.list(id, {}).isEmpty() && !backups.lastError().isEmpty());
+        }
+        QVERIFY(!backups.restore(id, backupPath, target));
+        QVERIFY2(id != "codex" || backups.lastError().contains(backupPath), qPrintable(backups.lastError()));
         QCOMPARE(TestEnv::readFile(target), QByteArray("mine"));
         QCOMPARE(TestEnv::snapshot(TestEnv::dataHome()), before);
     }
@@ -585,30 +596,6 @@ private slots:
         QCOMPARE(listed.first().size, bytes.size());
         if (content == Backups::Content::Unreadable)
             QVERIFY(listed.first().summary.endsWith(syntax == ClientCatalogue::Syntax::Toml ? "TOML" : "JSON"));
-    }
-
-    void badClientIdsAreRefused_data()
-    {
-        QTest::addColumn<QString>("id");
-        for (const char *id : {"", "Codex", "../codex", "a/b", "a b", "..", "codex\n", "c\\d", "ü"})
-            QTest::newRow(("id " + QByteArray(id).toPercentEncoding()).constData()) << QString::fromUtf8(id);
-    }
-    void badClientIdsAreRefused()
-    {
-        QFETCH(QString, id);
-        const QString source = config(QStringLiteral("config.toml"));
-        QVERIFY(writeConfig(source, "x"));
-        QVERIFY(TestEnv::writeFile(Backups::clientFolder("codex") + "/20250101-000000-000-config.toml", "y"));
-        const QMap<QString, QByteArray> before = TestEnv::snapshot(TestEnv::dataHome());
-        Backups backups;
-        QVERIFY(Backups::clientFolder(id).isEmpty());
-        QVERIFY(!backups.backup(id, source));
-        QVERIFY(!backups.lastError().isEmpty());
-        QVERIFY(backups.list(id, {}).isEmpty());
-        QVERIFY(!backups.lastError().isEmpty());
-        QVERIFY(!backups.restore(id, Backups::clientFolder("codex") + "/20250101-000000-000-config.toml", source));
-        QCOMPARE(TestEnv::snapshot(TestEnv::dataHome()), before);
-        QCOMPARE(TestEnv::readFile(source), QByteArray("x"));
     }
 };
 
