@@ -303,10 +303,9 @@ private slots:
     void parse()
     {
         QFETCH(QByteArray, text);
-        QFETCH(QByteArray, expected);
         const JsoncEdit::Parsed parsed = JsoncEdit::parse(text);
         QVERIFY2(parsed.ok, qPrintable(parsed.error));
-        QCOMPARE(QJsonDocument(parsed.root).toJson(QJsonDocument::Compact), expected);
+        QTEST(QJsonDocument(parsed.root).toJson(QJsonDocument::Compact), "expected");
     }
 
     void setMember_data()

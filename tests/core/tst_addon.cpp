@@ -146,13 +146,12 @@ private slots:
     {
         QFETCH(QByteArray, installed);
         QFETCH(QByteArray, shipped);
-        QFETCH(QString, offer);
         const QString project = m_work.path() + "/status/" + QTest::currentDataTag();
         QVERIFY(shipped.isNull() || put(bundledRoot() + "/plugin.cfg", cfg(shipped)));
         QVERIFY(installed.isNull() || put(project + "/addons/tavrin_mcp/plugin.cfg", cfg(installed)));
         const AddonStatus s = Addon().status(project);
         QCOMPARE(s.installed, !installed.isNull());
-        QCOMPARE(QString(s.updateAvailable ? "update" : s.newerInstalled ? "newer" : "-"), offer);
+        QTEST(QString(s.updateAvailable ? "update" : s.newerInstalled ? "newer" : "-"), "offer");
     }
 
     // Whatever a killed install or uninstall left, status only reads it, and finishing leaves one
@@ -252,10 +251,9 @@ private slots:
     void readVersionFromCfg()
     {
         QFETCH(QByteArray, content);
-        QFETCH(QString, expected);
         const QString dir = m_work.path() + "/cfg/" + QTest::currentDataTag();
         QVERIFY(content.isNull() || put(dir + "/plugin.cfg", content));
-        QCOMPARE(Addon::readVersionFromCfg(dir), expected);
+        QTEST(Addon::readVersionFromCfg(dir), "expected");
     }
 
     // Refused while no project; a copy that cannot be written; removed as folder, as link, then nothing.

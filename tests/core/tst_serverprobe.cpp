@@ -159,8 +159,6 @@ private slots:
         QFETCH(QByteArray, server);
         QFETCH(int, limitMs);
         QFETCH(Failure, failure);
-        QFETCH(int, tools);
-        QFETCH(QString, protocol);
         QFETCH(QStringList, says);
         QFETCH(QString, omits);
 
@@ -173,8 +171,8 @@ private slots:
         const ServerProbeResult result = runProbe(probe);
         QVERIFY2(result.failure == failure, qPrintable(result.message));
         QCOMPARE(result.success, failure == Failure::None);
-        QCOMPARE(result.toolCount, tools);
-        QCOMPARE(result.protocolVersion, protocol);
+        QTEST(result.toolCount, "tools");
+        QTEST(result.protocolVersion, "protocol");
         for (const QString &text : says)
             QVERIFY2(result.message.contains(text), qPrintable(result.message));
         if (!omits.isEmpty())

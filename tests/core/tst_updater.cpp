@@ -467,7 +467,6 @@ private slots:
     {
         QFETCH(bool, include);
         QFETCH(QString, running);
-        QFETCH(QString, expected);
         useSettings();
         m_settings->setIncludePrereleases(include);
         makeUpdater(running);
@@ -483,7 +482,7 @@ private slots:
         m_server->route("/repos/o/r/releases/latest",
                         {200, {}, QJsonDocument(tagged("v4.0.0", false, false)).toJson()});
         const QStringList result = run([this] { m_updater->checkForUpdates(); });
-        QCOMPARE(result.mid(0, 2).join('|'), expected);
+        QTEST(result.mid(0, 2).join('|'), "expected");
         QCOMPARE(result.value(4), result.value(0).prepend('v')); // the notes of the chosen release
     }
 
