@@ -1,9 +1,7 @@
 #include "core/addon.h"
+#include "killtrial.h"
 #include "testenv.h"
 #include "version.h"
-
-#include <QProcess>
-#include <QRandomGenerator>
 
 #ifdef Q_OS_UNIX
 #include <csignal>
@@ -211,14 +209,8 @@ private slots:
         int interrupted = 0;
         constexpr int trials = 60;
         for (int trial = 0; trial < trials; ++trial) {
-            QProcess child;
-            child.start(QCoreApplication::applicationFilePath(), {"--update-loop", project, first, second});
-            QVERIFY(child.waitForStarted(5000) && child.waitForReadyRead(10000)); // the loop is running
-            // Not a wait for anything: the kill lands at a random moment of the updates.
-            QThread::usleep(QRandomGenerator::global()->bounded(20000));
-            QCOMPARE(::kill(pid_t(child.processId()), SIGKILL), 0);
-            QVERIFY(child.waitForFinished(5000));
-            QVERIFY2(child.exitStatus() == QProcess::CrashExit, child.readAllStandardError().constData());
+            const QString killed = KillTrial::run({"--update-loop", project, first, second});
+            QVERIFY2(killed.isEmpty(), qPrintable(killed));
             const QStringList left = entries(addons);
             interrupted += left.size() > 2;
             const QString atKill = completeCopy(addons + "/tavrin_mcp");

@@ -1,12 +1,12 @@
 #include "core/backups.h"
 #include "core/clients.h"
+#include "killtrial.h"
 #include "testenv.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMap>
 #include <QProcess>
-#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTimeZone>
 
@@ -275,14 +275,8 @@ private slots:
                 QVERIFY(writeConfig(path, s_versionB, s_private) && Backups().backup(id, path));
                 QVERIFY(missing ? QFile::remove(path) : writeConfig(path, s_versionA, s_shared));
             }
-            QProcess child;
-            child.start(QCoreApplication::applicationFilePath(), {s_loopFlag, scenario, path});
-            QVERIFY(child.waitForStarted(5000) && child.waitForReadyRead(10000)); // the loop is running
-            // Not a wait for anything: the kill lands at a random moment of the operations.
-            QThread::usleep(QRandomGenerator::global()->bounded(20000));
-            QCOMPARE(::kill(pid_t(child.processId()), SIGKILL), 0);
-            QVERIFY(child.waitForFinished(5000));
-            QVERIFY2(child.exitStatus() == QProcess::CrashExit, child.readAllStandardError().constData());
+            const QString killed = KillTrial::run({s_loopFlag, scenario, path});
+            QVERIFY2(killed.isEmpty(), qPrintable(killed));
             const QStringList atKill = strays();
             interrupted += !atKill.isEmpty();
             for (const QString &name : atKill) // temporaries only: never a backup name
