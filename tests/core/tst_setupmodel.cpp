@@ -180,20 +180,18 @@ private slots:
         QTest::addColumn<QByteArray>("registered");
         QTest::addColumn<QString>("outcome");
         QTest::addColumn<QByteArray>("godot"); // project.godot; null: none
+        const QByteArray none;
         const QString addFailed = "!Configuration of Codex failed: codex: add failed";
         using TestEnv::row;
-        row("write", "configure", QByteArray(), addFailed, QByteArray());
-        row("update", "configure", QByteArray("full_control"), addFailed, QByteArray());
-        row("remove", "remove", QByteArray("safe_edit"), "!Removal from Codex failed: codex: remove failed",
-            QByteArray());
-        row("addon", "install", QByteArray(), "!Installing the addon failed: Godot project not found: " + m_project,
-            QByteArray());
-        row("godot 3", "install", QByteArray(),
+        row("write", "configure", none, addFailed, none);
+        row("update", "configure", QByteArray("full_control"), addFailed, none);
+        row("remove", "remove", QByteArray("safe_edit"), "!Removal from Codex failed: codex: remove failed", none);
+        row("addon", "install", none, "!Installing the addon failed: Godot project not found: " + m_project, none);
+        row("godot 3", "install", none,
             "!Installing the addon failed: project is a Godot 3 project (config_version=4): the Tavrin MCP addon needs "
             "Godot 4.",
             QByteArray("config_version=4\n"));
     }
-
     void failures()
     {
         QFETCH(QString, operation);
