@@ -2,7 +2,9 @@
 
 #include <QByteArray>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
+#include <QMap>
 #include <QString>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -80,6 +82,12 @@ inline QString writeTool(const QString &name, const QByteArray &body, const QStr
     return path;
 }
 
+// One row of a data-driven test: its name, then a value for each column in order.
+template<typename... T> void row(const char *name, const T &...values)
+{
+    (QTest::newRow(name) << ... << values);
+}
+
 inline bool removeTool(const QString &name, const QString &folder = binDir())
 {
     return QFile::remove(folder + QLatin1Char('/') + name);
@@ -100,6 +108,19 @@ inline QByteArray readFile(const QString &path)
     if (!file.open(QIODevice::ReadOnly))
         return {};
     return file.readAll();
+}
+
+// Every file and folder below `folder` (hidden ones too), by relative path: a file with its bytes,
+// a folder as "<dir>". Two snapshots compare equal only when nothing below changed.
+inline QMap<QString, QByteArray> snapshot(const QString &folder)
+{
+    QMap<QString, QByteArray> entries;
+    QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        entries.insert(QDir(folder).relativeFilePath(path), it.fileInfo().isDir() ? "<dir>" : readFile(path));
+    }
+    return entries;
 }
 
 // Whether a process still runs (Linux). A killed process stays a zombie until whoever adopted it

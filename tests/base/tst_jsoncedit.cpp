@@ -24,11 +24,8 @@ void setRow(const char *name, const QByteArray &text, const QByteArray &expected
 {
     QTest::newRow(name) << text << path << value << expected;
 }
-void removeRow(const char *name, const QByteArray &text, const QByteArray &expected, const QStringList &path = {})
-{
-    QTest::newRow(name) << text << path << expected;
-}
-void memberRow(const char *name, const QByteArray &text, const QByteArray &expected, const QStringList &path = {})
+// Rows of removeMember and memberText.
+void textRow(const char *name, const QByteArray &text, const QByteArray &expected, const QStringList &path = {})
 {
     QTest::newRow(name) << text << path << expected;
 }
@@ -143,27 +140,22 @@ public:
 
     QJsonValue value(int level, int depth)
     {
-        // Scalars as written and as read: strings with comment markers, braces and escapes.
-        static const QList<std::pair<QByteArray, QJsonValue>> s_strings{
-            {R"("plain")", QStringLiteral("plain")},
-            {"\"// not /* a comment */\"", QStringLiteral("// not /* a comment */")},
-            {R"("{\"x\": [1, 2]}, ")", QStringLiteral("{\"x\": [1, 2]}, ")},
-            {R"("tab\there\\")", QStringLiteral("tab\there\\")},
-            {R"("\u00e9\ud83d\ude00 é")", QStringLiteral("\u00e9\U0001F600 é")},
-            {R"("")", QString()}};
-        static const QList<std::pair<QByteArray, QJsonValue>> s_others{
-            {"0", 0},       {"-17", -17},        {"3.25", 3.25},
-            {"1e3", 1000},  {"-0.5E-2", -0.005}, {"123456789", 123456789},
-            {"true", true}, {"false", false},    {"null", QJsonValue::Null}};
+        // Scalars as written (Qt's reader gives their values): strings with comment markers, braces and
+        // escapes, numbers, literals.
+        static const QList<QByteArray> s_strings{
+            R"("plain")",       "\"// not /* a comment */\"", R"("{\"x\": [1, 2]}, ")",
+            R"("tab\there\\")", R"("\u00e9\ud83d\ude00 é")",  R"("")"};
+        static const QList<QByteArray> s_others{"0",         "-17",  "3.25",  "1e3", "-0.5E-2",
+                                                "123456789", "true", "false", "null"};
         const int pick = m_random.bounded(depth > 0 ? 8 : 6);
         if (pick == 7)
             return array(level + 1, depth - 1);
         if (pick >= 5)
             return object(level + 1, depth - 1, false);
         const auto &list = pick == 0 ? s_strings : s_others;
-        const auto &scalar = list.at(m_random.bounded(int(list.size())));
-        text += scalar.first;
-        return scalar.second;
+        const QByteArray &scalar = list.at(m_random.bounded(int(list.size())));
+        text += scalar;
+        return json(scalar);
     }
 
 private:
@@ -211,13 +203,8 @@ private:
     // path member (or our member) among its random ones.
     QJsonValue object(int level, int depth, bool path, int pathLevel = 0)
     {
-        static const QList<std::pair<QByteArray, QString>> s_keys{{R"("alpha")", QStringLiteral("alpha")},
-                                                                  {R"("beta")", QStringLiteral("beta")},
-                                                                  {R"("with space")", QStringLiteral("with space")},
-                                                                  {R"("q\"uote")", QStringLiteral("q\"uote")},
-                                                                  {R"("\u00e9t\u00e9")", QStringLiteral("été")},
-                                                                  {"\"x/*y\"", QStringLiteral("x/*y")},
-                                                                  {R"("k//z")", QStringLiteral("k//z")}};
+        static const QList<QByteArray> s_keys{R"("alpha")",         R"("beta")", R"("with space")", R"("q\"uote")",
+                                              R"("\u00e9t\u00e9")", "\"x/*y\"",  R"("k//z")"};
         QJsonObject result;
         if (path)
             open[pathLevel] = text.size();
@@ -245,9 +232,9 @@ private:
                 result.insert(QStringLiteral("tavrin"), value(level + 1, 1));
                 valueEnd = text.size();
             } else {
-                const auto &k = s_keys.at(m_random.bounded(int(s_keys.size())));
-                key(level + 1, k.first);
-                result.insert(k.second, value(level + 1, std::max(depth - 1, 0)));
+                const QByteArray &k = s_keys.at(m_random.bounded(int(s_keys.size())));
+                key(level + 1, k);
+                result.insert(json(k).toString(), value(level + 1, std::max(depth - 1, 0)));
             }
             separator(level + 1, i == count - 1);
         }
@@ -300,26 +287,25 @@ private slots:
     {
         QTest::addColumn<QByteArray>("text");
         QTest::addColumn<QByteArray>("expected");
-        QTest::newRow("comments, trailing commas, BOM")
-            << QByteArray("\xEF\xBB\xBF// c\n{\"a\": [1, 2,], /* x */ \"b\": {\"c\": \"// no\",},}")
-            << QByteArray("{\"a\":[1,2],\"b\":{\"c\":\"// no\"}}");
-        QTest::newRow("duplicate keys: the last wins")
-            << QByteArray(R"({"a": 1, "a": {"b": 2}})") << QByteArray(R"({"a":{"b":2}})");
-        QTest::newRow("escapes") << QByteArray(R"({"k\u00e9y": "\ud83d\ude00\n"})")
-                                 << QByteArray("{\"kéy\":\"\xF0\x9F\x98\x80\\n\"}");
-        QTest::newRow("comment opening with /*/") << QByteArray("/*/ {} */ {}") << QByteArray("{}");
-        QTest::newRow("empty text") << QByteArray("") << QByteArray("{}");
-        QTest::newRow("comments only") << QByteArray(" // nothing\r\n/* yet */") << QByteArray("{}");
-        QTest::newRow("line comment ended by a lone CR")
-            << QByteArray("{\"a\": 1, // one\r\"b\": 2}") << QByteArray(R"({"a":1,"b":2})");
+        using TestEnv::row;
+        row("comments, trailing commas, BOM",
+            QByteArray("\xEF\xBB\xBF// c\n{\"a\": [1, 2,], /* x */ \"b\": {\"c\": \"// no\",},}"),
+            QByteArray("{\"a\":[1,2],\"b\":{\"c\":\"// no\"}}"));
+        row("duplicate keys: the last wins", QByteArray(R"({"a": 1, "a": {"b": 2}})"), QByteArray(R"({"a":{"b":2}})"));
+        row("escapes", QByteArray(R"({"k\u00e9y": "\ud83d\ude00\n"})"),
+            QByteArray("{\"kéy\":\"\xF0\x9F\x98\x80\\n\"}"));
+        row("comment opening with /*/", QByteArray("/*/ {} */ {}"), QByteArray("{}"));
+        row("empty text", QByteArray(""), QByteArray("{}"));
+        row("comments only", QByteArray(" // nothing\r\n/* yet */"), QByteArray("{}"));
+        row("line comment ended by a lone CR", QByteArray("{\"a\": 1, // one\r\"b\": 2}"),
+            QByteArray(R"({"a":1,"b":2})"));
     }
     void parse()
     {
         QFETCH(QByteArray, text);
-        QFETCH(QByteArray, expected);
         const JsoncEdit::Parsed parsed = JsoncEdit::parse(text);
         QVERIFY2(parsed.ok, qPrintable(parsed.error));
-        QCOMPARE(QJsonDocument(parsed.root).toJson(QJsonDocument::Compact), expected);
+        QTEST(QJsonDocument(parsed.root).toJson(QJsonDocument::Compact), "expected");
     }
 
     void setMember_data()
@@ -412,32 +398,32 @@ private slots:
         QTest::addColumn<QByteArray>("text");
         QTest::addColumn<QStringList>("path");
         QTest::addColumn<QByteArray>("expected");
-        removeRow("last member, its lines and the comma before",
-                  "{\n    \"mcpServers\": {\n        \"a\": 1,\n        \"tavrin\": {\n            "
-                  "\"command\": \"uvx\"\n"
-                  "        }\n    }\n}\n",
-                  "{\n    \"mcpServers\": {\n        \"a\": 1\n    }\n}\n", s_servers);
-        removeRow("first member with its comma, CRLF", "{\r\n  \"tavrin\": 1,\r\n  \"b\": 2\r\n}",
-                  "{\r\n  \"b\": 2\r\n}");
-        removeRow("only member: the object closes up", "{\n  \"mcpServers\": {\n    \"tavrin\": {}\n  }\n}",
-                  "{\n  \"mcpServers\": {}\n}", s_servers);
-        removeRow("comments before and after stay",
-                  "{\n  \"mcpServers\": {\n    // ours:\n    \"tavrin\": 1, // managed\n    \"b\": 2\n  }\n}",
-                  "{\n  \"mcpServers\": {\n    // ours:\n    // managed\n    \"b\": 2\n  }\n}", s_servers);
-        removeRow("comment between the value and its comma stays", "{\n  \"tavrin\": 1 /* why */ ,\n  \"b\": 2\n}",
-                  "{\n  /* why */ \n  \"b\": 2\n}");
-        removeRow("comment after the last member stays", "{\n  \"a\": 1,\n  \"tavrin\": 2\n  // end\n}",
-                  "{\n  \"a\": 1\n  // end\n}");
-        removeRow("trailing comma stays with the previous member", "{\n  \"a\": 1,\n  \"tavrin\": 2,\n}",
-                  "{\n  \"a\": 1,\n}");
-        removeRow("one line, last", R"({"a": 1, "tavrin": 2})", R"({"a": 1})");
-        removeRow("one line, first", R"({"tavrin": [2], "a": 1})", R"({"a": 1})");
-        removeRow("one line, only", R"({ "tavrin": 2 })", "{}");
-        removeRow("every duplicate goes", "{\n  \"tavrin\": 1,\n  \"a\": 2,\n  \"tavr\\u0069n\": 3\n}",
-                  "{\n  \"a\": 2\n}");
-        removeRow("absent member", "{\"mcpServers\": {\"a\": 1}} // x", "{\"mcpServers\": {\"a\": 1}} // x", s_servers);
-        removeRow("absent path", "{\"tavrin\": 1}", "{\"tavrin\": 1}", s_servers);
-        removeRow("empty text", "\n", "\n", s_servers);
+        textRow("last member, its lines and the comma before",
+                "{\n    \"mcpServers\": {\n        \"a\": 1,\n        \"tavrin\": {\n            "
+                "\"command\": \"uvx\"\n"
+                "        }\n    }\n}\n",
+                "{\n    \"mcpServers\": {\n        \"a\": 1\n    }\n}\n", s_servers);
+        textRow("first member with its comma, CRLF", "{\r\n  \"tavrin\": 1,\r\n  \"b\": 2\r\n}",
+                "{\r\n  \"b\": 2\r\n}");
+        textRow("only member: the object closes up", "{\n  \"mcpServers\": {\n    \"tavrin\": {}\n  }\n}",
+                "{\n  \"mcpServers\": {}\n}", s_servers);
+        textRow("comments before and after stay",
+                "{\n  \"mcpServers\": {\n    // ours:\n    \"tavrin\": 1, // managed\n    \"b\": 2\n  }\n}",
+                "{\n  \"mcpServers\": {\n    // ours:\n    // managed\n    \"b\": 2\n  }\n}", s_servers);
+        textRow("comment between the value and its comma stays", "{\n  \"tavrin\": 1 /* why */ ,\n  \"b\": 2\n}",
+                "{\n  /* why */ \n  \"b\": 2\n}");
+        textRow("comment after the last member stays", "{\n  \"a\": 1,\n  \"tavrin\": 2\n  // end\n}",
+                "{\n  \"a\": 1\n  // end\n}");
+        textRow("trailing comma stays with the previous member", "{\n  \"a\": 1,\n  \"tavrin\": 2,\n}",
+                "{\n  \"a\": 1,\n}");
+        textRow("one line, last", R"({"a": 1, "tavrin": 2})", R"({"a": 1})");
+        textRow("one line, first", R"({"tavrin": [2], "a": 1})", R"({"a": 1})");
+        textRow("one line, only", R"({ "tavrin": 2 })", "{}");
+        textRow("every duplicate goes", "{\n  \"tavrin\": 1,\n  \"a\": 2,\n  \"tavr\\u0069n\": 3\n}",
+                "{\n  \"a\": 2\n}");
+        textRow("absent member", "{\"mcpServers\": {\"a\": 1}} // x", "{\"mcpServers\": {\"a\": 1}} // x", s_servers);
+        textRow("absent path", "{\"tavrin\": 1}", "{\"tavrin\": 1}", s_servers);
+        textRow("empty text", "\n", "\n", s_servers);
     }
     void removeMember()
     {
@@ -454,16 +440,16 @@ private slots:
         QTest::addColumn<QByteArray>("text");
         QTest::addColumn<QStringList>("path");
         QTest::addColumn<QByteArray>("expected"); // null: not found
-        memberRow("nested, dedented, comments kept",
-                  "{\n  \"mcpServers\": {\n    \"a\": 1,\n    \"tavrin\": { // ours\n      \"command\": "
-                  "\"uvx\",\n    },\n  }\n}",
-                  "\"tavrin\": { // ours\n  \"command\": \"uvx\",\n}", s_servers);
-        memberRow("one line, CRLF around", "{\r\n\t\"tavrin\": [1, 2] ,\r\n\t\"b\": 2\r\n}", "\"tavrin\": [1, 2]");
-        memberRow("the last duplicate", R"({"tavrin": 1, "tavr\u0069n": 2})", R"("tavr\u0069n": 2)");
-        memberRow("absent", R"({"mcpServers": {"a": 1}})", QByteArray(), s_servers);
-        memberRow("path not an object", R"({"mcpServers": ["tavrin"]})", QByteArray(), s_servers);
-        memberRow("broken", R"({"tavrin": 1)", QByteArray());
-        memberRow("top not an object", "[]", QByteArray());
+        textRow("nested, dedented, comments kept",
+                "{\n  \"mcpServers\": {\n    \"a\": 1,\n    \"tavrin\": { // ours\n      \"command\": "
+                "\"uvx\",\n    },\n  }\n}",
+                "\"tavrin\": { // ours\n  \"command\": \"uvx\",\n}", s_servers);
+        textRow("one line, CRLF around", "{\r\n\t\"tavrin\": [1, 2] ,\r\n\t\"b\": 2\r\n}", "\"tavrin\": [1, 2]");
+        textRow("the last duplicate", R"({"tavrin": 1, "tavr\u0069n": 2})", R"("tavr\u0069n": 2)");
+        textRow("absent", R"({"mcpServers": {"a": 1}})", QByteArray(), s_servers);
+        textRow("path not an object", R"({"mcpServers": ["tavrin"]})", QByteArray(), s_servers);
+        textRow("broken", R"({"tavrin": 1)", QByteArray());
+        textRow("top not an object", "[]", QByteArray());
     }
     void memberText()
     {

@@ -10,6 +10,8 @@
 #include <QRegularExpression>
 #include <QStandardPaths>
 
+using TestEnv::row;
+
 // The PATH this process was started with: globals are set up before main() isolates the environment.
 static const QStringList s_realPath = QString::fromLocal8Bit(qgetenv("PATH")).split(':');
 
@@ -31,18 +33,6 @@ QString makeProject(const QString &folder, const QByteArray &extra = {})
                                                   "config/features=PackedStringArray(\"4.3\")\n" +
                                                       extra);
     return folder;
-}
-
-// Every file below a folder with its bytes, for proving that nothing changed.
-QMap<QString, QByteArray> snapshot(const QString &folder)
-{
-    QMap<QString, QByteArray> files;
-    QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        files.insert(path, TestEnv::readFile(path));
-    }
-    return files;
 }
 
 // The changed lines of a unified diff, without the headers.
@@ -115,65 +105,48 @@ private slots:
         QTest::addColumn<QString>("message"); // on standard error
 
         const QString game = "HOME/game";
-        QTest::newRow("no command") << "" << QStringList{} << 2 << "no command";
-        QTest::newRow("unknown command") << "" << QStringList{"frobnicate"} << 2 << "unknown command";
-        QTest::newRow("unknown subcommand") << "" << QStringList{"clients", "purge"} << 2 << "unknown command";
-        QTest::newRow("unknown option") << "" << QStringList{"status", "--colour"} << 2 << "Unknown option";
-        QTest::newRow("missing option value") << "" << QStringList{"addon", "install", "--project"} << 2 << "value";
-        QTest::newRow("no client named") << "" << QStringList{"clients", "add"} << 2 << "--client";
-        QTest::newRow("client and --all")
-            << "" << QStringList{"clients", "add", "--all", "--client", "cursor"} << 2 << "--client";
-        QTest::newRow("unknown client") << "" << QStringList{"clients", "add", "--client", "vim"} << 2 << "vim";
-        QTest::newRow("mode not known") << "" << QStringList{"clients", "add", "--client", "cursor", "--mode", "root"}
-                                        << 2 << "root";
-        QTest::newRow("mode set to nonsense") << "" << QStringList{"mode", "admin"} << 2 << "admin";
-        QTest::newRow("extra argument") << "" << QStringList{"mode", "safe_edit", "full_control"} << 2 << "unexpected";
-        QTest::newRow("addon without project") << "" << QStringList{"addon", "install"} << 2 << "--project";
-        QTest::newRow("timeout not a number")
-            << "" << QStringList{"server", "test", "--timeout", "soon"} << 2 << "--timeout";
-        QTest::newRow("restore without name")
-            << "" << QStringList{"backups", "restore", "--client", "cursor"} << 2 << "NAME";
+        using L = QStringList;
+        row("no command", "", L{}, 2, "no command");
+        row("unknown command", "", L{"frobnicate"}, 2, "unknown command");
+        row("unknown subcommand", "", L{"clients", "purge"}, 2, "unknown command");
+        row("unknown option", "", L{"status", "--colour"}, 2, "Unknown option");
+        row("missing option value", "", L{"addon", "install", "--project"}, 2, "value");
+        row("no client named", "", L{"clients", "add"}, 2, "--client");
+        row("client and --all", "", L{"clients", "add", "--all", "--client", "cursor"}, 2, "--client");
+        row("unknown client", "", L{"clients", "add", "--client", "vim"}, 2, "vim");
+        row("mode not known", "", L{"clients", "add", "--client", "cursor", "--mode", "root"}, 2, "root");
+        row("mode set to nonsense", "", L{"mode", "admin"}, 2, "admin");
+        row("extra argument", "", L{"mode", "safe_edit", "full_control"}, 2, "unexpected");
+        row("addon without project", "", L{"addon", "install"}, 2, "--project");
+        row("timeout not a number", "", L{"server", "test", "--timeout", "soon"}, 2, "--timeout");
+        row("restore without name", "", L{"backups", "restore", "--client", "cursor"}, 2, "NAME");
         // Destructive commands without a terminal need -y.
-        QTest::newRow("remove without -y")
-            << "registered" << QStringList{"clients", "remove", "--client", "cursor"} << 2 << "-y";
-        QTest::newRow("uninstall without -y")
-            << "installed" << QStringList{"addon", "uninstall", "--project", game} << 2 << "-y";
-        QTest::newRow("restore without -y")
-            << "registered" << QStringList{"backups", "restore", "--client", "cursor", "BACKUP"} << 2 << "-y";
+        row("remove without -y", "registered", L{"clients", "remove", "--client", "cursor"}, 2, "-y");
+        row("uninstall without -y", "installed", L{"addon", "uninstall", "--project", game}, 2, "-y");
+        row("restore without -y", "registered", L{"backups", "restore", "--client", "cursor", "BACKUP"}, 2, "-y");
         // Failures.
-        QTest::newRow("status, not ready") << "" << QStringList{"status", "--project", game} << 1 << "not installed";
-        QTest::newRow("status, no project") << "" << QStringList{"status"} << 1 << "No project";
-        QTest::newRow("update, not installed")
-            << "" << QStringList{"addon", "update", "--project", game} << 1 << "addon install";
-        QTest::newRow("enable, not installed")
-            << "" << QStringList{"plugin", "enable", "--project", game} << 1 << "install it first";
-        QTest::newRow("not a project") << "" << QStringList{"addon", "install", "--project", "HOME"} << 1
-                                       << "not found";
-        QTest::newRow("Godot 3 project") << "godot3" << QStringList{"addon", "install", "--project", game} << 1
-                                         << "Godot 4";
-        QTest::newRow("tool client not installed")
-            << "" << QStringList{"clients", "add", "--client", "codex"} << 1 << "not installed";
-        QTest::newRow("no such backup") << "" << QStringList{"backups", "restore", "--client", "cursor", "x", "-y"} << 1
-                                        << "no backup";
-        QTest::newRow("server test without uvx") << "no uvx" << QStringList{"server", "test"} << 1 << "uvx";
+        row("status, not ready", "", L{"status", "--project", game}, 1, "not installed");
+        row("status, no project", "", L{"status"}, 1, "No project");
+        row("update, not installed", "", L{"addon", "update", "--project", game}, 1, "addon install");
+        row("enable, not installed", "", L{"plugin", "enable", "--project", game}, 1, "install it first");
+        row("not a project", "", L{"addon", "install", "--project", "HOME"}, 1, "not found");
+        row("Godot 3 project", "godot3", L{"addon", "install", "--project", game}, 1, "Godot 4");
+        row("tool client not installed", "", L{"clients", "add", "--client", "codex"}, 1, "not installed");
+        row("no such backup", "", L{"backups", "restore", "--client", "cursor", "x", "-y"}, 1, "no backup");
+        row("server test without uvx", "no uvx", L{"server", "test"}, 1, "uvx");
         // Refusals that protect the user's data.
-        QTest::newRow("unparsable client file")
-            << "broken cursor" << QStringList{"clients", "add", "--client", "cursor"} << 3 << "not a JSON object";
-        QTest::newRow("unparsable client file, dry run")
-            << "broken cursor" << QStringList{"clients", "add", "--client", "cursor", "--dry-run"} << 3
-            << "not a JSON object";
-        QTest::newRow("unparsable project.godot")
-            << "broken project" << QStringList{"addon", "uninstall", "--project", game, "-y"} << 3 << "Godot reads it";
-        QTest::newRow("no backup possible")
-            << "registered, backups blocked" << QStringList{"clients", "remove", "--client", "cursor", "-y"} << 3
-            << "no backup";
+        const QString notJson = "not a JSON object";
+        row("unparsable client file", "broken cursor", L{"clients", "add", "--client", "cursor"}, 3, notJson);
+        row("unparsable client file, dry run", "broken cursor", L{"clients", "add", "--client", "cursor", "--dry-run"},
+            3, notJson);
+        row("unparsable project.godot", "broken project", L{"addon", "uninstall", "--project", game, "-y"}, 3,
+            "Godot reads it");
+        row("no backup possible", "registered, backups blocked", L{"clients", "remove", "--client", "cursor", "-y"}, 3,
+            "no backup");
         // The editor is found from its command line (/proc/<pid>/cmdline on Linux).
-        QTest::newRow("editor open, disable")
-            << "installed, editor open" << QStringList{"plugin", "disable", "--project", game} << 3
-            << "Godot has Demo open";
-        QTest::newRow("editor open, uninstall")
-            << "installed, editor open" << QStringList{"addon", "uninstall", "--project", game, "-y"} << 3
-            << "Close the project";
+        const QString open = "installed, editor open";
+        row("editor open, disable", open, L{"plugin", "disable", "--project", game}, 3, "Godot has Demo open");
+        row("editor open, uninstall", open, L{"addon", "uninstall", "--project", game, "-y"}, 3, "Close the project");
     }
 
     // Every case also leaves the home as it found it, unless it succeeded.
@@ -202,7 +175,7 @@ private slots:
             QVERIFY(TestEnv::removeTool("uvx"));
         if (setup.contains("backups blocked")) // a file where the backups folder should be
             TestEnv::writeFile(m_home + "/.local/share/Tavrin/backups", "in the way");
-        const QMap<QString, QByteArray> before = snapshot(m_home);
+        const QMap<QString, QByteArray> before = TestEnv::snapshot(m_home);
 
         args.replaceInStrings(QRegularExpression("^HOME"), m_home);
         const Result result = cli(args);
@@ -210,7 +183,7 @@ private slots:
         QVERIFY2(QString::fromUtf8(result.err).contains(message), result.err.constData());
         if (code == 2) // usage errors point at the help
             QVERIFY(result.err.contains("--help"));
-        QCOMPARE(snapshot(m_home), before);
+        QCOMPARE(TestEnv::snapshot(m_home), before);
     }
 
     void jsonDocuments_data()
@@ -219,27 +192,20 @@ private slots:
         QTest::addColumn<int>("code");
         QTest::addColumn<QStringList>("members");
 
-        QTest::newRow("status") << QStringList{"status", "--json", "--project", "HOME/game"} << 1
-                                << QStringList{"ready", "notReady", "permissionMode", "prerequisites",
-                                               "godot", "project",  "clients"};
-        QTest::newRow("clients list") << QStringList{"clients", "list", "--json"} << 0
-                                      << QStringList{"permissionMode", "clients"};
-        QTest::newRow("clients add, dry run")
-            << QStringList{"clients", "add", "--all", "--dry-run", "--json"} << 0 << QStringList{"dryRun", "results"};
-        QTest::newRow("mode") << QStringList{"mode", "--json"} << 0 << QStringList{"permissionMode"};
-        QTest::newRow("addon install, dry run")
-            << QStringList{"addon", "install", "--project", "HOME/game", "--dry-run", "--json"} << 0
-            << QStringList{"project", "action", "dryRun", "result", "files", "projectDiff"};
-        QTest::newRow("server test") << QStringList{"server", "test", "--json", "--timeout", "20"} << 1
-                                     << QStringList{"success",       "failure",         "firstAnswerMs",
-                                                    "totalMs",       "protocolVersion", "serverName",
-                                                    "serverVersion", "toolCount",       "message"};
-        QTest::newRow("godot find") << QStringList{"godot", "find", "--json"} << 1
-                                    << QStringList{"chosen", "inUse", "found"};
-        QTest::newRow("projects list") << QStringList{"projects", "list", "--json"} << 0
-                                       << QStringList{"active", "recent", "godot"};
-        QTest::newRow("backups list") << QStringList{"backups", "list", "--client", "cursor", "--json"} << 0
-                                      << QStringList{"client", "file", "backups"};
+        using L = QStringList;
+        row("status", L{"status", "--json", "--project", "HOME/game"}, 1,
+            L{"ready", "notReady", "permissionMode", "prerequisites", "godot", "project", "clients"});
+        row("clients list", L{"clients", "list", "--json"}, 0, L{"permissionMode", "clients"});
+        row("clients add, dry run", L{"clients", "add", "--all", "--dry-run", "--json"}, 0, L{"dryRun", "results"});
+        row("mode", L{"mode", "--json"}, 0, L{"permissionMode"});
+        row("addon install, dry run", L{"addon", "install", "--project", "HOME/game", "--dry-run", "--json"}, 0,
+            L{"project", "action", "dryRun", "result", "files", "projectDiff"});
+        row("server test", L{"server", "test", "--json", "--timeout", "20"}, 1,
+            L{"success", "failure", "firstAnswerMs", "totalMs", "protocolVersion", "serverName", "serverVersion",
+              "toolCount", "message"});
+        row("godot find", L{"godot", "find", "--json"}, 1, L{"chosen", "inUse", "found"});
+        row("projects list", L{"projects", "list", "--json"}, 0, L{"active", "recent", "godot"});
+        row("backups list", L{"backups", "list", "--client", "cursor", "--json"}, 0, L{"client", "file", "backups"});
     }
 
     // Every document starts with its schema version and carries its members; states are identifiers.
@@ -329,17 +295,15 @@ private slots:
 
         const QByteArray cursor = "{\n    \"mcpServers\": {\n        \"other\": {\n            \"command\": \"node\"\n"
                                   "        }\n    }\n}\n";
-        QTest::newRow("add, JSON file") << QStringList{"clients", "add", "--client", "cursor"} << ".cursor/mcp.json"
-                                        << cursor << "";
-        QTest::newRow("add, new file") << QStringList{"clients", "add", "--client", "cursor"} << ".cursor/mcp.json"
-                                       << QByteArray() << "";
+        const QStringList add{"clients", "add", "--client", "cursor"};
+        row("add, JSON file", add, ".cursor/mcp.json", cursor, "");
+        row("add, new file", add, ".cursor/mcp.json", QByteArray(), "");
         const QByteArray gemini = "// user settings\n{\n  \"theme\": \"dark\", /* keep */\n  \"mcpServers\": {\n"
                                   "    \"other\": { \"command\": \"node\" }\n  }\n}\n";
-        QTest::newRow("add, JSON with comments")
-            << QStringList{"clients", "add", "--client", "gemini", "--mode", "full_control"} << ".gemini/settings.json"
-            << gemini << "";
-        QTest::newRow("plugin enable") << QStringList{"plugin", "enable", "--project", "HOME/game"}
-                                       << "game/project.godot" << QByteArray() << "editor_plugins";
+        row("add, JSON with comments", QStringList{"clients", "add", "--client", "gemini", "--mode", "full_control"},
+            ".gemini/settings.json", gemini, "");
+        row("plugin enable", QStringList{"plugin", "enable", "--project", "HOME/game"}, "game/project.godot",
+            QByteArray(), "editor_plugins");
     }
 
     // A dry run changes no byte anywhere and shows what the real run then does; the diff's lines
@@ -362,11 +326,11 @@ private slots:
             QCOMPARE(cli({"plugin", "disable", "--project", project()}).code, 0);
         }
         const QByteArray original = TestEnv::readFile(path);
-        const QMap<QString, QByteArray> before = snapshot(m_home);
+        const QMap<QString, QByteArray> before = TestEnv::snapshot(m_home);
 
         const Result dry = cli(args + QStringList{"--dry-run"});
         QVERIFY2(dry.code == 0, dry.err.constData());
-        QCOMPARE(snapshot(m_home), before);
+        QCOMPARE(TestEnv::snapshot(m_home), before);
         const QString diff = QString::fromUtf8(dry.out);
         QVERIFY2(diff.startsWith(QString("--- %1\n+++ %2\n").arg(original.isEmpty() ? "/dev/null" : path, path)),
                  dry.out.constData());
@@ -447,10 +411,10 @@ private slots:
         QTest::addColumn<QString>("id");
         QTest::addColumn<QStringList>("get");
         QTest::addColumn<QString>("shown");
-        QTest::newRow("claude") << "claude-code" << QStringList{"claude", "mcp", "get", "tavrin"}
-                                << "GODOT_MCP_PERMISSION_MODE=full_control";
-        QTest::newRow("codex") << "codex" << QStringList{"codex", "mcp", "get", "tavrin", "--json"}
-                               << "\"GODOT_MCP_PERMISSION_MODE\":\"full_control\"";
+        row("claude", "claude-code", QStringList{"claude", "mcp", "get", "tavrin"},
+            "GODOT_MCP_PERMISSION_MODE=full_control");
+        row("codex", "codex", QStringList{"codex", "mcp", "get", "tavrin", "--json"},
+            "\"GODOT_MCP_PERMISSION_MODE\":\"full_control\"");
     }
 
     void realClients()

@@ -52,11 +52,10 @@ private slots:
     {
         QFETCH(QByteArray, before);
         QFETCH(QByteArray, after);
-        QFETCH(int, hunks);
 
         const QString diff = UnifiedDiff::make(before, after, "a/file", "b/file");
         QVERIFY(diff.startsWith("--- a/file\n+++ b/file\n@@ -"));
-        QCOMPARE(int(diff.count(QRegularExpression("^@@ ", QRegularExpression::MultilineOption))), hunks);
+        QTEST(int(diff.count(QRegularExpression("^@@ ", QRegularExpression::MultilineOption))), "hunks");
 
         const QString patch = QStandardPaths::findExecutable("patch", s_realPath);
         if (patch.isEmpty())

@@ -1,14 +1,14 @@
 #include "core/addon.h"
+#include "killtrial.h"
 #include "testenv.h"
 #include "version.h"
-
-#include <QProcess>
-#include <QRandomGenerator>
 
 #ifdef Q_OS_UNIX
 #include <csignal>
 #include <sys/resource.h>
 #endif
+
+using TestEnv::row;
 
 namespace {
 
@@ -36,15 +36,7 @@ class TestAddon : public QObject
     static QString bundledRoot() { return QCoreApplication::applicationDirPath() + "/bundled_addon"; }
     static QByteArray cfg(const QByteArray &version) { return "[plugin]\nname=\"x\"\nversion=\"" + version + "\"\n"; }
     static bool put(const QString &path, const QByteArray &content = "x") { return TestEnv::writeFile(path, content); }
-    static QStringList tree(const QString &dir)
-    {
-        QStringList entries;
-        QDirIterator it(dir, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDirIterator::Subdirectories);
-        while (it.hasNext())
-            entries << QDir(dir).relativeFilePath(it.next());
-        entries.sort();
-        return entries;
-    }
+    static QStringList tree(const QString &dir) { return TestEnv::snapshot(dir).keys(); }
 
     static QStringList entries(const QString &dir)
     {
@@ -91,10 +83,11 @@ private slots:
         QTest::addColumn<QString>("src");        // null: nothing shipped
         QTest::addColumn<QByteArray>("before");  // null: no addon folder, empty: no plugin.cfg
         QTest::addColumn<QByteArray>("shipped"); // never the installed version
-        QTest::newRow("directly in bundled_addon") << bundledRoot() << QByteArray("1.10.0") << QByteArray("1.2.0");
-        QTest::newRow("in tavrin_mcp") << bundledRoot() + "/tavrin_mcp" << QByteArray("1.2.0") << QByteArray("1.10.0");
-        QTest::newRow("over a copy without plugin.cfg") << bundledRoot() << QByteArray("") << QByteArray("1");
-        QTest::newRow("nothing shipped") << QString() << QByteArray() << QByteArray();
+        using B = QByteArray;
+        row("directly in bundled_addon", bundledRoot(), B("1.10.0"), B("1.2.0"));
+        row("in tavrin_mcp", bundledRoot() + "/tavrin_mcp", B("1.2.0"), B("1.10.0"));
+        row("over a copy without plugin.cfg", bundledRoot(), B(""), B("1"));
+        row("nothing shipped", QString(), B(), B());
     }
     void install()
     {
@@ -136,27 +129,27 @@ private slots:
         QTest::addColumn<QByteArray>("installed"); // null: no addon, empty: no version line
         QTest::addColumn<QByteArray>("shipped");   // null: nothing shipped
         QTest::addColumn<QString>("offer");        // "update", "newer" or "-"
-        QTest::newRow("no addon") << QByteArray() << QByteArray("1.0.1") << "-";
-        QTest::newRow("same") << QByteArray("1.0.1") << QByteArray("1.0.1") << "-";
-        QTest::newRow("older, by number not text") << QByteArray("1.2.0") << QByteArray("1.10.0") << "update";
-        QTest::newRow("newer, by number not text") << QByteArray("1.10.0") << QByteArray("1.2.0") << "newer";
-        QTest::newRow("same, v prefix and short form") << QByteArray("v1.0") << QByteArray("1.0.0") << "-";
-        QTest::newRow("suffix differs") << QByteArray("1.0.1-beta") << QByteArray("1.0.1") << "update";
-        QTest::newRow("same text, no number") << QByteArray("dev") << QByteArray("dev") << "-";
-        QTest::newRow("no version line") << QByteArray("") << QByteArray("1.0.1") << "-";
-        QTest::newRow("nothing shipped") << QByteArray("1.0.1") << QByteArray() << "-";
+        using B = QByteArray;
+        row("no addon", B(), B("1.0.1"), "-");
+        row("same", B("1.0.1"), B("1.0.1"), "-");
+        row("older, by number not text", B("1.2.0"), B("1.10.0"), "update");
+        row("newer, by number not text", B("1.10.0"), B("1.2.0"), "newer");
+        row("same, v prefix and short form", B("v1.0"), B("1.0.0"), "-");
+        row("suffix differs", B("1.0.1-beta"), B("1.0.1"), "update");
+        row("same text, no number", B("dev"), B("dev"), "-");
+        row("no version line", B(""), B("1.0.1"), "-");
+        row("nothing shipped", B("1.0.1"), B(), "-");
     }
     void status()
     {
         QFETCH(QByteArray, installed);
         QFETCH(QByteArray, shipped);
-        QFETCH(QString, offer);
         const QString project = m_work.path() + "/status/" + QTest::currentDataTag();
         QVERIFY(shipped.isNull() || put(bundledRoot() + "/plugin.cfg", cfg(shipped)));
         QVERIFY(installed.isNull() || put(project + "/addons/tavrin_mcp/plugin.cfg", cfg(installed)));
         const AddonStatus s = Addon().status(project);
         QCOMPARE(s.installed, !installed.isNull());
-        QCOMPARE(QString(s.updateAvailable ? "update" : s.newerInstalled ? "newer" : "-"), offer);
+        QTEST(QString(s.updateAvailable ? "update" : s.newerInstalled ? "newer" : "-"), "offer");
     }
 
     // Whatever a killed install or uninstall left, status only reads it, and finishing leaves one
@@ -165,12 +158,12 @@ private slots:
     {
         QTest::addColumn<QStringList>("left"); // folder under addons=version copy ("part": a partial one)
         QTest::addColumn<QString>("expected"); // the version installed afterwards; empty: none
-        QTest::newRow("copy cut short") << QStringList{"tavrin_mcp=1.0.0", ".tavrin_mcp.staging=part"} << "1.0.0";
-        QTest::newRow("between the renames")
-            << QStringList{".tavrin_mcp.old=1.0.0", ".tavrin_mcp.staging=2.0.0"} << "1.0.0";
-        QTest::newRow("old copy not yet deleted")
-            << QStringList{"tavrin_mcp=2.0.0", ".tavrin_mcp.old=part", ".tavrin_mcp.staging=part"} << "2.0.0";
-        QTest::newRow("uninstall cut short") << QStringList{".tavrin_mcp.removing=part"} << "";
+        using L = QStringList;
+        row("copy cut short", L{"tavrin_mcp=1.0.0", ".tavrin_mcp.staging=part"}, "1.0.0");
+        row("between the renames", L{".tavrin_mcp.old=1.0.0", ".tavrin_mcp.staging=2.0.0"}, "1.0.0");
+        row("old copy not yet deleted", L{"tavrin_mcp=2.0.0", ".tavrin_mcp.old=part", ".tavrin_mcp.staging=part"},
+            "2.0.0");
+        row("uninstall cut short", L{".tavrin_mcp.removing=part"}, "");
     }
     void interruptedOperationsAreFinished()
     {
@@ -216,14 +209,8 @@ private slots:
         int interrupted = 0;
         constexpr int trials = 60;
         for (int trial = 0; trial < trials; ++trial) {
-            QProcess child;
-            child.start(QCoreApplication::applicationFilePath(), {"--update-loop", project, first, second});
-            QVERIFY(child.waitForStarted(5000) && child.waitForReadyRead(10000)); // the loop is running
-            // Not a wait for anything: the kill lands at a random moment of the updates.
-            QThread::usleep(QRandomGenerator::global()->bounded(20000));
-            QCOMPARE(::kill(pid_t(child.processId()), SIGKILL), 0);
-            QVERIFY(child.waitForFinished(5000));
-            QVERIFY2(child.exitStatus() == QProcess::CrashExit, child.readAllStandardError().constData());
+            const QString killed = KillTrial::run({"--update-loop", project, first, second});
+            QVERIFY2(killed.isEmpty(), qPrintable(killed));
             const QStringList left = entries(addons);
             interrupted += left.size() > 2;
             const QString atKill = completeCopy(addons + "/tavrin_mcp");
@@ -246,20 +233,19 @@ private slots:
     {
         QTest::addColumn<QByteArray>("content"); // null: no plugin.cfg at all
         QTest::addColumn<QString>("expected");
-        QTest::newRow("quoted, after a longer key") << QByteArray("versions=\"9\"\nversion=\"1.4.2\"\n") << "1.4.2";
-        QTest::newRow("blanks around, CRLF") << QByteArray("[plugin]\r\n \tversion = \"1.4.2\"  \r\n") << "1.4.2";
-        QTest::newRow("unquoted, = inside") << QByteArray("version=1.4.2=b\n") << "1.4.2=b";
-        QTest::newRow("no file") << QByteArray() << QString();
-        QTest::newRow("shipped addon matches the application")
-            << TestEnv::readFile(qEnvironmentVariable("TAVRIN_ADDON_SOURCE") + "/plugin.cfg") << Tavrin::Version;
+        row("quoted, after a longer key", QByteArray("versions=\"9\"\nversion=\"1.4.2\"\n"), "1.4.2");
+        row("blanks around, CRLF", QByteArray("[plugin]\r\n \tversion = \"1.4.2\"  \r\n"), "1.4.2");
+        row("unquoted, = inside", QByteArray("version=1.4.2=b\n"), "1.4.2=b");
+        row("no file", QByteArray(), QString());
+        row("shipped addon matches the application",
+            TestEnv::readFile(qEnvironmentVariable("TAVRIN_ADDON_SOURCE") + "/plugin.cfg"), QString(Tavrin::Version));
     }
     void readVersionFromCfg()
     {
         QFETCH(QByteArray, content);
-        QFETCH(QString, expected);
         const QString dir = m_work.path() + "/cfg/" + QTest::currentDataTag();
         QVERIFY(content.isNull() || put(dir + "/plugin.cfg", content));
-        QCOMPARE(Addon::readVersionFromCfg(dir), expected);
+        QTEST(Addon::readVersionFromCfg(dir), "expected");
     }
 
     // Refused while no project; a copy that cannot be written; removed as folder, as link, then nothing.

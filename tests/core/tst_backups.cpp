@@ -1,13 +1,12 @@
 #include "core/backups.h"
 #include "core/clients.h"
+#include "killtrial.h"
 #include "testenv.h"
 
-#include <QDirIterator>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMap>
 #include <QProcess>
-#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTimeZone>
 
@@ -18,6 +17,7 @@
 #include <unistd.h>
 
 using Perms = QFileDevice::Permissions;
+using TestEnv::row;
 Q_DECLARE_METATYPE(Backups::Content)
 Q_DECLARE_METATYPE(ClientCatalogue::Syntax)
 
@@ -52,19 +52,6 @@ bool writeConfig(const QString &path, const QByteArray &bytes, Perms perms = s_s
 QStringList names(const QString &clientId)
 {
     return QDir(Backups::clientFolder(clientId)).entryList(QDir::Files | QDir::Hidden, QDir::Name);
-}
-
-// Every file and folder under the data folder, with its bytes.
-QMap<QString, QByteArray> snapshot()
-{
-    QMap<QString, QByteArray> result;
-    QDirIterator it(TestEnv::dataHome(), QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        result.insert(path, it.fileInfo().isDir() ? QByteArray("<dir>") : TestEnv::readFile(path));
-    }
-    return result;
 }
 
 // The child of the kill trials: one operation again and again until it is killed, a line after
@@ -117,11 +104,11 @@ private slots:
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<Perms>("perms");
         QTest::addColumn<Perms>("folderBefore"); // 0: no backups folder yet
-        QTest::newRow("private json") << ".claude.json" << QByteArray(R"({"apiKey": "sk-1"})") << s_private << Perms();
-        QTest::newRow("shared toml") << "config.toml" << QByteArray("[a]\nb = 1\n") << s_shared << Perms();
-        QTest::newRow("read-only") << "mcp.json" << QByteArray("{}") << Perms(QFile::ReadOwner) << Perms();
-        QTest::newRow("binary") << "x.json" << QByteArray("\0\xff\xfe{\n", 5) << s_private << Perms();
-        QTest::newRow("open folder made private") << "mcp.json" << QByteArray("{}") << s_private << Perms(0x7555);
+        row("private json", ".claude.json", QByteArray(R"({"apiKey": "sk-1"})"), s_private, Perms());
+        row("shared toml", "config.toml", QByteArray("[a]\nb = 1\n"), s_shared, Perms());
+        row("read-only", "mcp.json", QByteArray("{}"), Perms(QFile::ReadOwner), Perms());
+        row("binary", "x.json", QByteArray("\0\xff\xfe{\n", 5), s_private, Perms());
+        row("open folder made private", "mcp.json", QByteArray("{}"), s_private, Perms(0x7555));
     }
     void backupKeepsBytesAndPermissions()
     {
@@ -163,10 +150,10 @@ private slots:
         QTest::addColumn<QByteArray>("bytes"); // null: no file
         QTest::addColumn<Perms>("perms");
         QTest::addColumn<int>("copies"); // after one copy of "saved" (0600) was taken beforehand
-        QTest::newRow("missing") << QByteArray() << s_private << 0;
-        QTest::newRow("empty") << QByteArray("") << s_private << 0;
-        QTest::newRow("as the newest copy") << QByteArray("saved") << s_private << 1;
-        QTest::newRow("newest copy's bytes, other mode") << QByteArray("saved") << s_shared << 2;
+        row("missing", QByteArray(), s_private, 0);
+        row("empty", QByteArray(""), s_private, 0);
+        row("as the newest copy", QByteArray("saved"), s_private, 1);
+        row("newest copy's bytes, other mode", QByteArray("saved"), s_shared, 2);
     }
     void noCopyNeeded()
     {
@@ -240,9 +227,9 @@ private slots:
     void killedBackupsAndRestoresLeaveWholeFiles_data()
     {
         QTest::addColumn<QString>("scenario");
-        QTest::newRow("backup and edit") << "edit";
-        QTest::newRow("restore over the config") << "restore";
-        QTest::newRow("restore onto a missing config") << "restore-missing";
+        row("backup and edit", "edit");
+        row("restore over the config", "restore");
+        row("restore onto a missing config", "restore-missing");
     }
     void killedBackupsAndRestoresLeaveWholeFiles()
     {
@@ -288,14 +275,8 @@ private slots:
                 QVERIFY(writeConfig(path, s_versionB, s_private) && Backups().backup(id, path));
                 QVERIFY(missing ? QFile::remove(path) : writeConfig(path, s_versionA, s_shared));
             }
-            QProcess child;
-            child.start(QCoreApplication::applicationFilePath(), {s_loopFlag, scenario, path});
-            QVERIFY(child.waitForStarted(5000) && child.waitForReadyRead(10000)); // the loop is running
-            // Not a wait for anything: the kill lands at a random moment of the operations.
-            QThread::usleep(QRandomGenerator::global()->bounded(20000));
-            QCOMPARE(::kill(pid_t(child.processId()), SIGKILL), 0);
-            QVERIFY(child.waitForFinished(5000));
-            QVERIFY2(child.exitStatus() == QProcess::CrashExit, child.readAllStandardError().constData());
+            const QString killed = KillTrial::run({s_loopFlag, scenario, path});
+            QVERIFY2(killed.isEmpty(), qPrintable(killed));
             const QStringList atKill = strays();
             interrupted += !atKill.isEmpty();
             for (const QString &name : atKill) // temporaries only: never a backup name
@@ -323,22 +304,19 @@ private slots:
     {
         QTest::addColumn<QStringList>("taken");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("free") << QStringList() << "20250102-030405-006-config.toml";
-        QTest::newRow("other millisecond")
-            << QStringList{"20250102-030405-007-config.toml"} << "20250102-030405-006-config.toml";
-        QTest::newRow("same millisecond")
-            << QStringList{"20250102-030405-006-config.toml"} << "20250102-030405-006.01-config.toml";
-        QTest::newRow("same millisecond, other file")
-            << QStringList{"20250102-030405-006-.claude.json"} << "20250102-030405-006.01-config.toml";
-        QTest::newRow("counter goes on") << QStringList{"20250102-030405-006-config.toml",
-                                                        "20250102-030405-006.01-config.toml",
-                                                        "20250102-030405-006.09-a.json"}
-                                         << "20250102-030405-006.10-config.toml";
+        // "@": 20250102-030405-006, the millisecond of the name asked for.
+        row("free", QStringList(), "@-config.toml");
+        row("other millisecond", QStringList{"20250102-030405-007-config.toml"}, "@-config.toml");
+        row("same millisecond", QStringList{"@-config.toml"}, "@.01-config.toml");
+        row("same millisecond, other file", QStringList{"@-.claude.json"}, "@.01-config.toml");
+        row("counter goes on", QStringList{"@-config.toml", "@.01-config.toml", "@.09-a.json"}, "@.10-config.toml");
     }
     void namesSortByTime()
     {
         QFETCH(QStringList, taken);
         QFETCH(QString, expected);
+        taken.replaceInStrings("@", "20250102-030405-006");
+        expected.replace('@', "20250102-030405-006");
         // Given in local time two hours ahead of UTC: names are in UTC.
         const QDateTime time(QDate(2025, 1, 2), QTime(5, 4, 5, 6), QTimeZone(2 * 3600));
         const QString name = Backups::backupFileName(time, QStringLiteral("config.toml"), taken);
@@ -359,9 +337,9 @@ private slots:
     {
         QTest::addColumn<bool>("targetDeleted");
         QTest::addColumn<bool>("restoreOldestOfFullSet");
-        QTest::newRow("target changed since") << false << false;
-        QTest::newRow("target deleted since") << true << false;
-        QTest::newRow("oldest of a full set") << false << true;
+        row("target changed since", false, false);
+        row("target deleted since", true, false);
+        row("oldest of a full set", false, true);
     }
     void restore()
     {
@@ -398,38 +376,49 @@ private slots:
         QCOMPARE(after.size(), std::min<qsizetype>(before.size() + 1, Backups::KeptPerClient + 1));
     }
 
-    void restoreTakesOnlyTheClientsOwnBackups_data()
+    // A restore takes only a backup from the client's own folder, and an id that could name another
+    // folder is refused by every operation; either way nothing changes.
+    void refusals_data()
     {
+        QTest::addColumn<QString>("id");
         QTest::addColumn<QString>("backupPath"); // "@": the codex folder, "%": the cursor folder
-        QTest::newRow("another client's") << "%/20250101-000000-000-config.toml";
-        QTest::newRow("climbing out") << "@/../cursor/20250101-000000-000-config.toml";
-        QTest::newRow("outside") << TestEnv::home() + "/20250101-000000-000-config.toml";
-        QTest::newRow("link to outside") << "@/20250101-000000-001-config.toml";
-        QTest::newRow("not a backup name") << "@/notes.txt";
-        QTest::newRow("missing") << "@/20250101-000000-002-config.toml";
-        QTest::newRow("empty") << "@/20250101-000000-003-config.toml";
+        row("another client's", "codex", "%/20250101-000000-000-config.toml");
+        row("climbing out", "codex", "@/../cursor/20250101-000000-000-config.toml");
+        row("outside", "codex", TestEnv::home() + "/20250101-000000-000-config.toml");
+        row("link to outside", "codex", "@/20250101-000000-001-config.toml");
+        row("not a backup name", "codex", "@/notes.txt");
+        row("missing", "codex", "@/20250101-000000-002-config.toml");
+        row("empty", "codex", "@/20250101-000000-003-config.toml");
+        // Bad ids, with a whole backup of Codex's.
+        for (const char *id : {"", "Codex", "../codex", "a/b", "a b", "..", "codex\n", "c\\d", "ü"})
+            row(("id " + QByteArray(id).toPercentEncoding()).constData(), id, "@/20250101-000000-000-config.toml");
     }
-    void restoreTakesOnlyTheClientsOwnBackups()
+    void refusals()
     {
+        QFETCH(QString, id);
         QFETCH(QString, backupPath);
-        const QString codex = Backups::clientFolder(QStringLiteral("codex"));
-        backupPath.replace('@', codex).replace('%', Backups::clientFolder(QStringLiteral("cursor")));
+        const QString codex = Backups::clientFolder("codex"), cursor = Backups::clientFolder("cursor");
+        backupPath.replace('@', codex).replace('%', cursor);
         const QString outside = TestEnv::home() + "/20250101-000000-000-config.toml";
-        QVERIFY(TestEnv::writeFile(Backups::clientFolder(QStringLiteral("cursor")) + "/20250101-000000-000-config.toml",
-                                   "foreign"));
-        QVERIFY(TestEnv::writeFile(outside, "foreign"));
-        QVERIFY(TestEnv::writeFile(codex + "/notes.txt", "foreign"));
+        for (const QString &path : {cursor + "/20250101-000000-000-config.toml", outside, codex + "/notes.txt"})
+            QVERIFY(TestEnv::writeFile(path, "foreign"));
+        QVERIFY(TestEnv::writeFile(codex + "/20250101-000000-000-config.toml", "whole"));
         QVERIFY(QFile::link(outside, codex + "/20250101-000000-001-config.toml"));
         QVERIFY(TestEnv::writeFile(codex + "/20250101-000000-003-config.toml", ""));
         const QString target = config(QStringLiteral("config.toml"));
         QVERIFY(writeConfig(target, "mine"));
-        const QMap<QString, QByteArray> before = snapshot();
+        const QMap<QString, QByteArray> before = TestEnv::snapshot(TestEnv::dataHome());
 
         Backups backups;
-        QVERIFY(!backups.restore(QStringLiteral("codex"), backupPath, target));
-        QVERIFY2(backups.lastError().contains(backupPath), qPrintable(backups.lastError()));
+        if (id != "codex") {
+            QVERIFY(Backups::clientFolder(id).isEmpty());
+            QVERIFY(!backups.backup(id, target) && !backups.lastError().isEmpty());
+            QVERIFY(backups.list(id, {}).isEmpty() && !backups.lastError().isEmpty());
+        }
+        QVERIFY(!backups.restore(id, backupPath, target));
+        QVERIFY2(id != "codex" || backups.lastError().contains(backupPath), qPrintable(backups.lastError()));
         QCOMPARE(TestEnv::readFile(target), QByteArray("mine"));
-        QCOMPARE(snapshot(), before);
+        QCOMPARE(TestEnv::snapshot(TestEnv::dataHome()), before);
     }
 
     void failureChangesNothing_data()
@@ -438,11 +427,10 @@ private slots:
         QTest::addColumn<bool>("sourceIsFolder");
         QTest::addColumn<QString>("named");
         const QString tavrin = TestEnv::dataHome() + "/Tavrin";
-        QTest::newRow("file in place of the backups folder") << tavrin + "/backups" << false << tavrin + "/backups";
-        QTest::newRow("file in place of the client folder")
-            << tavrin + "/backups/codex" << false << tavrin + "/backups/codex";
-        QTest::newRow("file in place of the app's folder") << tavrin << false << tavrin + "/backups";
-        QTest::newRow("source cannot be read") << QString() << true << config("config.toml");
+        row("file in place of the backups folder", tavrin + "/backups", false, tavrin + "/backups");
+        row("file in place of the client folder", tavrin + "/backups/codex", false, tavrin + "/backups/codex");
+        row("file in place of the app's folder", tavrin, false, tavrin + "/backups");
+        row("source cannot be read", QString(), true, config("config.toml"));
     }
     void failureChangesNothing()
     {
@@ -452,12 +440,12 @@ private slots:
         const QString source = config(QStringLiteral("config.toml"));
         QVERIFY(sourceIsFolder ? QDir().mkpath(source) : writeConfig(source, "keep me"));
         QVERIFY(inTheWay.isEmpty() || TestEnv::writeFile(inTheWay, "in the way"));
-        const QMap<QString, QByteArray> before = snapshot();
+        const QMap<QString, QByteArray> before = TestEnv::snapshot(TestEnv::dataHome());
 
         Backups backups;
         QVERIFY(!backups.backup(QStringLiteral("codex"), source));
         QVERIFY2(backups.lastError().contains(named), qPrintable(backups.lastError()));
-        QCOMPARE(snapshot(), before);
+        QCOMPARE(TestEnv::snapshot(TestEnv::dataHome()), before);
         QVERIFY(sourceIsFolder || TestEnv::readFile(source) == "keep me");
     }
 
@@ -602,30 +590,6 @@ private slots:
         QCOMPARE(listed.first().size, bytes.size());
         if (content == Backups::Content::Unreadable)
             QVERIFY(listed.first().summary.endsWith(syntax == ClientCatalogue::Syntax::Toml ? "TOML" : "JSON"));
-    }
-
-    void badClientIdsAreRefused_data()
-    {
-        QTest::addColumn<QString>("id");
-        for (const char *id : {"", "Codex", "../codex", "a/b", "a b", "..", "codex\n", "c\\d", "ü"})
-            QTest::newRow(("id " + QByteArray(id).toPercentEncoding()).constData()) << QString::fromUtf8(id);
-    }
-    void badClientIdsAreRefused()
-    {
-        QFETCH(QString, id);
-        const QString source = config(QStringLiteral("config.toml"));
-        QVERIFY(writeConfig(source, "x"));
-        QVERIFY(TestEnv::writeFile(Backups::clientFolder("codex") + "/20250101-000000-000-config.toml", "y"));
-        const QMap<QString, QByteArray> before = snapshot();
-        Backups backups;
-        QVERIFY(Backups::clientFolder(id).isEmpty());
-        QVERIFY(!backups.backup(id, source));
-        QVERIFY(!backups.lastError().isEmpty());
-        QVERIFY(backups.list(id, {}).isEmpty());
-        QVERIFY(!backups.lastError().isEmpty());
-        QVERIFY(!backups.restore(id, Backups::clientFolder("codex") + "/20250101-000000-000-config.toml", source));
-        QCOMPARE(snapshot(), before);
-        QCOMPARE(TestEnv::readFile(source), QByteArray("x"));
     }
 };
 

@@ -3,48 +3,30 @@
 
 #include <QRandomGenerator>
 
+using TestEnv::row;
+
 namespace {
 
 const QString s_ours = QStringLiteral("res://addons/tavrin_mcp/plugin.cfg");
 
 // project.godot as Godot 4 writes it: the header, then sections separated by one blank line.
-const QByteArray s_head = "; Engine configuration file.\n"
-                          "; It's best edited using the editor UI and not directly,\n"
-                          "; since the parameters that go here are not all obvious.\n"
-                          ";\n"
-                          "; Format:\n"
-                          ";   [section] ; section goes between []\n"
-                          ";   param=value ; assign values to parameters\n"
-                          "\n"
-                          "config_version=5\n"
-                          "\n";
-const QByteArray s_application = "[application]\n"
-                                 "\n"
-                                 "config/name=\"Demo\"\n"
+const QByteArray s_head = "; Engine configuration file.\n; It's best edited using the editor UI and not directly,\n"
+                          "; since the parameters that go here are not all obvious.\n;\n; Format:\n"
+                          ";   [section] ; section goes between []\n;   param=value ; assign values to parameters\n"
+                          "\nconfig_version=5\n\n";
+const QByteArray s_application = "[application]\n\nconfig/name=\"Demo\"\n"
                                  "config/features=PackedStringArray(\"4.3\", \"Forward Plus\")\n"
                                  "config/icon=\"res://icon.svg\"\n";
 // Strings with raw newlines, a section header and '=' inside them.
-const QByteArray s_tricky = "[application]\n"
-                            "\n"
-                            "config/name=\"Demo\"\n"
-                            "config/description=\"Line one\n"
-                            "[editor_plugins]\n"
+const QByteArray s_tricky = "[application]\n\nconfig/name=\"Demo\"\nconfig/description=\"Line one\n[editor_plugins]\n"
                             "enabled=PackedStringArray(\\\"res://addons/x/plugin.cfg\\\")\"\n";
-const QByteArray s_display = "[display]\n"
-                             "\n"
-                             "window/size/viewport_width=1280\n"
+const QByteArray s_display = "[display]\n\nwindow/size/viewport_width=1280\n"
                              "window/color=#ff8000 ; a colour, then a comment\n";
-const QByteArray s_input = "[input]\n"
-                           "\n"
-                           "ui_jump={\n"
-                           "\"deadzone\": 0.5,\n"
+const QByteArray s_input = "[input]\n\nui_jump={\n\"deadzone\": 0.5,\n"
                            "\"events\": [Object(InputEventKey,\"resource_local_to_scene\":false,\"device\":-1,"
                            "\"keycode\":0,\"physical_keycode\":32,\"unicode\":32,\"echo\":false,\"script\":null)\n"
-                           "]\n"
-                           "}\n";
-const QByteArray s_rendering = "[rendering]\n"
-                               "\n"
-                               "environment/defaults/default_clear_color=Color(0.3, 0.3, 0.3, 1)\n";
+                           "]\n}\n";
+const QByteArray s_rendering = "[rendering]\n\nenvironment/defaults/default_clear_color=Color(0.3, 0.3, 0.3, 1)\n";
 
 QByteArray plugins(const QByteArray &list)
 {
@@ -174,23 +156,22 @@ private slots:
         QTest::addColumn<QString>("name");
         QTest::addColumn<QStringList>("enabled");
         QTest::addColumn<QStringList>("sections");
-        QTest::newRow("Godot 4") << doc({s_application, s_display, s_oursOnly, s_input}) << 5 << "Demo"
-                                 << QStringList{s_ours}
-                                 << QStringList{"application", "display", "editor_plugins", "input"};
-        QTest::newRow("header inside a string")
-            << doc({s_tricky}) << 5 << "Demo" << QStringList() << QStringList{"application"};
-        QTest::newRow("CRLF, BOM, spaces around =")
-            << QByteArray("\xEF\xBB\xBF"
-                          "config_version = 4\r\n[application]\r\nconfig/name = \"A \\\"B\\\" \\u00e9\\t\"\r\n")
-            << 4 << "A \"B\" \u00e9\t" << QStringList() << QStringList{"application"};
-        QTest::newRow("quoted key, several per line, last wins")
-            << QByteArray("[application] \"config/name\"=\"x\" config/name=\"y\" ; \"config/name\"=\"z\"\n") << -1
-            << "y" << QStringList() << QStringList{"application"};
-        QTest::newRow("Godot 3 list, escaped header")
-            << QByteArray(
-                   "config_version=4\n[a\\]b]\n[editor_plugins]\nenabled=PoolStringArray( \"x\", \"tavrin_mcp\" )\n")
-            << 4 << "" << QStringList{"x", "tavrin_mcp"} << QStringList{"a\\]b", "editor_plugins"};
-        QTest::newRow("empty") << QByteArray() << -1 << "" << QStringList() << QStringList();
+        using L = QStringList;
+        row("Godot 4", doc({s_application, s_display, s_oursOnly, s_input}), 5, "Demo", L{s_ours},
+            L{"application", "display", "editor_plugins", "input"});
+        row("header inside a string", doc({s_tricky}), 5, "Demo", L(), L{"application"});
+        row("CRLF, BOM, spaces around =",
+            QByteArray("\xEF\xBB\xBF"
+                       "config_version = 4\r\n[application]\r\nconfig/name = \"A \\\"B\\\" \\u00e9\\t\"\r\n"),
+            4, "A \"B\" \u00e9\t", L(), L{"application"});
+        row("quoted key, several per line, last wins",
+            QByteArray("[application] \"config/name\"=\"x\" config/name=\"y\" ; \"config/name\"=\"z\"\n"), -1, "y", L(),
+            L{"application"});
+        row("Godot 3 list, escaped header",
+            QByteArray(
+                "config_version=4\n[a\\]b]\n[editor_plugins]\nenabled=PoolStringArray( \"x\", \"tavrin_mcp\" )\n"),
+            4, "", L{"x", "tavrin_mcp"}, L{"a\\]b", "editor_plugins"});
+        row("empty", QByteArray(), -1, "", L(), L());
     }
     void parse()
     {

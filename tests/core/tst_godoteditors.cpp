@@ -5,6 +5,8 @@
 
 #include <QScopeGuard>
 
+using TestEnv::row;
+
 namespace {
 
 QString describe(const GodotInstall &install)
@@ -35,39 +37,18 @@ private slots:
         QTest::addColumn<QString>("output");
         QTest::addColumn<QString>("parsed"); // major.minor.patch|status|build|mono, or empty
         QTest::addColumn<QString>("text");
-        QTest::newRow("official") << "4.3.stable.official.77dcf97d8\n"
-                                  << "4.3.0|stable|official|0"
-                                  << "4.3";
-        QTest::newRow("distribution, no hash") << "4.2.2.stable.arch_linux"
-                                               << "4.2.2|stable|arch_linux|0"
-                                               << "4.2.2";
-        QTest::newRow("mono") << "4.4.1.stable.mono.official.49a5bc7b6"
-                              << "4.4.1|stable|official|1"
-                              << "4.4.1";
-        QTest::newRow("engine's own string") << "4.3-stable (official)"
-                                             << "4.3.0|stable|official|0"
-                                             << "4.3";
-        QTest::newRow("preview") << "4.4.dev3.official.f4af8201b"
-                                 << "4.4.0|dev3|official|0"
-                                 << "4.4-dev3";
-        QTest::newRow("Godot 3") << "3.5.2.stable.official.170ba337a"
-                                 << "3.5.2|stable|official|0"
-                                 << "3.5.2";
-        QTest::newRow("numbers only, v") << "v4.1"
-                                         << "4.1.0|||0"
-                                         << "4.1";
-        QTest::newRow("after a warning") << "WARNING: 1.2 is odd\r\n  4.3.1.rc2.custom_build\r\n"
-                                         << "4.3.1|rc2|custom_build|0"
-                                         << "4.3.1-rc2";
-        QTest::newRow("empty") << ""
-                               << ""
-                               << "";
-        QTest::newRow("no version") << "Usage: godot [options] [path to scene or 'project.godot' file]"
-                                    << ""
-                                    << "";
-        QTest::newRow("glued word") << "4.3stable"
-                                    << ""
-                                    << "";
+        row("official", "4.3.stable.official.77dcf97d8\n", "4.3.0|stable|official|0", "4.3");
+        row("distribution, no hash", "4.2.2.stable.arch_linux", "4.2.2|stable|arch_linux|0", "4.2.2");
+        row("mono", "4.4.1.stable.mono.official.49a5bc7b6", "4.4.1|stable|official|1", "4.4.1");
+        row("engine's own string", "4.3-stable (official)", "4.3.0|stable|official|0", "4.3");
+        row("preview", "4.4.dev3.official.f4af8201b", "4.4.0|dev3|official|0", "4.4-dev3");
+        row("Godot 3", "3.5.2.stable.official.170ba337a", "3.5.2|stable|official|0", "3.5.2");
+        row("numbers only, v", "v4.1", "4.1.0|||0", "4.1");
+        row("after a warning", "WARNING: 1.2 is odd\r\n  4.3.1.rc2.custom_build\r\n", "4.3.1|rc2|custom_build|0",
+            "4.3.1-rc2");
+        row("empty", "", "", "");
+        row("no version", "Usage: godot [options] [path to scene or 'project.godot' file]", "", "");
+        row("glued word", "4.3stable", "", "");
     }
     void parseVersion()
     {
@@ -214,12 +195,11 @@ private slots:
         QTest::addColumn<QString>("godot"); // "4", "3", "flatpak" or nothing
         QTest::addColumn<bool>("project");
         QTest::addColumn<QString>("result"); // the recorded arguments, or the error
-        QTest::newRow("Godot 4") << "4" << true << "{dir}\n--path\n{dir}\n--editor";
-        QTest::newRow("Flatpak") << "flatpak" << true << "{dir}\nrun\norg.godotengine.Godot\n--path\n{dir}\n--editor";
-        QTest::newRow("no Godot") << "" << true << "No Godot 4 found: choose it in Settings.";
-        QTest::newRow("Godot 3") << "3" << true
-                                 << "Godot 3.5.2 is too old: Tavrin MCP needs Godot 4. Choose another in Settings.";
-        QTest::newRow("no project") << "4" << false << "Godot project not found: {dir}";
+        row("Godot 4", "4", true, "{dir}\n--path\n{dir}\n--editor");
+        row("Flatpak", "flatpak", true, "{dir}\nrun\norg.godotengine.Godot\n--path\n{dir}\n--editor");
+        row("no Godot", "", true, "No Godot 4 found: choose it in Settings.");
+        row("Godot 3", "3", true, "Godot 3.5.2 is too old: Tavrin MCP needs Godot 4. Choose another in Settings.");
+        row("no project", "4", false, "Godot project not found: {dir}");
     }
     void open()
     {
@@ -255,14 +235,12 @@ private slots:
                                   "[{root}/missing]\n\nfavorite=true\n\n[{root}/unknown]\n\nfavorite=true\n\n"
                                   "[{root}/a]\n\nfavorite=true\n\n[{root}/c]\n\nfavorite=true\n";
         const QByteArray flatpak = "[{root}/d]\nfavorite=false\n[{root}/b/]\nfavorite=true\n";
-        QTest::newRow("both lists") << native << flatpak << QStringList{"{root}/c"} << 10
-                                    << QStringList{"a|Alpha|1", "b|b|0", "d|d|0"};
-        QTest::newRow("at most two") << native << flatpak << QStringList() << 2 << QStringList{"a|Alpha|1", "c|c|1"};
-        QTest::newRow("excluded with a trailing slash")
-            << native << QByteArray() << QStringList{"{root}/a/"} << 10 << QStringList{"c|c|1", "b|b|0"};
-        QTest::newRow("garbage list") << QByteArray("\xff\xfe[{root}/a]\nfavorite=") << flatpak << QStringList() << 10
-                                      << QStringList{"b|b|1", "d|d|0"};
-        QTest::newRow("no list") << QByteArray() << QByteArray() << QStringList() << 10 << QStringList();
+        using L = QStringList;
+        row("both lists", native, flatpak, L{"{root}/c"}, 10, L{"a|Alpha|1", "b|b|0", "d|d|0"});
+        row("at most two", native, flatpak, L(), 2, L{"a|Alpha|1", "c|c|1"});
+        row("excluded with a trailing slash", native, QByteArray(), L{"{root}/a/"}, 10, L{"c|c|1", "b|b|0"});
+        row("garbage list", QByteArray("\xff\xfe[{root}/a]\nfavorite="), flatpak, L(), 10, L{"b|b|1", "d|d|0"});
+        row("no list", QByteArray(), QByteArray(), L(), 10, L());
     }
     void listedProjects()
     {

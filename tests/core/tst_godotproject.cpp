@@ -7,7 +7,13 @@
 
 namespace {
 
+using TestEnv::row;
+
 const QByteArray s_ours = "\"res://addons/tavrin_mcp/plugin.cfg\"";
+// Why enabling waits while Godot has the project open.
+const QString s_overwrite =
+    "Godot has Demo open and would overwrite the change. Tick Tavrin MCP in Project → Project "
+    "Settings → Plugins there (no restart needed), or close the project in Godot and try again.";
 
 QByteArray project(const QByteArray &enabled = {}, const QByteArray &version = "config_version=5\n")
 {
@@ -75,24 +81,19 @@ private slots:
         QTest::addColumn<QString>("displayName"); // "*": the folder's name
         QTest::addColumn<QString>("lastSavedWith");
         QTest::addColumn<QStringList>("enabled");
-        QTest::newRow("Godot 4") << project(s_ours + ", \"b\"") << "" << 5 << "Demo"
-                                 << "4.3" << QStringList{"res://addons/tavrin_mcp/plugin.cfg", "b"};
-        QTest::newRow("features without a version first")
-            << QByteArray("config_version=5\n[application]\nconfig/name=\"  A\n  game \"\n"
-                          "config/features=PackedStringArray(\"Mobile\", \"4.2\", \"4.3\")\n")
-            << "" << 5 << "A game"
-            << "4.2" << QStringList();
-        QTest::newRow("Godot 3") << QByteArray("config_version=4\r\n\r\n[editor_plugins]\r\n\r\n"
-                                               "enabled=PoolStringArray( \"tavrin_mcp\" )\r\n")
-                                 << "" << 4 << "*"
-                                 << "" << QStringList{"tavrin_mcp"};
-        QTest::newRow("empty") << QByteArray("") << "" << -1 << "*"
-                               << "" << QStringList();
-        QTest::newRow("unparsable") << QByteArray("config_version=5\n[application]\nconfig/name=\"Demo\n")
-                                    << " cannot be read as Godot reads it. Line 3: unterminated string." << 5 << "*"
-                                    << "" << QStringList();
-        QTest::newRow("a folder") << QByteArray() << " is a folder, not a file." << -1 << "*"
-                                  << "" << QStringList();
+        row("Godot 4", project(s_ours + ", \"b\""), "", 5, "Demo", "4.3",
+            QStringList{"res://addons/tavrin_mcp/plugin.cfg", "b"});
+        row("features without a version first",
+            QByteArray("config_version=5\n[application]\nconfig/name=\"  A\n  game \"\n"
+                       "config/features=PackedStringArray(\"Mobile\", \"4.2\", \"4.3\")\n"),
+            "", 5, "A game", "4.2", QStringList());
+        row("Godot 3",
+            QByteArray("config_version=4\r\n\r\n[editor_plugins]\r\n\r\nenabled=PoolStringArray( \"tavrin_mcp\" )\r\n"),
+            "", 4, "*", "", QStringList{"tavrin_mcp"});
+        row("empty", QByteArray(""), "", -1, "*", "", QStringList());
+        row("unparsable", QByteArray("config_version=5\n[application]\nconfig/name=\"Demo\n"),
+            " cannot be read as Godot reads it. Line 3: unterminated string.", 5, "*", "", QStringList());
+        row("a folder", QByteArray(), " is a folder, not a file.", -1, "*", "", QStringList());
     }
     void read()
     {
@@ -119,28 +120,21 @@ private slots:
         QTest::addColumn<GodotProject::PluginState>("state");
         QTest::addColumn<QString>("problem"); // after the addon's folder
         using S = GodotProject::PluginState;
-        QTest::newRow("not installed") << QByteArray() << false << "" << QByteArray() << S::NotInstalled << "";
-        QTest::newRow("installed") << QByteArray("\"a\"") << true << "" << QByteArray() << S::Disabled << "";
-        QTest::newRow("enabled") << s_ours << true << "" << QByteArray() << S::Enabled << "";
-        QTest::newRow("enabled by folder name")
-            << QByteArray("\"tavrin_mcp\"") << true << "" << QByteArray() << S::Enabled << "";
-        QTest::newRow("enabled, folder gone") << s_ours << false << "" << QByteArray() << S::EnabledMissing << "";
-        QTest::newRow("script gone") << s_ours << true << "plugin.gd" << QByteArray() << S::Broken
-                                     << "The addon's script %1/plugin.gd is missing.";
-        QTest::newRow("plugin.cfg gone") << s_ours << true << "plugin.cfg" << QByteArray() << S::Broken
-                                         << "%1/plugin.cfg does not exist.";
-        QTest::newRow("keys missing") << s_ours << true << ""
-                                      << QByteArray("[plugin]\nname=\"x\"\nscript=\"plugin.gd\"\n") << S::Broken
-                                      << "%1/plugin.cfg lacks author, version, description in its [plugin] section.";
-        QTest::newRow("keys in another section")
-            << s_ours << true << ""
-            << QByteArray("[other]\nname=\"\"\nauthor=\"\"\nversion=\"\"\ndescription=\"\"\nscript=\"plugin.gd\"\n")
-            << S::Broken << "%1/plugin.cfg lacks name, author, version, description, script in its [plugin] section.";
-        QTest::newRow("script as res:// path")
-            << s_ours << true << ""
-            << QByteArray("[plugin]\nname=\"\"\nauthor=\"\"\nversion=\"\"\ndescription=\"\"\n"
-                          "script=\"res://addons/tavrin_mcp/plugin.gd\"\n")
-            << S::Enabled << "";
+        const QByteArray none;
+        row("not installed", none, false, "", none, S::NotInstalled, "");
+        row("installed", QByteArray("\"a\""), true, "", none, S::Disabled, "");
+        row("enabled", s_ours, true, "", none, S::Enabled, "");
+        row("enabled by folder name", QByteArray("\"tavrin_mcp\""), true, "", none, S::Enabled, "");
+        row("enabled, folder gone", s_ours, false, "", none, S::EnabledMissing, "");
+        row("script gone", s_ours, true, "plugin.gd", none, S::Broken, "The addon's script %1/plugin.gd is missing.");
+        row("plugin.cfg gone", s_ours, true, "plugin.cfg", none, S::Broken, "%1/plugin.cfg does not exist.");
+        row("keys missing", s_ours, true, "", QByteArray("[plugin]\nname=\"x\"\nscript=\"plugin.gd\"\n"), S::Broken,
+            "%1/plugin.cfg lacks author, version, description in its [plugin] section.");
+        const QByteArray keys = "name=\"\"\nauthor=\"\"\nversion=\"\"\ndescription=\"\"\n";
+        row("keys in another section", s_ours, true, "", "[other]\n" + keys + "script=\"plugin.gd\"\n", S::Broken,
+            "%1/plugin.cfg lacks name, author, version, description, script in its [plugin] section.");
+        row("script as res:// path", s_ours, true, "",
+            "[plugin]\n" + keys + "script=\"res://addons/tavrin_mcp/plugin.gd\"\n", S::Enabled, "");
     }
     void pluginState()
     {
@@ -167,24 +161,18 @@ private slots:
         QTest::addColumn<bool>("enable");
         QTest::addColumn<QByteArray>("after"); // null: refused, file unchanged
         QTest::addColumn<QString>("error");
-        QTest::newRow("enable") << project() << true << false << true << project(s_ours) << "";
-        QTest::newRow("enable again") << project(s_ours) << true << false << true << project(s_ours) << "";
-        QTest::newRow("disable") << project("\"a\", " + s_ours) << true << false << false << project("\"a\"") << "";
-        QTest::newRow("disable, not listed, editor open") << project() << true << true << false << project() << "";
-        QTest::newRow("enable, editor open")
-            << project() << true << true << true << QByteArray()
-            << "Godot has Demo open and would overwrite the change. Tick Tavrin MCP in Project → Project Settings → "
-               "Plugins there (no restart needed), or close the project in Godot and try again.";
-        QTest::newRow("disable, editor open")
-            << project(s_ours) << true << true << false << QByteArray()
-            << "Godot has Demo open and would put the plugin back on its next save. Close the project in Godot "
-               "first, or untick Tavrin MCP in Project → Project Settings → Plugins there.";
-        QTest::newRow("enable, not installed") << project() << false << false << true << QByteArray()
-                                               << "Tavrin MCP is not installed in Demo: install it first.";
-        QTest::newRow("disable, unparsable")
-            << QByteArray("[editor_plugins]\nenabled=PackedStringArray(" + s_ours + "\n") << true << false << false
-            << QByteArray()
-            << "%1 was left unchanged: it cannot be read as Godot reads it. Line 2: \"(\" is not closed.";
+        row("enable", project(), true, false, true, project(s_ours), "");
+        row("enable again", project(s_ours), true, false, true, project(s_ours), "");
+        row("disable", project("\"a\", " + s_ours), true, false, false, project("\"a\""), "");
+        row("disable, not listed, editor open", project(), true, true, false, project(), "");
+        row("enable, editor open", project(), true, true, true, QByteArray(), s_overwrite);
+        row("disable, editor open", project(s_ours), true, true, false, QByteArray(),
+            "Godot has Demo open and would put the plugin back on its next save. Close the project in Godot "
+            "first, or untick Tavrin MCP in Project → Project Settings → Plugins there.");
+        row("enable, not installed", project(), false, false, true, QByteArray(),
+            "Tavrin MCP is not installed in Demo: install it first.");
+        row("disable, unparsable", "[editor_plugins]\nenabled=PackedStringArray(" + s_ours + "\n", true, false, false,
+            QByteArray(), "%1 was left unchanged: it cannot be read as Godot reads it. Line 2: \"(\" is not closed.");
     }
     void setPluginEnabled()
     {
@@ -223,12 +211,12 @@ private slots:
         QTest::addColumn<bool>("loaded");
         const QByteArray record = R"x({"pid": %1, "godot": "4.3-stable (official)", "addon": "1.0.1",
                                      "started": "2025-01-01T10:00:00Z"})x";
-        QTest::newRow("running Godot") << "godot" << record << ".godot" << true;
-        QTest::newRow("visible data folder") << "godot" << record << "godot" << true;
-        QTest::newRow("Godot ended") << "gone" << record << ".godot" << false;
-        QTest::newRow("another program") << "self" << record << ".godot" << false;
-        QTest::newRow("pid as text") << "godot" << QByteArray(R"({"pid": "%1"})") << ".godot" << false;
-        QTest::newRow("garbage") << "godot" << QByteArray("{\"pid\": %1,") << ".godot" << false;
+        row("running Godot", "godot", record, ".godot", true);
+        row("visible data folder", "godot", record, "godot", true);
+        row("Godot ended", "gone", record, ".godot", false);
+        row("another program", "self", record, ".godot", false);
+        row("pid as text", "godot", QByteArray(R"({"pid": "%1"})"), ".godot", false);
+        row("garbage", "godot", QByteArray("{\"pid\": %1,"), ".godot", false);
     }
     void loadedIn()
     {
@@ -265,26 +253,20 @@ private slots:
         QTest::addColumn<QString>("error");      // the install fails with it
         QTest::addColumn<bool>("enabled");       // the install enabled the plugin
         QTest::addColumn<QString>("notEnabled"); // why it did not
-        QTest::newRow("Godot 4") << project() << false << "" << true << "";
-        QTest::newRow("already listed") << project(s_ours) << false << "" << false << "";
-        QTest::newRow("no config_version") << QByteArray("") << false << "" << true << "";
-        QTest::newRow("editor open") << project() << true << "" << false
-                                     << "Godot has Demo open and would overwrite the change. Tick Tavrin MCP in "
-                                        "Project → Project Settings → Plugins there (no restart needed), or close "
-                                        "the project in Godot and try again.";
-        QTest::newRow("Godot 3") << project({}, "config_version=4\n") << false
-                                 << "Demo is a Godot 3 project (config_version=4): the Tavrin MCP addon needs Godot 4."
-                                 << false << "";
-        QTest::newRow("unparsable") << QByteArray("config/name=\"x") << false << "" << false
-                                    << "%1 was left unchanged: it cannot be read as Godot reads it. Line 1: "
-                                       "unterminated string.";
+        row("Godot 4", project(), false, "", true, "");
+        row("already listed", project(s_ours), false, "", false, "");
+        row("no config_version", QByteArray(""), false, "", true, "");
+        row("editor open", project(), true, "", false, s_overwrite);
+        row("Godot 3", project({}, "config_version=4\n"), false,
+            "Demo is a Godot 3 project (config_version=4): the Tavrin MCP addon needs Godot 4.", false, "");
+        row("unparsable", QByteArray("config/name=\"x"), false, "", false,
+            "%1 was left unchanged: it cannot be read as Godot reads it. Line 1: unterminated string.");
     }
     void install()
     {
         QFETCH(QByteArray, before);
         QFETCH(bool, editorOpen);
         QFETCH(QString, error);
-        QFETCH(bool, enabled);
         QFETCH(QString, notEnabled);
         const QString folder = newProject(before, false);
         FakeGodot::Process editor;
@@ -295,7 +277,7 @@ private slots:
         QCOMPARE(setup.install(folder, &installed), error.isEmpty());
         QCOMPARE(setup.lastError(), error);
         QCOMPARE(QFileInfo(folder + "/addons/tavrin_mcp/plugin.cfg").isFile(), error.isEmpty());
-        QCOMPARE(installed.pluginEnabled, enabled);
+        QTEST(installed.pluginEnabled, "enabled");
         QCOMPARE(installed.notEnabled,
                  notEnabled.contains("%1") ? notEnabled.arg(folder + "/project.godot") : notEnabled);
         if (error.isEmpty())
@@ -310,16 +292,14 @@ private slots:
         QTest::addColumn<bool>("editorOpen");
         QTest::addColumn<QByteArray>("after"); // null: refused, nothing changed
         QTest::addColumn<QString>("error");
-        QTest::newRow("listed") << project("\"a\", " + s_ours) << false << project("\"a\"") << "";
-        QTest::newRow("listed by folder name, alone") << project("\"tavrin_mcp\"") << false << project() << "";
-        QTest::newRow("not listed") << project() << false << project() << "";
-        QTest::newRow("editor open") << project(s_ours) << true << QByteArray()
-                                     << "Godot has Demo open. Close the project in Godot first, then uninstall "
-                                        "Tavrin MCP.";
-        QTest::newRow("unparsable") << QByteArray("[editor_plugins\n") << false << QByteArray()
-                                    << "%1 cannot be read as Godot reads it. Line 1: the section header is not "
-                                       "closed with ']'. Tavrin MCP was left installed, so that no plugin list "
-                                       "names a missing addon.";
+        row("listed", project("\"a\", " + s_ours), false, project("\"a\""), "");
+        row("listed by folder name, alone", project("\"tavrin_mcp\""), false, project(), "");
+        row("not listed", project(), false, project(), "");
+        row("editor open", project(s_ours), true, QByteArray(),
+            "Godot has Demo open. Close the project in Godot first, then uninstall Tavrin MCP.");
+        row("unparsable", QByteArray("[editor_plugins\n"), false, QByteArray(),
+            "%1 cannot be read as Godot reads it. Line 1: the section header is not closed with ']'. Tavrin MCP was "
+            "left installed, so that no plugin list names a missing addon.");
     }
     void uninstall()
     {

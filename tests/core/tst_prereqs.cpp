@@ -13,9 +13,7 @@ private slots:
         QTest::addColumn<QString>("program");
         QTest::addColumn<QString>("script");  // empty: not on the PATH
         QTest::addColumn<QString>("version"); // "-": not found
-        const auto row = [](const char *name, const char *program, const char *script, const char *version) {
-            QTest::newRow(name) << QString(program) << QString(script) << QString(version);
-        };
+        using TestEnv::row;
         row("missing", "python", "", "-");
         // The name is dropped, as it is shown beside the version: "Python 3.12.1", not "Python Python 3.12.1".
         row("python's name dropped", "python", "echo Python 3.12.1", "3.12.1");

@@ -181,18 +181,17 @@ private slots:
         QTest::addColumn<QByteArray>("registered");
         QTest::addColumn<QString>("outcome");
         QTest::addColumn<QByteArray>("godot"); // project.godot; null: none
-        QTest::newRow("write") << "configure" << QByteArray() << "!Configuration of Codex failed: codex: add failed"
-                               << QByteArray();
-        QTest::newRow("update") << "configure" << QByteArray("full_control")
-                                << "!Configuration of Codex failed: codex: add failed" << QByteArray();
-        QTest::newRow("remove") << "remove" << QByteArray("safe_edit")
-                                << "!Removal from Codex failed: codex: remove failed" << QByteArray();
-        QTest::newRow("addon") << "install" << QByteArray()
-                               << "!Installing the addon failed: Godot project not found: " + m_project << QByteArray();
-        QTest::newRow("godot 3") << "install" << QByteArray()
-                                 << "!Installing the addon failed: project is a Godot 3 project (config_version=4): "
-                                    "the Tavrin MCP addon needs Godot 4."
-                                 << QByteArray("config_version=4\n");
+        const QByteArray none;
+        const QString addFailed = "!Configuration of Codex failed: codex: add failed";
+        using TestEnv::row;
+        row("write", "configure", none, addFailed, none);
+        row("update", "configure", QByteArray("full_control"), addFailed, none);
+        row("remove", "remove", QByteArray("safe_edit"), "!Removal from Codex failed: codex: remove failed", none);
+        row("addon", "install", none, "!Installing the addon failed: Godot project not found: " + m_project, none);
+        row("godot 3", "install", none,
+            "!Installing the addon failed: project is a Godot 3 project (config_version=4): the Tavrin MCP addon needs "
+            "Godot 4.",
+            QByteArray("config_version=4\n"));
     }
     void failures()
     {
