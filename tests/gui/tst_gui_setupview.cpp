@@ -209,18 +209,28 @@ private slots:
     }
 
     // A failure is shown in a box that does not block, then as an error toast; the card stays usable.
+    // A file refused as unparsable is left as it was, and the box leads to it.
     void failureShowsBoxThenErrorToast_data()
     {
-        QTest::addColumn<QStringList>("row"); // button, message box
+        QTest::addColumn<QStringList>("row"); // button, message box (its start), the Cursor file's bytes
         QTest::newRow("client") << QStringList{"Configure Codex", "Configuration of Codex failed: codex: add failed"};
         QTest::newRow("addon") << QStringList{"Install",
                                               "Installing the addon failed: Godot project not found: " + m_project};
+        QTest::newRow("unparsable file") << QStringList{
+            "Configure Cursor",
+            "Configuration of Cursor failed: " + ClientCatalogue::configPath("cursor") +
+                " was left unchanged because its content is not a JSON object (a comma after the last "
+                "item, which JSON does not allow, at line 1, column 18)",
+            R"({"mcpServers": {},})"};
     }
     void failureShowsBoxThenErrorToast()
     {
         QFETCH(QStringList, row);
         touch("codex-fail");
         QVERIFY(QFile::remove(m_project + "/project.godot"));
+        const QString cursor = ClientCatalogue::configPath("cursor");
+        if (row.size() > 2)
+            QVERIFY(TestEnv::writeFile(cursor, row.at(2).toUtf8()));
         open();
         const QString before = page();
         click(row.at(0));
@@ -228,7 +238,11 @@ private slots:
         QCOMPARE(p->toasts.at(0), (QVariantList{row.at(1).section(':', 0, 0), 2}));
         const QList<QMessageBox *> boxes = v()->findChildren<QMessageBox *>();
         QVERIFY(boxes.size() == 1 && boxes.at(0)->isVisible() && boxes.at(0)->windowModality() == Qt::NonModal);
-        QCOMPARE(boxes.at(0)->windowTitle() + ": " + boxes.at(0)->text(), row.at(1));
+        QVERIFY2((boxes.at(0)->windowTitle() + ": " + boxes.at(0)->text()).startsWith(row.at(1)),
+                 qPrintable(boxes.at(0)->text()));
+        QCOMPARE(GuiTest::find(boxes.at(0), "Open Config File") != nullptr, row.size() > 2);
+        if (row.size() > 2)
+            QCOMPARE(TestEnv::readFile(cursor), row.at(2).toUtf8());
         waitForScans(row.at(0) == "Install" ? 1 : 2);
         QCOMPARE(page(), before);
     }

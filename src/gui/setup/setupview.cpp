@@ -413,7 +413,7 @@ void SetupView::openClientMenu(const QString &clientId, QWidget *button)
 void SetupView::reportOutcome(const SetupOutcome &outcome)
 {
     if (!outcome.ok) {
-        showFailure(outcome.message, outcome.detail);
+        showFailure(outcome.message, outcome.detail, outcome.id);
         emit showToast(outcome.message, Toast::Error);
         return;
     }
@@ -432,11 +432,21 @@ void SetupView::reportResync(const ResyncSummary &summary)
     }
 }
 
-void SetupView::showFailure(const QString &title, const QString &error)
+void SetupView::showFailure(const QString &title, const QString &error, const QString &clientId)
 {
     // Non-modal: the toast and the rescan go on while the box is open.
     auto *box = new QMessageBox(QMessageBox::Warning, title, error, QMessageBox::Ok, this);
     box->setAttribute(Qt::WA_DeleteOnClose);
+    // A file we refused to touch is one the user fixes by hand: the way to it is in the box.
+    const ClientInfo client = m_model->client(clientId);
+    if (!clientId.isEmpty() && !client.usesCli && QFileInfo(client.configPath).isFile()) {
+        QPushButton *open = box->addButton(tr("Open Config File"), QMessageBox::ActionRole);
+        const QString folder = QFileInfo(client.configPath).absolutePath();
+        connect(box, &QMessageBox::finished, this, [this, box, open, folder] {
+            if (box->clickedButton() == open && !QDesktopServices::openUrl(QUrl::fromLocalFile(folder)))
+                emit showToast(tr("Could not open the folder %1.").arg(folder), Toast::Error);
+        });
+    }
     box->setWindowModality(Qt::NonModal);
     box->show();
 }

@@ -60,7 +60,7 @@ private:
     void openClientMenu(const QString &clientId, QWidget *button);
     void reportOutcome(const SetupOutcome &outcome);
     void reportResync(const ResyncSummary &summary);
-    void showFailure(const QString &title, const QString &error);
+    void showFailure(const QString &title, const QString &error, const QString &clientId = {});
 
     SetupModel *m_model;
     QScrollArea *m_scroll = nullptr; // null until built
