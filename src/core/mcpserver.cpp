@@ -32,13 +32,12 @@ const QList<Mode> &modes()
     static const QList<Mode> s_modes{
         {QStringLiteral("safe_edit"), QCoreApplication::translate("McpServer", "Safe Edit"),
          QCoreApplication::translate("McpServer",
-                                     "The AI may read the project and change scenes, scripts and resources "
-                                     "through the editor, where Undo can take changes back; it cannot delete "
-                                     "files or run programs.")},
+                                     "The server lets the AI read the project and edit it through the Godot "
+                                     "editor, and holds back the actions it counts as risky.")},
         {QStringLiteral("full_control"), QCoreApplication::translate("McpServer", "Full Control"),
          QCoreApplication::translate("McpServer",
-                                     "The AI may also do what Undo cannot take back: delete and move files, run "
-                                     "the project and run programs on this computer.")},
+                                     "The server lets the AI use every tool it has, including those Safe Edit "
+                                     "holds back.")},
     };
     return s_modes;
 }

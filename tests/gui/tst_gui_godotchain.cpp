@@ -266,7 +266,9 @@ private slots:
         };
         QVERIFY(card(m_project) && card(godot3) && card(plain));
         QCOMPARE(GuiTest::text(card(m_project)), "Chain|" + m_project + "|Addon v9.8.7|[Open]|Godot 4.3");
-        QCOMPARE(GuiTest::text(card(godot3)), "Old|" + godot3 + "|[Open]|Godot 3<Tavrin MCP needs Godot 4>");
+        QCOMPARE(GuiTest::text(card(godot3)),
+                 "Old|" + godot3 +
+                     "|[Open]|Godot 3<Tavrin MCP needs Godot 4>|Active<The project the Setup page works on>");
         QCOMPARE(GuiTest::text(card(plain)), "plain|" + plain + "|[Open]");
         QVERIFY(launch(m_project)->isEnabled() && launch(plain)->isEnabled());
         QVERIFY(!launch(godot3)->isEnabled());
