@@ -73,7 +73,7 @@ QString SingleInstance::serverName()
     const QString user = QString::number(::getuid());
 #endif
     const QByteArray place = (user + QLatin1Char('\n') + UserFolders::data()).toUtf8();
-    const QString name =
+    QString name =
         QLatin1String("tavrin-") +
         QString::fromLatin1(QCryptographicHash::hash(place, QCryptographicHash::Sha256).toHex().left(16));
 #ifndef Q_OS_WIN
