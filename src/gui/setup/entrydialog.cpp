@@ -151,7 +151,7 @@ QString EntryDialog::fileEntryText(const QString &clientId, const QString &path,
     default:
         return tr("The file cannot be read: %1").arg(error);
     }
-    const QString text = ClientEntry::writtenText(bytes, row->file, &foundHere);
+    QString text = ClientEntry::writtenText(bytes, row->file, &foundHere);
     if (found)
         *found = foundHere;
     return text;
