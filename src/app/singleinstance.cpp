@@ -73,9 +73,8 @@ QString SingleInstance::serverName()
     const QString user = QString::number(::getuid());
 #endif
     const QByteArray place = (user + QLatin1Char('\n') + UserFolders::data()).toUtf8();
-    QString name =
-        QLatin1String("tavrin-") +
-        QString::fromLatin1(QCryptographicHash::hash(place, QCryptographicHash::Sha256).toHex().left(16));
+    QString name = QLatin1String("tavrin-") +
+                   QString::fromLatin1(QCryptographicHash::hash(place, QCryptographicHash::Sha256).toHex().left(16));
 #ifndef Q_OS_WIN
     // A full path is used as it is; a bare name lands in the shared temporary folder.
     const QString folder = privateRuntimeFolder();
