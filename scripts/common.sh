@@ -10,7 +10,7 @@ TAVRIN_CHECK_PACKAGES="desktop-file-utils appstream"
 TAVRIN_PACKAGING_PACKAGES="dpkg-dev file lintian"
 TAVRIN_LINT_PACKAGES="clang-format clang-tidy"
 # The Windows build from Linux (scripts/setup-mingw.sh): compilers, Qt's host tools, Wine, NSIS.
-TAVRIN_MINGW_PACKAGES="g++-mingw-w64-x86-64-posix mingw-w64-tools qt6-base-dev-tools wine64 nsis ninja-build"
+TAVRIN_MINGW_PACKAGES="g++-mingw-w64-x86-64-posix mingw-w64-tools qt6-base-dev-tools wine64 nsis ninja-build fonts-dejavu-core"
 # Where the Qt for MinGW and our Wine prefix live; the mingw presets name the same folders.
 TAVRIN_QT_MINGW_DIR="$HOME/.cache/tavrin/qt6-mingw-6.4.2"
 TAVRIN_WINEPREFIX="$HOME/.cache/tavrin/wine"

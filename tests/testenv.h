@@ -9,6 +9,10 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
+
 // Keeps every test away from the real home: HOME, the XDG folders (the profile folders on Windows)
 // and PATH point into one temporary folder for the whole process, set before the application object exists.
 namespace TestEnv {
@@ -52,7 +56,20 @@ inline void isolate(bool gui)
     qputenv("XDG_CACHE_HOME", (root().path() + QLatin1String("/cache")).toUtf8());
     qputenv("XDG_RUNTIME_DIR", (root().path() + QLatin1String("/runtime")).toUtf8());
     qputenv("XDG_DOWNLOAD_DIR", (home() + QLatin1String("/Downloads")).toUtf8());
+#ifdef Q_OS_WIN
+    // Programs the tests start (themselves again, the built application) need Qt's and the
+    // compiler's DLLs, and .cmd scripts need cmd.exe: those folders stay on PATH, nothing else.
+    QStringList path{QDir::toNativeSeparators(binDir())};
+    for (const QString &dir : qEnvironmentVariable("PATH").split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+        const QDir folder(dir);
+        if (folder.exists("Qt6Core.dll") || folder.exists("libstdc++-6.dll") || folder.exists("libwinpthread-1.dll") ||
+            folder.exists("cmd.exe"))
+            path << dir;
+    }
+    qputenv("PATH", path.join(QLatin1Char(';')).toUtf8());
+#else
     qputenv("PATH", binDir().toUtf8());
+#endif
 #ifdef Q_OS_WIN
     // Read by UserFolders before the shell's Known Folders, which no variable redirects.
     qputenv("USERPROFILE", QDir::toNativeSeparators(home()).toUtf8());
@@ -108,6 +125,26 @@ inline QByteArray readFile(const QString &path)
     if (!file.open(QIODevice::ReadOnly))
         return {};
     return file.readAll();
+}
+
+// FIFOs, mode bits and symbolic links (QFile::link makes a shortcut file on Windows) are Unix's;
+// Windows keeps access in ACLs, which the tests leave alone.
+#ifdef Q_OS_UNIX
+inline constexpr bool unixFiles = true;
+#else
+inline constexpr bool unixFiles = false;
+#endif
+
+// A FIFO (named pipe) at path, its folder made first. Windows has none in the file system: false.
+inline bool makeFifo(const QString &path)
+{
+#ifdef Q_OS_UNIX
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    return ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0;
+#else
+    Q_UNUSED(path)
+    return false;
+#endif
 }
 
 // Every file and folder below `folder` (hidden ones too), by relative path: a file with its bytes,

@@ -89,6 +89,25 @@ bool SingleInstance::claim()
     const QString name = serverName();
     m_server = new QLocalServer(this);
     connect(m_server, &QLocalServer::newConnection, this, &SingleInstance::answer);
+#ifdef Q_OS_WIN
+    // A named pipe takes any number of servers under one name, so listening proves nothing: ask
+    // first, with a lock that keeps two starts at the same moment from both finding nobody.
+    QLockFile lock(QDir::tempPath() + QLatin1Char('/') + name + QLatin1String(".lock"));
+    if (!lock.tryLock(s_lockMs))
+        m_lastError = QLatin1String("Started without the start-up lock ") + lock.fileName();
+    const HandOver asked = handOver(name);
+    if (asked == HandOver::Done)
+        return false;
+    if (asked == HandOver::NoAnswer)
+        return runUnguarded(name);
+    if (!m_server->listen(name)) {
+        m_lastError =
+            QLatin1String("Cannot listen for later starts on ") + name + QLatin1String(": ") + m_server->errorString();
+        delete m_server;
+        m_server = nullptr;
+    }
+    return true;
+#else
     // Binding the name is atomic: of two starts at the same moment one wins, the other finds the
     // name taken. (No access options: with them Qt binds elsewhere and renames over the name,
     // which would take it from a running copy. The socket's own permissions keep other users out.)
@@ -121,6 +140,7 @@ bool SingleInstance::claim()
         m_server = nullptr;
     }
     return true; // running without the guard beats not running
+#endif
 }
 
 SingleInstance::HandOver SingleInstance::handOver(const QString &name)

@@ -10,6 +10,7 @@
 #include <QMutexLocker>
 
 #include <cstdio>
+#include <memory>
 
 namespace {
 
@@ -38,10 +39,15 @@ const char *levelWord(QtMsgType type)
     return "DEBUG";
 }
 
+void closeFile()
+{
+    QMutexLocker locker(&s_logMutex);
+    delete s_logFile;
+    s_logFile = nullptr;
+}
+
 void messageHandler(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
-    if (!s_logFile)
-        return;
     QString line = QDateTime::currentDateTime().toString(Qt::ISODateWithMs) + QLatin1String(" [") +
                    QLatin1String(levelWord(type)) + QLatin1String("] ") + message;
     if (context.file)
@@ -50,6 +56,8 @@ void messageHandler(QtMsgType type, const QMessageLogContext &context, const QSt
     const QByteArray bytes = line.toUtf8();
 
     QMutexLocker locker(&s_logMutex);
+    if (!s_logFile)
+        return;
     s_logFile->write(bytes);
     s_logFile->flush();
     std::fprintf(stderr, "%s", bytes.constData());
@@ -65,6 +73,7 @@ QString Logger::logFilePath()
 
 void Logger::install()
 {
+    closeFile(); // only when installed again in the same process
     const QString path = logFilePath();
     QDir().mkpath(QFileInfo(path).absolutePath());
 
@@ -75,14 +84,18 @@ void Logger::install()
     if (current.exists() && current.size() > s_rotateAbove)
         QFile::rename(path, oldPath);
 
-    auto *file = new QFile(path);
-    QMutexLocker locker(&s_logMutex);
-    delete s_logFile; // only when installed again in the same process
-    s_logFile = file;
-    if (s_logFile->open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text)) {
-        qInstallMessageHandler(messageHandler);
-    } else {
-        delete s_logFile;
-        s_logFile = nullptr;
+    auto file = std::make_unique<QFile>(path);
+    if (!file->open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text))
+        return;
+    {
+        QMutexLocker locker(&s_logMutex);
+        s_logFile = file.release();
     }
+    qInstallMessageHandler(messageHandler);
+}
+
+void Logger::uninstall()
+{
+    qInstallMessageHandler(nullptr);
+    closeFile();
 }

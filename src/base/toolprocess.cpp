@@ -3,6 +3,7 @@
 #include "base/processtree.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QProcess>
 
 #include <atomic>
@@ -20,6 +21,23 @@ int scaledFinishLimit(int ms)
     return qMax(1, static_cast<int>(ms * scale));
 }
 } // namespace
+
+QString batchArgumentProblem(const QString &exe, const QStringList &args)
+{
+    const QString suffix = QFileInfo(exe).suffix().toLower();
+    if (suffix != QLatin1String("cmd") && suffix != QLatin1String("bat"))
+        return {};
+    static const QString unsafe = QStringLiteral("\"%!^&|<>\r\n");
+    for (const QString &arg : args) {
+        for (const QChar c : arg) {
+            if (unsafe.contains(c) || c.unicode() == 0)
+                return QStringLiteral("%1 is a batch file, and the argument \"%2\" holds a character that "
+                                      "cmd.exe would read as part of a command.")
+                    .arg(QFileInfo(exe).fileName(), arg.simplified());
+        }
+    }
+    return {};
+}
 
 void endAllWhenQuitting()
 {
@@ -40,6 +58,11 @@ ToolResult run(const QString &exe, const QStringList &args, int startTimeoutMs, 
         result.errorString = QStringLiteral("The application is quitting.");
         return result;
     }
+#ifdef Q_OS_WIN
+    result.errorString = batchArgumentProblem(exe, args);
+    if (!result.errorString.isEmpty())
+        return result;
+#endif
     QProcess process;
     process.setProcessChannelMode(channels == Channels::Merged ? QProcess::MergedChannels : QProcess::SeparateChannels);
     // Declared after the process, so it ends whatever is left of the tree before the process object

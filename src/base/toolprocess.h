@@ -35,6 +35,12 @@ enum class Channels {
 [[nodiscard]] ToolResult run(const QString &exe, const QStringList &args, int startTimeoutMs, int finishTimeoutMs,
                              int killWaitMs = 3000, Channels channels = Channels::Merged);
 
+// Windows runs a .cmd or .bat file (every npm CLI's shim) through cmd.exe, which parses the
+// command line once more: an argument holding ", %, !, ^, &, |, <, >, or a line break could end
+// the command and start another, or expand a variable. Empty when exe may take args; else why
+// not. run() refuses such a call on Windows, and the tool does not start.
+[[nodiscard]] QString batchArgumentProblem(const QString &exe, const QStringList &args);
+
 // From the moment the application is about to quit, every running tool's tree is killed and no
 // tool starts again, so that workers waiting on tools end at once instead of holding the
 // application's exit. Call once the application object exists.

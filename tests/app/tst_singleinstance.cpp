@@ -12,8 +12,6 @@
 
 #ifdef Q_OS_UNIX
 #include <sys/stat.h>
-
-#include <csignal>
 #endif
 
 // Starts the real application: the first copy runs, later starts hand over to it and end.
@@ -75,6 +73,7 @@ private slots:
         QFETCH(int, mode);
         QFETCH(bool, used);
 #ifndef Q_OS_UNIX
+        Q_UNUSED(mode)
         QSKIP("a runtime folder is a Unix thing");
 #else
         QCOMPARE(::chmod(QFile::encodeName(runtime()).constData(), mode_t(mode)), 0);
@@ -137,9 +136,6 @@ private slots:
     // stop the next start from running, and that one takes hand-overs in turn.
     void secondStartHandsOver()
     {
-#ifndef Q_OS_UNIX
-        QSKIP("crashes the first copy with SIGKILL");
-#else
         QVERIFY(TestEnv::writeFile(Settings::filePath(), R"({"check_updates":false,"first_run_done":true})"));
         const QByteArray starting = QByteArray(Tavrin::DisplayName) + ' ' + Tavrin::Version + " starting";
         const QByteArray shown = "Another start asked for the window";
@@ -154,11 +150,10 @@ private slots:
             QTRY_COMPARE_WITH_TIMEOUT(logged(shown), shownBefore + round, 10000);
             QCOMPARE(logged(starting), startsBefore + round); // the second never got as far as logging
             QCOMPARE(first->state(), QProcess::Running);
-            ::kill(pid_t(first->processId()), SIGKILL);
+            first->kill(); // SIGKILL, or TerminateProcess: nothing of ours runs on the way out
             QVERIFY(first->waitForFinished(10000));
-            QVERIFY(QFileInfo::exists(socketPath())); // left behind
+            QVERIFY(!TestEnv::unixFiles || QFileInfo::exists(socketPath())); // a Unix socket is left behind
         }
-#endif
     }
 };
 

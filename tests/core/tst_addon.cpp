@@ -196,9 +196,6 @@ private slots:
     // and nothing of ours is left beside it.
     void killedUpdatesLeaveOneCompleteCopy()
     {
-#ifndef Q_OS_UNIX
-        QSKIP("SIGKILL trials need a Unix system");
-#else
         makeCopies();
         const QString project = m_work.path() + "/trials", addons = project + "/addons";
         const QString first = m_work.path() + "/copies/1.0.0", second = m_work.path() + "/copies/2.0.0";
@@ -226,7 +223,6 @@ private slots:
         }
         // Most kills land inside an update, not between two.
         QVERIFY2(interrupted > trials / 3, qPrintable(QString::number(interrupted)));
-#endif
     }
 
     void readVersionFromCfg_data()
@@ -275,6 +271,10 @@ private slots:
         QCOMPARE(TestEnv::readFile(target + "/big.res"), QByteArray("old"));
 
         QCOMPARE(QVariantList({addon.uninstall(project), addon.lastError()}), QVariantList({true, QString()}));
+        if (!TestEnv::unixFiles) { // a linked checkout needs symbolic links
+            QCOMPARE(tree(project + "/addons"), QStringList{"other"});
+            return;
+        }
         QVERIFY(put(m_work.path() + "/checkout/work.gd") && QFile::link(m_work.path() + "/checkout", target));
         QVERIFY(addon.uninstall(project) && addon.uninstall(project));
         QCOMPARE(addon.lastError(), QString());

@@ -1,4 +1,5 @@
 #include "base/toolprocess.h"
+#include "base/userfolders.h"
 #include "core/addon.h"
 #include "core/clientcatalogue.h"
 #include "core/settings.h"
@@ -467,7 +468,7 @@ private slots:
         makeWindow(s_returningUser);
         m_opened.clear();
         QDesktopServices::setUrlHandler(QStringLiteral("https"), this, "open");
-        const QString folder = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+        const QString folder = UserFolders::downloads();
         QVERIFY(QDir(folder).removeRecursively());
         QTemporaryDir dpkg; // dpkg installed this test's executable as our package
         QVERIFY(TestEnv::writeFile(dpkg.path() + "/tavrin-desktop.list",

@@ -197,7 +197,7 @@ private slots:
         QTest::mouseClick(child(&view, QStringLiteral("  Select Project Folder")), Qt::LeftButton);
         QCOMPARE(starts.first(), TestEnv::home()); // not the folder the app was started from
         QVERIFY(answers.isEmpty());
-        QCOMPARE(messages, QStringList(refusals, "Not a Godot project: " + plain +
+        QCOMPARE(messages, QStringList(refusals, "Not a Godot project: " + QDir::toNativeSeparators(plain) +
                                                      " has no project.godot file.\n\nChoose the folder that holds "
                                                      "your Godot project's project.godot."));
         QCOMPARE(starts.mid(1), QStringList(refusals, plain)); // each time again where the user was

@@ -1,0 +1,157 @@
+#include "base/toolprocess.h"
+#include "testenv.h"
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#else
+#include <csignal>
+#endif
+
+using TestEnv::row;
+
+namespace {
+
+const char *s_sleeperFlag = "--sleeper";
+
+// A script on the test PATH: a .cmd run by cmd.exe on Windows, a shell script elsewhere.
+QString writeScript(const QString &name, const QByteArray &unixBody, const QByteArray &windowsBody)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(unixBody)
+    const QString path = TestEnv::binDir() + '/' + name + ".cmd";
+    return TestEnv::writeFile(path, "@echo off\r\n" + windowsBody + "\r\n") ? path : QString();
+#else
+    Q_UNUSED(windowsBody)
+    return TestEnv::writeTool(name, unixBody);
+#endif
+}
+
+bool alive(qint64 pid)
+{
+#ifdef Q_OS_WIN
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, DWORD(pid));
+    if (!process)
+        return false;
+    DWORD code = 0;
+    const bool running = GetExitCodeProcess(process, &code) && code == STILL_ACTIVE;
+    CloseHandle(process);
+    return running;
+#elif defined(Q_OS_LINUX)
+    return TestEnv::processAlive(pid); // a zombie counts as gone
+#else
+    return ::kill(pid_t(pid), 0) == 0;
+#endif
+}
+
+} // namespace
+
+// What the tool runner does with real tools on every platform: arguments arrive whole, a batch
+// file never gets an argument cmd.exe would read as a command, and a time-out ends the whole tree
+// (a process group on Unix, a job object on Windows).
+class TestToolProcess : public QObject
+{
+    Q_OBJECT
+
+    static QString pidFile() { return TestEnv::root().path() + "/sleeper.pid"; }
+
+private slots:
+    void batchArguments_data()
+    {
+        QTest::addColumn<QString>("exe");
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<bool>("refused");
+        const QStringList entry{"mcp", "add", "tavrin", "-e", "GODOT_MCP_PERMISSION_MODE=safe_edit", "--", "uvx"};
+        row("our entry through a shim", QString("C:/npm/claude.cmd"), entry, false);
+        row("blanks, dashes, colons, backslashes", QString("C:/npm/claude.CMD"),
+            QStringList{"C:\\Users\\A B\\project", "-x=1:2", "(a)"}, false);
+        for (const char *bad : {"a&calc", "a|b", "%PATH%", "!x!", "a^b", "say \"hi\"", "a<b", "a>b", "a\nb", "a\rb"})
+            row(qPrintable(QStringLiteral("refused in a .bat: %1").arg(QString(bad).toHtmlEscaped())),
+                QString("C:/t/tool.bat"), QStringList{"ok", QString::fromLatin1(bad)}, true);
+        row("a program takes anything", QString("C:/t/tool.exe"), QStringList{"a&b", "%x%", "\"q\""}, false);
+        row("no suffix takes anything", QString("/usr/bin/claude"), QStringList{"a&b"}, false);
+        row("a folder named .cmd is not the suffix", QString("C:/x.cmd/tool"), QStringList{"a&b"}, false);
+    }
+    void batchArguments()
+    {
+        QFETCH(QString, exe);
+        QFETCH(QStringList, args);
+        QFETCH(bool, refused);
+        const QString problem = ToolProcess::batchArgumentProblem(exe, args);
+        QCOMPARE(!problem.isEmpty(), refused);
+        if (refused)
+            QVERIFY2(problem.contains(QFileInfo(exe).fileName()), qPrintable(problem));
+    }
+
+    // A real script: arguments with blanks arrive as one each; on Windows, an argument cmd.exe
+    // would read as a command never reaches the shim, which does not start.
+    void argumentsArriveWhole_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QByteArray>("echoed"); // null: refused, nothing ran
+        row("plain", QStringList{"mcp", "get", "tavrin"}, QByteArray("[mcp][get][tavrin]"));
+        row("blanks", QStringList{"a b", "C:/Users/A B/x", "-e"}, QByteArray("[a b][C:/Users/A B/x][-e]"));
+#ifdef Q_OS_WIN
+        row("ampersand", QStringList{"a&echo INJECTED", "x", "y"}, QByteArray());
+        row("variable", QStringList{"%PATH%", "x", "y"}, QByteArray());
+        row("quote", QStringList{"a\" & echo INJECTED & \"", "x", "y"}, QByteArray());
+#endif
+    }
+    void argumentsArriveWhole()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QByteArray, echoed);
+        const QString marker = TestEnv::root().path() + "/ran";
+        QFile::remove(marker);
+        const QString tool =
+            writeScript("echoargs", "touch '" + marker.toUtf8() + "'; printf '[%s]' \"$1\" \"$2\" \"$3\"",
+                        "type nul > \"" + QDir::toNativeSeparators(marker).toUtf8() + "\"\r\necho [%~1][%~2][%~3]");
+        QVERIFY(!tool.isEmpty());
+        const ToolResult result = ToolProcess::run(tool, args, 10000, 30000);
+        if (echoed.isNull()) {
+            QVERIFY(!result.started);
+            QVERIFY2(result.errorString.contains("batch file"), qPrintable(result.errorString));
+            QVERIFY(!QFileInfo::exists(marker));
+        } else {
+            QVERIFY2(result.finished, qPrintable(result.errorString));
+            QCOMPARE(result.exitCode, 0);
+            QCOMPARE(result.output.trimmed(), echoed);
+        }
+    }
+
+    // A tool that starts a long-lived child and waits for it is killed at its time-out, and the
+    // child with it: this test program, started again as the sleeper, records its id.
+    void timeOutEndsTheTree()
+    {
+        QFile::remove(pidFile());
+        const QByteArray self = QDir::toNativeSeparators(QCoreApplication::applicationFilePath()).toUtf8();
+        const QByteArray pids = QDir::toNativeSeparators(pidFile()).toUtf8();
+        const QString tool = writeScript("tree", "'" + self + "' " + s_sleeperFlag + " '" + pids + "'",
+                                         "\"" + self + "\" " + s_sleeperFlag + " \"" + pids + "\"");
+        const ToolResult result = ToolProcess::run(tool, {}, 10000, 3000, 5000);
+        QVERIFY(result.started);
+        QVERIFY(!result.finished);
+        const qint64 child = TestEnv::readFile(pidFile()).trimmed().toLongLong();
+        QVERIFY2(child > 0, "the sleeper did not start within the time-out");
+        QTRY_VERIFY_WITH_TIMEOUT(!alive(child), 10000);
+    }
+};
+
+// The test, or (with the sleeper flag) the child of timeOutEndsTheTree: records its process id in
+// the given file, then waits to be killed.
+int main(int argc, char *argv[])
+{
+    if (argc == 3 && qstrcmp(argv[1], s_sleeperFlag) == 0) {
+        QCoreApplication app(argc, argv);
+        if (!TestEnv::writeFile(QString::fromLocal8Bit(argv[2]), QByteArray::number(app.applicationPid())))
+            return 1;
+        QThread::sleep(120);
+        return 0;
+    }
+    TestEnv::isolate(false);
+    QCoreApplication app(argc, argv);
+    TestToolProcess tc;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&tc, argc, argv);
+}
+
+#include "tst_toolprocess.moc"
