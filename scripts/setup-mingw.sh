@@ -36,6 +36,12 @@ else
     mv "$qt.partial" "$qt"
     echo "mingw: unpacked Qt for MinGW from $kit into $qt"
 fi
+# Qt ships no fonts; its offscreen platform (the GUI tests under Wine, which passes no QT_*
+# variable on) reads them from lib/fonts.
+if [ ! -e "$qt/lib/fonts" ]; then
+    ln -s /usr/share/fonts/truetype/dejavu "$qt/lib/fonts"
+    echo "mingw: DejaVu fonts linked into $qt/lib/fonts"
+fi
 
 # A Wine prefix of our own, made once, so that runs do not touch the user's default one.
 if [ ! -f "$TAVRIN_WINEPREFIX/system.reg" ]; then

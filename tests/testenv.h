@@ -12,6 +12,9 @@
 #ifdef Q_OS_UNIX
 #include <sys/stat.h>
 #endif
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
 
 // Keeps every test away from the real home: HOME, the XDG folders (the profile folders on Windows)
 // and PATH point into one temporary folder for the whole process, set before the application object exists.
@@ -134,6 +137,17 @@ inline constexpr bool unixFiles = true;
 #else
 inline constexpr bool unixFiles = false;
 #endif
+
+// Whether this Windows program runs under Wine, whose limits some tests allow for.
+inline bool underWine()
+{
+#ifdef Q_OS_WIN
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll && GetProcAddress(ntdll, "wine_get_version");
+#else
+    return false;
+#endif
+}
 
 // A FIFO (named pipe) at path, its folder made first. Windows has none in the file system: false.
 inline bool makeFifo(const QString &path)

@@ -161,7 +161,8 @@ private slots:
         row("missing", QByteArray(), s_private, 0);
         row("empty", QByteArray(""), s_private, 0);
         row("as the newest copy", QByteArray("saved"), s_private, 1);
-        row("newest copy's bytes, other mode", QByteArray("saved"), s_shared, 2);
+        if (TestEnv::unixFiles)
+            row("newest copy's bytes, other mode", QByteArray("saved"), s_shared, 2);
     }
     void noCopyNeeded()
     {
@@ -277,7 +278,7 @@ private slots:
         if (edit)
             QVERIFY(writeConfig(path, R"({"theme": "dark", "mcpServers": {"other": {"command": "x"}}})", s_private));
         int interrupted = 0;
-        constexpr int trials = 25;
+        const int trials = TestEnv::underWine() ? 10 : 25; // a process start takes a second under Wine
         for (int trial = 0; trial < trials; ++trial) {
             if (!edit) { // one backup of B, A in place (or nothing): each restore swaps them
                 QVERIFY(QDir(backupsFolder).removeRecursively() && QDir(folder).removeRecursively());
@@ -305,8 +306,13 @@ private slots:
             QCOMPARE(strays().join(" "), QString());
             QVERIFY(QFileInfo::exists(path) && consistent());
         }
-        // Most kills land inside an operation, not between two.
-        QVERIFY2(interrupted > 0, qPrintable(QString::number(interrupted)));
+        // Some kills land inside an operation, not between two. Not under Wine, where starting a
+        // process and ending one take longer than an operation: there the trials show only that
+        // kills between operations leave everything whole.
+        if (TestEnv::underWine())
+            qInfo("%d of %d kills landed inside an operation", interrupted, trials);
+        else
+            QVERIFY2(interrupted > 0, qPrintable(QString::number(interrupted)));
     }
 
     void namesSortByTime_data()

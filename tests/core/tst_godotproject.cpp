@@ -7,6 +7,14 @@
 
 namespace {
 
+// Only Linux shows another program's command line (/proc); elsewhere an editor open on a project
+// is known by the addon's heartbeat alone.
+#ifdef Q_OS_LINUX
+constexpr bool s_commandLines = true;
+#else
+constexpr bool s_commandLines = false;
+#endif
+
 using TestEnv::row;
 
 const QByteArray s_ours = "\"res://addons/tavrin_mcp/plugin.cfg\"";
@@ -185,6 +193,8 @@ private slots:
         const QString folder = newProject(before, installed), file = folder + "/project.godot";
         QVERIFY(QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
         FakeGodot::Process editor;
+        if (editorOpen && !s_commandLines)
+            QSKIP("an editor without the addon is found by its command line, which only Linux shows");
         if (editorOpen)
             QVERIFY(editor = FakeGodot::start(m_godot, {"--path", folder, "--editor"}));
         const int backups = Backups::count("godot");
@@ -271,6 +281,8 @@ private slots:
         QFETCH(QString, notEnabled);
         const QString folder = newProject(before, false);
         FakeGodot::Process editor;
+        if (editorOpen && !s_commandLines)
+            QSKIP("an editor without the addon is found by its command line, which only Linux shows");
         if (editorOpen)
             QVERIFY(editor = FakeGodot::start(m_godot, {"-e"}, folder));
         AddonSetup setup;
@@ -310,6 +322,8 @@ private slots:
         QFETCH(QString, error);
         const QString folder = newProject(before, true);
         FakeGodot::Process editor;
+        if (editorOpen && !s_commandLines)
+            QSKIP("an editor without the addon is found by its command line, which only Linux shows");
         if (editorOpen)
             QVERIFY(editor = FakeGodot::start(m_godot, {folder + "/project.godot"}));
         AddonSetup setup;
