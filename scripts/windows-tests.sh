@@ -23,7 +23,7 @@ status=0
 # One at a time: a Wine process that hangs would hold the next one's wineserver calls.
 ctest --preset mingw --label-exclude "posix|linux" --tests-regex '^tst_' --timeout 300 -V >"$log" 2>&1 ||
     status=$?
-grep -E '^[0-9]+/[0-9]+ Test +#|tests passed' "$log" | sed 's/^/windows: /'
+grep -E '^ *[0-9]+/[0-9]+ Test +#|tests passed' "$log" | sed 's/^/windows: /'
 # QtTest's own lines, from every program: one per test function or data row.
 for word in PASS FAIL SKIP XFAIL; do
     printf 'windows: %-5s %s\n' "$word" "$(grep -cE "^[0-9]+: $word!? +: " "$log" || true)"
