@@ -100,12 +100,7 @@ bool SingleInstance::claim()
         return false;
     if (asked == HandOver::NoAnswer)
         return runUnguarded(name);
-    if (!m_server->listen(name)) {
-        m_lastError =
-            QLatin1String("Cannot listen for later starts on ") + name + QLatin1String(": ") + m_server->errorString();
-        delete m_server;
-        m_server = nullptr;
-    }
+    listenOrGoUnguarded(name);
     return true;
 #else
     // Binding the name is atomic: of two starts at the same moment one wins, the other finds the
@@ -133,12 +128,7 @@ bool SingleInstance::claim()
     if (result == HandOver::NoAnswer)
         return runUnguarded(name);
     QLocalServer::removeServer(name);
-    if (!m_server->listen(name)) {
-        m_lastError =
-            QLatin1String("Cannot listen for later starts on ") + name + QLatin1String(": ") + m_server->errorString();
-        delete m_server;
-        m_server = nullptr;
-    }
+    listenOrGoUnguarded(name);
     return true; // running without the guard beats not running
 #endif
 }
@@ -163,6 +153,16 @@ SingleInstance::HandOver SingleInstance::handOver(const QString &name)
             break;
     }
     return socket.canReadLine() && socket.readLine() == s_reply ? HandOver::Done : HandOver::NoAnswer;
+}
+
+void SingleInstance::listenOrGoUnguarded(const QString &name)
+{
+    if (!m_server->listen(name)) {
+        m_lastError =
+            QLatin1String("Cannot listen for later starts on ") + name + QLatin1String(": ") + m_server->errorString();
+        delete m_server;
+        m_server = nullptr;
+    }
 }
 
 bool SingleInstance::runUnguarded(const QString &name)

@@ -31,6 +31,8 @@ private:
     enum class HandOver { Done, NoListener, NoAnswer };
     [[nodiscard]] HandOver handOver(const QString &name);
     [[nodiscard]] bool runUnguarded(const QString &name);
+    // Listens for later starts; when that fails, runs without the guard and says why.
+    void listenOrGoUnguarded(const QString &name);
     void answer();
 
     QLocalServer *m_server = nullptr;
