@@ -11,6 +11,8 @@
 
 #ifdef Q_OS_UNIX
 #include <sys/stat.h>
+
+#include <csignal>
 #endif
 #ifdef Q_OS_WIN
 #include <windows.h>
@@ -174,12 +176,24 @@ inline QMap<QString, QByteArray> snapshot(const QString &folder)
     return entries;
 }
 
-// Whether a process still runs (Linux). A killed process stays a zombie until whoever adopted it
+// Whether a process still runs. On Linux a killed process stays a zombie until whoever adopted it
 // reaps it, which in a container may take seconds; a zombie counts as gone.
 inline bool processAlive(qint64 pid)
 {
+#if defined(Q_OS_WIN)
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, DWORD(pid));
+    if (!process)
+        return false;
+    DWORD code = 0;
+    const bool running = GetExitCodeProcess(process, &code) && code == STILL_ACTIVE;
+    CloseHandle(process);
+    return running;
+#elif defined(Q_OS_LINUX)
     const QByteArray stat = readFile(QStringLiteral("/proc/%1/stat").arg(pid));
     return pid > 0 && !stat.isEmpty() && stat.mid(stat.lastIndexOf(')') + 2, 1) != "Z";
+#else
+    return pid > 0 && ::kill(pid_t(pid), 0) == 0;
+#endif
 }
 
 } // namespace TestEnv

@@ -1,12 +1,6 @@
 #include "base/toolprocess.h"
 #include "testenv.h"
 
-#ifdef Q_OS_WIN
-#include <windows.h>
-#else
-#include <csignal>
-#endif
-
 using TestEnv::row;
 
 namespace {
@@ -23,23 +17,6 @@ QString writeScript(const QString &name, const QByteArray &unixBody, const QByte
 #else
     Q_UNUSED(windowsBody)
     return TestEnv::writeTool(name, unixBody);
-#endif
-}
-
-bool alive(qint64 pid)
-{
-#ifdef Q_OS_WIN
-    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, DWORD(pid));
-    if (!process)
-        return false;
-    DWORD code = 0;
-    const bool running = GetExitCodeProcess(process, &code) && code == STILL_ACTIVE;
-    CloseHandle(process);
-    return running;
-#elif defined(Q_OS_LINUX)
-    return TestEnv::processAlive(pid); // a zombie counts as gone
-#else
-    return ::kill(pid_t(pid), 0) == 0;
 #endif
 }
 
@@ -132,7 +109,7 @@ private slots:
         QVERIFY(!result.finished);
         const qint64 child = TestEnv::readFile(pidFile()).trimmed().toLongLong();
         QVERIFY2(child > 0, "the sleeper did not start within the time-out");
-        QTRY_VERIFY_WITH_TIMEOUT(!alive(child), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!TestEnv::processAlive(child), 10000);
     }
 };
 
