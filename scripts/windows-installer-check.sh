@@ -32,6 +32,15 @@ fail() {
     exit 1
 }
 
+# Waits until every program in the prefix has ended, for two minutes at most.
+settle() {
+    timeout 120 "$wineserver" -w ||
+        fail "Wine programs still running after 120 s: $(ps -eo args | grep -i '[.]exe' | tr '\n' ' ')"
+}
+
+# Programs left from earlier runs (Wine's console hosts outlive theirs) would keep the wait below going.
+"$wineserver" -k 2>/dev/null || true
+
 # A leftover of an earlier, interrupted check would hide what this install does.
 if [ -f "$install_dir/Uninstall.exe" ]; then
     "$wine" "$install_dir/Uninstall.exe" /S "_?=$(winepath -w "$install_dir" 2>/dev/null)" || true
@@ -39,7 +48,7 @@ fi
 rm -rf "$install_dir" "$logs"
 
 "$wine" "$installer" /S
-"$wineserver" -w
+settle
 for file in bin/tavrin.exe bin/tavrin-cli.exe bin/Qt6Core.dll bin/Qt6Widgets.dll bin/Qt6Svg.dll bin/libstdc++-6.dll \
     bin/platforms/qwindows.dll bin/platforms/qoffscreen.dll bin/imageformats/qsvg.dll Uninstall.exe; do
     [ -f "$install_dir/$file" ] || fail "$file is not in $install_dir"
@@ -72,7 +81,7 @@ wait "$app" 2>/dev/null || true
 echo "windows: the installed app started and logged: $(head -n 1 "$(ls "$logs"/*.log | head -n 1)")"
 
 "$wine" "$install_dir/Uninstall.exe" /S
-"$wineserver" -w
+settle
 # The uninstaller copies itself away before deleting; give it its time.
 for _ in $(seq 1 60); do
     [ -e "$install_dir" ] || break

@@ -10,6 +10,9 @@ cd "$(dirname "$0")/.."
 . scripts/common.sh
 
 export WINEPREFIX="$TAVRIN_WINEPREFIX" WINEDEBUG=-all
+# Wine's console hosts outlive the programs they served and keep the prefix's wineserver up; a
+# later "wineserver -w" (the installer check) would wait for them for ever.
+trap '/usr/lib/wine/wineserver -k 2>/dev/null || true' EXIT
 profile="$WINEPREFIX/drive_c/users"
 # Everything but the temporary folder, where the tests' own temporary folders come and go.
 state() { find "$profile" -path '*/Temp' -prune -o -printf '%P %s %T@\n' | sort; }
