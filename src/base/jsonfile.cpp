@@ -72,6 +72,20 @@ const wchar_t *native(const QString &path)
     return reinterpret_cast<const wchar_t *>(path.utf16());
 }
 
+// Whether another program holds the file open without delete sharing (an editor, say), which
+// is what keeps a replace from going through.
+bool heldOpen(const QString &path)
+{
+    const HANDLE handle = CreateFileW(native(QDir::toNativeSeparators(path)), DELETE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle != INVALID_HANDLE_VALUE) {
+        CloseHandle(handle);
+        return false;
+    }
+    return GetLastError() == ERROR_SHARING_VIOLATION;
+}
+
 // A write in progress holds its temporary file open without sharing, so deleting it fails: only
 // files whose writer is gone are removed.
 void removeLeftover(const QString &path)
@@ -144,6 +158,9 @@ bool writeReplacing(const QString &target, const QString &folder, const QString 
     if (!MoveFileExW(native(temporary), native(QDir::toNativeSeparators(target)),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         *reason = lastErrorText();
+        if (heldOpen(target))
+            *reason = QStringLiteral("another program has it open and does not let it be replaced; close that "
+                                     "program and try again");
         SetFileAttributesW(native(temporary), FILE_ATTRIBUTE_NORMAL);
         DeleteFileW(native(temporary));
         return false;

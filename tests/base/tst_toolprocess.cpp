@@ -7,19 +7,6 @@ namespace {
 
 const char *s_sleeperFlag = "--sleeper";
 
-// A script on the test PATH: a .cmd run by cmd.exe on Windows, a shell script elsewhere.
-QString writeScript(const QString &name, const QByteArray &unixBody, const QByteArray &windowsBody)
-{
-#ifdef Q_OS_WIN
-    Q_UNUSED(unixBody)
-    const QString path = TestEnv::binDir() + '/' + name + ".cmd";
-    return TestEnv::writeFile(path, "@echo off\r\n" + windowsBody + "\r\n") ? path : QString();
-#else
-    Q_UNUSED(windowsBody)
-    return TestEnv::writeTool(name, unixBody);
-#endif
-}
-
 } // namespace
 
 // What the tool runner does with real tools on every platform: arguments arrive whole, a batch
@@ -80,7 +67,7 @@ private slots:
         const QString marker = TestEnv::root().path() + "/ran";
         QFile::remove(marker);
         const QString tool =
-            writeScript("echoargs", "touch '" + marker.toUtf8() + "'; printf '[%s]' \"$1\" \"$2\" \"$3\"",
+            TestEnv::writeScript("echoargs", "touch '" + marker.toUtf8() + "'; printf '[%s]' \"$1\" \"$2\" \"$3\"",
                         "type nul > \"" + QDir::toNativeSeparators(marker).toUtf8() + "\"\r\necho [%~1][%~2][%~3]");
         QVERIFY(!tool.isEmpty());
         const ToolResult result = ToolProcess::run(tool, args, 10000, 30000);
@@ -102,7 +89,7 @@ private slots:
         QFile::remove(pidFile());
         const QByteArray self = QDir::toNativeSeparators(QCoreApplication::applicationFilePath()).toUtf8();
         const QByteArray pids = QDir::toNativeSeparators(pidFile()).toUtf8();
-        const QString tool = writeScript("tree", "'" + self + "' " + s_sleeperFlag + " '" + pids + "'",
+        const QString tool = TestEnv::writeScript("tree", "'" + self + "' " + s_sleeperFlag + " '" + pids + "'",
                                          "\"" + self + "\" " + s_sleeperFlag + " \"" + pids + "\"");
         const ToolResult result = ToolProcess::run(tool, {}, 10000, 3000, 5000);
         QVERIFY(result.started);

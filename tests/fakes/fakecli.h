@@ -2,8 +2,9 @@
 
 #include "testenv.h"
 
-// Fake `claude` and `codex` tools on the test PATH that keep their registration in a folder of
-// files, so that a test can watch, hold and steer every call:
+// Fake `claude` and `codex` tools on the test PATH, a shell wrapper on Unix and a .cmd shim on
+// Windows as npm installs the real ones, that keep their registration in a folder of files, so that
+// a test can watch, hold and steer every call:
 // - each call is logged to <state>/<tool>.calls as "<arg><arg>...", and a query made while an
 //   operation of any tool runs is logged with a "<busy>" first;
 // - while <state>/hold-<tool>-<sub-command> exists, that call waits (at most 20 s), and while
@@ -17,37 +18,16 @@
 // Queries write a warning to standard error, as Codex does.
 namespace FakeCli {
 
-inline QByteArray script(const QString &state)
-{
-    return "S='" + state.toUtf8() + R"sh('; N=${0##*/}; A=$2; C=$S/$N.calls
-hold() { i=0; while [ -e "$S/hold-$1" ] && [ $i -lt 400 ]; do sleep 0.05; i=$((i+1)); done; }
-E() { printf '{"command":"uvx","args":["tavrin"],"env":{"GODOT_MCP_PERMISSION_MODE":"%s"}}' "$1"; }
-{ [ "$A" = get ] && ls "$S"/*-running >/dev/null 2>&1 && printf '<busy>'; printf '<%s>' "$@"; echo; } >> "$C"
-[ "$A" = get ] && echo 'WARNING: proceeding, even though we could not update PATH' >&2
-if [ "$A" = get ]; then hold "get-$(grep -c '<get>' "$C")"; hold "$N-get"
-else touch "$S/$N-$A-running"; hold "$N-$A"; rm -f "$S/$N-$A-running"; fi
-if [ -e "$S/$N-$A.out" ]; then cat "$S/$N-$A.out"; [ -e "$S/$N-$A.err" ] && cat "$S/$N-$A.err" >&2
-  X=$(cat "$S/$N-$A.code" 2>/dev/null); [ "$X" = hang ] && exec sleep 30; exit ${X:-0}; fi
-case $A in
-get) [ -e "$S/$N-on" ] || exit 1; M=$(cat "$S/$N-on")
-  if [ $N = codex ]; then printf '{"name":"tavrin","transport":%s}' "$(E "$M")"
-  else printf 'tavrin:\n  Scope: User config\n  Command: uvx\n  Args: tavrin\n  Environment:\n    GODOT_MCP_PERMISSION_MODE=%s\n' "$M"; fi ;;
-add|remove) [ -e "$S/$N-fail" ] && echo "  $N: $A failed  " && exit 1
-  M=; for a; do case $a in GODOT_MCP_PERMISSION_MODE=*) M=${a#*=};; esac; done
-  if [ $A = add ]; then printf %s "$M" > "$S/$N-on"; else rm -f "$S/$N-on"; fi
-  if [ $N = claude ] && [ $A = add ]; then printf '{"mcpServers":{"tavrin":%s}}' "$(E "$M")" > "$HOME/.claude.json"; fi
-  if [ $N = claude ] && [ $A = remove ]; then echo '{}' > "$HOME/.claude.json"; fi ;;
-esac
-exit 0)sh";
-}
-
 // Writes the tools (by default both) onto the test PATH, keeping their state in `state`.
 [[nodiscard]] inline bool write(const QString &state, const QStringList &tools = {"claude", "codex"})
 {
     if (!QDir().mkpath(state))
         return false;
+    // The program itself is tests/fakes/fakecli.cpp.
+    const QByteArray program = QDir::toNativeSeparators(QStringLiteral(TAVRIN_FAKE_CLI)).toUtf8();
     for (const QString &tool : tools) {
-        if (TestEnv::writeTool(tool, script(state)).isEmpty())
+        const QByteArray call = '"' + program + "\" \"" + state.toUtf8() + "\" " + tool.toUtf8();
+        if (TestEnv::writeScript(tool, "exec " + call + " \"$@\"", '@' + call + " %*").isEmpty())
             return false;
     }
     return true;
