@@ -66,9 +66,9 @@ private slots:
         QFETCH(QByteArray, echoed);
         const QString marker = TestEnv::root().path() + "/ran";
         QFile::remove(marker);
-        const QString tool =
-            TestEnv::writeScript("echoargs", "touch '" + marker.toUtf8() + "'; printf '[%s]' \"$1\" \"$2\" \"$3\"",
-                        "type nul > \"" + QDir::toNativeSeparators(marker).toUtf8() + "\"\r\necho [%~1][%~2][%~3]");
+        const QString tool = TestEnv::writeScript(
+            "echoargs", "touch '" + marker.toUtf8() + "'; printf '[%s]' \"$1\" \"$2\" \"$3\"",
+            "type nul > \"" + QDir::toNativeSeparators(marker).toUtf8() + "\"\r\necho [%~1][%~2][%~3]");
         QVERIFY(!tool.isEmpty());
         const ToolResult result = ToolProcess::run(tool, args, 10000, 30000);
         if (echoed.isNull()) {
@@ -90,7 +90,7 @@ private slots:
         const QByteArray self = QDir::toNativeSeparators(QCoreApplication::applicationFilePath()).toUtf8();
         const QByteArray pids = QDir::toNativeSeparators(pidFile()).toUtf8();
         const QString tool = TestEnv::writeScript("tree", "'" + self + "' " + s_sleeperFlag + " '" + pids + "'",
-                                         "\"" + self + "\" " + s_sleeperFlag + " \"" + pids + "\"");
+                                                  "\"" + self + "\" " + s_sleeperFlag + " \"" + pids + "\"");
         const ToolResult result = ToolProcess::run(tool, {}, 10000, 3000, 5000);
         QVERIFY(result.started);
         QVERIFY(!result.finished);
