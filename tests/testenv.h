@@ -125,15 +125,16 @@ inline bool writeFile(const QString &path, const QByteArray &content)
 }
 
 // A script on the test PATH: a .cmd run by cmd.exe on Windows, a shell script elsewhere.
-inline QString writeScript(const QString &name, const QByteArray &unixBody, const QByteArray &windowsBody)
+inline QString writeScript(const QString &name, const QByteArray &unixBody, const QByteArray &windowsBody,
+                           const QString &folder = binDir())
 {
 #ifdef Q_OS_WIN
     Q_UNUSED(unixBody)
-    const QString path = binDir() + QLatin1Char('/') + name + QLatin1String(".cmd");
+    const QString path = folder + QLatin1Char('/') + name + QLatin1String(".cmd");
     return writeFile(path, "@echo off\r\n" + windowsBody + "\r\n") ? path : QString();
 #else
     Q_UNUSED(windowsBody)
-    return writeTool(name, unixBody);
+    return writeTool(name, unixBody, folder);
 #endif
 }
 
