@@ -504,8 +504,11 @@ void Updater::check(bool automatic)
         request.setRawHeader("If-None-Match", m_settings->updateEtag().toUtf8());
     }
     QNetworkReply *reply = m_nam->get(request);
-    // The buffer holds at most one byte past the limit, so an endless answer costs no memory.
+    // The answer is taken out of the reply as it comes and counted, so an endless one is refused
+    // once past the limit and costs no more memory than that. (A full read buffer alone would not
+    // do: the network layer may stop just at its size and wait.)
     reply->setReadBufferSize(s_maxReleaseSize + 1);
+    auto body = std::make_shared<QByteArray>();
     auto failure = std::make_shared<QString>();
     const auto failWith = [reply, failure](const QString &message) {
         if (failure->isEmpty()) {
@@ -513,11 +516,15 @@ void Updater::check(bool automatic)
             reply->abort();
         }
     };
-    const auto checkSize = [reply, failWith] {
+    const QString tooLarge =
+        QStringLiteral("The update server's answer is larger than %1 MiB, too large for a release.")
+            .arg(s_maxReleaseSize >> 20);
+    const auto checkSize = [reply, body, failWith, tooLarge] {
         const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
-        if (reply->bytesAvailable() > s_maxReleaseSize || (length.isValid() && length.toLongLong() > s_maxReleaseSize))
-            failWith(QStringLiteral("The update server's answer is larger than %1 MiB, too large for a release.")
-                         .arg(s_maxReleaseSize >> 20));
+        if (reply->isOpen())
+            body->append(reply->read(s_maxReleaseSize + 1 - body->size()));
+        if (body->size() > s_maxReleaseSize || (length.isValid() && length.toLongLong() > s_maxReleaseSize))
+            failWith(tooLarge);
     };
     connect(reply, &QNetworkReply::metaDataChanged, this, checkSize);
     connect(reply, &QNetworkReply::readyRead, this, checkSize);
@@ -528,8 +535,12 @@ void Updater::check(bool automatic)
     });
     limit->start(m_queryLimitMs);
 
-    connect(reply, &QNetworkReply::finished, this, [this, reply, failure, feed, stored, automatic] {
+    connect(reply, &QNetworkReply::finished, this, [this, reply, body, failure, tooLarge, feed, stored, automatic] {
         reply->deleteLater();
+        if (reply->isOpen())
+            body->append(reply->read(s_maxReleaseSize + 1 - body->size()));
+        if (failure->isEmpty() && body->size() > s_maxReleaseSize)
+            *failure = tooLarge;
         if (!failure->isEmpty()) {
             emit checkFailed(*failure);
             return;
@@ -554,7 +565,7 @@ void Updater::check(bool automatic)
             emit checkFailed(QStringLiteral("Unexpected answer from the update server: HTTP %1").arg(status));
             return;
         } else {
-            const QJsonDocument answer = QJsonDocument::fromJson(reply->readAll());
+            const QJsonDocument answer = QJsonDocument::fromJson(*body);
             release = answer.isArray() ? newestRelease(answer.array()) : answer.object();
             if (m_settings && !release.isEmpty())
                 m_settings->setUpdateAnswer(

@@ -1,4 +1,5 @@
 #include "base/toolprocess.h"
+#include "base/userfolders.h"
 #include "core/godoteditors.h"
 #include "fakegodot.h"
 #include "testenv.h"
@@ -124,6 +125,40 @@ private slots:
         QVERIFY(TestEnv::processAlive(process->processId()));
         QCOMPARE(GodotEditors::editorsFor(dir), editor ? QList<qint64>{process->processId()} : QList<qint64>());
         QCOMPARE(GodotEditors::editorsFor(parent + "/link"), GodotEditors::editorsFor(dir));
+    }
+
+    // Where Windows users keep Godot: on the PATH (a .cmd too), downloaded or unpacked into
+    // Downloads, and linked by winget or Scoop; console twins and archives are not editors.
+    void findOnWindows()
+    {
+#ifndef Q_OS_WIN
+        QSKIP("Windows's own places; findAndChoose covers the others");
+#else
+        const QString home = TestEnv::home(), downloads = UserFolders::downloads();
+        const QString winget = home + "/AppData/Local/Microsoft/WinGet/Links", scoop = home + "/scoop/shims";
+        qputenv("LOCALAPPDATA", QDir::toNativeSeparators(home + "/AppData/Local").toUtf8());
+        const auto cleanup = qScopeGuard([&] {
+            for (const QString &dir : {downloads, winget, scoop})
+                QDir(dir).removeRecursively();
+            TestEnv::removeTool("godot.cmd");
+        });
+        // A copy of the fake tool named godot* answers --version with the text beside it.
+        const auto editor = [](const QString &path, const QByteArray &version) {
+            return QDir().mkpath(QFileInfo(path).absolutePath()) && QFile::copy(TAVRIN_FAKE_CLI, path) &&
+                   TestEnv::writeFile(path + ".version", version + "\n");
+        };
+        QVERIFY(!TestEnv::writeScript("godot", {}, "echo 3.5.2.stable.official.170ba337a").isEmpty());
+        QVERIFY(editor(downloads + "/Godot_v4.2.2-stable_win64.exe", "4.2.2.stable.official"));
+        QVERIFY(editor(downloads + "/Godot_v4.2.2-stable_win64_console.exe", "4.2.2.stable.official"));
+        QVERIFY(TestEnv::writeFile(downloads + "/Godot_v4.1-stable_win64.exe.zip", "PK"));
+        QVERIFY(editor(downloads + "/Godot_v4.4-rc1_win64/Godot_v4.4-rc1_win64.exe", "4.4.rc1.official.abc1234"));
+        QVERIFY(editor(winget + "/godot.exe", "4.3.stable.official.77dcf97d8"));
+        QVERIFY(editor(scoop + "/godot-mono.exe", "4.3.1.stable.mono.official"));
+
+        QCOMPARE(describe(GodotEditors::find()),
+                 QStringList({"godot.cmd||3.5.2", "Godot_v4.2.2-stable_win64.exe||4.2.2",
+                              "Godot_v4.4-rc1_win64.exe||4.4-rc1", "godot.exe||4.3", "godot-mono.exe||4.3.1"}));
+#endif
     }
 
     void findAndChoose()

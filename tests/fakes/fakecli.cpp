@@ -1,10 +1,12 @@
 // The fake `claude` and `codex` of fakecli.h: one program for every platform, started by a shell
 // wrapper on Unix and by a .cmd shim on Windows, as npm installs the real ones.
 // Usage: fakecli <state folder> <tool name> <the tool's own arguments...>
+// A copy named godot* is a Godot editor that answers --version with the text of <itself>.version.
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QThread>
 
 #include <cstdio>
@@ -56,6 +58,12 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
+    if (QFileInfo(app.applicationFilePath()).fileName().startsWith(QLatin1String("godot"), Qt::CaseInsensitive)) {
+        if (args != QStringList{QStringLiteral("--version")})
+            return 1;
+        print(stdout, read(app.applicationFilePath() + QLatin1String(".version")));
+        return 0;
+    }
     if (args.size() < 2)
         return 2;
     s_state = args.takeFirst();
