@@ -2,16 +2,19 @@
 # Static checks. "format": every tracked C++ file against .clang-format. "layers": no file includes
 # from a layer above its own (src/base < src/core < src/gui < src/app; src/cli over core, beside gui and app). "tidy": clang-tidy with
 # .clang-tidy over the default build's compile database (our sources only), then a count of the
-# findings per check. Exits non-zero on any finding. Usage: scripts/lint.sh [format|layers|tidy|all]
+# findings per check. "tidy-changed": the same for the files changed since the commit named in
+# .ci/tidy-base (the last one the whole tree was tidied at, with no finding), and for the files that
+# include a changed header; the whole tree when that commit is unknown. Exits non-zero on any
+# finding. Usage: scripts/lint.sh [format|layers|tidy|tidy-changed|all]
 set -eu
 cd "$(dirname "$0")/.."
 root=$PWD
 . scripts/common.sh
 what="${1:-all}"
 case "$what" in
-format | layers | tidy | all) ;;
+format | layers | tidy | tidy-changed | all) ;;
 *)
-    echo "usage: $0 [format|layers|tidy|all]" >&2
+    echo "usage: $0 [format|layers|tidy|tidy-changed|all]" >&2
     exit 2
     ;;
 esac
@@ -39,6 +42,29 @@ if [ "$what" = format ] || [ "$what" = all ]; then
     echo "clang-format: every C++ file is formatted"
 fi
 
+files="(src|tests|tools|bench)/.*\.cpp"
+if [ "$what" = tidy-changed ]; then
+    base=$(cat .ci/tidy-base 2>/dev/null || true)
+    if [ -n "$base" ] && git cat-file -e "$base^{commit}" 2>/dev/null; then
+        changed=$(git diff --name-only "$base" -- src tests tools bench | grep -E '\.(cpp|h)$' || true)
+        list=$(echo "$changed" | grep '\.cpp$' || true)
+        for header in $(echo "$changed" | grep '\.h$' || true); do
+            list="$list
+$(git grep -lE "#include [\"<]([a-z]+/)?$(basename "$header")[\">]" -- src tests tools bench | grep '\.cpp$' || true)"
+        done
+        list=$(echo "$list" | sort -u | while read -r file; do [ ! -f "$file" ] || echo "$file"; done)
+        if [ -z "$list" ]; then
+            echo "clang-tidy: no C++ file changed since $base"
+            exit 0
+        fi
+        echo "clang-tidy: $(echo "$list" | wc -l) files changed since $base, or including a changed header"
+        files="($(echo "$list" | sed 's/\./\\./g' | paste -sd '|'))"
+    else
+        echo "clang-tidy: the commit in .ci/tidy-base is not here; every file is checked"
+    fi
+    what=tidy
+fi
+
 if [ "$what" = tidy ] || [ "$what" = all ]; then
     ensure_packages $TAVRIN_PACKAGES
     # The build generates the moc and version headers the sources include.
@@ -46,7 +72,7 @@ if [ "$what" = tidy ] || [ "$what" = all ]; then
     log=build/default/clang-tidy.log
     # run-clang-tidy fails when a file could not be analysed, or when a finding is an error.
     status=0
-    run-clang-tidy -quiet -p build/default -j "$(nproc)" "^$root/(src|tests|tools|bench)/.*\.cpp\$" >"$log" 2>&1 ||
+    run-clang-tidy -quiet -p build/default -j "$(nproc)" "^$root/$files\$" >"$log" 2>&1 ||
         status=$?
     # Findings in our own files only, without colours; a finding in a header is reported once per
     # file that includes it, so each place counts once.

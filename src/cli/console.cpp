@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #ifdef Q_OS_WIN
+#include <fcntl.h>
 #include <io.h>
 #define TAVRIN_ISATTY(fd) _isatty(fd)
 #else
@@ -25,6 +26,12 @@ void write(FILE *stream, const QString &text)
 
 Console::Console()
 {
+#ifdef Q_OS_WIN
+    // The same bytes on every platform: a diff or a JSON document keeps its line ends, which a
+    // text-mode stream would turn into CR LF. Windows consoles show a bare LF as a line break.
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
+#endif
     // https://no-color.org: any value, even empty, turns colour off.
     m_colour = TAVRIN_ISATTY(1) && qgetenv("NO_COLOR").isNull() && qgetenv("TERM") != "dumb";
     m_interactive = TAVRIN_ISATTY(0) && TAVRIN_ISATTY(2);
