@@ -33,6 +33,8 @@ for word in PASS FAIL SKIP XFAIL; do
     printf 'windows: %-5s %s\n' "$word" "$(grep -cE "^[0-9]+: $word!? +: " "$log" || true)"
 done
 grep -E '^[0-9]+: SKIP +: ' "$log" | sed -E 's/^[0-9]+: SKIP +: /windows: skipped: /' | sort -u
+ended=$(grep -c 'did not exit under Wine; ended' "$log" || true)
+[ "$ended" = 0 ] || echo "windows: $ended program(s) finished their tests but did not exit under Wine, and were ended"
 if [ "$status" -ne 0 ]; then
     grep -E -A3 '^[0-9]+: FAIL! +: ' "$log" | sed 's/^[0-9]*: //' >&2 || true
     echo "windows: FAILED: tests failed under Wine (the whole log: $log)" >&2
