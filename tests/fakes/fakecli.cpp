@@ -47,6 +47,17 @@ void hold(const QString &name)
         QThread::msleep(50);
 }
 
+// The home the real claude uses, and so the app: on Windows that is USERPROFILE, which the tests
+// move (QDir::homePath() asks Windows for the real profile there).
+QString home()
+{
+#ifdef Q_OS_WIN
+    return QDir::fromNativeSeparators(qEnvironmentVariable("USERPROFILE"));
+#else
+    return QDir::homePath();
+#endif
+}
+
 QByteArray entry(const QByteArray &mode)
 {
     return R"({"command":"uvx","args":["tavrin"],"env":{"GODOT_MCP_PERMISSION_MODE":")" + mode + "\"}}";
@@ -128,7 +139,7 @@ int main(int argc, char **argv)
             QFile::remove(on);
         // The real claude keeps its registrations in ~/.claude.json.
         if (s_tool == QLatin1String("claude"))
-            write(QDir::homePath() + QLatin1String("/.claude.json"),
+            write(home() + QLatin1String("/.claude.json"),
                   add ? R"({"mcpServers":{"tavrin":)" + entry(mode) + "}}" : QByteArray("{}"));
     }
     return 0;
