@@ -519,10 +519,14 @@ void Updater::check(bool automatic)
     const QString tooLarge =
         QStringLiteral("The update server's answer is larger than %1 MiB, too large for a release.")
             .arg(s_maxReleaseSize >> 20);
-    const auto checkSize = [reply, body, failWith, tooLarge] {
-        const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+    // Takes what arrived, at most one byte past the limit.
+    const auto take = [reply, body] {
         if (reply->isOpen())
             body->append(reply->read(s_maxReleaseSize + 1 - body->size()));
+    };
+    const auto checkSize = [reply, body, take, failWith, tooLarge] {
+        const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+        take();
         if (body->size() > s_maxReleaseSize || (length.isValid() && length.toLongLong() > s_maxReleaseSize))
             failWith(tooLarge);
     };
@@ -535,45 +539,45 @@ void Updater::check(bool automatic)
     });
     limit->start(m_queryLimitMs);
 
-    connect(reply, &QNetworkReply::finished, this, [this, reply, body, failure, tooLarge, feed, stored, automatic] {
-        reply->deleteLater();
-        if (reply->isOpen())
-            body->append(reply->read(s_maxReleaseSize + 1 - body->size()));
-        if (failure->isEmpty() && body->size() > s_maxReleaseSize)
-            *failure = tooLarge;
-        if (!failure->isEmpty()) {
-            emit checkFailed(*failure);
-            return;
-        }
-        const QDateTime now = QDateTime::currentDateTimeUtc();
-        const QDateTime wait = rateLimitEnd(reply, now);
-        if (wait.isValid()) {
-            if (m_settings)
-                m_settings->setUpdateWaitUntil(wait);
-            emit checkFailed(waitMessage(wait, now));
-            return;
-        }
-        QJsonObject release;
-        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-        if (status == 304 && !stored.isEmpty()) {
-            release = stored; // the same release as last time
-            m_settings->setUpdateAnsweredAt(now);
-        } else if (reply->error() != QNetworkReply::NoError) {
-            emit checkFailed(reply->errorString());
-            return;
-        } else if (!isSuccessStatus(reply)) { // a 304 to a question we did not ask, say
-            emit checkFailed(QStringLiteral("Unexpected answer from the update server: HTTP %1").arg(status));
-            return;
-        } else {
-            const QJsonDocument answer = QJsonDocument::fromJson(*body);
-            release = answer.isArray() ? newestRelease(answer.array()) : answer.object();
-            if (m_settings && !release.isEmpty())
-                m_settings->setUpdateAnswer(
-                    now, QString::fromLatin1(reply->rawHeader("ETag")),
-                    {{QLatin1String("feed"), feed.toString()}, {QLatin1String("release"), shortForm(release)}});
-        }
-        emit updateChecked(releaseInfo(release, automatic));
-    });
+    connect(reply, &QNetworkReply::finished, this,
+            [this, reply, body, take, failure, tooLarge, feed, stored, automatic] {
+                reply->deleteLater();
+                take();
+                if (failure->isEmpty() && body->size() > s_maxReleaseSize)
+                    *failure = tooLarge;
+                if (!failure->isEmpty()) {
+                    emit checkFailed(*failure);
+                    return;
+                }
+                const QDateTime now = QDateTime::currentDateTimeUtc();
+                const QDateTime wait = rateLimitEnd(reply, now);
+                if (wait.isValid()) {
+                    if (m_settings)
+                        m_settings->setUpdateWaitUntil(wait);
+                    emit checkFailed(waitMessage(wait, now));
+                    return;
+                }
+                QJsonObject release;
+                const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+                if (status == 304 && !stored.isEmpty()) {
+                    release = stored; // the same release as last time
+                    m_settings->setUpdateAnsweredAt(now);
+                } else if (reply->error() != QNetworkReply::NoError) {
+                    emit checkFailed(reply->errorString());
+                    return;
+                } else if (!isSuccessStatus(reply)) { // a 304 to a question we did not ask, say
+                    emit checkFailed(QStringLiteral("Unexpected answer from the update server: HTTP %1").arg(status));
+                    return;
+                } else {
+                    const QJsonDocument answer = QJsonDocument::fromJson(*body);
+                    release = answer.isArray() ? newestRelease(answer.array()) : answer.object();
+                    if (m_settings && !release.isEmpty())
+                        m_settings->setUpdateAnswer(
+                            now, QString::fromLatin1(reply->rawHeader("ETag")),
+                            {{QLatin1String("feed"), feed.toString()}, {QLatin1String("release"), shortForm(release)}});
+                }
+                emit updateChecked(releaseInfo(release, automatic));
+            });
 }
 
 UpdateInfo Updater::releaseInfo(const QJsonObject &release, bool automatic)
