@@ -70,6 +70,14 @@ const QKeySequence s_refreshKeys(Qt::Key_F5);
 const QKeySequence s_pageKeys[] = {QKeySequence(Qt::CTRL | Qt::Key_1), QKeySequence(Qt::CTRL | Qt::Key_2),
                                    QKeySequence(Qt::CTRL | Qt::Key_3)};
 
+// The application's icon as main() set it: decoding the .ico reads all seven of its sizes, which
+// the first frame should pay for once.
+QIcon appIcon()
+{
+    const QIcon icon = QGuiApplication::windowIcon();
+    return icon.isNull() ? QIcon(s_logo) : icon;
+}
+
 // The sidebar's icons, in page order.
 const QByteArray &navIcon(int index)
 {
@@ -117,9 +125,9 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     m_stack = new QStackedWidget(content);
     contentLayout->addWidget(m_stack);
 
-    m_projectView = new ProjectView(m_settings);
-    m_setupView = new SetupView(m_setupModel);
-    m_settingsView = new SettingsView(m_settings);
+    m_projectView = new ProjectView(m_settings, m_stack);
+    m_setupView = new SetupView(m_setupModel, m_stack);
+    m_settingsView = new SettingsView(m_settings, m_stack);
     // One Godot editor for every page that opens a project in it, looked for once the window is up.
     m_projectView->setGodot(m_setupModel->godot());
     m_settingsView->setGodot(m_setupModel->godot());
@@ -324,12 +332,12 @@ void MainWindow::buildSidebar(QWidget *sidebar)
 
     auto *brandRow = new QHBoxLayout;
     brandRow->setSpacing(10);
-    auto *logo = new QLabel;
-    logo->setPixmap(QIcon(s_logo).pixmap(QSize(30, 30), devicePixelRatio()));
+    auto *logo = new QLabel(sidebar);
+    logo->setPixmap(appIcon().pixmap(QSize(30, 30), devicePixelRatio()));
     logo->setFixedSize(30, 30);
     Theme::setClass(logo, "icon");
     brandRow->addWidget(logo);
-    auto *brand = new QLabel(QLatin1String(Tavrin::AppName));
+    auto *brand = new QLabel(QLatin1String(Tavrin::AppName), sidebar);
     brand->setObjectName(QStringLiteral("sidebarBrand"));
     brandRow->addWidget(brand);
     brandRow->addStretch();
@@ -338,7 +346,7 @@ void MainWindow::buildSidebar(QWidget *sidebar)
 
     const QString labels[] = {tr("Projects"), tr("Setup"), tr("Settings")};
     for (int i = 0; i < 3; ++i) {
-        auto *button = new QPushButton(QLatin1String("  ") + labels[i]);
+        auto *button = new QPushButton(QLatin1String("  ") + labels[i], sidebar);
         Theme::setClass(button, "nav");
         button->setIcon(QIcon(Icons::icon(navIcon(i), s_navColour, s_navIconSize, devicePixelRatio())));
         button->setIconSize(QSize(s_navIconSize, s_navIconSize));
@@ -350,7 +358,7 @@ void MainWindow::buildSidebar(QWidget *sidebar)
     }
 
     layout->addStretch();
-    auto *footer = new QLabel(QLatin1Char('v') + QLatin1String(Tavrin::Version));
+    auto *footer = new QLabel(QLatin1Char('v') + QLatin1String(Tavrin::Version), sidebar);
     footer->setObjectName(QStringLiteral("sidebarFooter"));
     layout->addWidget(footer);
 }
@@ -438,7 +446,7 @@ void MainWindow::setupTray()
 {
     if (!QSystemTrayIcon::isSystemTrayAvailable())
         return;
-    m_tray = new QSystemTrayIcon(QIcon(s_logo), this);
+    m_tray = new QSystemTrayIcon(appIcon(), this);
     m_tray->setToolTip(QLatin1String(Tavrin::AppName));
 
     auto *menu = new QMenu(this);
@@ -488,7 +496,7 @@ void MainWindow::showWelcome()
 
     auto *logoRow = new QHBoxLayout;
     auto *logo = new QLabel;
-    logo->setPixmap(QIcon(s_logo).pixmap(QSize(48, 48), devicePixelRatio()));
+    logo->setPixmap(appIcon().pixmap(QSize(48, 48), devicePixelRatio()));
     logo->setFixedSize(48, 48);
     Theme::setClass(logo, "icon");
     logoRow->addStretch();

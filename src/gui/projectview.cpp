@@ -107,9 +107,13 @@ ProjectView::ProjectView(Settings *settings, QWidget *parent)
     scroll->setWidget(listWidget);
     layout->addWidget(scroll, 1);
 
-    // Every card shows the same two drawings.
+    // Every card shows the same drawings.
     m_folderIcon = Icons::icon(Icons::FOLDER, QLatin1String(Theme::Palette::Accent), 22, devicePixelRatio());
     m_removeIcon = Icons::icon(Icons::CLOSE, QLatin1String(Theme::Palette::Text), 18, devicePixelRatio());
+    m_launchIcon = QIcon(Icons::icon(Icons::LAUNCH, QLatin1String(Theme::Palette::Text), 16, devicePixelRatio()));
+    // Faint while there is no Godot 4 to start, as disabled text is.
+    m_launchIcon.addPixmap(
+        Icons::icon(Icons::LAUNCH, QLatin1String(Theme::Palette::TextFaint), 16, devicePixelRatio()), QIcon::Disabled);
     refresh();
 }
 
@@ -159,9 +163,12 @@ void ProjectView::refresh()
             previous = button;
         }
     }
-    // At once: a layout shows a widget added to a visible page only from the event loop.
-    for (QFrame *card : std::as_const(added))
-        card->show();
+    // At once: a layout shows a widget added to a visible page only from the event loop. A page not
+    // shown yet shows its cards with itself, and showing them now would lay each out twice.
+    for (QFrame *card : std::as_const(added)) {
+        if (card->isHidden())
+            card->show();
+    }
     m_empty->setVisible(m_cards.isEmpty());
     readGodotList();
 }
@@ -242,7 +249,8 @@ void ProjectView::showCard(QFrame *card, const QString &storedName)
     label->setText(badge.text);
     label->setToolTip(badge.toolTip);
     Theme::setClass(label, badge.cls);
-    label->setVisible(!badge.text.isEmpty());
+    if (label->isHidden() != badge.text.isEmpty())
+        label->setVisible(!badge.text.isEmpty());
 
     auto *open = card->findChild<QPushButton *>(QStringLiteral("projectOpen"));
     open->setEnabled(openable);
@@ -396,11 +404,7 @@ void ProjectView::addGodotControls(QFrame *card)
     auto *open = new QPushButton(card);
     open->setObjectName(QStringLiteral("projectOpenInGodot"));
     Theme::setClass(open, "icon-button");
-    QIcon launch(Icons::icon(Icons::LAUNCH, QLatin1String(Theme::Palette::Text), 16, devicePixelRatio()));
-    // Faint while there is no Godot 4 to start, as disabled text is.
-    launch.addPixmap(Icons::icon(Icons::LAUNCH, QLatin1String(Theme::Palette::TextFaint), 16, devicePixelRatio()),
-                     QIcon::Disabled);
-    open->setIcon(launch);
+    open->setIcon(m_launchIcon);
     open->setIconSize(QSize(16, 16));
     open->setFixedSize(26, 26);
     open->setCursor(Qt::PointingHandCursor);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QList>
+#include <QIcon>
 #include <QPixmap>
 #include <QWidget>
 
@@ -62,6 +63,7 @@ private:
     QList<QFrame *> m_cards; // in list order
     QPixmap m_folderIcon;
     QPixmap m_removeIcon;
+    QIcon m_launchIcon;
     FolderChooser m_chooseFolder;
     GodotLocator *m_godot = nullptr;
     QWidget *m_godotList = nullptr;

@@ -54,6 +54,12 @@ void ElidedLabel::changeEvent(QEvent *event)
 
 void ElidedLabel::elide()
 {
+    // Until the style has given the label its font and the layout its width, any elision would be
+    // measured in the wrong font for the wrong width: both arrive before it is first shown.
+    if (!testAttribute(Qt::WA_WState_Polished)) {
+        QLabel::setText(m_fullText);
+        return;
+    }
     const QString shown = fontMetrics().elidedText(m_fullText, m_mode, contentsRect().width() - 2 * margin());
     if (shown != text())
         QLabel::setText(shown);
