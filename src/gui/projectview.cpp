@@ -112,8 +112,8 @@ ProjectView::ProjectView(Settings *settings, QWidget *parent)
     m_removeIcon = Icons::icon(Icons::CLOSE, QLatin1String(Theme::Palette::Text), 18, devicePixelRatio());
     m_launchIcon = QIcon(Icons::icon(Icons::LAUNCH, QLatin1String(Theme::Palette::Text), 16, devicePixelRatio()));
     // Faint while there is no Godot 4 to start, as disabled text is.
-    m_launchIcon.addPixmap(
-        Icons::icon(Icons::LAUNCH, QLatin1String(Theme::Palette::TextFaint), 16, devicePixelRatio()), QIcon::Disabled);
+    m_launchIcon.addPixmap(Icons::icon(Icons::LAUNCH, QLatin1String(Theme::Palette::TextFaint), 16, devicePixelRatio()),
+                           QIcon::Disabled);
     refresh();
 }
 

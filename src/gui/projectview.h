@@ -1,7 +1,7 @@
 #pragma once
 
-#include <QList>
 #include <QIcon>
+#include <QList>
 #include <QPixmap>
 #include <QWidget>
 
