@@ -172,6 +172,43 @@ private slots:
         QVERIFY(result.firstAnswerMs >= 0 && result.firstAnswerMs <= result.totalMs);
     }
 
+    // The compiled server, which runs on every platform (on Windows behind a .cmd shim, answering
+    // with CR LF): a passed, failed and timed-out test, after each of which the server is gone.
+    void compiledServer_data()
+    {
+        QTest::addColumn<QByteArray>("scenario");
+        QTest::addColumn<int>("limitMs");
+        QTest::addColumn<Failure>("failure");
+        QTest::addColumn<QStringList>("says");
+        TestEnv::row("passes", QByteArray("serve 4 25"), int(ServerProbe::DefaultTimeLimitMs), Failure::None,
+                     QStringList{" · 100 tools · protocol 2025-11-25 · tavrin 1.2.0"});
+        TestEnv::row("exits 1", QByteArray("stderr boom: no Godot editor\nexit 1"),
+                     int(ServerProbe::DefaultTimeLimitMs), Failure::ExitedEarly,
+                     QStringList{"code 1", "boom: no Godot editor"});
+        TestEnv::row("never answers", QByteArray("stderr Resolving dependencies\nsleep 60"), 1500, Failure::NoAnswer,
+                     QStringList{"within 1.5 s", "“Resolving dependencies”"});
+    }
+    void compiledServer()
+    {
+        QFETCH(QByteArray, scenario);
+        QFETCH(int, limitMs);
+        QFETCH(Failure, failure);
+        QFETCH(QStringList, says);
+        QFile::remove(root() + "/fakeserver.pid");
+        QVERIFY(FakeServer::serve(scenario));
+        ServerProbe probe;
+        probe.setTimeLimit(limitMs);
+        const ServerProbeResult result = runProbe(probe, QStringLiteral("safe_edit"));
+        QVERIFY2(result.failure == failure, qPrintable(result.message));
+        for (const QString &text : says)
+            QVERIFY2(result.message.contains(text), qPrintable(result.message));
+        const qint64 pid = TestEnv::readFile(root() + "/fakeserver.pid").toLongLong();
+        QVERIFY(pid > 0);
+        QTRY_VERIFY_WITH_TIMEOUT(!TestEnv::processAlive(pid), 10000);
+        if (result.success)
+            QCOMPARE(QJsonDocument::fromJson(TestEnv::readFile(root() + "/seen.json"))["mode"], "safe_edit");
+    }
+
     // Ended by the test's end (a server that ignores the end of its input), by cancel() or by
     // destroying the probe: the server and its grandchild are gone afterwards, also one that left
     // the server's group and session, and one whose parent ended at once (a daemon's double fork).

@@ -94,7 +94,7 @@ private slots:
     void initTestCase()
     {
         QVERIFY(Fixtures::writeBundledAddon("9.8.7"));
-        QVERIFY(!TestEnv::writeTool("uv", "echo 'uv 0.5.1'").isEmpty());
+        QVERIFY(!TestEnv::writeScript("uv", "echo 'uv 0.5.1'", "echo uv 0.5.1").isEmpty());
     }
 
     void init()
@@ -371,7 +371,7 @@ private slots:
         m()->serverProbe()->setTimeLimit(20000);
         QSignalSpy finished(m(), &SetupModel::serverTestFinished);
         QSignalSpy changed(m(), &SetupModel::serverTestChanged);
-        QVERIFY(FakeServer::write("legacy()\nuntil_eof()"));
+        QVERIFY(FakeServer::serve());
         m_settings->setPermissionMode("full_control");
         m()->testServer();
         QVERIFY(m()->serverProbe()->isRunning() && changed.count() == 1);
@@ -382,10 +382,10 @@ private slots:
                  "full_control");
         QCOMPARE(m_settings->serverToolCount(), 3);
 
-        QVERIFY(FakeServer::write("sys.exit(1)"));
+        QVERIFY(FakeServer::serve("exit 1"));
         m()->testServer();
         QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 2, 20000);
-        QVERIFY(FakeServer::write("time.sleep(60)"));
+        QVERIFY(FakeServer::serve("sleep 60"));
         m()->testServer();
         m()->cancelServerTest();
         QCOMPARE(finished.count(), 3);

@@ -77,4 +77,16 @@ def until_eof():
            QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
+// The compiled fake of fakeserver.cpp as `uvx` (a shell wrapper, or a .cmd shim on Windows), for the
+// tests that run on every platform: it follows `scenario`, its steps described there, and keeps
+// seen.json in the test root as the Python one does.
+[[nodiscard]] inline bool serve(const QByteArray &scenario = "serve")
+{
+    const QString root = TestEnv::root().path();
+    const QByteArray call = '"' + QDir::toNativeSeparators(QStringLiteral(TAVRIN_FAKE_SERVER)).toUtf8() + "\" \"" +
+                            QDir::toNativeSeparators(root).toUtf8() + '"';
+    return TestEnv::writeFile(root + QStringLiteral("/uvx.scenario"), scenario) &&
+           !TestEnv::writeScript(QStringLiteral("uvx"), "exec " + call + " \"$@\"", '@' + call + " %*").isEmpty();
+}
+
 } // namespace FakeServer

@@ -107,7 +107,7 @@ private slots:
     void initTestCase()
     {
         QVERIFY(Fixtures::writeBundledAddon("9.8.7"));
-        QVERIFY(!TestEnv::writeTool("uv", "echo 'uv 0.5.1'").isEmpty());
+        QVERIFY(!TestEnv::writeScript("uv", "echo 'uv 0.5.1'", "echo uv 0.5.1").isEmpty());
     }
 
     void init()
@@ -344,7 +344,7 @@ private slots:
         // After installing uv from the help's command, Check Again scans as well.
         click("Copy pipx install uv");
         QCOMPARE(QGuiApplication::clipboard()->text(), "pipx install uv");
-        QVERIFY(!TestEnv::writeTool("uvx", "echo 'uvx 0.5.1'").isEmpty());
+        QVERIFY(!TestEnv::writeScript("uvx", "echo 'uvx 0.5.1'", "echo uvx 0.5.1").isEmpty());
         click("Check Again");
         waitForScans(3);
         QVERIFY2(page().endsWith("|uv|0.5.1|uvx|0.5.1"), qPrintable(page())); // and no more help
@@ -377,12 +377,9 @@ private slots:
         open();
         p->model.serverProbe()->setTimeLimit(20000);
         const auto server = [&] { return GuiTest::text(v()->findChild<ServerCard *>()); };
-        const QString hold = TestEnv::home() + "/hold";
+        const QString hold = TestEnv::root().path() + "/hold";
         QVERIFY(TestEnv::writeFile(hold, {}));
-        QVERIFY(FakeServer::write("sys.stderr.write('Resolving\\nDownloading cpython (1.0MiB)\\n')\n"
-                                  "sys.stderr.flush()\n"
-                                  "while os.path.exists(os.environ['HOME'] + '/hold'): time.sleep(0.05)\n"
-                                  "legacy()\nuntil_eof()"));
+        QVERIFY(FakeServer::serve("stderr Resolving\nstderr Downloading cpython (1.0MiB)\nhold\nserve"));
         click("Test Server");
         QCOMPARE(server(), "Tavrin MCP Server|Starting “uvx tavrin”… 0 s|[Cancel]");
         QTRY_VERIFY_WITH_TIMEOUT(server().contains("… 1 s|Downloading cpython (1.0MiB)|[Cancel]"), 10000);
@@ -396,14 +393,14 @@ private slots:
                      .hasMatch(),
                  qPrintable(server()));
 
-        QVERIFY(FakeServer::write("sys.stderr.write('boom: no Godot editor\\n')\nsys.exit(1)"));
+        QVERIFY(FakeServer::serve("stderr boom: no Godot editor\nexit 1"));
         click("Test Server");
         QTRY_COMPARE_WITH_TIMEOUT(p->toasts.count(), 2, 20000);
         QCOMPARE(p->toasts.at(1), (QVariantList{"Server test failed", 2}));
         QVERIFY2(server().contains("boom: no Godot editor") && server().endsWith("[Test Server]"),
                  qPrintable(server()));
 
-        QVERIFY(FakeServer::write("time.sleep(60)"));
+        QVERIFY(FakeServer::serve("sleep 60"));
         click("Test Server");
         click("Cancel");
         QTRY_COMPARE(server(), "Tavrin MCP Server|The server test was cancelled.|[Test Server]");
