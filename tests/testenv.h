@@ -110,9 +110,15 @@ template<typename... T> void row(const char *name, const T &...values)
     (QTest::newRow(name) << ... << values);
 }
 
+// Removes a tool that writeTool or writeScript wrote.
 inline bool removeTool(const QString &name, const QString &folder = binDir())
 {
-    return QFile::remove(folder + QLatin1Char('/') + name);
+    const QString path = folder + QLatin1Char('/') + name;
+#ifdef Q_OS_WIN
+    if (QFile::remove(path + QLatin1String(".cmd")))
+        return true;
+#endif
+    return QFile::remove(path);
 }
 
 inline bool writeFile(const QString &path, const QByteArray &content)

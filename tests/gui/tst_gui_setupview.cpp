@@ -21,6 +21,13 @@ using Toasts = QList<QVariantList>;
 
 // The PATH this process was started with: globals are set up before main() isolates the environment.
 static const QString s_realPath = QString::fromLocal8Bit(qgetenv("PATH"));
+// The uv installation help's first way, as the platform has it.
+#ifdef Q_OS_WIN
+static const QString s_uvInstall =
+    R"(In PowerShell|powershell -ExecutionPolicy ByPass -c "irm https://astral.sh/uv/install.ps1 | iex")";
+#else
+static const QString s_uvInstall = "In a terminal|curl -LsSf https://astral.sh/uv/install.sh | sh";
+#endif
 
 // The Setup page as the user sees it: what it shows of the Setup model, what its buttons do, and
 // that it changes in place, so that focus and scroll position stay where they are. The model's own
@@ -151,9 +158,8 @@ private slots:
                              server +
                              "Python|Install from python.org|uv|0.5.1|uvx|Comes with uv (the PyPI package named uvx "
                              "is a different program)|Your AI clients start the Tavrin server with uvx, which comes "
-                             "with uv. Install uv, then click Check Again.|In a terminal|curl -LsSf "
-                             "https://astral.sh/uv/install.sh | sh|[Copy]|With pipx|pipx install uv|[Copy]|[uv's "
-                             "installation guide]");
+                             "with uv. Install uv, then click Check Again.|" +
+                             s_uvInstall + "|[Copy]|With pipx|pipx install uv|[Copy]|[uv's installation guide]");
 
         const auto run = [&](const char *button, const char *toast, const QString &after) {
             click(button);
