@@ -43,13 +43,12 @@ private slots:
     void toggles()
     {
         QFETCH(QByteArray, file);
-        QFETCH(QString, active);
         QVERIFY(TestEnv::writeFile(Settings::filePath(), file));
         Settings settings;
         SettingsView view(&settings);
         QVERIFY(view.findChildren<QPushButton *>().isEmpty());
         view.show();
-        QCOMPARE(states(view), active);
+        QTEST(states(view), "active");
         QSignalSpy modes(&settings, &Settings::permissionModeChanged);
         QSignalSpy toasts(&view, &SettingsView::showToast);
         for (int i = 0; i < 2; ++i)
