@@ -33,6 +33,7 @@ class TestSingleInstance : public QObject
         return m_processes.back().get();
     }
     static int logged(const QByteArray &text) { return int(TestEnv::readFile(Logger::logFilePath()).count(text)); }
+    static int starts() { return logged(QByteArray(Tavrin::DisplayName) + ' ' + Tavrin::Version + " starting"); }
     static QString socketPath()
     {
         const QString name = SingleInstance::serverName();
@@ -121,10 +122,9 @@ private slots:
             }
         });
         QVERIFY(squatter.listen(SingleInstance::serverName()));
-        const int startsBefore = logged(QByteArray(Tavrin::DisplayName) + ' ' + Tavrin::Version + " starting");
+        const int startsBefore = starts();
         QProcess *app = start();
-        QTRY_COMPARE_WITH_TIMEOUT(logged(QByteArray(Tavrin::DisplayName) + ' ' + Tavrin::Version + " starting"),
-                                  startsBefore + 1, 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(starts(), startsBefore + 1, 30000);
         QVERIFY(!held.isEmpty()); // it did ask
         QTest::qWait(500);
         QCOMPARE(app->state(), QProcess::Running);
@@ -137,18 +137,17 @@ private slots:
     void secondStartHandsOver()
     {
         QVERIFY(TestEnv::writeFile(Settings::filePath(), R"({"check_updates":false,"first_run_done":true})"));
-        const QByteArray starting = QByteArray(Tavrin::DisplayName) + ' ' + Tavrin::Version + " starting";
         const QByteArray shown = "Another start asked for the window";
-        const int startsBefore = logged(starting), shownBefore = logged(shown); // by the tests before
+        const int startsBefore = starts(), shownBefore = logged(shown); // by the tests before
         for (int round = 1; round <= 2; ++round) {
             QProcess *first = start();
-            QTRY_COMPARE_WITH_TIMEOUT(logged(starting), startsBefore + round, 30000);
+            QTRY_COMPARE_WITH_TIMEOUT(starts(), startsBefore + round, 30000);
             QProcess *second = start();
             QVERIFY(second->waitForFinished(30000));
             QCOMPARE(second->exitStatus(), QProcess::NormalExit);
             QCOMPARE(second->exitCode(), 0);
             QTRY_COMPARE_WITH_TIMEOUT(logged(shown), shownBefore + round, 10000);
-            QCOMPARE(logged(starting), startsBefore + round); // the second never got as far as logging
+            QCOMPARE(starts(), startsBefore + round); // the second never got as far as logging
             QCOMPARE(first->state(), QProcess::Running);
             first->kill(); // SIGKILL, or TerminateProcess: nothing of ours runs on the way out
             QVERIFY(first->waitForFinished(10000));

@@ -55,12 +55,8 @@ private slots:
     {
         QFETCH(QString, output);
         const std::optional<GodotVersion> v = GodotEditors::parseVersion(output);
-        QTEST(v ? QStringLiteral("%1.%2.%3|%4|%5|%6")
-                      .arg(v->major)
-                      .arg(v->minor)
-                      .arg(v->patch)
-                      .arg(v->status, v->build)
-                      .arg(v->mono ? 1 : 0)
+        QTEST(v ? QString::asprintf("%d.%d.%d|%s|%s|%d", v->major, v->minor, v->patch, qPrintable(v->status),
+                                    qPrintable(v->build), int(v->mono))
                 : QString(),
               "parsed");
         QTEST(v ? v->text() : QString(), "text");
@@ -69,10 +65,10 @@ private slots:
     // Real processes with Godot's command lines; only the processes of this test carry its folders.
     void editorsFor_data()
     {
-        QTest::addColumn<QString>("program");       // "godot": a copy of this executable, "download": a link
-                                                    // named like Godot's download, "tool": a link to this one
+        QTest::addColumn<QString>("program");       // godot: a copy of this executable, Godot_v4.3-…: a link
+                                                    // to it named like the download, tool: a link to this one
         QTest::addColumn<QStringList>("arguments"); // {dir}: the project, {other}: another one
-        QTest::addColumn<QString>("cwd");           // "dir", "parent" or nothing
+        QTest::addColumn<QString>("cwd");           // {dir}, {parent} or nothing
         QTest::addColumn<bool>("editor");
         const auto row = [](const char *name, const QStringList &args, const QString &cwd, bool editor,
                             const QString &program = "godot") {
@@ -80,18 +76,18 @@ private slots:
         };
         row("--path, --editor", {"--path", "{dir}", "--editor"}, "", true);
         row("-e first, trailing slash", {"-e", "--path", "{dir}/"}, "", true);
-        row("relative --path", {"--path", "game", "-e"}, "parent", true);
+        row("relative --path", {"--path", "game", "-e"}, "{parent}", true);
         row("--path through a link", {"--path", "{link}", "-e"}, "", true);
         row("project.godot opens the editor", {"{dir}/project.godot"}, "", true);
-        row("relative project.godot, -e", {"project.godot", "-e"}, "dir", true);
-        row("-e in the project folder", {"-e"}, "dir", true);
-        row("downloaded editor", {"--path", "{dir}", "-e"}, "", true, "download");
+        row("relative project.godot, -e", {"project.godot", "-e"}, "{dir}", true);
+        row("-e in the project folder", {"-e"}, "{dir}", true);
+        row("downloaded editor", {"--path", "{dir}", "-e"}, "", true, "Godot_v4.3-stable_linux.x86_64");
         row("the game", {"--path", "{dir}"}, "", false);
         row("the game started from the editor",
             {"--path", "{dir}", "--remote-debug", "tcp://127.0.0.1:6007", "--editor-pid", "42", "res://main.tscn"}, "",
             false);
         row("-e for the game after --", {"--path", "{dir}", "--", "-e"}, "", false);
-        row("another project", {"--path", "{other}", "-e"}, "dir", false);
+        row("another project", {"--path", "{other}", "-e"}, "{dir}", false);
         row("not Godot", {"--path", "{dir}", "-e"}, "", false, "tool");
     }
     void editorsFor()
@@ -107,9 +103,6 @@ private slots:
         QVERIFY(QDir().mkpath(bin) && FakeGodot::install(bin + "/godot"));
         QFile::link(bin + "/godot", bin + "/Godot_v4.3-stable_linux.x86_64");
         QFile::link(QCoreApplication::applicationFilePath(), bin + "/tool");
-        const QString executable = bin + (program == "godot"      ? "/godot"
-                                          : program == "download" ? "/Godot_v4.3-stable_linux.x86_64"
-                                                                  : "/tool");
 
         const QString parent = m_work.path() + QStringLiteral("/row%1").arg(++m_rows), dir = parent + "/game";
         QVERIFY(TestEnv::writeFile(dir + "/project.godot", "config_version=5\n") &&
@@ -117,10 +110,8 @@ private slots:
                 QFile::link(dir, parent + "/link"));
         for (QString &arg : arguments)
             arg.replace("{dir}", dir).replace("{other}", parent + "/other").replace("{link}", parent + "/link");
-        const FakeGodot::Process process = FakeGodot::start(executable, arguments,
-                                                            cwd == "dir"      ? dir
-                                                            : cwd == "parent" ? parent
-                                                                              : QString());
+        cwd.replace("{dir}", dir).replace("{parent}", parent);
+        const FakeGodot::Process process = FakeGodot::start(bin + '/' + program, arguments, cwd);
         QVERIFY(process);
         QVERIFY(TestEnv::processAlive(process->processId()));
         QCOMPARE(GodotEditors::editorsFor(dir), editor ? QList<qint64>{process->processId()} : QList<qint64>());
@@ -171,23 +162,24 @@ private slots:
             QDir(downloads).removeRecursively();
             QDir(flatpakApp).removeRecursively();
         });
-        const auto version = [](const QByteArray &text) { return "echo " + text; };
-        QVERIFY(!TestEnv::writeTool("godot", version("3.5.2.stable.official.170ba337a")).isEmpty());
-        const QString godot4 = TestEnv::writeTool("godot4", version("4.3.stable.official.77dcf97d8"));
+        // A script named like Godot that answers --version with `text`.
+        const auto godot = [](const QString &name, const QByteArray &text, const QString &folder = TestEnv::binDir()) {
+            return TestEnv::writeTool(name, "echo " + text, folder);
+        };
+        QVERIFY(!godot("godot", "3.5.2.stable.official.170ba337a").isEmpty());
+        const QString godot4 = godot("godot4", "4.3.stable.official.77dcf97d8");
         QVERIFY(QFile::link(godot4, TestEnv::binDir() + "/godot-mono")); // the same copy, probed once
-        QVERIFY(!TestEnv::writeTool("godot_console", "echo 'Usage: godot'").isEmpty());
-        QVERIFY(QDir().mkpath(downloads + "/Godot_v4.4-rc1_linux.x86_64"));
-        const QString download =
-            TestEnv::writeTool("Godot_v4.2.2-stable_linux.x86_64", version("4.2.2.stable.official"), downloads);
+        QVERIFY(!godot("godot_console", "'Usage: godot'").isEmpty());
+        const QString unpacked = downloads + "/Godot_v4.4-rc1_linux.x86_64";
+        QVERIFY(QDir().mkpath(unpacked)); // an unpacked archive: the editor in a folder of its name
+        const QString download = godot("Godot_v4.2.2-stable_linux.x86_64", "4.2.2.stable.official", downloads);
         QVERIFY(!download.isEmpty());
-        QVERIFY(!TestEnv::writeTool("Godot_v4.1-stable_linux.x86_64.zip", version("4.1"), downloads).isEmpty());
+        QVERIFY(!godot("Godot_v4.1-stable_linux.x86_64.zip", "4.1", downloads).isEmpty());
         QVERIFY(TestEnv::writeFile(downloads + "/Godot_v4.0-notes.txt", "4.0"));
-        QVERIFY(!TestEnv::writeTool("Godot_v4.4-rc1_linux.x86_64", version("4.4.rc1.official.abc1234"),
-                                    downloads + "/Godot_v4.4-rc1_linux.x86_64")
-                     .isEmpty());
+        QVERIFY(!godot("Godot_v4.4-rc1_linux.x86_64", "4.4.rc1.official.abc1234", unpacked).isEmpty());
         QVERIFY(QDir().mkpath(flatpakApp));
-        QVERIFY(!TestEnv::writeTool("flatpak", "[ \"$*\" = 'run org.godotengine.Godot --version' ] || exit 1\n" +
-                                                   version("4.3.1.stable.flathub"))
+        QVERIFY(!TestEnv::writeTool("flatpak", "[ \"$*\" = 'run org.godotengine.Godot --version' ] || exit 1\n"
+                                               "echo 4.3.1.stable.flathub")
                      .isEmpty());
 
         const QList<GodotInstall> found = GodotEditors::find();
@@ -196,12 +188,12 @@ private slots:
                               "Godot_v4.4-rc1_linux.x86_64||4.4-rc1", "flatpak|run org.godotengine.Godot|4.3.1"}));
         QVERIFY(found.first().version.tooOld() && !found.at(1).version.tooOld());
         // The newest Godot 4, unless the user chose another Godot 4.
-        QCOMPARE(describe(GodotEditors::best(found).value()), "Godot_v4.4-rc1_linux.x86_64||4.4-rc1");
-        QCOMPARE(describe(GodotEditors::inUse({}).value()), "Godot_v4.4-rc1_linux.x86_64||4.4-rc1");
+        const QString newest = "Godot_v4.4-rc1_linux.x86_64||4.4-rc1";
+        QCOMPARE(describe(GodotEditors::best(found).value()), newest);
+        QCOMPARE(describe(GodotEditors::inUse({}).value()), newest);
         QCOMPARE(GodotEditors::inUse(download).value().program, download);
-        QCOMPARE(describe(GodotEditors::inUse(TestEnv::binDir() + "/godot").value()),
-                 "Godot_v4.4-rc1_linux.x86_64||4.4-rc1");
-        QCOMPARE(describe(GodotEditors::inUse("/nowhere/godot").value()), "Godot_v4.4-rc1_linux.x86_64||4.4-rc1");
+        QCOMPARE(describe(GodotEditors::inUse(TestEnv::binDir() + "/godot").value()), newest);
+        QCOMPARE(describe(GodotEditors::inUse("/nowhere/godot").value()), newest);
         QCOMPARE(GodotEditors::best({found.first()}).has_value(), false);
         // A preview loses to the stable release of the same number.
         QList<GodotInstall> same = found;
@@ -283,7 +275,6 @@ private slots:
         QFETCH(QByteArray, flatpak);
         QFETCH(QStringList, exclude);
         QFETCH(int, limit);
-        QFETCH(QStringList, listed);
         const QString root = m_work.path() + "/listed";
         for (const char *name : {"b", "c", "d"})
             QVERIFY(TestEnv::writeFile(root + '/' + name + "/project.godot", "config_version=5\n"));
@@ -306,7 +297,7 @@ private slots:
         for (const GodotListedProject &project : GodotEditors::listedProjects(exclude, limit))
             got << QStringList({QDir(root).relativeFilePath(project.path), project.name, project.favorite ? "1" : "0"})
                        .join('|');
-        QCOMPARE(got, listed);
+        QTEST(got, "listed");
     }
 };
 

@@ -1,4 +1,5 @@
 #include "core/settings.h"
+#include "fixtures.h"
 #include "gui/guitest.h"
 #include "gui/projectview.h"
 #include "gui/widgets/elidedlabel.h"
@@ -6,6 +7,8 @@
 
 #include <QtTest>
 #include <QtWidgets>
+
+using GuiTest::find;
 
 namespace {
 
@@ -28,11 +31,6 @@ QStringList cards(ProjectView &view)
     return paths;
 }
 
-QPushButton *child(QWidget *parent, const QString &name)
-{
-    return GuiTest::find<QPushButton>(parent, name);
-}
-
 const QString s_remove = QStringLiteral("Remove from recent projects");
 
 QString project(const QString &name, const QByteArray &godot = "config_version=5\n")
@@ -50,11 +48,7 @@ class TestProjectView : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase()
-    {
-        QVERIFY(TestEnv::writeFile(QCoreApplication::applicationDirPath() + "/bundled_addon/plugin.cfg",
-                                   "[plugin]\nversion=\"1.0.1\"\n"));
-    }
+    void initTestCase() { QVERIFY(Fixtures::writeBundledAddon("1.0.1")); }
     void init() { QVERIFY(TestEnv::writeFile(Settings::filePath(), "{}")); }
 
     // With projects a, b, c listed newest first: a right click changes nothing; "Open" and a click on
@@ -79,7 +73,7 @@ private slots:
         QTest::mouseClick(listed(view).at(2), Qt::RightButton);
         QVERIFY(selected.isEmpty() && TestEnv::readFile(Settings::filePath()) == fileBefore);
 
-        QTest::mouseClick(child(listed(view).at(2), QStringLiteral("Open")), Qt::LeftButton);
+        QTest::mouseClick(find(listed(view).at(2), QStringLiteral("Open")), Qt::LeftButton);
         QCOMPARE(selected, QList<QVariantList>({{paths.at(2)}}));
         QCOMPARE(settings.activeProject(), paths.at(2));
         QCOMPARE(cards(view), paths); // opening does not reorder what is shown
@@ -92,13 +86,13 @@ private slots:
         QCOMPARE(cards(view), QStringList({paths.at(1), paths.at(2), paths.at(0)}));
         QCOMPARE(listed(view).at(1), kept.data());
 
-        QPushButton *remove = child(listed(view).at(1), s_remove);
+        auto *remove = find(listed(view).at(1), s_remove);
         remove->setFocus();
         QTest::keyClick(remove, Qt::Key_Space);
         QVERIFY(cards(view) == QStringList({paths.at(1), paths.at(0)}) && settings.activeProject() == paths.at(1));
-        QTRY_COMPARE(QApplication::focusWidget(), child(listed(view).at(1), s_remove));
+        QTRY_COMPARE(QApplication::focusWidget(), find(listed(view).at(1), s_remove));
         for (int i = 0; i < 2; ++i)
-            QTest::mouseClick(child(listed(view).at(0), s_remove), Qt::LeftButton);
+            QTest::mouseClick(find(listed(view).at(0), s_remove), Qt::LeftButton);
         QCOMPARE(listed(view).size(), 1);
         QCOMPARE(qobject_cast<QLabel *>(listed(view).at(0))->text(),
                  "No recent projects. Select a folder to get started.");
@@ -148,11 +142,11 @@ private slots:
         QCOMPARE(summary, shown);
 
         const bool openable = !godot.isNull();
-        QCOMPARE(child(card, QStringLiteral("Open"))->isEnabled(), openable);
+        QCOMPARE(find(card, QStringLiteral("Open"))->isEnabled(), openable);
         QSignalSpy selected(&view, &ProjectView::projectSelected);
         QTest::mouseClick(card, Qt::LeftButton);
         QCOMPARE(selected.count(), int(openable));
-        QTest::mouseClick(child(card, s_remove), Qt::LeftButton);
+        QTest::mouseClick(find(card, s_remove), Qt::LeftButton);
         QVERIFY(settings.recentProjects().isEmpty());
     }
 
@@ -194,7 +188,7 @@ private slots:
         });
         answer.start(20);
         QSignalSpy selected(&view, &ProjectView::projectSelected);
-        QTest::mouseClick(child(&view, QStringLiteral("  Select Project Folder")), Qt::LeftButton);
+        QTest::mouseClick(find(&view, QStringLiteral("  Select Project Folder")), Qt::LeftButton);
         QCOMPARE(starts.first(), TestEnv::home()); // not the folder the app was started from
         QVERIFY(answers.isEmpty());
         QCOMPARE(messages, QStringList(refusals, "Not a Godot project: " + QDir::toNativeSeparators(plain) +
@@ -207,7 +201,7 @@ private slots:
         QVERIFY(!chosen || settings.recentProjects().at(0)["name"].toString() == "Game");
         if (chosen) { // the next choice starts beside the latest project
             answers = QStringList{""};
-            QTest::mouseClick(child(&view, QStringLiteral("  Select Project Folder")), Qt::LeftButton);
+            QTest::mouseClick(find(&view, QStringLiteral("  Select Project Folder")), Qt::LeftButton);
             QCOMPARE(starts.last(), QFileInfo(game).absolutePath());
         }
     }

@@ -10,17 +10,15 @@
 #include <QtTest>
 #include <QtWidgets>
 
-namespace {
+using GuiTest::find;
+using TestEnv::row;
 
-QPushButton *button(SettingsView &view, const QString &text)
-{
-    return GuiTest::find<QPushButton>(&view, text);
-}
+namespace {
 
 QString states(SettingsView &view)
 {
-    return button(view, "Safe Edit")->property("active").toString() + ' ' +
-           button(view, "Full Control")->property("active").toString();
+    return find(&view, "Safe Edit")->property("active").toString() + ' ' +
+           find(&view, "Full Control")->property("active").toString();
 }
 
 } // namespace
@@ -45,17 +43,16 @@ private slots:
     void toggles()
     {
         QFETCH(QByteArray, file);
-        QFETCH(QString, active);
         QVERIFY(TestEnv::writeFile(Settings::filePath(), file));
         Settings settings;
         SettingsView view(&settings);
         QVERIFY(view.findChildren<QPushButton *>().isEmpty());
         view.show();
-        QCOMPARE(states(view), active);
+        QTEST(states(view), "active");
         QSignalSpy modes(&settings, &Settings::permissionModeChanged);
         QSignalSpy toasts(&view, &SettingsView::showToast);
         for (int i = 0; i < 2; ++i)
-            QTest::mouseClick(button(view, "Full Control"), Qt::LeftButton);
+            QTest::mouseClick(find(&view, "Full Control"), Qt::LeftButton);
         QCOMPARE(modes, QList<QVariantList>(2, {QStringLiteral("full_control")}));
         QCOMPARE(toasts, QList<QVariantList>(2, {QStringLiteral("Permission mode: Full Control"), 0}));
         QCOMPARE(QJsonDocument::fromJson(TestEnv::readFile(Settings::filePath()))["permission_mode"], "full_control");
@@ -65,8 +62,9 @@ private slots:
     }
 
     // Building, also again on refresh, leaves the file as it was; the user's toggle writes it.
-    // "Check Now" toasts and asks the main window to check: the outcome is the window's to report.
-    void updatesCard()
+    // "Check Now" asks the main window to check: the outcome is the window's to report. The about
+    // box tells how many tools the server offered at its last test, once one has run.
+    void updatesAndAbout()
     {
         const QByteArray file = R"({"check_updates":true})";
         QVERIFY(TestEnv::writeFile(Settings::filePath(), file));
@@ -79,9 +77,7 @@ private slots:
         QVERIFY(box->isChecked());
         QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(8, box->height() / 2)); // on the indicator
         QCOMPARE(QJsonDocument::fromJson(TestEnv::readFile(Settings::filePath()))["check_updates"], false);
-        QCheckBox *prereleases = nullptr;
-        for (QCheckBox *b : view.findChildren<QCheckBox *>())
-            prereleases = b->text() == "Include pre-releases" ? b : prereleases;
+        auto *prereleases = find<QCheckBox>(&view, "Include pre-releases");
         QVERIFY(prereleases && !prereleases->isChecked());
         QTest::mouseClick(prereleases, Qt::LeftButton, {}, QPoint(8, prereleases->height() / 2));
         QVERIFY(settings.includePrereleases());
@@ -89,9 +85,14 @@ private slots:
 
         QSignalSpy toasts(&view, &SettingsView::showToast);
         QSignalSpy requested(&view, &SettingsView::updateCheckRequested);
-        QTest::mouseClick(button(view, "Check Now"), Qt::LeftButton);
+        QTest::mouseClick(find(&view, "Check Now"), Qt::LeftButton);
         QCOMPARE(toasts.count(), 0); // the main window says it is checking, then the answer
         QCOMPARE(requested.count(), 1);
+
+        auto *about = view.findChild<QLabel *>("aboutServer");
+        QCOMPARE(about->text(), "MCP server for Godot 4.x.");
+        settings.setServerToolCount(345);
+        QCOMPARE(about->text(), "MCP server for Godot 4.x with 345 tools.");
     }
 
     // Links and the log open through the desktop; where nothing handles them, an error toast says
@@ -102,12 +103,9 @@ private slots:
         QTest::addColumn<QString>("scheme");
         QTest::addColumn<QString>("what");
         const QString log = QFileInfo(Logger::logFilePath()).absolutePath(); // no log file yet: its folder
-        QTest::newRow("website") << "Website"
-                                 << "https" << QString::fromLatin1(Tavrin::WebsiteUrl);
-        QTest::newRow("log") << "Open Log File"
-                             << "file" << QDir::toNativeSeparators(log);
-        QTest::newRow("backups") << "Open Backups Folder"
-                                 << "file" << QDir::toNativeSeparators(Backups::backupsFolder());
+        row("website", "Website", "https", QString::fromLatin1(Tavrin::WebsiteUrl));
+        row("log", "Open Log File", "file", QDir::toNativeSeparators(log));
+        row("backups", "Open Backups Folder", "file", QDir::toNativeSeparators(Backups::backupsFolder()));
     }
     void opening()
     {
@@ -124,7 +122,7 @@ private slots:
         QSignalSpy toasts(&view, &SettingsView::showToast);
         if (label == "Open Backups Folder") { // nothing to open before the first backup
             QVERIFY(QDir(Backups::backupsFolder()).removeRecursively());
-            QTest::mouseClick(button(view, label), Qt::LeftButton);
+            QTest::mouseClick(find(&view, label), Qt::LeftButton);
             QCOMPARE(toasts.takeFirst().first().toString(),
                      "No backups yet: Tavrin makes the first before it changes a client's configuration.");
             QVERIFY(QDir().mkpath(Backups::backupsFolder()));
@@ -137,22 +135,10 @@ private slots:
                 QDesktopServices::unsetUrlHandler(scheme);
             if (!handled && scheme == "https")
                 QTest::ignoreMessage(QtWarningMsg, QRegularExpression("does not support"));
-            QTest::mouseClick(button(view, label), Qt::LeftButton);
+            QTest::mouseClick(find(&view, label), Qt::LeftButton);
             QCOMPARE(m_opened.size(), int(handled));
         }
         QCOMPARE(toasts, QList<QVariantList>({{"Could not open " + what + ": no program to open it was found", 2}}));
-    }
-
-    // The about box tells how many tools the server offered at its last test, once one has run.
-    void aboutShowsToolCount()
-    {
-        Settings settings;
-        SettingsView view(&settings);
-        view.refresh();
-        auto *about = view.findChild<QLabel *>("aboutServer");
-        QCOMPARE(about->text(), "MCP server for Godot 4.x.");
-        settings.setServerToolCount(345);
-        QCOMPARE(about->text(), "MCP server for Godot 4.x with 345 tools.");
     }
 
 public:

@@ -1,20 +1,14 @@
 #include "core/updater.h"
+#include "gui/guitest.h"
 #include "gui/updateprompt.h"
-#include "gui/widgets/toast.h"
 #include "testenv.h"
 
 #include <QtTest>
 #include <QtWidgets>
 
-namespace {
+using TestEnv::row;
 
-template<typename T = QPushButton> T *withText(QObject *parent, const QString &text)
-{
-    for (T *widget : parent->findChildren<T *>())
-        if (widget->text() == text)
-            return widget;
-    return nullptr;
-}
+namespace {
 
 UpdateInfo newer(const QString &notes, const QString &downloadUrl = {})
 {
@@ -39,75 +33,66 @@ public:
 
 private slots:
     // What fits this machine decides the main button; without it the prompt says how this copy was
-    // installed.
+    // installed. The release page opens in the browser, or an error toast names it; "Skip This
+    // Version" hands on the version. Every answer closes the prompt.
     void offer_data()
     {
         QTest::addColumn<QString>("downloadUrl");
         QTest::addColumn<int>("installation");
-        QTest::addColumn<QString>("button");
         QTest::addColumn<QString>("how"); // empty: no line
+        QTest::addColumn<QString>("notes");
+        QTest::addColumn<QString>("click");
+        QTest::addColumn<QString>("outcome"); // "toast <type>: ...": no browser (type 2: an error)
         using Kind = Installation::Kind;
-        const QString url = QStringLiteral("https://example.com/T-4.0.0-win64.exe");
-        QTest::newRow("an asset fits") << url << int(Kind::WindowsInstaller) << "Download"
-                                       << "";
-        QTest::newRow("built from source") << "" << int(Kind::SourceBuild) << "Open Release Page"
-                                           << "Built from source";
-        QTest::newRow("someone else's package") << "" << int(Kind::OtherPackage) << "Open Release Page"
-                                                << "Installed from a package we do not ship";
+        const QString url = "https://example.com/T-4.0.0-win64.exe", page = "https://example.com/releases/v4.0.0";
+        const QString none, notes = "# Fixed\n\n- the **tray**", open = "Open Release Page";
+        row("an asset fits", url, int(Kind::WindowsInstaller), none, notes, QString("Download"), "download " + url);
+        row("built from source", none, int(Kind::SourceBuild), QString("Built from source"), notes, open,
+            "opened " + page);
+        row("someone else's package", none, int(Kind::OtherPackage), QString("Installed from a package we do not ship"),
+            notes, open, "opened " + page);
+        row("no browser", none, int(Kind::SourceBuild), QString("Built from source"), notes, open,
+            "toast 2: Could not open " + page + ": no program to open it was found");
+        row("skipped, no notes", url, int(Kind::WindowsInstaller), none, none, QString("Skip This Version"),
+            QString("skipped 4.0.0"));
     }
     void offer()
     {
         QFETCH(QString, downloadUrl);
         QFETCH(int, installation);
-        QFETCH(QString, button);
-        QFETCH(QString, how);
-        UpdateInfo info = newer(QStringLiteral("# Fixed\n\n- the **tray**"), downloadUrl);
+        QFETCH(QString, notes);
+        QFETCH(QString, click);
+        QFETCH(QString, outcome);
+        UpdateInfo info = newer(notes, downloadUrl);
         info.installation = Installation::Kind(installation);
-        auto *prompt = new UpdatePrompt(info);
-        QPointer<UpdatePrompt> alive = prompt;
+        QPointer<UpdatePrompt> prompt = new UpdatePrompt(info);
         prompt->show();
         QVERIFY(QTest::qWaitForWindowExposed(prompt));
         auto *label = prompt->findChild<QLabel *>(QStringLiteral("installedHow"));
-        QCOMPARE(label ? label->text() : QString(), how);
-        QVERIFY(!withText(prompt, button == "Download" ? "Open Release Page" : "Download"));
-        auto *notes = prompt->findChild<QTextBrowser *>(QStringLiteral("releaseNotes"));
-        QVERIFY(notes->isReadOnly());
-        QCOMPARE(notes->toPlainText(), QStringLiteral("Fixed\nthe tray")); // rendered, not shown as Markdown
+        QTEST(label ? label->text() : QString(), "how");
+        QVERIFY(!GuiTest::find(prompt, downloadUrl.isEmpty() ? "Download" : "Open Release Page"));
+        auto *shown = prompt->findChild<QTextBrowser *>(QStringLiteral("releaseNotes"));
+        QVERIFY(shown->isReadOnly());
+        // Rendered, not shown as Markdown.
+        QCOMPARE(shown->toPlainText(), notes.isEmpty() ? "This release has no notes." : "Fixed\nthe tray");
 
-        QSignalSpy downloads(prompt, &UpdatePrompt::downloadRequested);
-        QSignalSpy toasts(prompt, &UpdatePrompt::showToast);
-        QSignalSpy skipped(prompt, &UpdatePrompt::versionSkipped);
+        QStringList happened;
+        connect(prompt, &UpdatePrompt::downloadRequested, prompt,
+                [&](const QString &u) { happened << "download " + u; });
+        connect(prompt, &UpdatePrompt::versionSkipped, prompt, [&](const QString &v) { happened << "skipped " + v; });
+        connect(prompt, &UpdatePrompt::showToast, prompt,
+                [&](const QString &text, int type) { happened << QStringLiteral("toast %1: %2").arg(type).arg(text); });
         m_opened.clear();
-        QDesktopServices::setUrlHandler(QStringLiteral("https"), this, "open");
-        QTest::mouseClick(withText(prompt, button), Qt::LeftButton);
+        if (outcome.startsWith("toast"))
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression("does not support"));
+        else
+            QDesktopServices::setUrlHandler(QStringLiteral("https"), this, "open");
+        QTest::mouseClick(GuiTest::find(prompt, click), Qt::LeftButton);
         QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
-        QCOMPARE(downloads, downloadUrl.isEmpty() ? QList<QVariantList>() : QList<QVariantList>{{downloadUrl}});
-        QCOMPARE(m_opened, downloadUrl.isEmpty() ? QList<QUrl>{QUrl(info.releasePage)} : QList<QUrl>());
-        QCOMPARE(toasts.count() + skipped.count(), 0);
-        QTRY_VERIFY(alive.isNull()); // closed and deleted
-    }
-
-    // No browser: an error toast names the page. "Skip This Version" hands on the version.
-    void noBrowserAndSkip()
-    {
-        auto *prompt = new UpdatePrompt(newer(QString()));
-        prompt->show();
-        QSignalSpy toasts(prompt, &UpdatePrompt::showToast);
-        QSignalSpy skipped(prompt, &UpdatePrompt::versionSkipped);
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("does not support"));
-        QTest::mouseClick(withText(prompt, "Open Release Page"), Qt::LeftButton);
-        QCOMPARE(toasts, QList<QVariantList>({{"Could not open https://example.com/releases/v4.0.0: no program to open "
-                                               "it was found",
-                                               int(Toast::Error)}}));
-
-        prompt = new UpdatePrompt(newer(QString()));
-        QPointer<UpdatePrompt> alive = prompt;
-        prompt->show();
-        QCOMPARE(prompt->findChild<QTextBrowser *>()->toPlainText(), QStringLiteral("This release has no notes."));
-        QSignalSpy skips(prompt, &UpdatePrompt::versionSkipped);
-        QTest::mouseClick(withText(prompt, "Skip This Version"), Qt::LeftButton);
-        QCOMPARE(skips, QList<QVariantList>({{QStringLiteral("4.0.0")}}));
-        QTRY_VERIFY(alive.isNull());
+        for (const QUrl &page : std::as_const(m_opened))
+            happened << "opened " + page.toString();
+        QCOMPARE(happened, QStringList(outcome));
+        QTRY_VERIFY(prompt.isNull()); // closed and deleted
     }
 
     // A release's notes are shown cut to a window's worth, and nothing in them reaches the disk: an
@@ -135,17 +120,13 @@ private slots:
     {
         QTest::addColumn<QString>("notes");
         QTest::addColumn<QString>("expected"); // "+": the line about the release page follows
-        QTest::newRow("short, whole") << "one\ntwo"
-                                      << "one\ntwo";
-        QTest::newRow("cut at a line's end") << "aaaa\nbbbb\ncccc"
-                                             << "aaaa\nbbbb+";
-        QTest::newRow("one long line, cut inside") << QString(30, 'x') << QString(12, 'x') + '+';
-        QTest::newRow("an open code block is closed") << "```\ncode\nmore code\nend"
-                                                      << "```\ncode\n```+";
-        QTest::newRow("a closed code block stays") << "```\nc\n```\ntext text"
-                                                   << "```\nc\n```+";
-        QTest::newRow("a surrogate pair is not split")
-            << QString(11, 'x') + QString::fromUcs4(U"\U0001F600") + "yyyy" << QString(11, 'x') + '+';
+        row("short, whole", "one\ntwo", "one\ntwo");
+        row("cut at a line's end", "aaaa\nbbbb\ncccc", "aaaa\nbbbb+");
+        row("one long line, cut inside", QString(30, 'x'), QString(12, 'x') + '+');
+        row("an open code block is closed", "```\ncode\nmore code\nend", "```\ncode\n```+");
+        row("a closed code block stays", "```\nc\n```\ntext text", "```\nc\n```+");
+        row("a surrogate pair is not split", QString(11, 'x') + QString::fromUcs4(U"\U0001F600") + "yyyy",
+            QString(11, 'x') + '+');
     }
     void notesExcerpt()
     {
@@ -159,12 +140,10 @@ private slots:
     {
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("command");
-        QTest::newRow("plain") << "/home/ana/Downloads/tavrin-desktop_1.0.2_amd64.deb"
-                               << "sudo apt install /home/ana/Downloads/tavrin-desktop_1.0.2_amd64.deb";
-        QTest::newRow("a space") << "/home/ana/My Downloads/t_1_amd64.deb"
-                                 << "sudo apt install '/home/ana/My Downloads/t_1_amd64.deb'";
-        QTest::newRow("a quote and a dollar") << "/home/o'neil/$x/t.deb"
-                                              << "sudo apt install '/home/o'\\''neil/$x/t.deb'";
+        const QString apt = "sudo apt install ";
+        row("plain", "/home/ana/Downloads/t_1.0.2_amd64.deb", apt + "/home/ana/Downloads/t_1.0.2_amd64.deb");
+        row("a space", "/home/ana/My Downloads/t_1_amd64.deb", apt + "'/home/ana/My Downloads/t_1_amd64.deb'");
+        row("a quote and a dollar", "/home/o'neil/$x/t.deb", apt + "'/home/o'\\''neil/$x/t.deb'");
     }
     void installCommand()
     {
@@ -183,10 +162,10 @@ private slots:
         QCOMPARE(command->text(), "sudo apt install " + path);
         QVERIFY(command->isReadOnly());
         QApplication::clipboard()->clear();
-        QTest::mouseClick(withText(prompt, "Copy"), Qt::LeftButton);
+        QTest::mouseClick(GuiTest::find(prompt, "Copy"), Qt::LeftButton);
         QCOMPARE(QApplication::clipboard()->text(), command->text());
-        QVERIFY(withText(prompt, "Copied"));
-        QTest::mouseClick(withText(prompt, "Close"), Qt::LeftButton);
+        QVERIFY(GuiTest::find(prompt, "Copied"));
+        QTest::mouseClick(GuiTest::find(prompt, "Close"), Qt::LeftButton);
         QTRY_VERIFY(prompt.isNull());
     }
 
