@@ -142,24 +142,19 @@ private slots:
         QTest::addColumn<QString>("repair"); // a button that repairs it; empty: none
         QTest::addColumn<QString>("after");
         const QString godot = "|Godot 4.3 · " + TestEnv::binDir() + "/godot|";
-        QTest::newRow("project.godot a folder")
-            << "folder"
-            << "Installed v9.8.7|res://project.godot is a folder, not a file." + godot + "[Uninstall]" << QString()
-            << QString();
-        QTest::newRow("listed, folder gone")
-            << "gone"
-            << "Not installed|Listed in the project's plugins, but its folder is missing: Install puts it back|"
-               "[Install]"
-            << "Install"
-            << "Installed v9.8.7|Enabled · Not running: open the project in Godot" + godot +
-                   "[Open in Godot]|[Uninstall]";
-        QTest::newRow("script missing") << "script"
-                                        << "Installed v9.8.7|Godot will not load it: The addon's script "
-                                           "res://addons/tavrin_mcp/plugin.gd is missing." +
-                                               godot + "[Reinstall]|[Uninstall]"
-                                        << "Reinstall"
-                                        << "Installed v9.8.7|Enabled · Not running: open the project in Godot" + godot +
-                                               "[Open in Godot]|[Uninstall]";
+        const QString ready =
+            "Installed v9.8.7|Enabled · Not running: open the project in Godot" + godot + "[Open in Godot]|[Uninstall]";
+        using TestEnv::row;
+        row("project.godot a folder", "folder",
+            "Installed v9.8.7|res://project.godot is a folder, not a file." + godot + "[Uninstall]", "", "");
+        row("listed, folder gone", "gone",
+            "Not installed|Listed in the project's plugins, but its folder is missing: Install puts it back|[Install]",
+            "Install", ready);
+        row("script missing", "script",
+            "Installed v9.8.7|Godot will not load it: The addon's script res://addons/tavrin_mcp/plugin.gd is "
+            "missing." +
+                godot + "[Reinstall]|[Uninstall]",
+            "Reinstall", ready);
     }
     void brokenLinks()
     {
@@ -191,15 +186,14 @@ private slots:
         QTest::addColumn<bool>("listed");
         QTest::addColumn<QString>("loaded"); // the addon version in the editor's record; empty: none
         QTest::addColumn<QString>("line");
-        QTest::newRow("not listed") << false << QString()
-                                    << "Not enabled: Godot has the project open, so tick Project → Project Settings → "
-                                       "Plugins → Tavrin MCP there (no restart needed)";
-        QTest::newRow("listed from outside")
-            << true << QString()
-            << "Enabled · Godot has the project open without Tavrin MCP: reload it there (Project → Reload Current "
-               "Project)";
-        QTest::newRow("older copy loaded") << true << "9.8.6"
-                                           << "Reload the project in Godot to load v9.8.7";
+        using TestEnv::row;
+        row("not listed", false, "",
+            "Not enabled: Godot has the project open, so tick Project → Project Settings → Plugins → Tavrin MCP there "
+            "(no restart needed)");
+        row("listed from outside", true, "",
+            "Enabled · Godot has the project open without Tavrin MCP: reload it there (Project → Reload Current "
+            "Project)");
+        row("older copy loaded", true, "9.8.6", "Reload the project in Godot to load v9.8.7");
     }
     void whileGodotHasTheProjectOpen()
     {
@@ -333,13 +327,12 @@ private slots:
     {
         QTest::addColumn<QByteArray>("version"); // what the chosen program prints for --version
         QTest::addColumn<QString>("answer");     // toast, or the box's text
-        QTest::newRow("Godot 4") << QByteArray("4.4.1.stable.mono.official.49a5bc7b6")
-                                 << "Godot 4.4.1 will open your projects";
-        QTest::newRow("Godot 3") << QByteArray("3.5.3.stable.official")
-                                 << "{path} is Godot 3.5.3. Tavrin MCP needs Godot 4: choose a Godot 4 editor.";
-        QTest::newRow("not Godot") << QByteArray("hello")
-                                   << "{path} is not a Godot editor: asked for its version (--version), it gave no "
-                                      "Godot version.";
+        using TestEnv::row;
+        row("Godot 4", QByteArray("4.4.1.stable.mono.official.49a5bc7b6"), "Godot 4.4.1 will open your projects");
+        row("Godot 3", QByteArray("3.5.3.stable.official"),
+            "{path} is Godot 3.5.3. Tavrin MCP needs Godot 4: choose a Godot 4 editor.");
+        row("not Godot", QByteArray("hello"),
+            "{path} is not a Godot editor: asked for its version (--version), it gave no Godot version.");
     }
     void chooseGodot()
     {

@@ -27,11 +27,8 @@
 namespace {
 
 const QByteArray s_returningUser = R"({"check_updates":false,"first_run_done":true})";
-
-template<typename T = QPushButton> T *withText(QWidget *parent, const QString &text)
-{
-    return GuiTest::find<T>(parent, text);
-}
+using GuiTest::find;
+using TestEnv::row;
 
 } // namespace
 
@@ -101,7 +98,7 @@ private slots:
                      viaButton ? "MCP server for Godot 4.x — 12 tools for AI-powered development"
                                : "MCP server for Godot 4.x — tools for AI-powered development");
             if (viaButton)
-                QTest::mouseClick(withText(dialog, QStringLiteral("Get Started")), Qt::LeftButton);
+                QTest::mouseClick(find(dialog, QStringLiteral("Get Started")), Qt::LeftButton);
             else
                 QTest::keyClick(dialog, Qt::Key_Escape);
             QTRY_VERIFY(dialog.isNull());
@@ -117,10 +114,10 @@ private slots:
     void addonToastOnSelection_data()
     {
         QTest::addColumn<QString>("installed");
-        QTest::newRow("older addon") << "0.9.0";
-        QTest::newRow("newer addon") << "99.0.0";
-        QTest::newRow("no addon") << QString();
-        QTest::newRow("same version") << "shipped";
+        row("older addon", "0.9.0");
+        row("newer addon", "99.0.0");
+        row("no addon", QString());
+        row("same version", "shipped");
     }
     void addonToastOnSelection()
     {
@@ -131,14 +128,14 @@ private slots:
         if (!installed.isNull())
             QVERIFY(TestEnv::writeFile(project + QLatin1String("/addons/tavrin_mcp/plugin.cfg"), cfg.toUtf8()));
         makeWindowFor(project);
-        QTest::mouseClick(withText(m_window->findChild<ProjectView *>(), QStringLiteral("Open")), Qt::LeftButton);
+        QTest::mouseClick(find(m_window->findChild<ProjectView *>(), QStringLiteral("Open")), Qt::LeftButton);
         QCOMPARE(m_window->findChild<QStackedWidget *>()->currentIndex(), 1);
         QCOMPARE(toasts(), installed == "0.9.0" ? QStringList("Addon update available for older addon: v" + m_shipped)
                                                 : QStringList());
         QVERIFY(TestEnv::writeFile(project + QLatin1String("/addons/tavrin_mcp/plugin.cfg"),
                                    "version=\"" + m_shipped.toUtf8() + "\"\n")); // as an install would
         QTest::mouseClick(nav().at(0), Qt::LeftButton);
-        QTRY_VERIFY(withText<QLabel>(m_window->findChild<ProjectView *>(), "Addon v" + m_shipped));
+        QTRY_VERIFY(find<QLabel>(m_window->findChild<ProjectView *>(), "Addon v" + m_shipped));
     }
 
     // Keys reach the pages from anywhere in the window; the sidebar's tool tips name them.
@@ -175,13 +172,13 @@ private slots:
             QMap<int, QString> cards; // top to bottom
             for (QFrame *card : projects->findChildren<QFrame *>()) {
                 if (card->property("class") == "project-card" && !card->isHidden())
-                    cards.insert(card->y(), card->property("projectName").toString() +
-                                                (withText<QLabel>(card, "Active") ? "*" : ""));
+                    cards.insert(card->y(),
+                                 card->property("projectName").toString() + (find<QLabel>(card, "Active") ? "*" : ""));
             }
             return cards.values().join(' ');
         };
         QCOMPARE(listed(), "first second*");
-        QTest::mouseClick(withText(projects, "Remove from recent projects"), Qt::LeftButton);
+        QTest::mouseClick(find(projects, "Remove from recent projects"), Qt::LeftButton);
         QTRY_COMPARE(listed(), "second*");
         Toast *toast = m_window->centralWidget()->findChild<Toast *>();
         QVERIFY(toast && toast->isVisible() && toast->text().contains("Removed “first” from recent projects"));
@@ -202,7 +199,7 @@ private slots:
         const auto gone = qScopeGuard([cursor] { QFile::remove(cursor); });
         makeWindow(s_returningUser);
         QTest::mouseClick(nav().at(2), Qt::LeftButton);
-        QTest::mouseClick(withText(m_window->findChild<SettingsView *>(), "Full Control"), Qt::LeftButton);
+        QTest::mouseClick(find(m_window->findChild<SettingsView *>(), "Full Control"), Qt::LeftButton);
         QTRY_COMPARE_WITH_TIMEOUT(
             toasts(), QStringList({"Permission mode: Full Control", "Full Control applied to Cursor"}), 20000);
         QVERIFY(TestEnv::readFile(cursor).contains("full_control"));
@@ -302,9 +299,9 @@ private slots:
     {
         QTest::addColumn<QRect>("saved");
         QTest::addColumn<QRect>("expected"); // null position: any place on the screen
-        QTest::newRow("on the screen") << QRect(10, 20, 785, 660) << QRect(10, 20, 785, 660);
-        QTest::newRow("off every screen") << QRect(5000, 20, 784, 700) << QRect(QPoint(), QSize(784, 700));
-        QTest::newRow("larger than the screen") << QRect(0, 0, 3000, 2000) << QRect(QPoint(), QSize(784, 720));
+        row("on the screen", QRect(10, 20, 785, 660), QRect(10, 20, 785, 660));
+        row("off every screen", QRect(5000, 20, 784, 700), QRect(QPoint(), QSize(784, 700)));
+        row("larger than the screen", QRect(0, 0, 3000, 2000), QRect(QPoint(), QSize(784, 720)));
     }
     void rememberedGeometry()
     {
@@ -340,9 +337,6 @@ private slots:
         QTest::addColumn<bool>("reachable");
         QTest::addColumn<QString>("toasts"); // pattern of the toasts shown, joined by "|"
         QTest::addColumn<QString>("line");   // pattern of the Settings page's line
-        const auto row = [](const char *tag, bool manual, bool reachable, const QString &toasts, const char *line) {
-            QTest::newRow(tag) << manual << reachable << toasts << line;
-        };
         // The answer takes the place of "Checking for updates...".
         row("manual, fails", true, false, "Update check failed: .+", " — failed: .+");
         row("automatic, fails", false, false, "", " — failed: .+");
@@ -366,7 +360,7 @@ private slots:
         showWindow();
         QTest::mouseClick(nav().at(2), Qt::LeftButton);
         if (manual) {
-            QTest::mouseClick(withText(m_window->findChild<SettingsView *>(), "Check Now"), Qt::LeftButton);
+            QTest::mouseClick(find(m_window->findChild<SettingsView *>(), "Check Now"), Qt::LeftButton);
             QCOMPARE(this->toasts(), QStringList("Checking for updates..."));
         }
         QTRY_VERIFY_WITH_TIMEOUT(!Settings().lastUpdateCheck().isEmpty(), 10000);
@@ -383,21 +377,11 @@ private slots:
     {
         QTest::addColumn<int>("page");
         QTest::addColumn<QStringList>("stops"); // GuiTest::nameOf, after the three page buttons
-        QTest::newRow("projects") << 0
-                                  << QStringList{"  Select Project Folder", "Remove from recent projects",
-                                                 "Open tabbing"};
-        QTest::newRow("settings") << 2
-                                  << QStringList{"Safe Edit",
-                                                 "Full Control",
-                                                 "Check for updates automatically",
-                                                 "Include pre-releases",
-                                                 "Check Now",
-                                                 "Open Backups Folder",
-                                                 "Website",
-                                                 "GitHub",
-                                                 "Documentation",
-                                                 "Log file",
-                                                 "Open Log File"};
+        row("projects", 0, QStringList{"  Select Project Folder", "Remove from recent projects", "Open tabbing"});
+        row("settings", 2,
+            QStringList{"Safe Edit", "Full Control", "Check for updates automatically", "Include pre-releases",
+                        "Check Now", "Open Backups Folder", "Website", "GitHub", "Documentation", "Log file",
+                        "Open Log File"});
     }
     void tabOrder()
     {
@@ -436,18 +420,12 @@ private slots:
         QTest::addColumn<bool>("cancel");
         const QString exe = QStringLiteral("Tavrin-9.9.9-win64.exe");
         const QString deb = QStringLiteral("tavrin-desktop_9.9.9_") + Installation::debianArchitecture() + ".deb";
-        QTest::newRow("download") << exe << "windows"
-                                  << "Download" << false;
-        QTest::newRow("download, then cancel") << exe << "windows"
-                                               << "Download" << true;
-        QTest::newRow("later") << exe << "windows"
-                               << "Later" << false;
-        QTest::newRow("our package") << deb << "linux"
-                                     << "Download" << false;
-        QTest::newRow("nothing fits") << exe << "linux"
-                                      << "Open Release Page" << false;
-        QTest::newRow("skip") << exe << "windows"
-                              << "Skip This Version" << false;
+        row("download", exe, "windows", "Download", false);
+        row("download, then cancel", exe, "windows", "Download", true);
+        row("later", exe, "windows", "Later", false);
+        row("our package", deb, "linux", "Download", false);
+        row("nothing fits", exe, "linux", "Open Release Page", false);
+        row("skip", exe, "windows", "Skip This Version", false);
     }
     void updatePrompt()
     {
@@ -482,8 +460,8 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT((prompt = m_window->findChild<UpdatePrompt *>()) && prompt->isVisible(), 10000);
         QCOMPARE(prompt->windowTitle(), QStringLiteral("Update Available"));
         QCOMPARE(prompt->windowModality(), Qt::NonModal);
-        QVERIFY(withText<QLabel>(prompt, QStringLiteral("Tavrin Desktop 9.9.9 is available")));
-        QPushButton *button = withText(prompt, click);
+        QVERIFY(find<QLabel>(prompt, QStringLiteral("Tavrin Desktop 9.9.9 is available")));
+        QAbstractButton *button = find(prompt, click);
         QVERIFY(button);
         QTest::mouseClick(button, Qt::LeftButton);
         QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
@@ -548,13 +526,11 @@ private slots:
         QTest::addColumn<qint64>("received");
         QTest::addColumn<qint64>("total"); // -1: not announced
         QTest::addColumn<QString>("text");
-        const auto row = [](const char *tag, qint64 received, qint64 total, const char *text) {
-            QTest::newRow(tag) << received << total << text;
-        };
-        row("nothing yet", 0, -1, "Downloading update…");
-        row("size known", 12100000, 28800000, "Downloading update… 42 % (12.1 of 28.8 MB)");
-        row("size unknown", 5049999, -1, "Downloading update… 5.0 MB");
-        row("done, past the int range", 3000000000, 3000000000, "Downloading update… 100 % (3000.0 of 3000.0 MB)");
+        row("nothing yet", qint64(0), qint64(-1), "Downloading update…");
+        row("size known", qint64(12100000), qint64(28800000), "Downloading update… 42 % (12.1 of 28.8 MB)");
+        row("size unknown", qint64(5049999), qint64(-1), "Downloading update… 5.0 MB");
+        row("done, past the int range", qint64(3000000000), qint64(3000000000),
+            "Downloading update… 100 % (3000.0 of 3000.0 MB)");
     }
     void progressText()
     {
