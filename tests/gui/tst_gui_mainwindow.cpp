@@ -1,10 +1,10 @@
 #include "base/toolprocess.h"
 #include "base/userfolders.h"
-#include "core/addon.h"
 #include "core/clientcatalogue.h"
 #include "core/settings.h"
 #include "core/setupmodel.h"
 #include "core/updater.h"
+#include "fixtures.h"
 #include "gui/downloaddialog.h"
 #include "gui/guitest.h"
 #include "gui/mainwindow.h"
@@ -44,32 +44,28 @@ private slots:
     void initTestCase()
     {
         QDesktopServices::setUrlHandler(QStringLiteral("file"), this, "open");
-        const QString bundled = QCoreApplication::applicationDirPath() + QLatin1String("/bundled_addon");
-        QDir(bundled).removeRecursively();
-        QVERIFY(Addon().copyDir(qEnvironmentVariable("TAVRIN_ADDON_SOURCE"), bundled));
-        m_shipped = Addon::readVersionFromCfg(bundled);
-        QVERIFY(!m_shipped.isEmpty());
+        QVERIFY(Fixtures::writeBundledAddon(m_shipped));
     }
     void cleanupTestCase() { QDesktopServices::unsetUrlHandler(QStringLiteral("file")); }
     void cleanup() { m_window.reset(); }
 
     // Only the chosen button is active, with an icon of its own colour. Setup and Settings build
-    // their content when first shown, then keep it. A returning user sees no welcome. Offscreen
-    // offers no tray: closing ends the event loop.
+    // their content when first shown, then keep it. Keys reach the pages from anywhere in the window;
+    // the sidebar's tool tips name them. A returning user sees no welcome. Offscreen offers no tray:
+    // closing ends the event loop.
     void navigation()
     {
         makeWindow(s_returningUser);
         QVERIFY(!m_window->findChild<QDialog *>());
-        const auto content = [this](int page) {
-            return m_window->findChild<QStackedWidget *>()->widget(page)->findChild<QScrollArea *>();
-        };
+        auto *stack = m_window->findChild<QStackedWidget *>();
+        const auto content = [stack](int page) { return stack->widget(page)->findChild<QScrollArea *>(); };
         QVERIFY(!content(1) && !content(2));
         const auto image = [](const QPushButton *button) { return button->icon().pixmap(QSize(18, 18)).toImage(); };
         const QImage inactive = image(nav().at(1));
         QList<QScrollArea *> built{nullptr, nullptr, nullptr};
         for (int current : {0, 1, 1, 2, 0, 1}) {
             QTest::mouseClick(nav().at(current), Qt::LeftButton);
-            QCOMPARE(m_window->findChild<QStackedWidget *>()->currentIndex(), current);
+            QCOMPARE(stack->currentIndex(), current);
             if (current && !built[current])
                 built[current] = content(current);
             QVERIFY(!current || (built[current] && content(current) == built[current]));
@@ -77,6 +73,16 @@ private slots:
                 QCOMPARE(nav().at(i)->property("active").toString(), QLatin1String(i == current ? "true" : "false"));
             QCOMPARE(image(nav().at(1)) == inactive, current != 1);
         }
+        QApplication::setActiveWindow(m_window.get());
+        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+        const std::pair<QKeyCombination, int> keys[] = {
+            {Qt::CTRL | Qt::Key_3, 2}, {Qt::CTRL | Qt::Key_2, 1}, {Qt::CTRL | Qt::Key_1, 0}, {Qt::Key_F5, 1}};
+        for (const auto &[key, page] : keys) {
+            QTest::keyClick(m_window.get(), key.key(), key.keyboardModifiers());
+            QCOMPARE(stack->currentIndex(), page);
+        }
+        QCOMPARE(nav().at(1)->toolTip(), "Setup (Ctrl+2)");
+        QVERIFY(m_window->findChild<QPushButton *>("setupRefresh")->toolTip().endsWith("(F5)"));
         QVERIFY(!m_window->findChild<QSystemTrayIcon *>());
         QTimer::singleShot(0, m_window.get(), [this] { m_window->close(); });
         QTimer::singleShot(10000, qApp, [] { QCoreApplication::exit(1); }); // only if closing did not end it
@@ -116,18 +122,14 @@ private slots:
         QTest::addColumn<QString>("installed");
         row("older addon", "0.9.0");
         row("newer addon", "99.0.0");
-        row("no addon", QString());
-        row("same version", "shipped");
     }
     void addonToastOnSelection()
     {
         QFETCH(QString, installed);
         const QString project = TestEnv::home() + QLatin1String("/projects/") + QLatin1String(QTest::currentDataTag());
-        const QString cfg =
-            QStringLiteral("[plugin]\nversion=\"%1\"\n").arg(installed == "shipped" ? m_shipped : installed);
-        if (!installed.isNull())
-            QVERIFY(TestEnv::writeFile(project + QLatin1String("/addons/tavrin_mcp/plugin.cfg"), cfg.toUtf8()));
-        makeWindowFor(project);
+        QVERIFY(
+            TestEnv::writeFile(project + "/addons/tavrin_mcp/plugin.cfg", "version=\"" + installed.toUtf8() + "\"\n"));
+        makeWindowFor({project});
         QTest::mouseClick(find(m_window->findChild<ProjectView *>(), QStringLiteral("Open")), Qt::LeftButton);
         QCOMPARE(m_window->findChild<QStackedWidget *>()->currentIndex(), 1);
         QCOMPARE(toasts(), installed == "0.9.0" ? QStringList("Addon update available for older addon: v" + m_shipped)
@@ -138,35 +140,12 @@ private slots:
         QTRY_VERIFY(find<QLabel>(m_window->findChild<ProjectView *>(), "Addon v" + m_shipped));
     }
 
-    // Keys reach the pages from anywhere in the window; the sidebar's tool tips name them.
-    void shortcuts()
-    {
-        makeWindow(s_returningUser);
-        QApplication::setActiveWindow(m_window.get());
-        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
-        auto *stack = m_window->findChild<QStackedWidget *>();
-        const std::pair<QKeyCombination, int> keys[] = {
-            {Qt::CTRL | Qt::Key_3, 2}, {Qt::CTRL | Qt::Key_2, 1}, {Qt::CTRL | Qt::Key_1, 0}, {Qt::Key_F5, 1}};
-        for (const auto &[key, page] : keys) {
-            QTest::keyClick(m_window.get(), key.key(), key.keyboardModifiers());
-            QCOMPARE(stack->currentIndex(), page);
-        }
-        QCOMPARE(nav().at(1)->toolTip(), "Setup (Ctrl+2)");
-        QVERIFY(m_window->findChild<QPushButton *>("setupRefresh")->toolTip().endsWith("(F5)"));
-    }
-
     // The active project is marked; × takes a project off the list with a toast whose Undo puts it
     // back in its place.
     void removeWithUndo()
     {
-        const QString first = TestEnv::home() + QLatin1String("/projects/first"),
-                      second = TestEnv::home() + QLatin1String("/projects/second");
-        QVERIFY(TestEnv::writeFile(second + QLatin1String("/project.godot"), "config_version=5\n"));
-        QVERIFY(TestEnv::writeFile(first + QLatin1String("/project.godot"), "config_version=5\n"));
-        makeWindow(QStringLiteral(R"({"check_updates":false,"first_run_done":true,"active_project":"%2",)"
-                                  R"("recent_projects":[{"name":"first","path":"%1"},{"name":"second","path":"%2"}]})")
-                       .arg(first, second)
-                       .toUtf8());
+        const QString first = TestEnv::home() + "/projects/first";
+        makeWindowFor({first, TestEnv::home() + "/projects/second"});
         auto *projects = m_window->findChild<ProjectView *>();
         const auto listed = [projects] {
             QMap<int, QString> cards; // top to bottom
@@ -212,7 +191,7 @@ private slots:
         const QString cursor = ClientCatalogue::configPath(QStringLiteral("cursor"));
         QVERIFY(QDir().mkpath(QFileInfo(cursor).absolutePath()));
         const auto gone = qScopeGuard([cursor] { QDir(QFileInfo(cursor).absolutePath()).removeRecursively(); });
-        makeWindowFor(TestEnv::home() + QLatin1String("/projects/outside"));
+        makeWindowFor({TestEnv::home() + "/projects/outside"});
         m_window->findChild<SetupModel *>()->setOutsideChangeMs(0); // any scan counts as old
         QTest::mouseClick(nav().at(1), Qt::LeftButton);
         auto *setup = m_window->findChild<SetupView *>();
@@ -248,7 +227,7 @@ private slots:
             project += QLatin1String("/a-rather-deeply-nested-folder");
         project.truncate(200);
         QVERIFY(TestEnv::writeFile(project + "/addons/tavrin_mcp/plugin.cfg", "version=\"0.9.0\"\n"));
-        makeWindowFor(project, "[application]\nconfig/name=\"A project whose name goes on and on and on and on\"\n");
+        makeWindowFor({project}, "[application]\nconfig/name=\"A project whose name goes on and on and on and on\"\n");
         const QRect available = m_window->screen()->availableGeometry();
         QCOMPARE(m_window->minimumSize(), QSize(960, 640).boundedTo(available.size() - QSize(16, 48)));
         QVERIFY(available.size().expandedTo(m_window->size()) == available.size());
@@ -387,7 +366,7 @@ private slots:
     {
         QFETCH(int, page);
         QFETCH(QStringList, stops);
-        makeWindowFor(TestEnv::home() + QLatin1String("/projects/tabbing"));
+        makeWindowFor({TestEnv::home() + "/projects/tabbing"});
         m_window->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
         QTest::mouseClick(nav().at(page), Qt::LeftButton);
@@ -550,7 +529,7 @@ private:
                                                                   dir.toUtf8() + "/grandchild.pid'\nwait")
                      .isEmpty());
         QVERIFY(!TestEnv::writeTool(QStringLiteral("uv"), QByteArray(hang).replace("%1", "uv") + "wait").isEmpty());
-        makeWindowFor(TestEnv::home() + QLatin1String("/projects/quit"));
+        makeWindowFor({TestEnv::home() + "/projects/quit"});
         QTest::mouseClick(nav().at(1), Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(dir + QLatin1String("/grandchild.pid")), 20000);
         QTimer::singleShot(0, m_window.get(), [this, dir] {
@@ -574,14 +553,19 @@ private:
     }
     // The Settings page's content, once built.
     QScrollArea *settingsPage() const { return m_window->findChild<SettingsView *>()->findChild<QScrollArea *>(); }
-    // A window whose settings list the project as recent and active.
-    void makeWindowFor(const QString &project, const QByteArray &godot = "config_version=5\n")
+    // A window whose settings list the projects as recent, the last one active.
+    void makeWindowFor(const QStringList &projects, const QByteArray &godot = "config_version=5\n")
     {
-        QVERIFY(TestEnv::writeFile(project + QLatin1String("/project.godot"), godot));
-        makeWindow(QStringLiteral(R"({"check_updates":false,"first_run_done":true,"active_project":"%1",)"
-                                  R"("recent_projects":[{"name":"game","path":"%1"}]})")
-                       .arg(project)
-                       .toUtf8());
+        QJsonArray recent;
+        for (const QString &project : projects) {
+            QVERIFY(TestEnv::writeFile(project + "/project.godot", godot));
+            recent.append(QJsonObject{{"name", QDir(project).dirName()}, {"path", project}});
+        }
+        makeWindow(QJsonDocument(QJsonObject{{"check_updates", false},
+                                             {"first_run_done", true},
+                                             {"active_project", projects.last()},
+                                             {"recent_projects", recent}})
+                       .toJson());
     }
     // The sidebar's only buttons are the three page buttons.
     QList<QPushButton *> nav() const
@@ -599,7 +583,7 @@ private:
     }
 
     QList<QUrl> m_opened;
-    QString m_shipped;
+    const QString m_shipped = QStringLiteral("9.8.7");
     std::unique_ptr<MainWindow> m_window;
 };
 
