@@ -375,7 +375,6 @@ private slots:
         row("linux, a build folder", "linux", false, "");
         row("linux, our package", "linux", true, "tavrin-desktop_8.0.0_" + Installation::debianArchitecture() + ".deb");
         row("windows", "windows", false, "T-8.0.0-win64.exe");
-        row("macos", "macos", false, "");
     }
     void packagePerMachine()
     {
