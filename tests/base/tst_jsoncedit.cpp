@@ -4,6 +4,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 
 #include <algorithm>
 #include <functional>
@@ -39,30 +40,13 @@ void refusedRow(const char *name, const QByteArray &text, const QString &error, 
 // that two texts can be compared for everything except layout.
 QList<QByteArray> tokens(const QByteArray &t)
 {
+    static const QRegularExpression s_token(
+        R"re("(?:[^"\\]|\\.)*"|//[^\n]*|/\*.*?\*/|[{}\[\]:,]|[^ \t\r\n{}\[\]:,/]+)re",
+        QRegularExpression::DotMatchesEverythingOption);
     QList<QByteArray> list;
-    for (qsizetype i = t.startsWith("\xEF\xBB\xBF") ? 3 : 0; i < t.size();) {
-        const char c = t.at(i);
-        qsizetype end = i + 1;
-        if (c == ' ' || c == '\t' || c == '\r' || c == '\n') {
-            ++i;
-            continue;
-        }
-        if (c == '"') {
-            while (t.at(end) != '"')
-                end += t.at(end) == '\\' ? 2 : 1;
-            ++end;
-        } else if (t.mid(i, 2) == "//") {
-            end = t.indexOf('\n', i);
-            end = end < 0 ? t.size() : end;
-        } else if (t.mid(i, 2) == "/*") {
-            end = t.indexOf("*/", i + 2) + 2;
-        } else if (!QByteArray("{}[]:,").contains(c)) {
-            while (end < t.size() && !QByteArray(" \t\r\n{}[]:,/").contains(t.at(end)))
-                ++end;
-        }
-        list.append(t.mid(i, end - i).trimmed());
-        i = end;
-    }
+    for (const QRegularExpressionMatch &match :
+         s_token.globalMatch(QString::fromUtf8(t.mid(t.startsWith("\xEF\xBB\xBF") ? 3 : 0))))
+        list.append(match.captured().toUtf8().trimmed());
     return list;
 }
 

@@ -47,6 +47,11 @@ QByteArray crlf(QByteArray text)
     return text.replace("\n", "\r\n");
 }
 
+QByteArray packed(const QStringList &list)
+{
+    return list.isEmpty() ? "PackedStringArray()" : "PackedStringArray(\"" + list.join("\", \"").toUtf8() + "\")";
+}
+
 } // namespace
 
 class TestGodotConfigEdit : public QObject
@@ -208,8 +213,7 @@ private slots:
             "^\"Path/To\"",
             "[1, 2, 3]",
             "{}",
-            QByteArray("{\n\"deadzone\": 0.5,\n\"events\": ") +
-                "[Object(InputEventKey,\"keycode\":0,\"unicode\":32,\"script\":null)\n]\n}"};
+            s_input.mid(s_input.indexOf('{')).trimmed()};
         const QList<QByteArray> keys{"config/name", "window/size/viewport_width", "ui_jump", "\"key with spaces\""};
         const QStringList pool{"res://addons/a/plugin.cfg", s_ours, "tavrin_mcp", "res://addons/zz/plugin.cfg",
                                "res://addons/m/plugin.cfg"};
@@ -233,10 +237,7 @@ private slots:
                         if (random.bounded(2))
                             listed << entry;
                     }
-                    listText = "PackedStringArray(";
-                    for (const QString &entry : listed)
-                        listText += (entry == listed.first() ? "\"" : ", \"") + entry.toUtf8() + "\"";
-                    listText += ")";
+                    listText = packed(listed);
                     pluginsIndex = sections.size();
                     section += "enabled=" + listText + "\n";
                 } else {
@@ -267,17 +268,11 @@ private slots:
             std::sort(expected.begin(), expected.end());
 
             QByteArray want = text;
-            if (enable == wasListed) {
-                want = text;
-            } else if (pluginsIndex >= 0 && !expected.isEmpty()) {
-                QByteArray list = "PackedStringArray(";
-                for (const QString &entry : expected)
-                    list += (entry == expected.first() ? "\"" : ", \"") + entry.toUtf8() + "\"";
-                const QByteArray &section = sections.at(pluginsIndex);
+            if (enable != wasListed && pluginsIndex >= 0 && !expected.isEmpty()) {
                 QList<QByteArray> changed = sections;
-                changed[pluginsIndex] = QByteArray(section).replace(listText, list + ")");
+                changed[pluginsIndex].replace(listText, packed(expected));
                 want = build(changed, trailingNewline);
-            } else if (pluginsIndex >= 0) {
+            } else if (enable != wasListed && pluginsIndex >= 0) {
                 QList<QByteArray> without = sections;
                 without.removeAt(pluginsIndex);
                 const bool last = pluginsIndex == sections.size() - 1;
@@ -285,11 +280,9 @@ private slots:
                 // Removed from the end, it takes the blank lines before it along.
                 while (last && want.endsWith(eol + eol))
                     want.chop(eol.size());
-            } else {
+            } else if (enable != wasListed) {
                 // Text without a line has no line ending to keep: Godot's own.
-                const QByteArray block =
-                    QByteArray("[editor_plugins]\n\nenabled=PackedStringArray(\"" + s_ours.toUtf8() + "\")\n")
-                        .replace("\n", text.contains('\n') ? eol : QByteArray("\n"));
+                const QByteArray block = QByteArray(s_oursOnly).replace("\n", text.contains('\n') ? eol : "\n");
                 if (insertIndex >= 0) {
                     QList<QByteArray> with = sections;
                     with.insert(insertIndex, block);

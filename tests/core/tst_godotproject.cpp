@@ -1,3 +1,4 @@
+#include "core/addon.h"
 #include "core/addonsetup.h"
 #include "core/backups.h"
 #include "core/godoteditors.h"
@@ -14,6 +15,7 @@ constexpr bool s_commandLines = true;
 #else
 constexpr bool s_commandLines = false;
 #endif
+const char *const s_noCommandLine = "an editor without the addon is found by its command line, which only Linux shows";
 
 using TestEnv::row;
 
@@ -32,17 +34,6 @@ QByteArray project(const QByteArray &enabled = {}, const QByteArray &version = "
     return text;
 }
 
-bool copyTree(const QString &from, const QString &to)
-{
-    QDirIterator it(from, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString file = it.next();
-        if (!TestEnv::writeFile(to + '/' + QDir(from).relativeFilePath(file), TestEnv::readFile(file)))
-            return false;
-    }
-    return true;
-}
-
 } // namespace
 
 class TestGodotProject : public QObject
@@ -57,16 +48,10 @@ class TestGodotProject : public QObject
         QString folder = m_work.path() + QStringLiteral("/project%1").arg(++m_projects);
         if (!content.isNull() && !TestEnv::writeFile(folder + "/project.godot", content))
             return {};
-        if (withAddon && !copyTree(qEnvironmentVariable("TAVRIN_ADDON_SOURCE"), folder + "/addons/tavrin_mcp"))
+        if (withAddon && !Addon().copyDir(qEnvironmentVariable("TAVRIN_ADDON_SOURCE"), folder + "/addons/tavrin_mcp"))
             return {};
         QDir().mkpath(folder);
         return folder;
-    }
-
-    static QByteArray newestBackup()
-    {
-        const QList<Backups::Backup> list = Backups().list(QStringLiteral("godot"), {});
-        return list.isEmpty() ? QByteArray() : TestEnv::readFile(list.first().path);
     }
 
 private slots:
@@ -75,8 +60,9 @@ private slots:
         if (qEnvironmentVariable("TAVRIN_ADDON_SOURCE").isEmpty())
             QSKIP("TAVRIN_ADDON_SOURCE names the shipped addon (ctest sets it)");
         // The shipped addon beside the executable, for installs.
-        QVERIFY(copyTree(qEnvironmentVariable("TAVRIN_ADDON_SOURCE"),
-                         QCoreApplication::applicationDirPath() + "/bundled_addon"));
+        const QString bundled = QCoreApplication::applicationDirPath() + "/bundled_addon";
+        QVERIFY(QDir(bundled).removeRecursively() &&
+                Addon().copyDir(qEnvironmentVariable("TAVRIN_ADDON_SOURCE"), bundled));
         m_godot = m_work.path() + "/bin/godot";
         QVERIFY(QDir().mkpath(m_work.path() + "/bin") && FakeGodot::install(m_godot));
     }
@@ -95,9 +81,6 @@ private slots:
             QByteArray("config_version=5\n[application]\nconfig/name=\"  A\n  game \"\n"
                        "config/features=PackedStringArray(\"Mobile\", \"4.2\", \"4.3\")\n"),
             "", 5, "A game", "4.2", QStringList());
-        row("Godot 3",
-            QByteArray("config_version=4\r\n\r\n[editor_plugins]\r\n\r\nenabled=PoolStringArray( \"tavrin_mcp\" )\r\n"),
-            "", 4, "*", "", QStringList{"tavrin_mcp"});
         row("empty", QByteArray(""), "", -1, "*", "", QStringList());
         row("unparsable", QByteArray("config_version=5\n[application]\nconfig/name=\"Demo\n"),
             " cannot be read as Godot reads it. Line 3: unterminated string.", 5, "*", "", QStringList());
@@ -192,11 +175,11 @@ private slots:
         QFETCH(QString, error);
         const QString folder = newProject(before, installed), file = folder + "/project.godot";
         QVERIFY(QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
-        FakeGodot::Process editor;
         if (editorOpen && !s_commandLines)
-            QSKIP("an editor without the addon is found by its command line, which only Linux shows");
-        if (editorOpen)
-            QVERIFY(editor = FakeGodot::start(m_godot, {"--path", folder, "--editor"}));
+            QSKIP(s_noCommandLine);
+        const FakeGodot::Process editor =
+            editorOpen ? FakeGodot::start(m_godot, {"--path", folder, "--editor"}) : nullptr;
+        QVERIFY(!editorOpen || editor);
         const int backups = Backups::count("godot");
 
         QString message;
@@ -207,7 +190,7 @@ private slots:
         const bool changed = !after.isNull() && after != before;
         QCOMPARE(Backups::count("godot"), backups + (changed ? 1 : 0));
         if (changed)
-            QCOMPARE(newestBackup(), before);
+            QCOMPARE(TestEnv::readFile(Backups().list("godot", {}).value(0).path), before);
         if (TestEnv::unixFiles)
             QCOMPARE(QFile::permissions(file) & ~(QFile::ReadUser | QFile::WriteUser | QFile::ExeUser),
                      QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup);
@@ -280,11 +263,10 @@ private slots:
         QFETCH(QString, error);
         QFETCH(QString, notEnabled);
         const QString folder = newProject(before, false);
-        FakeGodot::Process editor;
         if (editorOpen && !s_commandLines)
-            QSKIP("an editor without the addon is found by its command line, which only Linux shows");
-        if (editorOpen)
-            QVERIFY(editor = FakeGodot::start(m_godot, {"-e"}, folder));
+            QSKIP(s_noCommandLine);
+        const FakeGodot::Process editor = editorOpen ? FakeGodot::start(m_godot, {"-e"}, folder) : nullptr;
+        QVERIFY(!editorOpen || editor);
         AddonSetup setup;
         AddonSetup::Installed installed;
         QCOMPARE(setup.install(folder, &installed), error.isEmpty());
@@ -321,11 +303,10 @@ private slots:
         QFETCH(QByteArray, after);
         QFETCH(QString, error);
         const QString folder = newProject(before, true);
-        FakeGodot::Process editor;
         if (editorOpen && !s_commandLines)
-            QSKIP("an editor without the addon is found by its command line, which only Linux shows");
-        if (editorOpen)
-            QVERIFY(editor = FakeGodot::start(m_godot, {folder + "/project.godot"}));
+            QSKIP(s_noCommandLine);
+        const FakeGodot::Process editor = editorOpen ? FakeGodot::start(m_godot, {folder + "/project.godot"}) : nullptr;
+        QVERIFY(!editorOpen || editor);
         AddonSetup setup;
         QCOMPARE(setup.uninstall(folder), !after.isNull());
         QCOMPARE(setup.lastError(), error.contains("%1") ? error.arg(folder + "/project.godot") : error);

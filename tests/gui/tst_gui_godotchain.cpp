@@ -66,7 +66,17 @@ class TestGodotChain : public QObject
     {
         return "case \"$1\" in --version) echo '" + version + "'; exit 0;; esac\n";
     }
-    void writeProject(const QByteArray &text) const { QVERIFY(TestEnv::writeFile(m_project + "/project.godot", text)); }
+    // A fake editor on the project and, given our addon's version, the record the addon writes in it.
+    FakeGodot::Process startEditor(const QStringList &arguments, const QString &folder, const QString &addon) const
+    {
+        FakeGodot::Process editor = FakeGodot::start(TestEnv::root().path() + "/editor/godot", arguments, folder);
+        const QString record = QStringLiteral(R"x({"pid": %1, "godot": "4.3-stable (official)", "addon": "%2"})x");
+        if (editor && !addon.isEmpty() &&
+            !TestEnv::writeFile(GodotProject::sessionFile(m_project),
+                                record.arg(editor->processId()).arg(addon).toUtf8()))
+            return nullptr;
+        return editor;
+    }
 
 private slots:
     void initTestCase()
@@ -89,8 +99,9 @@ private slots:
         QVERIFY(!TestEnv::writeTool("godot", godotScript("4.3.stable.official.77dcf97d8") +
                                                  "printf '%s\\n' \"$@\" > '" + m_arguments.toUtf8() + "'")
                      .isEmpty());
-        writeProject("config_version=5\n\n[application]\n\nconfig/name=\"Chain\"\n"
-                     "config/features=PackedStringArray(\"4.3\", \"Forward Plus\")\n");
+        QVERIFY(TestEnv::writeFile(m_project + "/project.godot",
+                                   "config_version=5\n\n[application]\n\nconfig/name=\"Chain\"\n"
+                                   "config/features=PackedStringArray(\"4.3\", \"Forward Plus\")\n"));
         QVERIFY(Addon().install(m_project)); // files only: the plugin is not listed
         p = std::make_unique<Pages>();
     }
@@ -121,15 +132,8 @@ private slots:
                                   10000);
 
         // The editor comes up and our addon writes its record: the card sees it without being asked.
-        FakeGodot::Process editor =
-            FakeGodot::start(TestEnv::root().path() + "/editor/godot", {"--path", m_project, "--editor"});
+        const FakeGodot::Process editor = startEditor({"--path", m_project, "--editor"}, {}, "9.8.7");
         QVERIFY(editor);
-        QVERIFY(
-            TestEnv::writeFile(GodotProject::sessionFile(m_project),
-                               QStringLiteral(R"x({"pid": %1, "godot": "4.3-stable (official)", "addon": "9.8.7", )x"
-                                              R"x("started": "2026-12-07T12:00:00Z"})x")
-                                   .arg(editor->processId())
-                                   .toUtf8()));
         QTRY_COMPARE_WITH_TIMEOUT(
             addonCard(), "Tavrin Addon|Installed v9.8.7|Enabled · Loaded in Godot 4.3|" + godot + "[Uninstall]", 10000);
     }
@@ -142,24 +146,19 @@ private slots:
         QTest::addColumn<QString>("repair"); // a button that repairs it; empty: none
         QTest::addColumn<QString>("after");
         const QString godot = "|Godot 4.3 · " + TestEnv::binDir() + "/godot|";
-        QTest::newRow("project.godot a folder")
-            << "folder"
-            << "Installed v9.8.7|res://project.godot is a folder, not a file." + godot + "[Uninstall]" << QString()
-            << QString();
-        QTest::newRow("listed, folder gone")
-            << "gone"
-            << "Not installed|Listed in the project's plugins, but its folder is missing: Install puts it back|"
-               "[Install]"
-            << "Install"
-            << "Installed v9.8.7|Enabled · Not running: open the project in Godot" + godot +
-                   "[Open in Godot]|[Uninstall]";
-        QTest::newRow("script missing") << "script"
-                                        << "Installed v9.8.7|Godot will not load it: The addon's script "
-                                           "res://addons/tavrin_mcp/plugin.gd is missing." +
-                                               godot + "[Reinstall]|[Uninstall]"
-                                        << "Reinstall"
-                                        << "Installed v9.8.7|Enabled · Not running: open the project in Godot" + godot +
-                                               "[Open in Godot]|[Uninstall]";
+        const QString ready =
+            "Installed v9.8.7|Enabled · Not running: open the project in Godot" + godot + "[Open in Godot]|[Uninstall]";
+        using TestEnv::row;
+        row("project.godot a folder", "folder",
+            "Installed v9.8.7|res://project.godot is a folder, not a file." + godot + "[Uninstall]", "", "");
+        row("listed, folder gone", "gone",
+            "Not installed|Listed in the project's plugins, but its folder is missing: Install puts it back|[Install]",
+            "Install", ready);
+        row("script missing", "script",
+            "Installed v9.8.7|Godot will not load it: The addon's script res://addons/tavrin_mcp/plugin.gd is "
+            "missing." +
+                godot + "[Reinstall]|[Uninstall]",
+            "Reinstall", ready);
     }
     void brokenLinks()
     {
@@ -191,15 +190,14 @@ private slots:
         QTest::addColumn<bool>("listed");
         QTest::addColumn<QString>("loaded"); // the addon version in the editor's record; empty: none
         QTest::addColumn<QString>("line");
-        QTest::newRow("not listed") << false << QString()
-                                    << "Not enabled: Godot has the project open, so tick Project → Project Settings → "
-                                       "Plugins → Tavrin MCP there (no restart needed)";
-        QTest::newRow("listed from outside")
-            << true << QString()
-            << "Enabled · Godot has the project open without Tavrin MCP: reload it there (Project → Reload Current "
-               "Project)";
-        QTest::newRow("older copy loaded") << true << "9.8.6"
-                                           << "Reload the project in Godot to load v9.8.7";
+        using TestEnv::row;
+        row("not listed", false, "",
+            "Not enabled: Godot has the project open, so tick Project → Project Settings → Plugins → Tavrin MCP there "
+            "(no restart needed)");
+        row("listed from outside", true, "",
+            "Enabled · Godot has the project open without Tavrin MCP: reload it there (Project → Reload Current "
+            "Project)");
+        row("older copy loaded", true, "9.8.6", "Reload the project in Godot to load v9.8.7");
     }
     void whileGodotHasTheProjectOpen()
     {
@@ -210,15 +208,8 @@ private slots:
             QString error;
             QVERIFY2(GodotProject::setPluginEnabled(m_project, true, &error), qPrintable(error));
         }
-        FakeGodot::Process editor =
-            FakeGodot::start(TestEnv::root().path() + "/editor/godot", {"-e"}, m_project); // opened from its folder
+        const FakeGodot::Process editor = startEditor({"-e"}, m_project, loaded); // opened from its folder
         QVERIFY(editor);
-        if (!loaded.isEmpty())
-            QVERIFY(TestEnv::writeFile(GodotProject::sessionFile(m_project),
-                                       QStringLiteral(R"x({"pid": %1, "godot": "4.3-stable", "addon": "%2"})x")
-                                           .arg(editor->processId())
-                                           .arg(loaded)
-                                           .toUtf8()));
         const QByteArray before = TestEnv::readFile(m_project + "/project.godot");
         openSetup();
         QCOMPARE(addonCard(),
@@ -333,13 +324,12 @@ private slots:
     {
         QTest::addColumn<QByteArray>("version"); // what the chosen program prints for --version
         QTest::addColumn<QString>("answer");     // toast, or the box's text
-        QTest::newRow("Godot 4") << QByteArray("4.4.1.stable.mono.official.49a5bc7b6")
-                                 << "Godot 4.4.1 will open your projects";
-        QTest::newRow("Godot 3") << QByteArray("3.5.3.stable.official")
-                                 << "{path} is Godot 3.5.3. Tavrin MCP needs Godot 4: choose a Godot 4 editor.";
-        QTest::newRow("not Godot") << QByteArray("hello")
-                                   << "{path} is not a Godot editor: asked for its version (--version), it gave no "
-                                      "Godot version.";
+        using TestEnv::row;
+        row("Godot 4", QByteArray("4.4.1.stable.mono.official.49a5bc7b6"), "Godot 4.4.1 will open your projects");
+        row("Godot 3", QByteArray("3.5.3.stable.official"),
+            "{path} is Godot 3.5.3. Tavrin MCP needs Godot 4: choose a Godot 4 editor.");
+        row("not Godot", QByteArray("hello"),
+            "{path} is not a Godot editor: asked for its version (--version), it gave no Godot version.");
     }
     void chooseGodot()
     {

@@ -1,10 +1,10 @@
 #include "base/toolprocess.h"
 #include "base/userfolders.h"
-#include "core/addon.h"
 #include "core/clientcatalogue.h"
 #include "core/settings.h"
 #include "core/setupmodel.h"
 #include "core/updater.h"
+#include "fixtures.h"
 #include "gui/downloaddialog.h"
 #include "gui/guitest.h"
 #include "gui/mainwindow.h"
@@ -27,11 +27,8 @@
 namespace {
 
 const QByteArray s_returningUser = R"({"check_updates":false,"first_run_done":true})";
-
-template<typename T = QPushButton> T *withText(QWidget *parent, const QString &text)
-{
-    return GuiTest::find<T>(parent, text);
-}
+using GuiTest::find;
+using TestEnv::row;
 
 } // namespace
 
@@ -47,32 +44,28 @@ private slots:
     void initTestCase()
     {
         QDesktopServices::setUrlHandler(QStringLiteral("file"), this, "open");
-        const QString bundled = QCoreApplication::applicationDirPath() + QLatin1String("/bundled_addon");
-        QDir(bundled).removeRecursively();
-        QVERIFY(Addon().copyDir(qEnvironmentVariable("TAVRIN_ADDON_SOURCE"), bundled));
-        m_shipped = Addon::readVersionFromCfg(bundled);
-        QVERIFY(!m_shipped.isEmpty());
+        QVERIFY(Fixtures::writeBundledAddon(m_shipped));
     }
     void cleanupTestCase() { QDesktopServices::unsetUrlHandler(QStringLiteral("file")); }
     void cleanup() { m_window.reset(); }
 
     // Only the chosen button is active, with an icon of its own colour. Setup and Settings build
-    // their content when first shown, then keep it. A returning user sees no welcome. Offscreen
-    // offers no tray: closing ends the event loop.
+    // their content when first shown, then keep it. Keys reach the pages from anywhere in the window;
+    // the sidebar's tool tips name them. A returning user sees no welcome. Offscreen offers no tray:
+    // closing ends the event loop.
     void navigation()
     {
         makeWindow(s_returningUser);
         QVERIFY(!m_window->findChild<QDialog *>());
-        const auto content = [this](int page) {
-            return m_window->findChild<QStackedWidget *>()->widget(page)->findChild<QScrollArea *>();
-        };
+        auto *stack = m_window->findChild<QStackedWidget *>();
+        const auto content = [stack](int page) { return stack->widget(page)->findChild<QScrollArea *>(); };
         QVERIFY(!content(1) && !content(2));
         const auto image = [](const QPushButton *button) { return button->icon().pixmap(QSize(18, 18)).toImage(); };
         const QImage inactive = image(nav().at(1));
         QList<QScrollArea *> built{nullptr, nullptr, nullptr};
         for (int current : {0, 1, 1, 2, 0, 1}) {
             QTest::mouseClick(nav().at(current), Qt::LeftButton);
-            QCOMPARE(m_window->findChild<QStackedWidget *>()->currentIndex(), current);
+            QCOMPARE(stack->currentIndex(), current);
             if (current && !built[current])
                 built[current] = content(current);
             QVERIFY(!current || (built[current] && content(current) == built[current]));
@@ -80,6 +73,16 @@ private slots:
                 QCOMPARE(nav().at(i)->property("active").toString(), QLatin1String(i == current ? "true" : "false"));
             QCOMPARE(image(nav().at(1)) == inactive, current != 1);
         }
+        QApplication::setActiveWindow(m_window.get());
+        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+        const std::pair<QKeyCombination, int> keys[] = {
+            {Qt::CTRL | Qt::Key_3, 2}, {Qt::CTRL | Qt::Key_2, 1}, {Qt::CTRL | Qt::Key_1, 0}, {Qt::Key_F5, 1}};
+        for (const auto &[key, page] : keys) {
+            QTest::keyClick(m_window.get(), key.key(), key.keyboardModifiers());
+            QCOMPARE(stack->currentIndex(), page);
+        }
+        QCOMPARE(nav().at(1)->toolTip(), "Setup (Ctrl+2)");
+        QVERIFY(m_window->findChild<QPushButton *>("setupRefresh")->toolTip().endsWith("(F5)"));
         QVERIFY(!m_window->findChild<QSystemTrayIcon *>());
         QTimer::singleShot(0, m_window.get(), [this] { m_window->close(); });
         QTimer::singleShot(10000, qApp, [] { QCoreApplication::exit(1); }); // only if closing did not end it
@@ -101,7 +104,7 @@ private slots:
                      viaButton ? "MCP server for Godot 4.x — 12 tools for AI-powered development"
                                : "MCP server for Godot 4.x — tools for AI-powered development");
             if (viaButton)
-                QTest::mouseClick(withText(dialog, QStringLiteral("Get Started")), Qt::LeftButton);
+                QTest::mouseClick(find(dialog, QStringLiteral("Get Started")), Qt::LeftButton);
             else
                 QTest::keyClick(dialog, Qt::Key_Escape);
             QTRY_VERIFY(dialog.isNull());
@@ -117,71 +120,44 @@ private slots:
     void addonToastOnSelection_data()
     {
         QTest::addColumn<QString>("installed");
-        QTest::newRow("older addon") << "0.9.0";
-        QTest::newRow("newer addon") << "99.0.0";
-        QTest::newRow("no addon") << QString();
-        QTest::newRow("same version") << "shipped";
+        row("older addon", "0.9.0");
+        row("newer addon", "99.0.0");
     }
     void addonToastOnSelection()
     {
         QFETCH(QString, installed);
         const QString project = TestEnv::home() + QLatin1String("/projects/") + QLatin1String(QTest::currentDataTag());
-        const QString cfg =
-            QStringLiteral("[plugin]\nversion=\"%1\"\n").arg(installed == "shipped" ? m_shipped : installed);
-        if (!installed.isNull())
-            QVERIFY(TestEnv::writeFile(project + QLatin1String("/addons/tavrin_mcp/plugin.cfg"), cfg.toUtf8()));
-        makeWindowFor(project);
-        QTest::mouseClick(withText(m_window->findChild<ProjectView *>(), QStringLiteral("Open")), Qt::LeftButton);
+        QVERIFY(
+            TestEnv::writeFile(project + "/addons/tavrin_mcp/plugin.cfg", "version=\"" + installed.toUtf8() + "\"\n"));
+        makeWindowFor({project});
+        QTest::mouseClick(find(m_window->findChild<ProjectView *>(), QStringLiteral("Open")), Qt::LeftButton);
         QCOMPARE(m_window->findChild<QStackedWidget *>()->currentIndex(), 1);
         QCOMPARE(toasts(), installed == "0.9.0" ? QStringList("Addon update available for older addon: v" + m_shipped)
                                                 : QStringList());
         QVERIFY(TestEnv::writeFile(project + QLatin1String("/addons/tavrin_mcp/plugin.cfg"),
                                    "version=\"" + m_shipped.toUtf8() + "\"\n")); // as an install would
         QTest::mouseClick(nav().at(0), Qt::LeftButton);
-        QTRY_VERIFY(withText<QLabel>(m_window->findChild<ProjectView *>(), "Addon v" + m_shipped));
-    }
-
-    // Keys reach the pages from anywhere in the window; the sidebar's tool tips name them.
-    void shortcuts()
-    {
-        makeWindow(s_returningUser);
-        QApplication::setActiveWindow(m_window.get());
-        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
-        auto *stack = m_window->findChild<QStackedWidget *>();
-        const std::pair<QKeyCombination, int> keys[] = {
-            {Qt::CTRL | Qt::Key_3, 2}, {Qt::CTRL | Qt::Key_2, 1}, {Qt::CTRL | Qt::Key_1, 0}, {Qt::Key_F5, 1}};
-        for (const auto &[key, page] : keys) {
-            QTest::keyClick(m_window.get(), key.key(), key.keyboardModifiers());
-            QCOMPARE(stack->currentIndex(), page);
-        }
-        QCOMPARE(nav().at(1)->toolTip(), "Setup (Ctrl+2)");
-        QVERIFY(m_window->findChild<QPushButton *>("setupRefresh")->toolTip().endsWith("(F5)"));
+        QTRY_VERIFY(find<QLabel>(m_window->findChild<ProjectView *>(), "Addon v" + m_shipped));
     }
 
     // The active project is marked; × takes a project off the list with a toast whose Undo puts it
     // back in its place.
     void removeWithUndo()
     {
-        const QString first = TestEnv::home() + QLatin1String("/projects/first"),
-                      second = TestEnv::home() + QLatin1String("/projects/second");
-        QVERIFY(TestEnv::writeFile(second + QLatin1String("/project.godot"), "config_version=5\n"));
-        QVERIFY(TestEnv::writeFile(first + QLatin1String("/project.godot"), "config_version=5\n"));
-        makeWindow(QStringLiteral(R"({"check_updates":false,"first_run_done":true,"active_project":"%2",)"
-                                  R"("recent_projects":[{"name":"first","path":"%1"},{"name":"second","path":"%2"}]})")
-                       .arg(first, second)
-                       .toUtf8());
+        const QString first = TestEnv::home() + "/projects/first";
+        makeWindowFor({first, TestEnv::home() + "/projects/second"});
         auto *projects = m_window->findChild<ProjectView *>();
         const auto listed = [projects] {
             QMap<int, QString> cards; // top to bottom
             for (QFrame *card : projects->findChildren<QFrame *>()) {
                 if (card->property("class") == "project-card" && !card->isHidden())
-                    cards.insert(card->y(), card->property("projectName").toString() +
-                                                (withText<QLabel>(card, "Active") ? "*" : ""));
+                    cards.insert(card->y(),
+                                 card->property("projectName").toString() + (find<QLabel>(card, "Active") ? "*" : ""));
             }
             return cards.values().join(' ');
         };
         QCOMPARE(listed(), "first second*");
-        QTest::mouseClick(withText(projects, "Remove from recent projects"), Qt::LeftButton);
+        QTest::mouseClick(find(projects, "Remove from recent projects"), Qt::LeftButton);
         QTRY_COMPARE(listed(), "second*");
         Toast *toast = m_window->centralWidget()->findChild<Toast *>();
         QVERIFY(toast && toast->isVisible() && toast->text().contains("Removed “first” from recent projects"));
@@ -202,7 +178,7 @@ private slots:
         const auto gone = qScopeGuard([cursor] { QFile::remove(cursor); });
         makeWindow(s_returningUser);
         QTest::mouseClick(nav().at(2), Qt::LeftButton);
-        QTest::mouseClick(withText(m_window->findChild<SettingsView *>(), "Full Control"), Qt::LeftButton);
+        QTest::mouseClick(find(m_window->findChild<SettingsView *>(), "Full Control"), Qt::LeftButton);
         QTRY_COMPARE_WITH_TIMEOUT(
             toasts(), QStringList({"Permission mode: Full Control", "Full Control applied to Cursor"}), 20000);
         QVERIFY(TestEnv::readFile(cursor).contains("full_control"));
@@ -215,7 +191,7 @@ private slots:
         const QString cursor = ClientCatalogue::configPath(QStringLiteral("cursor"));
         QVERIFY(QDir().mkpath(QFileInfo(cursor).absolutePath()));
         const auto gone = qScopeGuard([cursor] { QDir(QFileInfo(cursor).absolutePath()).removeRecursively(); });
-        makeWindowFor(TestEnv::home() + QLatin1String("/projects/outside"));
+        makeWindowFor({TestEnv::home() + "/projects/outside"});
         m_window->findChild<SetupModel *>()->setOutsideChangeMs(0); // any scan counts as old
         QTest::mouseClick(nav().at(1), Qt::LeftButton);
         auto *setup = m_window->findChild<SetupView *>();
@@ -251,7 +227,7 @@ private slots:
             project += QLatin1String("/a-rather-deeply-nested-folder");
         project.truncate(200);
         QVERIFY(TestEnv::writeFile(project + "/addons/tavrin_mcp/plugin.cfg", "version=\"0.9.0\"\n"));
-        makeWindowFor(project, "[application]\nconfig/name=\"A project whose name goes on and on and on and on\"\n");
+        makeWindowFor({project}, "[application]\nconfig/name=\"A project whose name goes on and on and on and on\"\n");
         const QRect available = m_window->screen()->availableGeometry();
         QCOMPARE(m_window->minimumSize(), QSize(960, 640).boundedTo(available.size() - QSize(16, 48)));
         QVERIFY(available.size().expandedTo(m_window->size()) == available.size());
@@ -302,9 +278,9 @@ private slots:
     {
         QTest::addColumn<QRect>("saved");
         QTest::addColumn<QRect>("expected"); // null position: any place on the screen
-        QTest::newRow("on the screen") << QRect(10, 20, 785, 660) << QRect(10, 20, 785, 660);
-        QTest::newRow("off every screen") << QRect(5000, 20, 784, 700) << QRect(QPoint(), QSize(784, 700));
-        QTest::newRow("larger than the screen") << QRect(0, 0, 3000, 2000) << QRect(QPoint(), QSize(784, 720));
+        row("on the screen", QRect(10, 20, 785, 660), QRect(10, 20, 785, 660));
+        row("off every screen", QRect(5000, 20, 784, 700), QRect(QPoint(), QSize(784, 700)));
+        row("larger than the screen", QRect(0, 0, 3000, 2000), QRect(QPoint(), QSize(784, 720)));
     }
     void rememberedGeometry()
     {
@@ -340,9 +316,6 @@ private slots:
         QTest::addColumn<bool>("reachable");
         QTest::addColumn<QString>("toasts"); // pattern of the toasts shown, joined by "|"
         QTest::addColumn<QString>("line");   // pattern of the Settings page's line
-        const auto row = [](const char *tag, bool manual, bool reachable, const QString &toasts, const char *line) {
-            QTest::newRow(tag) << manual << reachable << toasts << line;
-        };
         // The answer takes the place of "Checking for updates...".
         row("manual, fails", true, false, "Update check failed: .+", " — failed: .+");
         row("automatic, fails", false, false, "", " — failed: .+");
@@ -366,7 +339,7 @@ private slots:
         showWindow();
         QTest::mouseClick(nav().at(2), Qt::LeftButton);
         if (manual) {
-            QTest::mouseClick(withText(m_window->findChild<SettingsView *>(), "Check Now"), Qt::LeftButton);
+            QTest::mouseClick(find(m_window->findChild<SettingsView *>(), "Check Now"), Qt::LeftButton);
             QCOMPARE(this->toasts(), QStringList("Checking for updates..."));
         }
         QTRY_VERIFY_WITH_TIMEOUT(!Settings().lastUpdateCheck().isEmpty(), 10000);
@@ -383,27 +356,17 @@ private slots:
     {
         QTest::addColumn<int>("page");
         QTest::addColumn<QStringList>("stops"); // GuiTest::nameOf, after the three page buttons
-        QTest::newRow("projects") << 0
-                                  << QStringList{"  Select Project Folder", "Remove from recent projects",
-                                                 "Open tabbing"};
-        QTest::newRow("settings") << 2
-                                  << QStringList{"Safe Edit",
-                                                 "Full Control",
-                                                 "Check for updates automatically",
-                                                 "Include pre-releases",
-                                                 "Check Now",
-                                                 "Open Backups Folder",
-                                                 "Website",
-                                                 "GitHub",
-                                                 "Documentation",
-                                                 "Log file",
-                                                 "Open Log File"};
+        row("projects", 0, QStringList{"  Select Project Folder", "Remove from recent projects", "Open tabbing"});
+        row("settings", 2,
+            QStringList{"Safe Edit", "Full Control", "Check for updates automatically", "Include pre-releases",
+                        "Check Now", "Open Backups Folder", "Website", "GitHub", "Documentation", "Log file",
+                        "Open Log File"});
     }
     void tabOrder()
     {
         QFETCH(int, page);
         QFETCH(QStringList, stops);
-        makeWindowFor(TestEnv::home() + QLatin1String("/projects/tabbing"));
+        makeWindowFor({TestEnv::home() + "/projects/tabbing"});
         m_window->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
         QTest::mouseClick(nav().at(page), Qt::LeftButton);
@@ -436,18 +399,12 @@ private slots:
         QTest::addColumn<bool>("cancel");
         const QString exe = QStringLiteral("Tavrin-9.9.9-win64.exe");
         const QString deb = QStringLiteral("tavrin-desktop_9.9.9_") + Installation::debianArchitecture() + ".deb";
-        QTest::newRow("download") << exe << "windows"
-                                  << "Download" << false;
-        QTest::newRow("download, then cancel") << exe << "windows"
-                                               << "Download" << true;
-        QTest::newRow("later") << exe << "windows"
-                               << "Later" << false;
-        QTest::newRow("our package") << deb << "linux"
-                                     << "Download" << false;
-        QTest::newRow("nothing fits") << exe << "linux"
-                                      << "Open Release Page" << false;
-        QTest::newRow("skip") << exe << "windows"
-                              << "Skip This Version" << false;
+        row("download", exe, "windows", "Download", false);
+        row("download, then cancel", exe, "windows", "Download", true);
+        row("later", exe, "windows", "Later", false);
+        row("our package", deb, "linux", "Download", false);
+        row("nothing fits", exe, "linux", "Open Release Page", false);
+        row("skip", exe, "windows", "Skip This Version", false);
     }
     void updatePrompt()
     {
@@ -482,8 +439,8 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT((prompt = m_window->findChild<UpdatePrompt *>()) && prompt->isVisible(), 10000);
         QCOMPARE(prompt->windowTitle(), QStringLiteral("Update Available"));
         QCOMPARE(prompt->windowModality(), Qt::NonModal);
-        QVERIFY(withText<QLabel>(prompt, QStringLiteral("Tavrin Desktop 9.9.9 is available")));
-        QPushButton *button = withText(prompt, click);
+        QVERIFY(find<QLabel>(prompt, QStringLiteral("Tavrin Desktop 9.9.9 is available")));
+        QAbstractButton *button = find(prompt, click);
         QVERIFY(button);
         QTest::mouseClick(button, Qt::LeftButton);
         QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
@@ -548,13 +505,11 @@ private slots:
         QTest::addColumn<qint64>("received");
         QTest::addColumn<qint64>("total"); // -1: not announced
         QTest::addColumn<QString>("text");
-        const auto row = [](const char *tag, qint64 received, qint64 total, const char *text) {
-            QTest::newRow(tag) << received << total << text;
-        };
-        row("nothing yet", 0, -1, "Downloading update…");
-        row("size known", 12100000, 28800000, "Downloading update… 42 % (12.1 of 28.8 MB)");
-        row("size unknown", 5049999, -1, "Downloading update… 5.0 MB");
-        row("done, past the int range", 3000000000, 3000000000, "Downloading update… 100 % (3000.0 of 3000.0 MB)");
+        row("nothing yet", qint64(0), qint64(-1), "Downloading update…");
+        row("size known", qint64(12100000), qint64(28800000), "Downloading update… 42 % (12.1 of 28.8 MB)");
+        row("size unknown", qint64(5049999), qint64(-1), "Downloading update… 5.0 MB");
+        row("done, past the int range", qint64(3000000000), qint64(3000000000),
+            "Downloading update… 100 % (3000.0 of 3000.0 MB)");
     }
     void progressText()
     {
@@ -574,7 +529,7 @@ private:
                                                                   dir.toUtf8() + "/grandchild.pid'\nwait")
                      .isEmpty());
         QVERIFY(!TestEnv::writeTool(QStringLiteral("uv"), QByteArray(hang).replace("%1", "uv") + "wait").isEmpty());
-        makeWindowFor(TestEnv::home() + QLatin1String("/projects/quit"));
+        makeWindowFor({TestEnv::home() + "/projects/quit"});
         QTest::mouseClick(nav().at(1), Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(dir + QLatin1String("/grandchild.pid")), 20000);
         QTimer::singleShot(0, m_window.get(), [this, dir] {
@@ -598,14 +553,19 @@ private:
     }
     // The Settings page's content, once built.
     QScrollArea *settingsPage() const { return m_window->findChild<SettingsView *>()->findChild<QScrollArea *>(); }
-    // A window whose settings list the project as recent and active.
-    void makeWindowFor(const QString &project, const QByteArray &godot = "config_version=5\n")
+    // A window whose settings list the projects as recent, the last one active.
+    void makeWindowFor(const QStringList &projects, const QByteArray &godot = "config_version=5\n")
     {
-        QVERIFY(TestEnv::writeFile(project + QLatin1String("/project.godot"), godot));
-        makeWindow(QStringLiteral(R"({"check_updates":false,"first_run_done":true,"active_project":"%1",)"
-                                  R"("recent_projects":[{"name":"game","path":"%1"}]})")
-                       .arg(project)
-                       .toUtf8());
+        QJsonArray recent;
+        for (const QString &project : projects) {
+            QVERIFY(TestEnv::writeFile(project + "/project.godot", godot));
+            recent.append(QJsonObject{{"name", QDir(project).dirName()}, {"path", project}});
+        }
+        makeWindow(QJsonDocument(QJsonObject{{"check_updates", false},
+                                             {"first_run_done", true},
+                                             {"active_project", projects.last()},
+                                             {"recent_projects", recent}})
+                       .toJson());
     }
     // The sidebar's only buttons are the three page buttons.
     QList<QPushButton *> nav() const
@@ -623,7 +583,7 @@ private:
     }
 
     QList<QUrl> m_opened;
-    QString m_shipped;
+    const QString m_shipped = QStringLiteral("9.8.7");
     std::unique_ptr<MainWindow> m_window;
 };
 
