@@ -184,7 +184,6 @@ private slots:
                Probe{codex, none, QString(transport).replace("[\"tavrin\"]", "[\"tavrin\", \"-v\"]"), 0, true, true,
                      "safe_edit", false});
         addRow("codex, no transport", Probe{codex, none, json, 0, true, true, "-", false});
-        addRow("codex fails", Probe{codex, none, json, 1, true, false, "", false});
     }
     void cliDetection()
     {

@@ -111,7 +111,6 @@ private slots:
             "Paste it into %1, merging its \"mcpServers\" with the one there.");
         row("vscode", "vscode", "safe_edit", true, "Paste it into %1, merging its \"servers\" with the one there.");
         row("opencode", "opencode", "full_control", false, "Save it as %1.");
-        row("zed", "zed", "safe_edit", true, "Paste it into %1, merging its \"context_servers\" with the one there.");
         row("codex", "codex", "full_control", true, "Paste it at the end of %1.");
     }
     void copyEntry()
