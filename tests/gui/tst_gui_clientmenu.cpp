@@ -103,9 +103,7 @@ private slots:
         QTest::addColumn<QString>("mode");
         QTest::addColumn<bool>("fileExists");
         QTest::addColumn<QString>("paste"); // the toast after "Copied the "tavrin" entry with <mode>. "
-        const auto row = [](const char *tag, const char *id, const char *mode, bool exists, const QString &paste) {
-            QTest::newRow(tag) << id << mode << exists << paste;
-        };
+        using TestEnv::row;
         row("cursor, no file", "cursor", "safe_edit", false, "Save it as %1.");
         row("claude code", "claude-code", "full_control", true,
             "Paste it into %1, merging its \"mcpServers\" with the one there.");
@@ -160,15 +158,14 @@ private slots:
         QTest::addColumn<bool>("backup");
         QTest::addColumn<QString>("flags");
         QTest::addColumn<QString>("why"); // the tool tips of the disabled actions, '|' between
-        const auto row = [](const char *tag, const char *id, const QByteArray &file, bool backup, const char *flags,
-                            const QString &why) { QTest::newRow(tag) << id << file << backup << flags << why; };
+        using TestEnv::row;
         const QString none = "No backups yet: Tavrin makes one before each change it makes to %1.";
         const QString cursor = TestEnv::home() + "/.cursor/mcp.json";
-        row("configured, backed up", "cursor", s_cursorEntry, true, "1111", "");
+        row("configured, backed up", "cursor", s_cursorEntry, true, "1111", QString());
         row("nothing yet", "cursor", QByteArray(), false, "0001",
             none.arg(cursor) + "|Cursor has no \"tavrin\" entry.|" + cursor + " does not exist yet.");
-        row("file without entry", "cursor", "{}", true, "1011", "Cursor has no \"tavrin\" entry.");
-        row("codex, registered", "codex", "[mcp_servers.tavrin]\n", false, "0111",
+        row("file without entry", "cursor", QByteArray("{}"), true, "1011", "Cursor has no \"tavrin\" entry.");
+        row("codex, registered", "codex", QByteArray("[mcp_servers.tavrin]\n"), false, "0111",
             none.arg(TestEnv::home() + "/.codex/config.toml"));
     }
     void menuStates()
