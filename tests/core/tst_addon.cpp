@@ -114,11 +114,7 @@ private slots:
         QVERIFY(put(project + "/project.godot"));
         QStringList files{"plugin.cfg", "ui", "ui/a.svg"};
         if (!before.isNull())
-            files << ".hidden"
-                  << "mine"
-                  << "mine/notes.txt"
-                  << "ui/a.svg.import"
-                  << "user_only.gd";
+            files += QStringList{".hidden", "mine", "mine/notes.txt", "ui/a.svg.import", "user_only.gd"};
         for (const char *extra : {"/user_only.gd", "/.hidden", "/ui/a.svg.import", "/mine/notes.txt"})
             QVERIFY(before.isNull() || put(target + extra, "kept"));
         QVERIFY(before.isEmpty() || put(target + "/plugin.cfg", cfg(before) + "; a longer old file"));
