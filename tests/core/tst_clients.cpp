@@ -396,28 +396,23 @@ private slots:
         QProcessEnvironment winEnv; // separators as Windows may have them; APPDATA derives from the home
         winEnv.insert("LOCALAPPDATA", "C:\\Users\\u\\AppData\\Local\\");
         winEnv.insert("CODEX_HOME", "C:\\Users\\u\\codex\\");
-        QTest::newRow("Windows")
-            << ClientCatalogue::Platform::Windows << "C:/Users/u" << winEnv << "/AppData/Local"
-            << "/AppData/Local"
-            << claude +
-                   "~/AppData/Local/Claude-Data/claude*$D;~/AppData/Local/Packages/Claude_*/LocalCache/Roaming/"
-                   "Claude$D;~/AppData/Roaming/Claude$D;~/AppData/Local/Claude$D" +
-                   middle +
-                   "~/AppData/Roaming$C;~/AppData/Local$C|~/codex/config.toml|~/AppData/Roaming/Code/User/mcp.json" +
-                   dot + "~/AppData/Roaming/Zed/settings.json";
-        QTest::newRow("macOS")
-            << ClientCatalogue::Platform::MacOS << "/Users/u" << QProcessEnvironment() << "/Library/Application Support"
-            << "/Library/Preferences"
-            << claude + "~/Library/Application Support/Claude$D" + middle +
-                   "~/Library/Application Support$C|~/.codex/config.toml|~/Library/Application Support/Code/User/"
-                   "mcp.json" +
-                   dot + "~/.config/zed/settings.json";
-        QTest::newRow("Linux") << ClientCatalogue::Platform::Linux << "/home/u" << QProcessEnvironment()
-                               << "/.local/share"
-                               << "/.config"
-                               << claude + "~/.config/Claude$D;~/.local/share/Claude$D" + middle +
-                                      "~/.config$C;~/.local/share$C|~/.codex/config.toml|~/.config/Code/User/mcp.json" +
-                                      dot + "~/.config/zed/settings.json";
+        row("Windows", ClientCatalogue::Platform::Windows, "C:/Users/u", winEnv, "/AppData/Local", "/AppData/Local",
+            claude +
+                "~/AppData/Local/Claude-Data/claude*$D;~/AppData/Local/Packages/Claude_*/LocalCache/Roaming/"
+                "Claude$D;~/AppData/Roaming/Claude$D;~/AppData/Local/Claude$D" +
+                middle +
+                "~/AppData/Roaming$C;~/AppData/Local$C|~/codex/config.toml|~/AppData/Roaming/Code/User/mcp.json" + dot +
+                "~/AppData/Roaming/Zed/settings.json");
+        row("macOS", ClientCatalogue::Platform::MacOS, "/Users/u", QProcessEnvironment(),
+            "/Library/Application Support", "/Library/Preferences",
+            claude + "~/Library/Application Support/Claude$D" + middle +
+                "~/Library/Application Support$C|~/.codex/config.toml|~/Library/Application Support/Code/User/"
+                "mcp.json" +
+                dot + "~/.config/zed/settings.json");
+        row("Linux", ClientCatalogue::Platform::Linux, "/home/u", QProcessEnvironment(), "/.local/share", "/.config",
+            claude + "~/.config/Claude$D;~/.local/share/Claude$D" + middle +
+                "~/.config$C;~/.local/share$C|~/.codex/config.toml|~/.config/Code/User/mcp.json" + dot +
+                "~/.config/zed/settings.json");
         QProcessEnvironment moved; // every variable that moves a client's folder
         for (const auto &[name, value] : {std::pair{"CLAUDE_CONFIG_DIR", "/home/u/ccd/"},
                                           {"VSCODE_PORTABLE", "/home/u/vp"},
@@ -427,13 +422,11 @@ private slots:
                                           {"CODEX_HOME", "/home/u/cx//"},
                                           {"XDG_CONFIG_HOME", "/home/u/xdg"}})
             moved.insert(name, value);
-        QTest::newRow("Linux, folders moved")
-            << ClientCatalogue::Platform::Linux << "/home/u" << moved << "/.local/share"
-            << "/xdg"
-            << "~/ccd/.config.json;~/ccd/.claude.json|~/xdg/Claude$D;~/.local/share/Claude$D" + middle +
-                   "~/xdg$C;~/.local/share$C|~/cx/config.toml|~/vp/user-data/User/mcp.json;~/xdg/Code/User/mcp.json|"
-                   "~/cop/mcp-config.json|~/gem/.gemini/settings.json|~/qw/settings.json|"
-                   "~/xdg/opencode/opencode.json;~/xdg/opencode/opencode.jsonc|~/xdg/zed/settings.json";
+        row("Linux, folders moved", ClientCatalogue::Platform::Linux, "/home/u", moved, "/.local/share", "/xdg",
+            "~/ccd/.config.json;~/ccd/.claude.json|~/xdg/Claude$D;~/.local/share/Claude$D" + middle +
+                "~/xdg$C;~/.local/share$C|~/cx/config.toml|~/vp/user-data/User/mcp.json;~/xdg/Code/User/mcp.json|"
+                "~/cop/mcp-config.json|~/gem/.gemini/settings.json|~/qw/settings.json|"
+                "~/xdg/opencode/opencode.json;~/xdg/opencode/opencode.jsonc|~/xdg/zed/settings.json");
     }
     void candidates()
     {
