@@ -78,16 +78,27 @@ class TestAddon : public QObject
 private slots:
     void init() { QDir(bundledRoot()).removeRecursively(); }
 
+    // Status reads both versions (the shipped copy lies directly in bundled_addon or in its
+    // tavrin_mcp folder). Only an older installed copy is offered the shipped one, a newer one is
+    // left alone; versions that are not plain version numbers are only compared for equality. An
+    // install keeps the user's files and leaves the shipped copy's hidden ones behind.
     void install_data()
     {
-        QTest::addColumn<QString>("src");        // null: nothing shipped
-        QTest::addColumn<QByteArray>("before");  // null: no addon folder, empty: no plugin.cfg
-        QTest::addColumn<QByteArray>("shipped"); // never the installed version
+        QTest::addColumn<QString>("src");       // null: nothing shipped
+        QTest::addColumn<QByteArray>("before"); // null: no addon folder, empty: no plugin.cfg
+        QTest::addColumn<QByteArray>("shipped");
+        QTest::addColumn<QString>("offer"); // "update", "newer" or "-"
         using B = QByteArray;
-        row("directly in bundled_addon", bundledRoot(), B("1.10.0"), B("1.2.0"));
-        row("in tavrin_mcp", bundledRoot() + "/tavrin_mcp", B("1.2.0"), B("1.10.0"));
-        row("over a copy without plugin.cfg", bundledRoot(), B(""), B("1"));
-        row("nothing shipped", QString(), B(), B());
+        const QString root = bundledRoot(), sub = bundledRoot() + "/tavrin_mcp";
+        row("no addon", root, B(), B("1.0.1"), "-");
+        row("same", root, B("1.0.1"), B("1.0.1"), "-");
+        row("older, by number not text, in tavrin_mcp", sub, B("1.2.0"), B("1.10.0"), "update");
+        row("newer, by number not text", root, B("1.10.0"), B("1.2.0"), "newer");
+        row("same, v prefix and short form", root, B("v1.0"), B("1.0.0"), "-");
+        row("suffix differs", root, B("1.0.1-beta"), B("1.0.1"), "update");
+        row("same text, no number", sub, B("dev"), B("dev"), "-");
+        row("no plugin.cfg", root, B(""), B("1"), "-");
+        row("nothing shipped", QString(), B("1.0.1"), B(), "-");
     }
     void install()
     {
@@ -101,6 +112,9 @@ private slots:
                 QFile::setPermissions(src + "/plugin.cfg", QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther));
         const QString project = m_work.path() + '/' + QTest::currentDataTag(), target = project + "/addons/tavrin_mcp";
         QVERIFY(put(project + "/project.godot"));
+        QStringList files{"plugin.cfg", "ui", "ui/a.svg"};
+        if (!before.isNull())
+            files += QStringList{".hidden", "mine", "mine/notes.txt", "ui/a.svg.import", "user_only.gd"};
         for (const char *extra : {"/user_only.gd", "/.hidden", "/ui/a.svg.import", "/mine/notes.txt"})
             QVERIFY(before.isNull() || put(target + extra, "kept"));
         QVERIFY(before.isEmpty() || put(target + "/plugin.cfg", cfg(before) + "; a longer old file"));
@@ -108,48 +122,21 @@ private slots:
         const AddonStatus s = addon.status(project);
         QCOMPARE((QVariantList{s.installed, s.installedVersion, s.bundledVersion}),
                  (QVariantList{!before.isNull(), QString(before), QString(shipped)}));
+        QTEST(QString(s.updateAvailable ? "update" : s.newerInstalled ? "newer" : "-"), "offer");
+        const QMap<QString, QByteArray> was = TestEnv::snapshot(project);
         QCOMPARE(addon.install(project), !src.isNull());
-        QCOMPARE(addon.lastError(),
-                 src.isNull() ? "Bundled addon directory not found: " + bundledRoot() + "/tavrin_mcp" : QString());
-        QCOMPARE(QDir(project).exists("addons"), !src.isNull());
-        if (src.isNull())
+        if (src.isNull()) {
+            QCOMPARE(addon.lastError(), "Bundled addon directory not found: " + bundledRoot() + "/tavrin_mcp");
+            QCOMPARE(TestEnv::snapshot(project), was);
             return;
-        QCOMPARE(tree(target), QStringList({".hidden", "mine", "mine/notes.txt", "plugin.cfg", "ui", "ui/a.svg",
-                                            "ui/a.svg.import", "user_only.gd"}));
-        QCOMPARE(TestEnv::readFile(target + "/mine/notes.txt"), "kept");
+        }
+        QCOMPARE(addon.lastError(), QString());
+        files.sort();
+        QCOMPARE(tree(target), files);
+        QVERIFY(before.isNull() || TestEnv::readFile(target + "/mine/notes.txt") == "kept");
         QCOMPARE(entries(project + "/addons"), QStringList{"tavrin_mcp"}); // nothing of ours beside it
         QCOMPARE(TestEnv::readFile(target + "/plugin.cfg"), cfg(shipped));
         QCOMPARE(QFileInfo(target + "/plugin.cfg").permissions(), QFileInfo(src + "/plugin.cfg").permissions());
-    }
-
-    // Only an older installed copy is offered the shipped one; a newer one is left alone. Versions
-    // that are not plain version numbers are only compared for equality.
-    void status_data()
-    {
-        QTest::addColumn<QByteArray>("installed"); // null: no addon, empty: no version line
-        QTest::addColumn<QByteArray>("shipped");   // null: nothing shipped
-        QTest::addColumn<QString>("offer");        // "update", "newer" or "-"
-        using B = QByteArray;
-        row("no addon", B(), B("1.0.1"), "-");
-        row("same", B("1.0.1"), B("1.0.1"), "-");
-        row("older, by number not text", B("1.2.0"), B("1.10.0"), "update");
-        row("newer, by number not text", B("1.10.0"), B("1.2.0"), "newer");
-        row("same, v prefix and short form", B("v1.0"), B("1.0.0"), "-");
-        row("suffix differs", B("1.0.1-beta"), B("1.0.1"), "update");
-        row("same text, no number", B("dev"), B("dev"), "-");
-        row("no version line", B(""), B("1.0.1"), "-");
-        row("nothing shipped", B("1.0.1"), B(), "-");
-    }
-    void status()
-    {
-        QFETCH(QByteArray, installed);
-        QFETCH(QByteArray, shipped);
-        const QString project = m_work.path() + "/status/" + QTest::currentDataTag();
-        QVERIFY(shipped.isNull() || put(bundledRoot() + "/plugin.cfg", cfg(shipped)));
-        QVERIFY(installed.isNull() || put(project + "/addons/tavrin_mcp/plugin.cfg", cfg(installed)));
-        const AddonStatus s = Addon().status(project);
-        QCOMPARE(s.installed, !installed.isNull());
-        QTEST(QString(s.updateAvailable ? "update" : s.newerInstalled ? "newer" : "-"), "offer");
     }
 
     // Whatever a killed install or uninstall left, status only reads it, and finishing leaves one

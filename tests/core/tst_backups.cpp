@@ -104,38 +104,56 @@ private slots:
         QVERIFY(QDir(TestEnv::home()).removeRecursively() && QDir().mkpath(TestEnv::home()));
     }
 
-    void backupKeepsBytesAndPermissions_data()
+    // A copy keeps the bytes and mode, in a folder only its owner may enter. Nothing to lose, or
+    // saved already, makes no copy; the newest copy's bytes in another mode make one.
+    void backup_data()
     {
         QTest::addColumn<QString>("fileName");
-        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QByteArray>("bytes"); // null: no file
         QTest::addColumn<Perms>("perms");
         QTest::addColumn<Perms>("folderBefore"); // 0: no backups folder yet
-        row("private json", ".claude.json", QByteArray(R"({"apiKey": "sk-1"})"), s_private, Perms());
-        row("shared toml", "config.toml", QByteArray("[a]\nb = 1\n"), s_shared, Perms());
-        row("read-only", "mcp.json", QByteArray("{}"), Perms(QFile::ReadOwner), Perms());
-        row("binary", "x.json", QByteArray("\0\xff\xfe{\n", 5), s_private, Perms());
-        row("open folder made private", "mcp.json", QByteArray("{}"), s_private, Perms(0x7555));
+        QTest::addColumn<bool>("saved");         // a copy of "saved" (0600) is taken first
+        QTest::addColumn<bool>("copied");
+        using B = QByteArray;
+        row("private json", ".claude.json", B(R"({"apiKey": "sk-1"})"), s_private, Perms(), false, true);
+        row("shared toml", "config.toml", B("[a]\nb = 1\n"), s_shared, Perms(), false, true);
+        row("read-only", "mcp.json", B("{}"), Perms(QFile::ReadOwner), Perms(), false, true);
+        row("binary", "x.json", B("\0\xff\xfe{\n", 5), s_private, Perms(), false, true);
+        row("open folder made private", "mcp.json", B("{}"), s_private, Perms(0x7555), false, true);
+        row("missing", "config.toml", B(), s_private, Perms(), false, false);
+        row("empty", "config.toml", B(""), s_private, Perms(), false, false);
+        row("as the newest copy", "config.toml", B("saved"), s_private, Perms(), true, false);
+        if (TestEnv::unixFiles)
+            row("newest copy's bytes, other mode", "config.toml", B("saved"), s_shared, Perms(), true, true);
     }
-    void backupKeepsBytesAndPermissions()
+    void backup()
     {
         QFETCH(QString, fileName);
         QFETCH(QByteArray, bytes);
         QFETCH(Perms, perms);
         QFETCH(Perms, folderBefore);
-        const QString source = config(fileName);
-        QVERIFY(writeConfig(source, bytes, perms));
-        if (folderBefore) {
-            QVERIFY(QDir().mkpath(Backups::backupsFolder()));
-            QVERIFY(QFile::setPermissions(Backups::backupsFolder(), folderBefore));
-        }
-        const QDateTime before = QDateTime::currentDateTimeUtc();
-        const QString id = QStringLiteral("claude-code");
+        QFETCH(bool, saved);
+        QFETCH(bool, copied);
+        const QString source = config(fileName), id = QStringLiteral("claude-code");
         Backups backups;
-        QString created;
+        if (saved)
+            QVERIFY(writeConfig(source, "saved", s_private) && backups.backup(id, source) && names(id).size() == 1);
+        if (folderBefore)
+            QVERIFY(QDir().mkpath(Backups::backupsFolder()) &&
+                    QFile::setPermissions(Backups::backupsFolder(), folderBefore));
+        QVERIFY(bytes.isNull() || writeConfig(source, bytes, perms));
+        const QDateTime before = QDateTime::currentDateTimeUtc();
+        QString created = QStringLiteral("stale");
         QVERIFY2(backups.backup(id, source, &created), qPrintable(backups.lastError()));
+        QVERIFY(backups.lastError().isEmpty());
+        QCOMPARE(names(id).size(), int(saved) + int(copied));
+        QCOMPARE(QFileInfo::exists(Backups::backupsFolder()), saved || copied || folderBefore);
+        QCOMPARE(created.isEmpty(), !copied);
+        if (!copied)
+            return;
 
         const QString name = QFileInfo(created).fileName();
-        QCOMPARE(names(id), QStringList{name});
+        QVERIFY(names(id).contains(name));
         const QString pattern = R"(^\d{8}-\d{6}-\d{3}-)" + QRegularExpression::escape(fileName) + '$';
         QVERIFY2(QRegularExpression(pattern).match(name).hasMatch(), qPrintable(name));
         QCOMPARE(TestEnv::readFile(created), bytes);
@@ -145,44 +163,10 @@ private slots:
             QCOMPARE(unixBits(Backups::backupsFolder()), s_ownerOnlyFolder);
             QCOMPARE(unixBits(Backups::clientFolder(id)), s_ownerOnlyFolder);
         }
-        const QList<Backups::Backup> listed = backups.list(id, {});
-        QCOMPARE(listed.size(), 1);
-        QCOMPARE(listed.first().path, created);
-        QCOMPARE(listed.first().size, bytes.size());
-        QVERIFY(listed.first().time >= before.addMSecs(-1) && listed.first().time <= QDateTime::currentDateTimeUtc());
-    }
-
-    // Nothing to lose, or saved already: no copy. The last row's mode differs, so it gets one.
-    void noCopyNeeded_data()
-    {
-        QTest::addColumn<QByteArray>("bytes"); // null: no file
-        QTest::addColumn<Perms>("perms");
-        QTest::addColumn<int>("copies"); // after one copy of "saved" (0600) was taken beforehand
-        row("missing", QByteArray(), s_private, 0);
-        row("empty", QByteArray(""), s_private, 0);
-        row("as the newest copy", QByteArray("saved"), s_private, 1);
-        if (TestEnv::unixFiles)
-            row("newest copy's bytes, other mode", QByteArray("saved"), s_shared, 2);
-    }
-    void noCopyNeeded()
-    {
-        QFETCH(QByteArray, bytes);
-        QFETCH(Perms, perms);
-        QFETCH(int, copies);
-        const QString id = QStringLiteral("codex"), source = config(QStringLiteral("config.toml"));
-        Backups backups;
-        if (copies > 0) {
-            QVERIFY(writeConfig(source, "saved", s_private) && backups.backup(id, source));
-            QCOMPARE(names(id).size(), 1);
-        }
-        QVERIFY(bytes.isNull() ? QFile::remove(source) || !QFileInfo::exists(source)
-                               : writeConfig(source, bytes, perms));
-        QString created = QStringLiteral("stale");
-        QVERIFY(backups.backup(id, source, &created));
-        QCOMPARE(created.isEmpty(), copies < 2);
-        QVERIFY(backups.lastError().isEmpty());
-        QCOMPARE(names(id).size(), copies);
-        QCOMPARE(QFileInfo::exists(Backups::backupsFolder()), copies > 0);
+        const Backups::Backup newest = backups.list(id, {}).first();
+        QCOMPARE(newest.path, created);
+        QCOMPARE(newest.size, bytes.size());
+        QVERIFY(newest.time >= before.addMSecs(-1) && newest.time <= QDateTime::currentDateTimeUtc());
     }
 
     // A new backup drops the oldest beyond the newest 20 but the very first, the file before our
