@@ -12,6 +12,9 @@
 #include <QJsonDocument>
 
 #include <sys/stat.h>
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
 
 using ClientCatalogue::Syntax;
 using Fixtures::detected;
@@ -344,6 +347,26 @@ private slots:
                      QJsonDocument::fromJson(e.after.replace('@', entry(e.id)).toUtf8()).object());
         else
             QVERIFY(now == e.before.toUtf8() && QFileInfo::exists(path) == !e.before.isNull());
+    }
+
+    // A config file the user made read-only (its attribute on Windows, its mode elsewhere): the
+    // write is refused and says why; the file keeps its bytes and stays read-only.
+    void readOnlyFile()
+    {
+#ifdef Q_OS_UNIX
+        if (::geteuid() == 0)
+            QSKIP("root may write a read-only file");
+#endif
+        const QString path = ClientCatalogue::configPath("cursor");
+        const QByteArray before = R"({"mcpServers": {"x": {}}})";
+        QVERIFY(TestEnv::writeFile(path, before) && QFile::setPermissions(path, QFile::ReadOwner | QFile::ReadUser));
+        const auto writable =
+            qScopeGuard([path] { QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner); });
+        Clients clients;
+        QVERIFY(!clients.writeConfig("cursor", QStringLiteral("safe_edit")));
+        QCOMPARE(clients.lastError(), "Cannot write " + path + ": the file is read-only");
+        QCOMPARE(TestEnv::readFile(path), before);
+        QVERIFY(!QFileInfo(path).isWritable());
     }
 
     // A config file another program holds open without sharing it for deletion, as editors do on
