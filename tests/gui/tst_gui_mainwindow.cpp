@@ -474,6 +474,10 @@ private slots:
     // tool (uv would hang too) and ends at once. Runs itself as a child process to quit for real.
     void quitEndsRunningTools()
     {
+#ifdef Q_OS_WIN
+        QSKIP("the hanging tools write down their process ids as shell scripts do ($$, $!); on Windows "
+              "tst_toolprocess ends a tool's whole tree through its job object, as quitting does");
+#endif
         const QString childDir = qEnvironmentVariable("TAVRIN_QUIT_CHILD");
         if (!childDir.isEmpty())
             return quitDuringScan(childDir);
@@ -525,10 +529,14 @@ private:
     {
         ToolProcess::endAllWhenQuitting(); // as the application's start-up does
         const QByteArray hang = "echo $$ > '" + dir.toUtf8() + "/%1.pid'\nsleep 300 &\n";
-        QVERIFY(!TestEnv::writeTool(QStringLiteral("claude"), QByteArray(hang).replace("%1", "claude") + "echo $! > '" +
-                                                                  dir.toUtf8() + "/grandchild.pid'\nwait")
+        const QByteArray windowsHang = "ping -n 301 127.0.0.1 >nul"; // not run: the test skips there
+        QVERIFY(!TestEnv::writeScript(QStringLiteral("claude"),
+                                      QByteArray(hang).replace("%1", "claude") + "echo $! > '" + dir.toUtf8() +
+                                          "/grandchild.pid'\nwait",
+                                      windowsHang)
                      .isEmpty());
-        QVERIFY(!TestEnv::writeTool(QStringLiteral("uv"), QByteArray(hang).replace("%1", "uv") + "wait").isEmpty());
+        QVERIFY(!TestEnv::writeScript(QStringLiteral("uv"), QByteArray(hang).replace("%1", "uv") + "wait", windowsHang)
+                     .isEmpty());
         makeWindowFor({TestEnv::home() + "/projects/quit"});
         QTest::mouseClick(nav().at(1), Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(dir + QLatin1String("/grandchild.pid")), 20000);
@@ -552,7 +560,10 @@ private:
         QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
     }
     // The Settings page's content, once built.
-    QScrollArea *settingsPage() const { return m_window->findChild<SettingsView *>()->findChild<QScrollArea *>(); }
+    QScrollArea *settingsPage() const
+    {
+        return m_window->findChild<SettingsView *>()->findChild<QScrollArea *>();
+    }
     // A window whose settings list the projects as recent, the last one active.
     void makeWindowFor(const QStringList &projects, const QByteArray &godot = "config_version=5\n")
     {
