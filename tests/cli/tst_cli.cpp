@@ -151,7 +151,7 @@ private slots:
             "Godot reads it");
         row("no backup possible", "registered, backups blocked", L{"clients", "remove", "--client", "cursor", "-y"}, 3,
             "no backup");
-        // The editor is found from its command line (/proc/<pid>/cmdline on Linux).
+        // The editor is found from its command line, which only Linux shows (under /proc).
         const QString open = "installed, editor open";
         row("editor open, disable", open, L{"plugin", "disable", "--project", game}, 3, "Godot has Demo open");
         row("editor open, uninstall", open, L{"addon", "uninstall", "--project", game, "-y"}, 3, "Close the project");
