@@ -54,7 +54,7 @@ QJsonObject receive()
 
 QJsonObject expect(const QString &method)
 {
-    const QJsonObject message = receive();
+    QJsonObject message = receive();
     if (message.value(QLatin1String("method")).toString() != method)
         fail("expected " + method.toUtf8() + ", got " + QJsonDocument(message).toJson(QJsonDocument::Compact));
     return message;
