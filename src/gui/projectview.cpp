@@ -60,6 +60,14 @@ Badge addonBadge(const AddonStatus &status)
     return badge;
 }
 
+// Shows or hides a card's part only when that changes it: showing a part of a card that is not on
+// screen yet polishes and lays it out at once, for a size it never has, which start-up pays for.
+void setShown(QWidget *widget, bool shown)
+{
+    if (widget->isHidden() == shown)
+        widget->setVisible(shown);
+}
+
 } // namespace
 
 ProjectView::ProjectView(Settings *settings, QWidget *parent)
@@ -163,12 +171,10 @@ void ProjectView::refresh()
             previous = button;
         }
     }
-    // At once: a layout shows a widget added to a visible page only from the event loop. A page not
-    // shown yet shows its cards with itself, and showing them now would lay each out twice.
-    for (QFrame *card : std::as_const(added)) {
-        if (card->isHidden())
-            card->show();
-    }
+    // At once: a layout shows a widget added to a visible page only from the event loop; a page not
+    // shown yet shows its cards with itself.
+    for (QFrame *card : std::as_const(added))
+        setShown(card, true);
     m_empty->setVisible(m_cards.isEmpty());
     readGodotList();
 }
@@ -249,8 +255,7 @@ void ProjectView::showCard(QFrame *card, const QString &storedName)
     label->setText(badge.text);
     label->setToolTip(badge.toolTip);
     Theme::setClass(label, badge.cls);
-    if (label->isHidden() != badge.text.isEmpty())
-        label->setVisible(!badge.text.isEmpty());
+    setShown(label, !badge.text.isEmpty());
 
     auto *open = card->findChild<QPushButton *>(QStringLiteral("projectOpen"));
     open->setEnabled(openable);
@@ -440,10 +445,10 @@ void ProjectView::showGodot(QFrame *card)
         badge->setToolTip(QString());
         Theme::setClass(badge, "badge-neutral-muted");
     }
-    badge->setVisible(!badge->text().isEmpty());
+    setShown(badge, !badge->text().isEmpty());
 
     auto *open = card->findChild<QPushButton *>(QStringLiteral("projectOpenInGodot"));
-    open->setVisible(m_godot != nullptr);
+    setShown(open, m_godot != nullptr);
     if (!m_godot)
         return;
     QString why;
