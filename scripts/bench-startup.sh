@@ -1,7 +1,8 @@
 #!/bin/sh
 # Start-up benchmark: time from process spawn to the first map of the main window, and peak RSS,
 # for the real application (returning user, ten recent projects, automatic update checks off)
-# against an empty 1060x720 Qt Widgets window, side by side under one virtual X server.
+# against an empty 1060x720 Qt Widgets window, side by side under one virtual X server. A third
+# program, the same window with one line of text, shows what loading fonts alone costs.
 # Usage: scripts/bench-startup.sh [runs, default 10]
 # With TAVRIN_BENCH_CHECK_UPDATES=true the application also sends its start-up update query.
 set -eu
@@ -55,20 +56,25 @@ run()
 
 # A start that fails or never maps adds no line (so no figure), and says why instead of ending the
 # script under set -e.
-measure() # result file, program
+measure() # result file, program [arguments...]
 {
-    run "$2" >>"$1" || echo "a start of $(basename "$2") failed (exit $?): $(tail -n 1 "$tmp/stderr.log")" >&2
+    out=$1
+    shift
+    run "$@" >>"$out" || echo "a start of $(basename "$1") failed (exit $?): $(tail -n 1 "$tmp/stderr.log")" >&2
 }
 
 # One untimed start of each warms the page cache; then they alternate.
 run "$root/build/default/tavrin" >/dev/null
-run "$root/build/default/bench/startup/floor_window" >/dev/null
+floor="$root/build/default/bench/startup/floor_window"
+run "$floor" text >/dev/null
 : >"$tmp/app.txt"
 : >"$tmp/floor.txt"
+: >"$tmp/text.txt"
 n=0
 while [ "$n" -lt "$runs" ]; do
     measure "$tmp/app.txt" "$root/build/default/tavrin"
-    measure "$tmp/floor.txt" "$root/build/default/bench/startup/floor_window"
+    measure "$tmp/floor.txt" "$floor"
+    measure "$tmp/text.txt" "$floor" text
     n=$((n + 1))
 done
 
@@ -76,14 +82,22 @@ median() # column of a result file
 {
     awk -v c="$2" '{print $c}' "$1" | sort -n | awk '{v[NR]=$1} END {if (NR%2) print v[(NR+1)/2]; else printf "%.1f\n", (v[NR/2]+v[NR/2+1])/2}'
 }
+ratio() # a b
+{
+    awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", a / b}'
+}
 app_ms=$(median "$tmp/app.txt" 1)
 floor_ms=$(median "$tmp/floor.txt" 1)
+text_ms=$(median "$tmp/text.txt" 1)
 app_kib=$(median "$tmp/app.txt" 2)
 floor_kib=$(median "$tmp/floor.txt" 2)
-bad=$(awk '$3 != 0' "$tmp/app.txt" "$tmp/floor.txt" | wc -l)
+text_kib=$(median "$tmp/text.txt" 2)
+bad=$(awk '$3 != 0' "$tmp/app.txt" "$tmp/floor.txt" "$tmp/text.txt" | wc -l)
 
 echo "runs of each: $runs (exit status other than 0: $bad)"
 echo "app   start to first map (ms): $(awk '{print $1}' "$tmp/app.txt" | tr '\n' ' ')"
 echo "floor start to first map (ms): $(awk '{print $1}' "$tmp/floor.txt" | tr '\n' ' ')"
-echo "median start to first map: app $app_ms ms, floor $floor_ms ms, ratio $(awk -v a="$app_ms" -v f="$floor_ms" 'BEGIN {printf "%.2f", a / f}')x (target <= 2x)"
-echo "median peak RSS: app $app_kib KiB, floor $floor_kib KiB, ratio $(awk -v a="$app_kib" -v f="$floor_kib" 'BEGIN {printf "%.2f", a / f}')x (target <= 1.5x)"
+echo "text  start to first map (ms): $(awk '{print $1}' "$tmp/text.txt" | tr '\n' ' ')"
+echo "median start to first map: app $app_ms ms, floor $floor_ms ms, ratio $(ratio "$app_ms" "$floor_ms")x (target <= 2x)"
+echo "median peak RSS: app $app_kib KiB, floor $floor_kib KiB, ratio $(ratio "$app_kib" "$floor_kib")x (target <= 1.5x)"
+echo "floor with one line of text: $text_ms ms, $text_kib KiB; app against it: $(ratio "$app_ms" "$text_ms")x, $(ratio "$app_kib" "$text_kib")x"
