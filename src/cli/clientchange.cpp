@@ -2,6 +2,7 @@
 
 #include "cli/names.h"
 
+#include "base/jsonfile.h"
 #include "cli/unifieddiff.h"
 #include "core/backups.h"
 
@@ -54,15 +55,14 @@ ClientChange::ClientChange(const ClientInfo &info, bool add, const QString &perm
 void ClientChange::planFile(const ClientCatalogue::Client &client)
 {
     m_file = ClientCatalogue::configPath(client.id);
-    QFile file(m_file);
-    m_fileExisted = file.exists();
-    if (m_fileExisted) {
-        if (!file.open(QIODevice::ReadOnly)) {
-            m_outcome = Outcome::Refused;
-            m_reason = QStringLiteral("%1 cannot be read (%2).").arg(m_file, file.errorString());
-            return;
-        }
-        m_before = file.readAll();
+    // As the edit itself reads it: a FIFO, a folder or a huge file in its place is refused unread.
+    QString readError;
+    const JsonFile::ReadStatus read = JsonFile::readBytes(m_file, &m_before, &readError);
+    m_fileExisted = read != JsonFile::ReadStatus::Missing;
+    if (read == JsonFile::ReadStatus::Unreadable) {
+        m_outcome = Outcome::Refused;
+        m_reason = QStringLiteral("%1 cannot be read (%2).").arg(m_file, readError);
+        return;
     }
     // The edit itself, on a copy under the same name.
     const QTemporaryDir scratch;

@@ -121,16 +121,29 @@ bool Backups::prepareFolder(const QString &clientId, QString *folder)
     return true;
 }
 
+bool Backups::readSource(const QString &filePath, QByteArray *bytes, bool *missing)
+{
+    QString error;
+    const JsonFile::ReadStatus status = JsonFile::readBytes(filePath, bytes, &error);
+    *missing = status == JsonFile::ReadStatus::Missing;
+    if (status == JsonFile::ReadStatus::Ok || *missing)
+        return true;
+    return fail(QStringLiteral("Cannot read %1 to back it up: %2.").arg(filePath, error));
+}
+
 bool Backups::canBackUp(const QString &clientId, const QString &filePath)
 {
     m_lastError.clear();
     if (!isValidClientId(clientId))
         return fail(QStringLiteral("\"%1\" cannot name a backups folder.").arg(clientId));
-    if (!QFileInfo::exists(filePath))
+    // Read as backup() reads it, so that what it would refuse (a FIFO, a folder, a huge file) is
+    // refused here too, and a FIFO is never opened in a way that waits for a writer.
+    QByteArray bytes;
+    bool missing = false;
+    if (!readSource(filePath, &bytes, &missing))
+        return false;
+    if (missing)
         return true;
-    QFile source(filePath);
-    if (!source.open(QIODevice::ReadOnly))
-        return fail(QStringLiteral("Cannot read %1 to back it up: %2").arg(filePath, source.errorString()));
     QString folder;
     if (!prepareFolder(clientId, &folder))
         return false;
@@ -147,15 +160,11 @@ bool Backups::backup(const QString &clientId, const QString &filePath, QString *
     if (!isValidClientId(clientId))
         return fail(QStringLiteral("\"%1\" cannot name a backups folder.").arg(clientId));
     QByteArray bytes;
-    QString error;
-    switch (JsonFile::readBytes(filePath, &bytes, &error)) {
-    case JsonFile::ReadStatus::Missing:
+    bool missing = false;
+    if (!readSource(filePath, &bytes, &missing))
+        return false;
+    if (missing)
         return true; // nothing to lose
-    case JsonFile::ReadStatus::Ok:
-        break;
-    default:
-        return fail(QStringLiteral("Cannot read %1 to back it up: %2.").arg(filePath, error));
-    }
     // Nothing to lose either; and an empty copy could not be told from one that was cut short.
     if (bytes.isEmpty())
         return true;
@@ -180,6 +189,7 @@ bool Backups::backup(const QString &clientId, const QString &filePath, QString *
     const QDateTime now = QDateTime::currentDateTimeUtc();
     QStringList taken = QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System);
     QString path;
+    QString error;
     for (;;) {
         const QString name = backupFileName(now, QFileInfo(filePath).fileName(), taken);
         path = folder + QLatin1Char('/') + name;

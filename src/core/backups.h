@@ -10,13 +10,13 @@
 #include <QString>
 #include <QStringList>
 
-// Keeps a copy of a client's config file before every change we make to it (or let its CLI make),
-// and puts a copy back on request. Copies live in <app data>/Tavrin/backups/<client id>/, named
-// after the UTC time they were taken, readable by the user only; the newest ones per client are
-// kept, and the oldest (the file before our first change). A name there always holds a whole copy:
-// a copy is written under a temporary name and takes its own only once complete. Knows nothing
-// about particular clients: callers say where our entry sits in a file. Cheap to create, so
-// worker threads make their own instance.
+// Keeps a copy of a client's config file (and of a project's project.godot, under "godot") before
+// every change we make to it (or let its CLI make), and puts a copy back on request. Copies live
+// in <app data>/Tavrin/backups/<client id>/, named after the UTC time they were taken, readable by
+// the user only; the newest ones per client are kept, and the oldest (the file before our first
+// change). A name there always holds a whole copy: a copy is written under a temporary name and
+// takes its own only once complete. Knows nothing about particular clients: callers say where our
+// entry sits in a file. Cheap to create, so worker threads make their own instance.
 class Backups : public QObject
 {
     Q_OBJECT
@@ -57,8 +57,9 @@ public:
     // one that the newest copy holds already: true, *createdPath empty. Anything but a regular file
     // of at most JsonFile::MaxReadBytes is refused.
     bool backup(const QString &clientId, const QString &filePath, QString *createdPath = nullptr);
-    // Whether backup() of that file could keep a copy now: the file is readable (or absent) and the
-    // client's folder exists or can be made, and takes new files. For refusing a change up front.
+    // Whether backup() of that file could keep a copy now: backup() could read the file (or there is
+    // none), and the client's folder exists or can be made, and takes new files. For refusing a
+    // change up front.
     [[nodiscard]] bool canBackUp(const QString &clientId, const QString &filePath);
     // How many backups of the client there are, without reading them.
     [[nodiscard]] static int count(const QString &clientId);
@@ -71,11 +72,7 @@ public:
 
     [[nodiscard]] QString lastError() const { return m_lastError; }
 
-    // The pure parts, public for their tests.
-    [[nodiscard]] static Content contentOf(const ClientEntry::Reading &reading);
-    // Entries are told apart by what they start as well as by their mode.
-    [[nodiscard]] static QString describe(Content content, const QString &mode, const QString &command,
-                                          ClientCatalogue::Syntax syntax);
+    // The naming of copies, public for its tests.
     // "<yyyyMMdd-HHmmss-zzz>-<file name>", with ".NN" after the milliseconds when a name of the
     // same millisecond is taken, so that names sort by time.
     [[nodiscard]] static QString backupFileName(const QDateTime &time, const QString &fileName,
@@ -84,8 +81,15 @@ public:
     [[nodiscard]] static bool parseBackupFileName(const QString &name, QDateTime *time, qint64 *order = nullptr);
 
 private:
+    [[nodiscard]] static Content contentOf(const ClientEntry::Reading &reading);
+    // Entries are told apart by what they start as well as by their mode.
+    [[nodiscard]] static QString describe(Content content, const QString &mode, const QString &command,
+                                          ClientCatalogue::Syntax syntax);
     bool fail(const QString &message);
     bool prepareFolder(const QString &clientId, QString *folder);
+    // The file's bytes for a copy: true with *missing set when there is no file; false (lastError
+    // set) for anything backup() refuses to read.
+    bool readSource(const QString &filePath, QByteArray *bytes, bool *missing);
 
     QString m_lastError;
 };
