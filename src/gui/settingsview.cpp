@@ -90,7 +90,9 @@ void SettingsView::refresh()
 {
     build();
     showMode();
-    m_autoCheck->setChecked(m_settings->checkUpdates()); // before connecting in build(): never writes
+    // The handlers write only a value that differs from the settings, so showing them never writes.
+    m_autoCheck->setChecked(m_settings->checkUpdates());
+    m_prereleases->setChecked(m_settings->includePrereleases());
     m_lastCheck->setText(lastCheckText(m_settings->lastUpdateCheck()));
     m_about->setText(aboutText(m_settings->serverToolCount()));
 }
@@ -161,10 +163,13 @@ void SettingsView::build()
             m_settings->setCheckUpdates(on);
     });
     updatesLayout->addWidget(m_autoCheck);
-    auto *prereleases = new QCheckBox(tr("Include pre-releases"));
-    prereleases->setChecked(m_settings->includePrereleases());
-    connect(prereleases, &QCheckBox::toggled, this, [this](bool on) { m_settings->setIncludePrereleases(on); });
-    updatesLayout->addWidget(prereleases);
+    m_prereleases = new QCheckBox(tr("Include pre-releases"));
+    m_prereleases->setChecked(m_settings->includePrereleases());
+    connect(m_prereleases, &QCheckBox::toggled, this, [this](bool on) {
+        if (on != m_settings->includePrereleases())
+            m_settings->setIncludePrereleases(on);
+    });
+    updatesLayout->addWidget(m_prereleases);
     QPushButton *checkNow = classedButton(tr("Check Now"), "secondary");
     // The main window says "Checking for updates..." and replaces it with the answer.
     connect(checkNow, &QPushButton::clicked, this, &SettingsView::updateCheckRequested);

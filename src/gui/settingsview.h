@@ -55,6 +55,7 @@ private:
     QScrollArea *m_scroll = nullptr; // null until built
     QList<QPushButton *> m_toggles;  // one per permission mode, in the order of the modes
     QCheckBox *m_autoCheck = nullptr;
+    QCheckBox *m_prereleases = nullptr;
     QLabel *m_lastCheck = nullptr;
     QLabel *m_about = nullptr;
     GodotLocator *m_godot = nullptr;

@@ -61,7 +61,8 @@ private slots:
         QCOMPARE(states(view), QStringLiteral("true false"));
     }
 
-    // Building, also again on refresh, leaves the file as it was; the user's toggle writes it.
+    // Building, also again on refresh, leaves the file as it was; the user's toggle writes it, and a
+    // change written elsewhere shows.
     // "Check Now" asks the main window to check: the outcome is the window's to report. The about
     // box tells how many tools the server offered at its last test, once one has run.
     void updatesAndAbout()
@@ -82,6 +83,11 @@ private slots:
         QTest::mouseClick(prereleases, Qt::LeftButton, {}, QPoint(8, prereleases->height() / 2));
         QVERIFY(settings.includePrereleases());
         QCOMPARE(QJsonDocument::fromJson(TestEnv::readFile(Settings::filePath()))["include_prereleases"], true);
+        // What the command line writes shows on the page as it is taken over.
+        QVERIFY(TestEnv::writeFile(Settings::filePath(), file));
+        settings.reload();
+        QVERIFY(box->isChecked() && !prereleases->isChecked());
+        QCOMPARE(TestEnv::readFile(Settings::filePath()), file);
 
         QSignalSpy toasts(&view, &SettingsView::showToast);
         QSignalSpy requested(&view, &SettingsView::updateCheckRequested);
