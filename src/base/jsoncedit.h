@@ -6,7 +6,8 @@
 #include <QString>
 #include <QStringList>
 
-// Edits JSON-with-comments settings files (VS Code, Zed, opencode, Gemini CLI, Qwen Code) in place.
+// Edits JSON-with-comments settings files (VS Code, GitHub Copilot CLI, Zed, opencode, Gemini CLI,
+// Qwen Code) in place.
 // Users keep comments in these files, so an edit changes only the bytes of the member it sets or
 // removes (and of objects it has to create): comments, key order, indentation, line endings and a
 // byte-order mark stay as they were. Accepted beyond strict JSON: `//` and `/* */` comments,

@@ -26,14 +26,9 @@ public:
 
     [[nodiscard]] Outcome outcome() const { return m_outcome; }
     [[nodiscard]] QString clientId() const { return m_info.id; }
-    [[nodiscard]] QString clientName() const { return m_info.name; }
-    [[nodiscard]] bool add() const { return m_add; }
     [[nodiscard]] QString reason() const { return m_reason; }
-    // The file that changes (empty when only the client's tool knows), and the change as a
-    // unified diff (file clients) or the command lines, one per line (tool clients).
-    [[nodiscard]] QString file() const { return m_file; }
+    // The change as a unified diff (file clients) or the command lines, one per line (tool clients).
     [[nodiscard]] QString diff() const;
-    [[nodiscard]] QList<QStringList> commands() const { return m_commands; }
 
     // Makes the change: refused (Refused) when no backup of the file can be taken first.
     Outcome apply();

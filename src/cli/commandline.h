@@ -32,11 +32,11 @@ private:
     [[nodiscard]] QString groupHelp(const QString &group) const;
     int usageError(const QString &words, const QString &message) const;
     Settings &settings();
-    // The --project folder, or the active project; empty with a message on standard error when
-    // `required` and none was given.
+    // The --project folder, absolute and clean; empty when none was given (each command decides
+    // whether the active project stands in).
     [[nodiscard]] QString projectFolder(const QCommandLineParser &parser) const;
-    // Destructive commands: a question on a terminal, -y without one. False: the caller exits with
-    // the code in *exitCode.
+    // Destructive commands: a question on a terminal, -y (or --dry-run, which changes nothing)
+    // without one. False: the caller exits with the code in *exitCode.
     bool confirmed(const QCommandLineParser &parser, const QString &question, int *exitCode) const;
 
     int status(const QCommandLineParser &parser, const QStringList &positional);

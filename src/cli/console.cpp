@@ -76,9 +76,6 @@ QString Console::paint(const QString &text, Colour colour) const
     case Colour::Red:
         code = "31";
         break;
-    case Colour::Cyan:
-        code = "36";
-        break;
     case Colour::Bold:
         code = "1";
         break;

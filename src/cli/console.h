@@ -16,7 +16,7 @@ inline constexpr int Refused = 3; // left alone to protect the user's data
 class Console
 {
 public:
-    enum class Colour { Green, Yellow, Red, Cyan, Bold };
+    enum class Colour { Green, Yellow, Red, Bold };
 
     Console();
 
@@ -29,7 +29,6 @@ public:
     [[nodiscard]] bool confirm(const QString &question) const;
     // Standard input is a terminal that can answer a question.
     [[nodiscard]] bool interactive() const { return m_interactive; }
-    [[nodiscard]] bool colour() const { return m_colour; }
 
     static constexpr int SchemaVersion = 1;
 

@@ -11,9 +11,9 @@
 // compare them, so they never change with the wording people read.
 namespace Names {
 
-// "not_installed", "not_configured", "invalid_entry", "needs_update" or "up_to_date".
 // The entry starts exactly "uvx tavrin" in the mode given.
 [[nodiscard]] bool upToDate(const ClientInfo &info, const QString &permissionMode);
+// "not_installed", "not_configured", "invalid_entry", "needs_update" or "up_to_date".
 [[nodiscard]] QString clientState(const ClientInfo &info, const QString &permissionMode);
 // "not_installed", "disabled", "enabled", "enabled_missing" or "broken".
 [[nodiscard]] QString pluginState(GodotProject::PluginState state);

@@ -28,7 +28,6 @@ StatusReport StatusReport::gather(const QString &projectPath, const QString &per
         QtConcurrent::run([godotPath] { return GodotEditors::inUse(godotPath); });
     if (!projectPath.isEmpty() && GodotProject::isProject(projectPath)) {
         report.m_isProject = true;
-        report.m_info = GodotProject::read(projectPath);
         report.m_addon = Addon().status(projectPath);
         report.m_plugin = GodotProject::pluginState(projectPath);
         report.m_pluginProblem = GodotProject::pluginProblem(projectPath);

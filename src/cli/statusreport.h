@@ -36,7 +36,6 @@ private:
     std::optional<GodotInstall> m_godot;
     QString m_projectPath;
     bool m_isProject = false;
-    GodotProjectInfo m_info;
     AddonStatus m_addon;
     GodotProject::PluginState m_plugin = GodotProject::PluginState::NotInstalled;
     QString m_pluginProblem;

@@ -72,9 +72,8 @@ public:
     [[nodiscard]] const ServerProbeResult &lastResult() const { return m_result; }
     [[nodiscard]] QString lastError() const { return m_lastError; }
 
-    // Time limit for the whole test, start to last answer; for tests and benchmarks.
+    // Time limit for the whole test, start to last answer (the command line's --timeout; tests).
     void setTimeLimit(int ms) { m_timeLimitMs = ms; }
-    [[nodiscard]] int timeLimit() const { return m_timeLimitMs; }
 
     // The protocol revisions the handshake accepts, newest first.
     [[nodiscard]] static QStringList knownProtocolVersions();

@@ -68,8 +68,9 @@ public:
 
     // The id operations on the addon report with.
     [[nodiscard]] static QString addonId();
-    // Where scans, operations and backup work run: room for a scan, an addon operation, one
-    // operation per client and a dialog's backup work at once, apart from Qt's global pool.
+    // Where the Setup page's blocking work runs (scans, operations, chain reads, the Godot search,
+    // the dialogs' work), apart from Qt's global pool; sized so that one operation per client still
+    // leaves room for the rest.
     [[nodiscard]] static QThreadPool *workers();
 
     // State, as last read.

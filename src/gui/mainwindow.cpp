@@ -172,7 +172,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     setupShortcuts();
     setupTray();
     switchView(ProjectsPage);
-    // The welcome box and the start-up update query wait until the window is shown (showEvent).
+    // The welcome box and the start-up update query wait for the window's first expose (eventFilter).
 }
 
 // The usual sizes where they fit; otherwise no larger than the screen's free area, so that the whole

@@ -481,7 +481,7 @@ void ProjectView::readGodotList()
     for (const auto &value : m_settings->recentProjects())
         recent << value.toObject().value(QLatin1String("path")).toString();
     const int read = ++m_godotListReads;
-    // A file read per listed project: off the GUI thread, like anything that may wait on a disk.
+    // A file read per listed project, perhaps on a slow or network drive: off the GUI thread.
     AsyncTask::runThenCallback(
         QThreadPool::globalInstance(), this, [recent] { return GodotEditors::listedProjects(recent); },
         [this, read](const QList<GodotListedProject> &projects) {

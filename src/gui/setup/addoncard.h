@@ -10,9 +10,10 @@ struct AddonStatus;
 class GodotLocator;
 
 // The Setup page's addon card: what the active project holds of the editor addon against the
-// copy this app ships, and Install, Update and Uninstall; "Working..." in their place while an
-// operation runs. Below the status, how far the addon has got into a Godot editor, with the next
-// step as a button beside the card's own (Enable, Open in Godot), and the Godot editor in use.
+// copy this app ships, and Install, Update, Reinstall (a broken copy) and Uninstall; "Working..."
+// in their place while an operation runs. Below the status, how far the addon has got into a Godot
+// editor, with the next step as a button beside the card's own (Enable, Open in Godot), and the
+// Godot editor in use.
 // Built once; setStatus() and setGodot() update it in place.
 class AddonCard : public ActionCard
 {

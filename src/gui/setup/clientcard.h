@@ -12,8 +12,7 @@ class QToolButton;
 
 // One AI client on the Setup page: icon and name, a badge that tells what its "tavrin" entry
 // holds, the action buttons and the "⋯" menu button. Built once per catalogue row; setInfo()
-// updates it in place. The header row ends in a stretch, so a small button added there with
-// headerLayout()->addWidget() sits at the card's top right.
+// updates it in place.
 class ClientCard : public QFrame
 {
     Q_OBJECT
@@ -25,8 +24,6 @@ public:
     void setInfo(const ClientInfo &info, const QString &permissionMode, bool busy);
 
     [[nodiscard]] QString clientId() const { return m_id; }
-    [[nodiscard]] QHBoxLayout *headerLayout() const { return m_header; }
-    [[nodiscard]] QLabel *badge() const { return m_badge; }
 
     // As narrow as the card gets with its buttons one above the other.
     [[nodiscard]] QSize minimumSizeHint() const override;

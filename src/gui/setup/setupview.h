@@ -32,8 +32,6 @@ public:
     // Builds the content if it is not yet built, and asks the model to read what may have changed.
     void refresh();
 
-    [[nodiscard]] SetupModel *model() const { return m_model; }
-
     // The tool tip of the Refresh button, which names the window's shortcut for it.
     void setRefreshShortcut(const QString &shortcut);
 

@@ -3,8 +3,8 @@
 #include <QLabel>
 
 // A one-line label for text that may not fit, such as a file path: shows as much as the width it
-// is given allows, with "…" in place of the rest, and the whole text in its tool tip. It never
-// asks for more than a few characters' width, so it cannot push its neighbours out of view.
+// is given allows, with "…" in place of the rest, and the whole text in its tool tip. Its minimum
+// is a few characters' width, so it cannot push its neighbours out of view.
 class ElidedLabel : public QLabel
 {
     Q_OBJECT

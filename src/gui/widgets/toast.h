@@ -40,8 +40,6 @@ public:
     // Errors are read, often twice: they stay at least this long, however short the time asked.
     static constexpr int MinErrorMs = 8000;
 
-    [[nodiscard]] QString key() const { return m_key; }
-
 protected:
     void mousePressEvent(QMouseEvent *event) override;
 
