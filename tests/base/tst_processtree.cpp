@@ -7,20 +7,22 @@ class TestProcessTree : public QObject
 {
     Q_OBJECT
 
-    // The tool starts a grandchild that records its pid, then waits or exits at once. The grandchild
-    // may leave the tool's group and session (setsid), as daemons do.
-    static QString grandparent(bool waits, bool ownSession = false)
-    {
-        return TestEnv::writeTool(
-            QStringLiteral("tree"),
-            QStringLiteral("%1sleep 300 & echo $! > '%2/grandchild.pid'\n%3")
-                .arg(ownSession ? "setsid " : "", TestEnv::root().path(), waits ? "wait" : "exit 0")
-                .toUtf8());
-    }
-    static bool alive(qint64 pid) { return TestEnv::processAlive(pid); }
     static qint64 grandchild()
     {
         return TestEnv::readFile(TestEnv::root().path() + "/grandchild.pid").trimmed().toLongLong();
+    }
+    // Starts a tool under the tree; it starts a grandchild that records its pid, then waits or exits
+    // at once. The grandchild may leave the tool's group and session (setsid), as daemons do.
+    static bool startTree(QProcess &process, ProcessTree &tree, bool waits, bool ownSession = false)
+    {
+        process.start(TestEnv::writeTool(
+            "tree", QStringLiteral("%1sleep 300 & echo $! > '%2/grandchild.pid'\n%3")
+                        .arg(ownSession ? "setsid " : "", TestEnv::root().path(), waits ? "wait" : "exit 0")
+                        .toUtf8()));
+        if (!process.waitForStarted(5000))
+            return false;
+        tree.started();
+        return QTest::qWaitFor([] { return grandchild() > 0; }, 5000);
     }
 
 private slots:
@@ -49,11 +51,8 @@ private slots:
         QFETCH(bool, ownSession);
         QProcess process;
         auto tree = std::make_unique<ProcessTree>(&process);
-        process.start(grandparent(parentWaits, ownSession), {});
-        QVERIFY(process.waitForStarted(5000));
-        tree->started();
-        QTRY_VERIFY_WITH_TIMEOUT(grandchild() > 0, 5000);
-        QVERIFY(alive(grandchild()));
+        QVERIFY(startTree(process, *tree, parentWaits, ownSession));
+        QVERIFY(TestEnv::processAlive(grandchild()));
         if (parentWaits)
             QCOMPARE(process.state(), QProcess::Running);
         else
@@ -63,7 +62,7 @@ private slots:
         else
             tree->kill();
         QVERIFY(process.waitForFinished(5000) || !parentWaits);
-        QTRY_VERIFY_WITH_TIMEOUT(!alive(grandchild()), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!TestEnv::processAlive(grandchild()), 5000);
     }
 
     // After shutdown, live trees are killed and trees that start later die at once.
@@ -71,14 +70,11 @@ private slots:
     {
         QProcess first;
         ProcessTree firstTree(&first);
-        first.start(grandparent(true), {});
-        QVERIFY(first.waitForStarted(5000));
-        firstTree.started();
-        QTRY_VERIFY_WITH_TIMEOUT(grandchild() > 0, 5000);
+        QVERIFY(startTree(first, firstTree, true));
         ProcessTree::shutdown();
         QVERIFY(ProcessTree::isShuttingDown());
         QVERIFY(first.waitForFinished(5000));
-        QTRY_VERIFY_WITH_TIMEOUT(!alive(grandchild()), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!TestEnv::processAlive(grandchild()), 5000);
 
         QProcess later;
         ProcessTree laterTree(&later);

@@ -3,11 +3,7 @@
 
 using TestEnv::row;
 
-namespace {
-
-const char *s_sleeperFlag = "--sleeper";
-
-} // namespace
+constexpr char s_sleeperFlag[] = "--sleeper";
 
 // What the tool runner does with real tools on every platform: arguments arrive whole, a batch
 // file never gets an argument cmd.exe would read as a command, and a time-out ends the whole tree
@@ -15,8 +11,6 @@ const char *s_sleeperFlag = "--sleeper";
 class TestToolProcess : public QObject
 {
     Q_OBJECT
-
-    static QString pidFile() { return TestEnv::root().path() + "/sleeper.pid"; }
 
 private slots:
     void batchArguments_data()
@@ -86,15 +80,16 @@ private slots:
     // child with it: this test program, started again as the sleeper, records its id.
     void timeOutEndsTheTree()
     {
-        QFile::remove(pidFile());
+        const QString pidFile = TestEnv::root().path() + "/sleeper.pid";
+        QFile::remove(pidFile);
         const QByteArray self = QDir::toNativeSeparators(QCoreApplication::applicationFilePath()).toUtf8();
-        const QByteArray pids = QDir::toNativeSeparators(pidFile()).toUtf8();
+        const QByteArray pids = QDir::toNativeSeparators(pidFile).toUtf8();
         const QString tool = TestEnv::writeScript("tree", "'" + self + "' " + s_sleeperFlag + " '" + pids + "'",
                                                   "\"" + self + "\" " + s_sleeperFlag + " \"" + pids + "\"");
         const ToolResult result = ToolProcess::run(tool, {}, 10000, 3000, 5000);
         QVERIFY(result.started);
         QVERIFY(!result.finished);
-        const qint64 child = TestEnv::readFile(pidFile()).trimmed().toLongLong();
+        const qint64 child = TestEnv::readFile(pidFile).trimmed().toLongLong();
         QVERIFY2(child > 0, "the sleeper did not start within the time-out");
         QTRY_VERIFY_WITH_TIMEOUT(!TestEnv::processAlive(child), 10000);
     }

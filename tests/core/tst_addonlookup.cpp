@@ -37,13 +37,15 @@ private slots:
         // "name" ships the addon's files directly, "name/tavrin_mcp" in the sub-folder, and
         // "name/" is the folder alone, without either.
         QTest::addColumn<QStringList>("shipped");
-        QTest::addColumn<QString>("found"); // the shipped entry bundledAddonDir must pick
+        QTest::addColumn<QString>("found"); // the shipped entry bundledAddonDir must pick, if any
         QTest::newRow("beside, files directly") << QStringList{"beside", "share"} << "beside";
         QTest::newRow("beside, in tavrin_mcp") << QStringList{"beside/tavrin_mcp", "share"} << "beside/tavrin_mcp";
         QTest::newRow("beside, directly wins over tavrin_mcp")
             << QStringList{"beside/tavrin_mcp", "beside"} << "beside";
         QTest::newRow("an empty folder beside is no addon") << QStringList{"beside/", "share"} << "share";
         QTest::newRow("share, in tavrin_mcp") << QStringList{"share/tavrin_mcp"} << "share/tavrin_mcp";
+        QTest::newRow("nothing, only empty folders")
+            << QStringList{"beside/", "share/", "data home/", "system/"} << QString();
 #if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
         // The standard data folders follow XDG_DATA_HOME and XDG_DATA_DIRS here; elsewhere they are
         // the user's real folders, which no test writes to.
@@ -57,7 +59,7 @@ private slots:
     {
         QFETCH(QStringList, shipped);
         QFETCH(QString, found);
-        QString expected;
+        QString expected = place("beside") + "/tavrin_mcp"; // none found: the first place searched
         for (const QString &entry : shipped) {
             const QString name = entry.section('/', 0, 0);
             const QString dir = place(name) + (entry.endsWith("/tavrin_mcp") ? "/tavrin_mcp" : "");
@@ -68,22 +70,15 @@ private slots:
                 expected = dir;
         }
         QCOMPARE(Addon::bundledAddonDir(), expected);
-        QCOMPARE(Addon().bundledVersion(), found);
-    }
-
-    void nothingShipped()
-    {
-        // The empty folders are searched and skipped; the error then names the first place searched.
-        for (const char *name : {"beside", "share", "data home", "system"})
-            QVERIFY(QDir().mkpath(place(name)));
-        const QString first = place("beside") + "/tavrin_mcp";
-        QCOMPARE(Addon::bundledAddonDir(), first);
-        const QString project = TestEnv::home() + "/game";
-        QVERIFY(TestEnv::writeFile(project + "/project.godot", ""));
         Addon addon;
-        QVERIFY(!addon.install(project));
-        QCOMPARE(addon.lastError(), "Bundled addon directory not found: " + first);
-        QVERIFY(addon.bundledVersion().isNull());
+        QCOMPARE(addon.bundledVersion(), found);
+        if (found.isEmpty()) { // the empty folders are searched and skipped; the error names the first
+            QVERIFY(addon.bundledVersion().isNull());
+            const QString project = TestEnv::home() + "/game";
+            QVERIFY(TestEnv::writeFile(project + "/project.godot", ""));
+            QVERIFY(!addon.install(project));
+            QCOMPARE(addon.lastError(), "Bundled addon directory not found: " + expected);
+        }
     }
 };
 
