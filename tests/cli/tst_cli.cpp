@@ -25,16 +25,6 @@ struct Result
     QJsonObject json;
 };
 
-// A Godot 4 project; `plugins` lists enabled plugins as Godot writes them.
-QString makeProject(const QString &folder, const QByteArray &extra = {})
-{
-    TestEnv::writeFile(folder + "/project.godot", "; Engine configuration file.\n\nconfig_version=5\n\n"
-                                                  "[application]\n\nconfig/name=\"Demo\"\n"
-                                                  "config/features=PackedStringArray(\"4.3\")\n" +
-                                                      extra);
-    return folder;
-}
-
 // The changed lines of a unified diff, without the headers.
 QStringList changedLines(const QString &diff, QChar sign)
 {
@@ -53,14 +43,14 @@ class TestCli : public QObject
     Q_OBJECT
 
     QString m_home;
-    QString m_uvx;   // the fake uvx, which answers --version
-    QString m_godot; // a fake Godot editor's program
+    QString m_uvx; // the fake uvx, which answers --version
 
-    static Result cli(const QStringList &args)
+    // Runs the CLI; a leading "HOME" in an argument stands for this test's home.
+    Result cli(QStringList args) const
     {
         QProcess process;
         process.setProcessEnvironment(QProcessEnvironment::systemEnvironment());
-        process.start(TAVRIN_CLI_EXECUTABLE, args);
+        process.start(TAVRIN_CLI_EXECUTABLE, args.replaceInStrings(QRegularExpression("^HOME"), m_home));
         process.closeWriteChannel(); // no terminal, nothing to read
         Result result;
         if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit) {
@@ -78,12 +68,6 @@ class TestCli : public QObject
     QString project() const { return m_home + "/game"; }
 
 private slots:
-    void initTestCase()
-    {
-        m_godot = TestEnv::root().path() + "/godot-bin/godot";
-        QVERIFY(QDir().mkpath(QFileInfo(m_godot).absolutePath()) && FakeGodot::install(m_godot));
-    }
-
     // A fresh home per test: nothing one leaves behind is seen by the next. uvx answers --version.
     void init()
     {
@@ -102,7 +86,9 @@ private slots:
         qputenv("PATH", path);
         m_uvx = TestEnv::writeScript("uvx", "echo 'uvx 0.8.0'", "echo uvx 0.8.0");
         QVERIFY(!m_uvx.isEmpty());
-        makeProject(project());
+        QVERIFY(TestEnv::writeFile(project() + "/project.godot", "; Engine configuration file.\n\nconfig_version=5\n\n"
+                                                                 "[application]\n\nconfig/name=\"Demo\"\n"
+                                                                 "config/features=PackedStringArray(\"4.3\")\n"));
     }
 
     void exitCodes_data()
@@ -132,7 +118,6 @@ private slots:
         row("remove without -y", "registered", L{"clients", "remove", "--client", "cursor"}, 2, "-y");
         row("uninstall without -y", "installed", L{"addon", "uninstall", "--project", game}, 2, "-y");
         row("restore without -y", "registered", L{"backups", "restore", "--client", "cursor", "BACKUP"}, 2, "-y");
-        // Failures.
         row("status, not ready", "", L{"status", "--project", game}, 1, "not installed");
         row("status, no project", "", L{"status"}, 1, "No project");
         row("update, not installed", "", L{"addon", "update", "--project", game}, 1, "addon install");
@@ -174,8 +159,10 @@ private slots:
             QCOMPARE(cli({"clients", "add", "--client", "cursor"}).code, 0);
         if (setup.contains("installed"))
             QCOMPARE(cli({"addon", "install", "--project", project()}).code, 0);
-        if (setup.contains("editor open"))
-            QVERIFY(editor = FakeGodot::start(m_godot, {"--editor", "--path", project()}));
+        if (setup.contains("editor open")) {
+            const QString godot = TestEnv::root().path() + "/godot";
+            QVERIFY(FakeGodot::install(godot) && (editor = FakeGodot::start(godot, {"--editor", "--path", project()})));
+        }
         if (setup == "godot3")
             TestEnv::writeFile(project() + "/project.godot", "config_version=4\n\n[application]\n\n"
                                                              "config/name=\"Old\"\n");
@@ -189,7 +176,6 @@ private slots:
             TestEnv::writeFile(m_home + "/.local/share/Tavrin/backups", "in the way");
         const QMap<QString, QByteArray> before = TestEnv::snapshot(m_home);
 
-        args.replaceInStrings(QRegularExpression("^HOME"), m_home);
         const Result result = cli(args);
         QVERIFY2(result.code == code, result.err.constData());
         QVERIFY2(QString::fromUtf8(result.err).contains(message), result.err.constData());
@@ -227,11 +213,9 @@ private slots:
         QFETCH(int, code);
         QFETCH(QStringList, members);
 
-        args.replaceInStrings(QRegularExpression("^HOME"), m_home);
         const Result result = cli(args);
         QVERIFY2(result.code == code, result.err.constData());
         QVERIFY2(result.out.startsWith("{\n    \"schemaVersion\": 1,\n"), result.out.constData());
-        QCOMPARE(result.json.value("schemaVersion").toInt(), 1);
         QStringList keys = result.json.keys();
         keys.removeOne("schemaVersion");
         members.sort();
@@ -253,7 +237,6 @@ private slots:
     // The way a new user goes: not ready, then addon, client and mode, then ready.
     void readyMachine()
     {
-        QCOMPARE(cli({"status", "--project", project()}).code, 1);
         QCOMPARE(cli({"addon", "install", "--project", project()}).code, 0);
         // The project became the active one, so status needs no --project any more.
         Result status = cli({"status", "--json"});
@@ -327,7 +310,6 @@ private slots:
         QFETCH(QByteArray, content);
         QFETCH(QString, ours);
 
-        args.replaceInStrings(QRegularExpression("^HOME"), m_home);
         const QString path = m_home + '/' + file;
         if (!content.isEmpty())
             QVERIFY(TestEnv::writeFile(path, content));

@@ -31,12 +31,9 @@ private slots:
         QTest::addColumn<int>("hunks");
 
         const QByteArray long1 = numbered(1, 40);
-        QByteArray farApart = long1;
-        farApart.replace("line 5\n", "line five\n").replace("line 35\n", "line thirty-five\n");
-        QByteArray close = long1;
-        close.replace("line 5\n", "line five\n").replace("line 10\n", "line ten\n");
-        QTest::newRow("two changes far apart") << long1 << farApart << 2;
-        QTest::newRow("two changes close together") << long1 << close << 1;
+        const QByteArray five = QByteArray(long1).replace("line 5\n", "line 5!\n");
+        QTest::newRow("changes far apart") << long1 << QByteArray(five).replace("line 35\n", "line 35!\n") << 2;
+        QTest::newRow("changes close together") << long1 << QByteArray(five).replace("line 10\n", "line 10!\n") << 1;
         QTest::newRow("inserted at the top") << long1 << "new\n" + long1 << 1;
         QTest::newRow("member added before the end")
             << QByteArray("{\n  \"a\": 1\n}\n") << QByteArray("{\n  \"a\": 1,\n  \"tavrin\": {}\n}\n") << 1;
