@@ -25,17 +25,6 @@ struct Result
     QJsonObject json;
 };
 
-// The changed lines of a unified diff, without the headers.
-QStringList changedLines(const QString &diff, QChar sign)
-{
-    QStringList lines;
-    for (const QString &line : diff.split('\n')) {
-        if (line.startsWith(sign) && !line.startsWith(QString(3, sign)))
-            lines << line.mid(1);
-    }
-    return lines;
-}
-
 } // namespace
 
 class TestCli : public QObject
@@ -234,9 +223,16 @@ private slots:
         }
     }
 
-    // The way a new user goes: not ready, then addon, client and mode, then ready.
+    // The way a new user goes: not ready, then addon, client and mode, then ready. The addon's dry
+    // runs list its files and change nothing.
     void readyMachine()
     {
+        const Result dryInstall = cli({"addon", "install", "--project", project(), "--dry-run", "--json"});
+        QCOMPARE(dryInstall.code, 0);
+        const QJsonArray files = dryInstall.json.value("files").toArray();
+        QVERIFY(files.contains(QJsonValue("copy addons/tavrin_mcp/plugin.cfg")));
+        QVERIFY(!QFileInfo::exists(project() + "/addons"));
+        QVERIFY(dryInstall.json.value("projectDiff").toString().contains("+enabled=PackedStringArray("));
         QCOMPARE(cli({"addon", "install", "--project", project()}).code, 0);
         // The project became the active one, so status needs no --project any more.
         Result status = cli({"status", "--json"});
@@ -275,6 +271,11 @@ private slots:
         QVERIFY2(restore.code == 0, restore.err.constData());
         QVERIFY(TestEnv::readFile(cursorFile()).contains("\"safe_edit\""));
 
+        const Result dryUninstall = cli({"addon", "uninstall", "--project", project(), "--dry-run", "--json"});
+        QCOMPARE(dryUninstall.code, 0);
+        QCOMPARE(dryUninstall.json.value("files").toArray().size(), files.size());
+        QVERIFY(dryUninstall.json.value("files").toArray().contains(QJsonValue("delete addons/tavrin_mcp/plugin.cfg")));
+        QVERIFY(QFileInfo::exists(project() + "/addons/tavrin_mcp/plugin.cfg"));
         // Uninstalling takes the plugin off the list and the addon out.
         QCOMPARE(cli({"addon", "uninstall", "--project", project(), "-y"}).code, 0);
         QVERIFY(!QFileInfo::exists(project() + "/addons/tavrin_mcp"));
@@ -329,10 +330,11 @@ private slots:
         QVERIFY2(diff.startsWith(QString("--- %1\n+++ %2\n").arg(original.isEmpty() ? "/dev/null" : path, path)),
                  dry.out.constData());
 
-        const QStringList removed = changedLines(diff, '-');
-        QStringList added = changedLines(diff, '+');
+        // The changed lines, without the headers.
+        const QStringList removed = diff.split('\n').filter(QRegularExpression("^-(?!--)"));
+        QStringList added = diff.split('\n').filter(QRegularExpression("^\\+(?!\\+\\+)"));
         for (const QString &line : removed)
-            QVERIFY2(added.removeOne(line + ','), qPrintable(line));
+            QVERIFY2(added.removeOne('+' + line.mid(1) + ','), qPrintable(line));
         const QString addedText = added.join('\n');
         QVERIFY(!addedText.contains("other") && !addedText.contains("theme"));
         QVERIFY(addedText.contains(ours.isEmpty() ? "\"GODOT_MCP_PERMISSION_MODE\"" : ours));
@@ -348,23 +350,6 @@ private slots:
         for (const QByteArray &kept : {QByteArray("// user settings"), QByteArray("/* keep */"),
                                        QByteArray("\"other\": { \"command\": \"node\" }")})
             QCOMPARE(TestEnv::readFile(path).contains(kept), original.contains(kept));
-    }
-
-    void addonDryRunListsFiles()
-    {
-        const Result install = cli({"addon", "install", "--project", project(), "--dry-run", "--json"});
-        QCOMPARE(install.code, 0);
-        const QJsonArray files = install.json.value("files").toArray();
-        QVERIFY(files.contains(QJsonValue("copy addons/tavrin_mcp/plugin.cfg")));
-        QVERIFY(!QFileInfo::exists(project() + "/addons"));
-        QVERIFY(install.json.value("projectDiff").toString().contains("+enabled=PackedStringArray("));
-
-        QCOMPARE(cli({"addon", "install", "--project", project()}).code, 0);
-        const Result uninstall = cli({"addon", "uninstall", "--project", project(), "--dry-run", "--json"});
-        QCOMPARE(uninstall.code, 0);
-        QCOMPARE(uninstall.json.value("files").toArray().size(), files.size());
-        QVERIFY(uninstall.json.value("files").toArray().contains(QJsonValue("delete addons/tavrin_mcp/plugin.cfg")));
-        QVERIFY(QFileInfo::exists(project() + "/addons/tavrin_mcp/plugin.cfg"));
     }
 
     // Every option a command's --help lists is in the manual page, in that command's part, and in
