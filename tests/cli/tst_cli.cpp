@@ -32,7 +32,6 @@ class TestCli : public QObject
     Q_OBJECT
 
     QString m_home;
-    QString m_uvx; // the fake uvx, which answers --version
 
     // Runs the CLI; a leading "HOME" in an argument stands for this test's home.
     Result cli(QStringList args) const
@@ -73,8 +72,7 @@ private slots:
 #endif
         static const QByteArray path = qgetenv("PATH"); // the isolated one
         qputenv("PATH", path);
-        m_uvx = TestEnv::writeScript("uvx", "echo 'uvx 0.8.0'", "echo uvx 0.8.0");
-        QVERIFY(!m_uvx.isEmpty());
+        QVERIFY(!TestEnv::writeScript("uvx", "echo 'uvx 0.8.0'", "echo uvx 0.8.0").isEmpty());
         QVERIFY(TestEnv::writeFile(project() + "/project.godot", "; Engine configuration file.\n\nconfig_version=5\n\n"
                                                                  "[application]\n\nconfig/name=\"Demo\"\n"
                                                                  "config/features=PackedStringArray(\"4.3\")\n"));
@@ -160,7 +158,7 @@ private slots:
         if (setup == "broken project")
             TestEnv::writeFile(project() + "/project.godot", "config_version=5\n[application]\nconfig/name=\"x\n");
         if (setup == "no uvx")
-            QVERIFY(QFile::remove(m_uvx));
+            QVERIFY(TestEnv::removeTool("uvx"));
         if (setup.contains("backups blocked")) // a file where the backups folder should be
             TestEnv::writeFile(m_home + "/.local/share/Tavrin/backups", "in the way");
         const QMap<QString, QByteArray> before = TestEnv::snapshot(m_home);
