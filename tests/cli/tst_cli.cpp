@@ -207,18 +207,15 @@ private slots:
         keys.removeOne("schemaVersion");
         members.sort();
         QCOMPARE(keys, members);
-        const QRegularExpression identifier("^[a-z_]+$");
-        for (const QJsonValue client : result.json.value("clients").toArray()) {
-            const QJsonObject object = client.toObject();
-            QVERIFY(identifier.match(object.value("state").toString()).hasMatch());
-            QVERIFY(object.value("mode").isNull() || identifier.match(object.value("mode").toString()).hasMatch());
-        }
+        QStringList states; // a client's mode may be null
+        for (const QJsonValue client : result.json.value("clients").toArray())
+            states << client["state"].toString() << (client["mode"].isNull() ? "null" : client["mode"].toString());
         for (const QJsonValue change : result.json.value("results").toArray())
-            QVERIFY(identifier.match(change.toObject().value("result").toString()).hasMatch());
-        if (result.json.contains("failure")) { // the fake uvx is no server
-            QVERIFY(identifier.match(result.json.value("failure").toString()).hasMatch());
-            QVERIFY(result.json.value("failure").toString() != "none");
-        }
+            states << change["result"].toString();
+        if (result.json.contains("failure"))
+            states << result.json.value("failure").toString();
+        QCOMPARE(states.filter(QRegularExpression("^[a-z_]+$")), states);
+        QVERIFY(result.json.value("failure") != "none"); // the fake uvx is no server
     }
 
     // The way a new user goes: not ready, then addon, client and mode, then ready. The addon's dry
@@ -370,11 +367,9 @@ private slots:
             const QString part = manual.mid(at, manual.indexOf(".TP\n.B \"", at + 1) - at);
             const Result commandHelp = cli(words.split(' ') + QStringList{"--help"});
             QCOMPARE(commandHelp.code, 0);
-            const QRegularExpression option("--([a-z-]+)");
+            const QRegularExpression option("--(?!help(?![a-z-]))([a-z-]+)");
             for (auto o = option.globalMatch(QString::fromUtf8(commandHelp.out)); o.hasNext();) {
                 const QString name = o.next().captured(1);
-                if (name == "help")
-                    continue;
                 QVERIFY2(part.contains("\\-\\-" + QString(name).replace("-", "\\-")), qPrintable(words + " --" + name));
                 QVERIFY2(completion.contains("--" + name), qPrintable(words + " --" + name));
             }
