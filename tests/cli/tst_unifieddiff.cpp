@@ -7,18 +7,6 @@
 
 static const QStringList s_realPath = QString::fromLocal8Bit(qgetenv("PATH")).split(':');
 
-namespace {
-
-QByteArray numbered(int from, int to)
-{
-    QByteArray text;
-    for (int i = from; i <= to; ++i)
-        text += "line " + QByteArray::number(i) + '\n';
-    return text;
-}
-
-} // namespace
-
 class TestUnifiedDiff : public QObject
 {
     Q_OBJECT
@@ -30,18 +18,17 @@ private slots:
         QTest::addColumn<QByteArray>("after");
         QTest::addColumn<int>("hunks");
 
-        const QByteArray long1 = numbered(1, 40);
-        QByteArray farApart = long1;
-        farApart.replace("line 5\n", "line five\n").replace("line 35\n", "line thirty-five\n");
-        QByteArray close = long1;
-        close.replace("line 5\n", "line five\n").replace("line 10\n", "line ten\n");
-        QTest::newRow("two changes far apart") << long1 << farApart << 2;
-        QTest::newRow("two changes close together") << long1 << close << 1;
+        QByteArray long1;
+        for (int i = 1; i <= 40; ++i)
+            long1 += "line " + QByteArray::number(i) + '\n';
+        const QByteArray five = QByteArray(long1).replace("line 5\n", "line 5!\n");
+        QTest::newRow("changes far apart") << long1 << QByteArray(five).replace("line 35\n", "line 35!\n") << 2;
+        QTest::newRow("changes close together") << long1 << QByteArray(five).replace("line 10\n", "line 10!\n") << 1;
         QTest::newRow("inserted at the top") << long1 << "new\n" + long1 << 1;
         QTest::newRow("member added before the end")
             << QByteArray("{\n  \"a\": 1\n}\n") << QByteArray("{\n  \"a\": 1,\n  \"tavrin\": {}\n}\n") << 1;
         QTest::newRow("new file") << QByteArray() << QByteArray("{\n}\n") << 1;
-        QTest::newRow("everything removed") << numbered(1, 3) << QByteArray() << 1;
+        QTest::newRow("everything removed") << QByteArray("a\nb\nc\n") << QByteArray() << 1;
         QTest::newRow("last line without newline, appended to") << QByteArray("a\nb") << QByteArray("a\nb\nc\n") << 1;
         QTest::newRow("newline at the end removed") << QByteArray("a\nb\n") << QByteArray("a\nb") << 1;
         QTest::newRow("line endings changed") << QByteArray("a\r\nb\r\n") << QByteArray("a\nb\n") << 1;
@@ -73,7 +60,7 @@ private slots:
         QCOMPARE(TestEnv::readFile(folder + "/patched"), after);
     }
 
-    void sameTextNoDiff() { QVERIFY(UnifiedDiff::make(numbered(1, 5), numbered(1, 5), "a", "b").isEmpty()); }
+    void sameTextNoDiff() { QVERIFY(UnifiedDiff::make("a\nb\nc\n", "a\nb\nc\n", "a", "b").isEmpty()); }
 };
 
 TAVRIN_TEST_GUILESS_MAIN(TestUnifiedDiff)
