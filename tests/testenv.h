@@ -184,14 +184,18 @@ inline bool makeFifo(const QString &path)
 }
 
 // Every file and folder below `folder` (hidden ones too), by relative path: a file with its bytes,
-// a folder as "<dir>". Two snapshots compare equal only when nothing below changed.
+// a folder as "<dir>", anything else as "<special>". Two snapshots compare equal only when nothing below changed.
 inline QMap<QString, QByteArray> snapshot(const QString &folder)
 {
     QMap<QString, QByteArray> entries;
     QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString path = it.next();
-        entries.insert(QDir(folder).relativeFilePath(path), it.fileInfo().isDir() ? "<dir>" : readFile(path));
+        const QFileInfo info = it.fileInfo();
+        // A FIFO is never opened: it would wait for a writer.
+        entries.insert(QDir(folder).relativeFilePath(path), info.isDir()    ? "<dir>"
+                                                            : info.isFile() ? readFile(path)
+                                                                            : "<special>");
     }
     return entries;
 }

@@ -119,6 +119,8 @@ private slots:
         row("unparsable client file", "broken cursor", L{"clients", "add", "--client", "cursor"}, 3, notJson);
         row("unparsable client file, dry run", "broken cursor", L{"clients", "add", "--client", "cursor", "--dry-run"},
             3, notJson);
+        row("client file is a FIFO", "fifo cursor", L{"clients", "add", "--client", "cursor", "--dry-run"}, 3,
+            "it is a FIFO");
         row("unparsable project.godot", "broken project", L{"addon", "uninstall", "--project", game, "-y"}, 3,
             "Godot reads it");
         row("no backup possible", "registered, backups blocked", L{"clients", "remove", "--client", "cursor", "-y"}, 3,
@@ -155,6 +157,8 @@ private slots:
                                                              "config/name=\"Old\"\n");
         if (setup == "broken cursor")
             TestEnv::writeFile(cursorFile(), "{ \"mcpServers\": { \"tavrin\": {} }, // no comments in JSON\n}\n");
+        if (setup == "fifo cursor" && !TestEnv::makeFifo(cursorFile()))
+            QSKIP("Windows has no FIFO");
         if (setup == "broken project")
             TestEnv::writeFile(project() + "/project.godot", "config_version=5\n[application]\nconfig/name=\"x\n");
         if (setup == "no uvx")
