@@ -171,30 +171,23 @@ private slots:
         QTest::addColumn<QString>("operation"); // "configure", "remove" or "install"
         QTest::addColumn<QByteArray>("registered");
         QTest::addColumn<QString>("outcome");
-        QTest::addColumn<QByteArray>("godot"); // project.godot; null: none
         const QByteArray none;
         const QString addFailed = "!Configuration of Codex failed: codex: add failed";
         using TestEnv::row;
-        row("write", "configure", none, addFailed, none);
-        row("update", "configure", QByteArray("full_control"), addFailed, none);
-        row("remove", "remove", QByteArray("safe_edit"), "!Removal from Codex failed: codex: remove failed", none);
-        row("addon", "install", none, "!Installing the addon failed: Godot project not found: " + m_project, none);
-        row("godot 3", "install", none,
-            "!Installing the addon failed: project is a Godot 3 project (config_version=4): the Tavrin MCP addon needs "
-            "Godot 4.",
-            QByteArray("config_version=4\n"));
+        row("write", "configure", none, addFailed);
+        row("update", "configure", QByteArray("full_control"), addFailed);
+        row("remove", "remove", QByteArray("safe_edit"), "!Removal from Codex failed: codex: remove failed");
+        row("addon", "install", none, "!Installing the addon failed: Godot project not found: " + m_project);
     }
     void failures()
     {
         QFETCH(QString, operation);
         QFETCH(QByteArray, registered);
         QFETCH(QString, outcome);
-        QFETCH(QByteArray, godot);
         touch("codex-fail");
         if (!registered.isNull())
             touch("codex-on", registered);
-        QVERIFY(godot.isNull() ? QFile::remove(m_project + "/project.godot")
-                               : TestEnv::writeFile(m_project + "/project.godot", godot));
+        QVERIFY(QFile::remove(m_project + "/project.godot"));
         open();
         const ClientInfo before = m()->client("codex");
         if (operation == "install")
