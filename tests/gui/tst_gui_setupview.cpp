@@ -481,9 +481,7 @@ private slots:
         for (QWidget *stop : stops) {
             QCOMPARE(QApplication::focusWidget(), stop);
             // A client card's stops go together; cards in reading order.
-            QWidget *card = stop;
-            while (card && !qobject_cast<ClientCard *>(card))
-                card = card->parentWidget();
+            QWidget *card = qobject_cast<ClientCard *>(stop->parentWidget());
             const QPoint at = (card ? card : stop)->mapTo(v(), QPoint());
             QVERIFY(qobject_cast<QAbstractButton *>(stop) && stop->isVisible());
             QVERIFY(at == last || at.y() > last.y() + 8 || (qAbs(at.y() - last.y()) <= 8 && at.x() > last.x()));
