@@ -17,8 +17,6 @@
 #include <QtTest>
 #include <QtWidgets>
 
-using Toasts = QList<QVariantList>;
-
 // The PATH this process was started with: globals are set up before main() isolates the environment.
 static const QString s_realPath = QString::fromLocal8Bit(qgetenv("PATH"));
 // The uv installation help's first way, as the platform has it.
@@ -55,13 +53,18 @@ class TestSetupView : public QObject
     void release(const char *name) const { QFile::remove(state(name)); }
     int scans() const { return int(FakeCli::calls(m_state, "codex").count("<get>")); }
     static bool idle() { return SetupModel::workers()->waitForDone(30000); }
+    // The workers' results delivered, and what those started as well.
+    static void settle()
+    {
+        for (int i = 0; i < 3; ++i) {
+            QVERIFY(idle());
+            QCoreApplication::processEvents();
+        }
+    }
     void waitForScans(int scans) const
     {
         QTRY_COMPARE_WITH_TIMEOUT(this->scans(), scans, 20000);
-        QVERIFY(idle());
-        QCoreApplication::processEvents();
-        QVERIFY(idle());
-        QCoreApplication::processEvents();
+        settle();
     }
     void open(bool scan = true) const
     {
@@ -174,23 +177,18 @@ private slots:
         run("Install", "Addon installed", enabled);
         QTRY_VERIFY_WITH_TIMEOUT(!p->toasts.isEmpty(), 5000); // the plugin listed in project.godot too
         QCOMPARE(p->toasts.takeFirst(), (QVariantList{"Tavrin MCP enabled in project", 0}));
-        const auto installed = [&](const char *version) {
-            QVERIFY(TestEnv::writeFile(m_project + "/addons/tavrin_mcp/plugin.cfg",
-                                       QByteArray("[plugin]\nversion=\"") + version + "\"\n"));
-            v()->refresh();
-            QVERIFY(idle()); // the plugin chain is read off this thread
-            QCoreApplication::processEvents();
-        };
         // A plugin.cfg without the keys Godot's plugin list needs: Godot would not load it.
         const QString broken = "|Godot will not load it: res://addons/tavrin_mcp/plugin.cfg lacks name, author, "
                                "description, script in its [plugin] section.|No Godot 4 found: choose it in Settings|";
-        installed("10.0");
-        QVERIFY2(page().startsWith(head + "Installed v10.0 (newer than this app's v9.8.7)" + broken + "[Uninstall]|"),
-                 qPrintable(page()));
-        installed("0.0.1");
-        QVERIFY2(
-            page().startsWith(head + "Installed v0.0.1 (update available: v9.8.7)" + broken + "[Update]|[Uninstall]|"),
-            qPrintable(page()));
+        const auto installed = [&](const char *version, const QString &shown) {
+            QVERIFY(TestEnv::writeFile(m_project + "/addons/tavrin_mcp/plugin.cfg",
+                                       QByteArray("[plugin]\nversion=\"") + version + "\"\n"));
+            v()->refresh();
+            settle(); // the plugin chain is read off this thread
+            QVERIFY2(page().startsWith(head + "Installed v" + version + shown), qPrintable(page()));
+        };
+        installed("10.0", " (newer than this app's v9.8.7)" + broken + "[Uninstall]|");
+        installed("0.0.1", " (update available: v9.8.7)" + broken + "[Update]|[Uninstall]|");
         run("Update", "Addon updated to v9.8.7", enabled);
 
         // Uninstall asks first, Cancel being the default; only the destructive answer deletes.
@@ -201,16 +199,13 @@ private slots:
             QVERIFY(box->informativeText().contains("addons/tavrin_mcp folder will be deleted, including any files "
                                                     "changed or added there"));
             QCOMPARE(box->defaultButton(), box->button(QMessageBox::Cancel));
-            if (!confirm) {
-                box->defaultButton()->click();
-                QTRY_VERIFY(!GuiTest::shownWindow<QMessageBox>());
+            (confirm ? GuiTest::find<QPushButton>(box, "Uninstall") : box->defaultButton())->click();
+            QTRY_VERIFY(!GuiTest::shownWindow<QMessageBox>());
+            if (!confirm)
                 QVERIFY(page().startsWith(head + enabled + "|") && p->toasts.isEmpty());
-                continue;
-            }
-            GuiTest::find<QPushButton>(box, "Uninstall")->click();
-            QTRY_VERIFY_WITH_TIMEOUT(!p->toasts.isEmpty(), 20000);
-            QCOMPARE(p->toasts.takeFirst(), (QVariantList{"Addon uninstalled", 1}));
         }
+        QTRY_VERIFY_WITH_TIMEOUT(!p->toasts.isEmpty(), 20000);
+        QCOMPARE(p->toasts.takeFirst(), (QVariantList{"Addon uninstalled", 1}));
         QVERIFY(page().startsWith(head + "Not installed|[Install]|"));
     }
 
@@ -219,7 +214,6 @@ private slots:
     void failureShowsBoxThenErrorToast_data()
     {
         QTest::addColumn<QStringList>("row"); // button, message box (its start), the Cursor file's bytes
-        QTest::newRow("client") << QStringList{"Configure Codex", "Configuration of Codex failed: codex: add failed"};
         QTest::newRow("addon") << QStringList{"Install",
                                               "Installing the addon failed: Godot project not found: " + m_project};
         QTest::newRow("unparsable file") << QStringList{
@@ -232,7 +226,6 @@ private slots:
     void failureShowsBoxThenErrorToast()
     {
         QFETCH(QStringList, row);
-        touch("codex-fail");
         QVERIFY(QFile::remove(m_project + "/project.godot"));
         const QString cursor = ClientCatalogue::configPath("cursor");
         if (row.size() > 2)
@@ -258,26 +251,22 @@ private slots:
     {
         QTest::addColumn<QString>("client");
         QTest::addColumn<QByteArray>("entry");
-        QTest::addColumn<QString>("before"); // badge<tool tip>|buttons
-        const auto row = [](const char *tag, const char *client, const QByteArray &entry, const QString &before) {
-            QTest::newRow(tag) << client << entry << before;
-        };
+        QTest::addColumn<QString>("before"); // badge<tool tip>|mode, before the Update and Remove buttons
+        using TestEnv::row;
         // The mode the entry holds is written under the badge.
-        const QString update = "|[Update]|[Remove]", settings = "; Settings say Full Control>";
-        row("up to date", "cursor", entry("full_control"), "Configured|Full Control|[Remove]");
+        const QString settings = "; Settings say Full Control>";
         row("old mode", "cursor", entry("safe_edit"),
-            "Needs update<Registered with Safe Edit" + settings + "|Safe Edit" + update);
+            "Needs update<Registered with Safe Edit" + settings + "|Safe Edit");
         row("another command", "cursor", entry("full_control", "\"node\",\"args\":[\"server.js\"]"),
-            "Needs update<Starts “node server.js” instead of “uvx tavrin”>|Full Control" + update);
+            "Needs update<Starts “node server.js” instead of “uvx tavrin”>|Full Control");
         row("both, no args", "cursor", entry("yolo", "\"uvx\""),
-            "Needs update<Starts “uvx” instead of “uvx tavrin”\nRegistered with “yolo”" + settings + "|“yolo”" +
-                update);
-        row("no mode", "cursor", R"({"command":"uvx","args":["tavrin"]})",
-            "Needs update<Registered without a permission mode" + settings + update);
-        row("not an object", "cursor", "null", "Needs update<The entry is not an object>" + update);
+            "Needs update<Starts “uvx” instead of “uvx tavrin”\nRegistered with “yolo”" + settings + "|“yolo”");
+        row("no mode", "cursor", QByteArray(R"({"command":"uvx","args":["tavrin"]})"),
+            "Needs update<Registered without a permission mode" + settings);
+        row("not an object", "cursor", QByteArray("null"), "Needs update<The entry is not an object>");
         // A client without a card of its own while absent gets one once configured, comments and all.
         row("VS Code", "vscode", "// mine\n{\"type\":\"stdio\"," + entry("safe_edit").mid(1),
-            "Needs update<Registered with Safe Edit" + settings + "|Safe Edit" + update);
+            "Needs update<Registered with Safe Edit" + settings + "|Safe Edit");
     }
     void entryTruth()
     {
@@ -288,11 +277,9 @@ private slots:
         writeEntry(id, entry, client == "cursor" ? "mcpServers" : "servers");
         startInMode("full_control");
         open();
-        QCOMPARE(card(id), before);
-        const QString name = ClientCatalogue::find(client)->name;
+        QCOMPARE(card(id), before + "|[Update]|[Remove]");
         QCOMPARE(page().contains("not installed: VS Code"), client != "vscode");
-        if (!before.contains("[Update]"))
-            return;
+        const QString name = ClientCatalogue::find(client)->name;
         click("Update " + name);
         QTRY_COMPARE_WITH_TIMEOUT(p->toasts.count(), 1, 20000);
         QCOMPARE(p->toasts.at(0), (QVariantList{name + " updated", 1}));
@@ -301,7 +288,8 @@ private slots:
     }
 
     // Operations, rescans and a mode change leave every widget where it was: the same cards, the
-    // focus on the same button, the page scrolled as far as it was.
+    // focus on the same button, the page scrolled as far as it was. Another project starts at the
+    // top of the page, where its name and addon are.
     void updatesInPlace()
     {
         writeEntry("cursor", entry("safe_edit"));
@@ -330,6 +318,12 @@ private slots:
         QCOMPARE(v()->findChildren<QWidget *>(), before);
         QCOMPARE(QApplication::focusWidget(), remove);
         QCOMPARE(area()->verticalScrollBar()->value(), middle);
+        const QString other = m_project + "-other";
+        QVERIFY(TestEnv::writeFile(other + "/project.godot", {}));
+        const auto gone = qScopeGuard([other] { QDir(other).removeRecursively(); });
+        p->settings.setActiveProject(other);
+        QCOMPARE(area()->verticalScrollBar()->value(), 0);
+        QVERIFY(page().contains("Project: " + other));
     }
 
     // A hand edit shows after Refresh, however recent the last scan; the button rests while a scan runs.
@@ -356,26 +350,6 @@ private slots:
         QVERIFY2(page().endsWith("|uv|0.5.1|uvx|0.5.1"), qPrintable(page())); // and no more help
     }
 
-    // Another project starts at the top of the page, where its name and addon are; the same
-    // project's updates keep the place scrolled to.
-    void newProjectStartsAtTop()
-    {
-        v()->resize(700, 300);
-        v()->show();
-        open();
-        QTRY_VERIFY(area()->verticalScrollBar()->maximum() > 400);
-        const int middle = area()->verticalScrollBar()->maximum() / 2;
-        area()->verticalScrollBar()->setValue(middle);
-        v()->refresh();
-        QCOMPARE(area()->verticalScrollBar()->value(), middle);
-        const QString other = m_project + "-other";
-        QVERIFY(TestEnv::writeFile(other + "/project.godot", {}));
-        p->settings.setActiveProject(other);
-        QCOMPARE(area()->verticalScrollBar()->value(), 0);
-        QVERIFY(page().contains("Project: " + other));
-        QDir(other).removeRecursively();
-    }
-
     // The server card follows a test as it runs: the time, uv's last line, then what it found; a
     // passed or failed test is also a toast, a cancelled one is not.
     void serverTest()
@@ -392,12 +366,9 @@ private slots:
         QVERIFY(QFile::remove(hold));
         QTRY_COMPARE_WITH_TIMEOUT(p->toasts.count(), 1, 20000);
         QCOMPARE(p->toasts.at(0), (QVariantList{"Server test passed", 1}));
-        QVERIFY2(QRegularExpression(
-                     "^Tavrin MCP Server\\|Started in (under 0\\.1|[0-9.]+) s · 3 tools · protocol 2025-11-25 · "
-                     "tavrin 1\\.2\\.0\\|\\[Test Server\\]$")
-                     .match(server())
-                     .hasMatch(),
-                 qPrintable(server()));
+        const QRegularExpression passed("^Tavrin MCP Server\\|Started in (under 0\\.1|[0-9.]+) s · 3 tools · protocol "
+                                        "2025-11-25 · tavrin 1\\.2\\.0\\|\\[Test Server\\]$");
+        QVERIFY2(server().contains(passed), qPrintable(server()));
 
         QVERIFY(FakeServer::serve("stderr boom: no Godot editor\nexit 1"));
         click("Test Server");
@@ -477,10 +448,8 @@ private slots:
         const auto outOfView = [&] {
             QStringList out;
             for (QPushButton *button : area()->widget()->findChildren<QPushButton *>()) {
-                if (!GuiTest::shownIn(button, area()->widget()))
-                    continue;
                 const QRect r(button->mapTo(area()->viewport(), QPoint()), button->size());
-                if (!button->isVisible() || r.left() < 0 || r.right() >= area()->viewport()->width())
+                if (button->isVisible() && (r.left() < 0 || r.right() >= area()->viewport()->width()))
                     out << button->text();
             }
             return out;
@@ -510,12 +479,9 @@ private slots:
         stops.first()->setFocus();
         QPoint last(-1, -1);
         for (QWidget *stop : stops) {
-            QVERIFY(stop);
             QCOMPARE(QApplication::focusWidget(), stop);
             // A client card's stops go together; cards in reading order.
-            QWidget *card = stop;
-            while (card && !qobject_cast<ClientCard *>(card))
-                card = card->parentWidget();
+            QWidget *card = qobject_cast<ClientCard *>(stop->parentWidget());
             const QPoint at = (card ? card : stop)->mapTo(v(), QPoint());
             QVERIFY(qobject_cast<QAbstractButton *>(stop) && stop->isVisible());
             QVERIFY(at == last || at.y() > last.y() + 8 || (qAbs(at.y() - last.y()) <= 8 && at.x() > last.x()));
@@ -530,24 +496,19 @@ private slots:
             QTRY_VERIFY(target->hasFocus());
             QTest::keyClick(target, Qt::Key_Space);
         };
-        const auto focused = [] { return QApplication::focusWidget(); };
-        press("Configure Cursor");
-        QTRY_COMPARE_WITH_TIMEOUT(p->toasts.count(), 1, 20000);
-        QTRY_COMPARE(focused(), button("Remove Cursor"));
-        waitForScans(2);
         touch("hold-codex-add");
         press("Configure Codex");
-        QCOMPARE(focused(), cardOf("codex"));
+        QCOMPARE(QApplication::focusWidget(), cardOf("codex"));
         QVERIFY(!cardOf("codex")->findChild<QToolButton *>("clientMore")->isEnabled());
         release("hold-codex-add");
-        QTRY_COMPARE_WITH_TIMEOUT(p->toasts.count(), 2, 20000);
-        QCOMPARE(focused(), button("Remove Codex"));
+        QTRY_COMPARE_WITH_TIMEOUT(p->toasts.count(), 1, 20000);
+        QCOMPARE(QApplication::focusWidget(), button("Remove Codex"));
         QVERIFY(cardOf("codex")->findChild<QToolButton *>("clientMore")->isEnabled());
-        waitForScans(3);
+        waitForScans(2);
         press("Install");
-        QCOMPARE(focused()->objectName(), "addonCard");
-        QTRY_COMPARE_WITH_TIMEOUT(p->toasts.count(), 4, 20000); // installed, and enabled in project.godot
-        QCOMPARE(focused(), button("Uninstall"));
+        QCOMPARE(QApplication::focusWidget()->objectName(), "addonCard");
+        QTRY_COMPARE_WITH_TIMEOUT(p->toasts.count(), 3, 20000); // installed, and enabled in project.godot
+        QCOMPARE(QApplication::focusWidget(), button("Uninstall"));
     }
 
     // With the real claude and codex: registered in Safe Edit, the cards say "Needs update" once
@@ -563,12 +524,6 @@ private slots:
         QVERIFY(TestEnv::removeTool("claude") && TestEnv::removeTool("codex"));
         qputenv("PATH", (bin + ':' + QFileInfo(node).absolutePath() + ':' + TestEnv::binDir()).toUtf8());
         qputenv("CLAUDE_CODE_DISABLE_NONESSENTIAL_TRAFFIC", "1");
-        const auto settle = [] {
-            for (int i = 0; i < 3; ++i) {
-                QVERIFY(idle());
-                QCoreApplication::processEvents();
-            }
-        };
         open(false);
         QTRY_VERIFY_WITH_TIMEOUT(button("Configure Codex") && button("Configure Claude Code"), 60000);
         click("Configure Claude Code");
